@@ -1,0 +1,178 @@
+#pragma once
+// The main window: owner of the serial device RS232 and of the console pane UARTSHOW.
+// Its handlers are split over several sources: Tmainfrm.cpp (layout, start-up, Refresh,
+// clock, routing, S/PDIF, control interface, port selection) and Tmainfrm_Codec.cpp (reply
+// handling, codec-type menu, tools menu, board picture).
+
+#include "protocol/BoardCommand.h"
+#include "serial/TRkCommDevice.h"
+
+#include <QMainWindow>
+
+#include <atomic>
+#include <memory>
+#include <string>
+
+class QAction;
+class QCheckBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+class QTextEdit;
+class QMenu;
+
+class Tkv2580mfrm;
+class Twarnfrm;
+class TSetCodecComodeFrm;
+class TRS232CfgFrm;
+class TSPDIFConfigFRM;
+class TForm6;
+class TForm1;
+
+// The set of windows the main window works with; created by main in the specified order.
+struct AppWindows {
+    Tkv2580mfrm* kv2580mfrm = nullptr;
+    TRS232CfgFrm* RS232CfgFrm = nullptr;
+    Twarnfrm* warnfrm = nullptr;
+    TSetCodecComodeFrm* SetCodecComodeFrm = nullptr;
+    TSPDIFConfigFRM* SPDIFConfigFRM = nullptr;
+    TForm6* Form6 = nullptr;
+    TForm1* Form1 = nullptr;
+};
+
+struct StartOptions {
+    std::string extraPort;      // --port DEVICE / --simulate: appended as the last port
+    std::string sysRoot = "/sys"; // where port enumeration reads sysfs
+};
+
+class Tmainfrm : public QMainWindow, public evb::IUserReport {
+    Q_OBJECT
+public:
+    explicit Tmainfrm(StartOptions options = {}, QWidget* parent = nullptr);
+    ~Tmainfrm() override;
+
+    // Must be called once the other windows exist; wires them in and runs FormCreate.
+    void AttachWindows(const AppWindows& windows);
+
+    // IUserReport: console pane and warning window.
+    void ConsoleAppend(const std::string& text) override;
+    void ShowWarning(const std::string& line1, const std::string& line2) override;
+
+    // Opens a non-modal window of the application: restore, show, raise, focus.
+    bool ShowToolWindow(QWidget* window);
+
+    TalonComm::TRkCommDevice RS232;
+
+    // --- handlers (names as the controls and events they serve) ---
+    void FormCreate();
+    void RefreshClick();
+    void ClrCMDClick();
+    void HEXSHOWClick();
+    void EXIT1Click();
+    // clock and power
+    void Sel_OSC_CLKClick();
+    void Sel_SPDIF_DMCLKClick();
+    void Sel_SPDIF_AMCLKClick();
+    void DVDD2Click();
+    void DVDD2P5Click();
+    void DVDD3P3Click();
+    void PLL_USE_CHKClick();
+    void PLLCMDClick();
+    // audio port routing and S/PDIF
+    void SDP1_MSClick();
+    void SDP1_SLVClick();
+    void SDP2_MSClick();
+    void SDP2_SLVClick();
+    void SDP3_MSClick();
+    void SDP3_SLVClick();
+    void SPDIF_RESETClick();
+    void SPDIF_TX_STOPClick();
+    void SetTXCMDClick();
+    // control interface, port selection
+    void setcodecI2CClick();
+    void RS2321Click();
+    void setrs232cmdClick();
+    void RS2322Click();
+    // codec type menu and tools (Tmainfrm_Codec.cpp)
+    void KV1120Click();
+    void KV1150Click();
+    void KV1160Click();
+    void KV1160LClick();
+    void KV1160EClick();
+    void KV2210Click();
+    void KV2210SClick();
+    void KV2220Click();
+    void KV2330Click();
+    void KV2440Click();
+    void KV2450Click();
+    void KV2460Click();
+    void KV2640Click();
+    void KV2650Click();
+    void KV2910Click();
+    void KV2920Click();
+    void KV2930Click();
+    void CorvaneClick();
+    void EQ2Click();
+    void EQInstruction1Click();
+    void EVBInstructions1Click();
+    void MatlabInstruction1Click();
+    void VersionV221Click();
+    void Image1Click();
+    // reply handling: runs on the UI thread (the package event is handed over to it)
+    void RS232CommNotify(TalonComm::TObject* Sender, int NotifyType);
+
+    // --- controls (objectName = the member's name) ---
+    QPushButton* setrs232cmd = nullptr;
+    QLineEdit* RS232_CommPort = nullptr;
+    QPushButton* Refresh = nullptr;
+    QGroupBox* SpdifGroup = nullptr;
+    QCheckBox* SPDIF_RESET = nullptr;
+    QCheckBox* SPDIF_TX_STOP = nullptr;
+    QPushButton* SetTXCMD = nullptr;
+    QPushButton* setcodecI2C = nullptr;
+    QRadioButton* Sel_OSC_CLK = nullptr;
+    QRadioButton* Sel_SPDIF_DMCLK = nullptr;
+    QRadioButton* Sel_SPDIF_AMCLK = nullptr;
+    QLineEdit* mclktxt = nullptr;
+    QLineEdit* LRCKTXT = nullptr;
+    QGroupBox* DvddGroup = nullptr;
+    QRadioButton* DVDD2 = nullptr;
+    QRadioButton* DVDD2P5 = nullptr;
+    QRadioButton* DVDD3P3 = nullptr;
+    QCheckBox* PLL_USE_CHK = nullptr;
+    QPushButton* PLLCMD = nullptr;
+    QGroupBox* SDP1Group = nullptr;
+    QRadioButton* SDP1_MS = nullptr;
+    QRadioButton* SDP1_SLV = nullptr;
+    QGroupBox* SDP2Group = nullptr;
+    QRadioButton* SDP2_MS = nullptr;
+    QRadioButton* SDP2_SLV = nullptr;
+    QGroupBox* SDP3Group = nullptr;
+    QRadioButton* SDP3_MS = nullptr;
+    QRadioButton* SDP3_SLV = nullptr;
+    QTextEdit* UARTSHOW = nullptr;
+    QCheckBox* HEXSHOW = nullptr;
+    QPushButton* ClrCMD = nullptr;
+    QLabel* Image1 = nullptr;
+    QLabel* Label8 = nullptr;
+    // menu entries
+    QAction* RS2321 = nullptr;
+    QAction* RS2322 = nullptr;
+    QAction* EXIT1 = nullptr;
+
+    AppWindows Windows;
+
+private:
+    void BuildLayout();
+    void BuildMenus();
+    // Hands a package event from the serial layer's worker thread to the UI thread.
+    void queuePackageEvent(TalonComm::TObject* Sender, int NotifyType);
+    // Shared body of the codec-type menu handlers.
+    void selectCodecType(std::int32_t code, std::uint8_t highest, const char* name, int enableSet);
+
+    StartOptions m_options;
+};
+
+extern Tmainfrm* mainfrm;

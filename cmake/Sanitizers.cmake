@@ -1,0 +1,10 @@
+# ASan+UBSan and TSan exclude each other; pick one with -DEVB_SANITIZE=address|thread.
+if(EVB_SANITIZE STREQUAL "address")
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+elseif(EVB_SANITIZE STREQUAL "thread")
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+elseif(NOT EVB_SANITIZE STREQUAL "")
+  message(FATAL_ERROR "EVB_SANITIZE must be empty, 'address' or 'thread'")
+endif()

@@ -1,0 +1,56 @@
+#pragma once
+// Enumeration of the machine's serial ports (sysfs), and the COMn <-> number conversions.
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace TalonComm {
+
+struct TTalonSerialPortInfo {
+    std::string PortName;
+    std::string ClassGuid;
+    std::string ClassDescription;
+    std::string InstanceId;
+    std::string Description;
+    std::string FriendlyName;
+    std::string Location;
+    std::string Driver;
+
+    void Assign(const TTalonSerialPortInfo& other) { *this = other; }
+};
+
+class TTalonSerialPortList {
+public:
+    // sysRoot: the sysfs root to read ("/sys" normally; tests point it at a fake tree).
+    explicit TTalonSerialPortList(std::string sysRoot = "/sys");
+    virtual ~TTalonSerialPortList() = default;
+
+    virtual void EnumPortsA();
+
+    int SPCount() const { return static_cast<int>(m_items.size()); }
+    const TTalonSerialPortInfo& SPInfo(int i) const { return *m_items.at(static_cast<size_t>(i)); }
+    const std::string& PortName(int i) const { return SPInfo(i).PortName; }
+    TTalonSerialPortInfo* PortByName(const std::string& name);
+
+private:
+    std::string m_sysRoot;
+    std::vector<std::unique_ptr<TTalonSerialPortInfo>> m_items;
+};
+
+class TCommSerialPortInfo {
+public:
+    explicit TCommSerialPortInfo(std::string sysRoot = "/sys");
+    virtual ~TCommSerialPortInfo();
+
+    void Refresh();
+
+    // Port number encoded in a name "COMn", 0 when there is none.
+    static int PortNo(const std::string& name);
+    // "COMn" for n > 0, else "".
+    static std::string PortName(int n);
+
+    TTalonSerialPortList* List;
+};
+
+} // namespace TalonComm
