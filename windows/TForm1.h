@@ -1,0 +1,10 @@
+#pragma once
+// Placeholder until the window lands.
+
+#include <QWidget>
+
+class TForm1 : public QWidget {
+    Q_OBJECT
+public:
+    explicit TForm1(QWidget* parent = nullptr);
+};

@@ -1,0 +1,10 @@
+#pragma once
+// Placeholder until the window lands.
+
+#include <QWidget>
+
+class TForm6 : public QWidget {
+    Q_OBJECT
+public:
+    explicit TForm6(QWidget* parent = nullptr);
+};
