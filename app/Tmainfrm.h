@@ -10,8 +10,10 @@
 #include <QMainWindow>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 class QAction;
 class QCheckBox;
@@ -43,13 +45,18 @@ struct AppWindows {
 };
 
 struct StartOptions {
-    std::string extraPort;      // --port DEVICE / --simulate: appended as the last port
+    std::string extraPort;        // --port DEVICE / --simulate: appended as the last port
     std::string sysRoot = "/sys"; // where port enumeration reads sysfs
+    // --simulate: the simulated board's port, listed after extraPort so it is the one kept open.
+    std::string simulatedPort;
+    // false: the machine's serial ports are not listed (and so not opened) at start-up and
+    // "Refresh"; only extraPort and simulatedPort are.
+    bool listMachinePorts = true;
 };
 
 class Tmainfrm : public QMainWindow, public evb::IUserReport {
     Q_OBJECT
-public:
+  public:
     explicit Tmainfrm(StartOptions options = {}, QWidget* parent = nullptr);
     ~Tmainfrm() override;
 
@@ -164,7 +171,23 @@ public:
 
     AppWindows Windows;
 
-private:
+    // The port names start-up and "Refresh" open, in order (the last one stays open).
+    std::vector<std::string> StartupPortNames() const;
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    // Start-up (refresh false) and "Refresh" (refresh true) share one sequence.
+    void initialiseBoard(bool refresh);
+    // Runs a handler as the toolkit runs an event handler: an exception that escapes it is
+    // shown in an error box and the program goes on.
+    void runHandler(const std::function<void()>& handler);
+    void showErrorBox(const QString& message, const QString& reason);
+    // Called on the UI thread when the device reports that its port went away.
+    void reportHangup();
+    bool isApplicationForm(const QWidget* window) const;
+
     void BuildLayout();
     void BuildMenus();
     // Hands a package event from the serial layer's worker thread to the UI thread.

@@ -1,0 +1,866 @@
+// The main window: layout, start-up and "Refresh", clock and PLL, port routing and S/PDIF
+// controls, the control-interface window's openers and port selection. Everything here runs on
+// the UI thread; the only entries from worker threads are the device's event callbacks, which
+// hand their work to the UI thread.
+#include "app/Tmainfrm.h"
+
+#include "console/Tkv2580mfrm.h"
+#include "protocol/BoardState.h"
+#include "protocol/Command.h"
+#include "protocol/TextConv.h"
+#include "serial/ETalonCommError.h"
+#include "serial/TCommSerialPortInfo.h"
+#include "windows/TForm1.h"
+#include "windows/TForm6.h"
+#include "windows/TRS232CfgFrm.h"
+#include "windows/TSPDIFConfigFRM.h"
+#include "windows/TSetCodecComodeFrm.h"
+#include "windows/Twarnfrm.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QEvent>
+#include <QFontDatabase>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScrollBar>
+#include <QTextCursor>
+#include <QTextEdit>
+#include <QThread>
+#include <QVBoxLayout>
+
+#include <cmath>
+#include <cstdint>
+#include <tuple>
+
+Tmainfrm* mainfrm = nullptr;
+
+namespace {
+
+constexpr const char* kStartBanner =
+    "..............................Initialize the EVB Start..............................\r\n";
+constexpr const char* kEndBanner =
+    "..............................Initialize the EVB end..............................\r\n";
+constexpr const char* kSpdifBanner =
+    "..............................Set the SPDIF Mode..............................\r\n";
+
+QRadioButton* makeRadio(QWidget* parent, const char* name, const char* caption) {
+    auto* button = new QRadioButton(caption, parent);
+    button->setObjectName(name);
+    return button;
+}
+
+QGroupBox* makeGroup(QWidget* parent, const char* name, const QString& caption) {
+    auto* group = new QGroupBox(caption, parent);
+    group->setObjectName(name);
+    return group;
+}
+
+// A drawing of the evaluation board: PCB, codec socket, MCU, FPGA, S/PDIF transceiver and the
+// connectors. Ours, drawn at start-up.
+QPixmap drawBoardPicture() {
+    const QSize size(220, 140);
+    QPixmap pixmap(size);
+    pixmap.fill(Qt::transparent);
+    QPainter p(&pixmap);
+    p.setRenderHint(QPainter::Antialiasing);
+
+    QPainterPath board;
+    board.addRoundedRect(QRectF(4, 4, size.width() - 8, size.height() - 8), 8, 8);
+    p.fillPath(board, QColor(0x1F, 0x6B, 0x3A));
+    p.setPen(QPen(QColor(0xC8, 0xA2, 0x4A), 2));
+    p.drawPath(board);
+
+    p.setPen(QPen(QColor(0xD9, 0xC0, 0x6A), 1));
+    for (int i = 0; i < 6; ++i)
+        p.drawLine(40, 30 + i * 14, 150, 30 + i * 14);
+
+    auto chip = [&p](const QRectF& r, const QString& label, const QColor& body) {
+        p.setPen(QPen(QColor(0xB0, 0xB0, 0xB0), 1));
+        for (qreal x = r.left() + 4; x < r.right() - 2; x += 6) {
+            p.drawLine(QPointF(x, r.top() - 3), QPointF(x, r.top()));
+            p.drawLine(QPointF(x, r.bottom()), QPointF(x, r.bottom() + 3));
+        }
+        p.fillRect(r, body);
+        p.setPen(Qt::white);
+        QFont f = p.font();
+        f.setPixelSize(10);
+        f.setBold(true);
+        p.setFont(f);
+        p.drawText(r, Qt::AlignCenter, label);
+    };
+    chip(QRectF(20, 22, 50, 34), "MCU", QColor(0x22, 0x22, 0x22));
+    chip(QRectF(86, 20, 56, 40), "FPGA", QColor(0x30, 0x30, 0x38));
+    chip(QRectF(20, 80, 50, 30), "S/PDIF", QColor(0x22, 0x22, 0x22));
+    // The codec socket.
+    p.setPen(QPen(QColor(0xE0, 0xE0, 0xE0), 2, Qt::DashLine));
+    p.drawRect(QRectF(92, 74, 44, 40));
+    chip(QRectF(98, 80, 32, 28), "CODEC", QColor(0x10, 0x10, 0x10));
+
+    // Serial connector and audio jacks on the right edge.
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(0x9A, 0x9A, 0xA0));
+    p.drawRoundedRect(QRectF(166, 20, 40, 22), 3, 3);
+    p.setBrush(QColor(0x20, 0x20, 0x20));
+    for (int i = 0; i < 3; ++i)
+        p.drawEllipse(QPointF(186, 66 + i * 22), 7, 7);
+    p.setPen(Qt::white);
+    QFont f = p.font();
+    f.setPixelSize(9);
+    f.setBold(false);
+    p.setFont(f);
+    p.drawText(QRectF(160, 44, 52, 12), Qt::AlignCenter, "RS-232");
+    p.drawText(QRectF(20, 116, 120, 14), Qt::AlignLeft | Qt::AlignVCenter, "CODEC EVB");
+    return pixmap;
+}
+
+// Single-precision helpers for the PLL arithmetic: the values are stored and rounded as the
+// board's PLL set-up has always computed them.
+float wrapTimes(int value, std::uint32_t factor) {
+    // A 32-bit integer product that wraps rather than overflows.
+    const auto product = static_cast<std::int32_t>(static_cast<std::uint32_t>(value) * factor);
+    return static_cast<float>(product);
+}
+
+} // namespace
+
+Tmainfrm::Tmainfrm(StartOptions options, QWidget* parent)
+    : QMainWindow(parent), m_options(std::move(options)) {
+    setObjectName("mainfrm");
+    setWindowTitle("Corvane Audio CODEC Evaluation Software");
+    mainfrm = this;
+
+    BuildLayout();
+    BuildMenus();
+
+    // The device as the window has always streamed it.
+    RS232.fSetPortNo(2);
+    RS232.fSetPortName("COM2");
+    RS232.fSetPortParams("COM2,19200,N,8,1");
+    RS232.fSetBaud(TalonComm::br19200);
+    RS232.fSetBaudRate(19200);
+    RS232.fSetSyncEvents(false);
+    RS232.fSetPackageSize(8192);
+    // Both events arrive on the serial layer's worker threads: hand them to the UI thread.
+    RS232.OnPackage = [this](TalonComm::TObject* sender, int notifyType) {
+        queuePackageEvent(sender, notifyType);
+    };
+    RS232.OnCommNotify = [this](TalonComm::TObject*, int notifyType) {
+        if (notifyType & TalonComm::evHangup)
+            QMetaObject::invokeMethod(
+                this, [this] { reportHangup(); }, Qt::QueuedConnection);
+    };
+
+    evb::SetBoardDevice(&RS232);
+    evb::SetUserReport(this);
+}
+
+Tmainfrm::~Tmainfrm() {
+    if (evb::UserReport() == this) evb::SetUserReport(nullptr);
+    if (evb::BoardDevice() == &RS232) evb::SetBoardDevice(nullptr);
+    // Stop the worker threads before the callbacks that point at this window go away.
+    try {
+        RS232.fSetActive(false);
+    } catch (...) {
+    }
+    RS232.OnPackage = nullptr;
+    RS232.OnCommNotify = nullptr;
+    if (mainfrm == this) mainfrm = nullptr;
+}
+
+void Tmainfrm::BuildLayout() {
+    auto* central = new QWidget(this);
+    central->setObjectName("MainPanel");
+    setCentralWidget(central);
+
+    // --- serial port ---
+    auto* rs232Group = makeGroup(central, "Rs232Group", "Set RS232 (UART)");
+    setrs232cmd = new QPushButton(QString::fromUtf8("Set RS232 Port\uFF1A"), rs232Group);
+    setrs232cmd->setObjectName("setrs232cmd");
+    RS232_CommPort = new QLineEdit("2", rs232Group);
+    RS232_CommPort->setObjectName("RS232_CommPort");
+    RS232_CommPort->setMaximumWidth(110);
+    Refresh = new QPushButton("Refresh", rs232Group);
+    Refresh->setObjectName("Refresh");
+    auto* rs232Layout = new QHBoxLayout(rs232Group);
+    rs232Layout->addWidget(setrs232cmd);
+    rs232Layout->addWidget(RS232_CommPort);
+    rs232Layout->addWidget(Refresh);
+
+    // --- S/PDIF ---
+    SpdifGroup = makeGroup(central, "SpdifGroup", "SPDIF Configuration");
+    SPDIF_RESET = new QCheckBox("SPDIF Reset", SpdifGroup);
+    SPDIF_RESET->setObjectName("SPDIF_RESET");
+    SPDIF_TX_STOP = new QCheckBox("SPDIF Stop", SpdifGroup);
+    SPDIF_TX_STOP->setObjectName("SPDIF_TX_STOP");
+    SetTXCMD = new QPushButton("SPDIF Configuration", SpdifGroup);
+    SetTXCMD->setObjectName("SetTXCMD");
+    auto* spdifLayout = new QHBoxLayout(SpdifGroup);
+    spdifLayout->addWidget(SPDIF_RESET);
+    spdifLayout->addWidget(SPDIF_TX_STOP);
+    spdifLayout->addStretch(1);
+    spdifLayout->addWidget(SetTXCMD);
+
+    // --- codec address ---
+    auto* addressGroup = makeGroup(central, "CodecAddressGroup", "Codec I2C Address Setup");
+    setcodecI2C = new QPushButton("Set Codec IIC Address", addressGroup);
+    setcodecI2C->setObjectName("setcodecI2C");
+    auto* addressLayout = new QHBoxLayout(addressGroup);
+    addressLayout->addWidget(setcodecI2C);
+    addressLayout->addStretch(1);
+
+    // --- clock, supply and PLL ---
+    auto* clockGroup = makeGroup(central, "ClockGroup", "Setup MCLK &&  PLL for Codec");
+    auto* mclkGroup = makeGroup(clockGroup, "MclkGroup", "Select MCLK ");
+    Sel_OSC_CLK = makeRadio(mclkGroup, "Sel_OSC_CLK", "Use Oscillator Clock");
+    Sel_SPDIF_DMCLK = makeRadio(mclkGroup, "Sel_SPDIF_DMCLK", "Use SPDIF DMCLK");
+    Sel_SPDIF_AMCLK = makeRadio(mclkGroup, "Sel_SPDIF_AMCLK", "Use SPDIF AMCLK");
+    mclktxt = new QLineEdit("13", mclkGroup);
+    mclktxt->setObjectName("mclktxt");
+    mclktxt->setMaximumWidth(60);
+    auto* mclkRow = new QHBoxLayout;
+    mclkRow->addWidget(new QLabel("MCLK = ", mclkGroup));
+    mclkRow->addWidget(mclktxt);
+    mclkRow->addWidget(new QLabel("MHz", mclkGroup));
+    mclkRow->addStretch(1);
+    auto* mclkLayout = new QVBoxLayout(mclkGroup);
+    mclkLayout->addWidget(Sel_OSC_CLK);
+    mclkLayout->addWidget(Sel_SPDIF_DMCLK);
+    mclkLayout->addWidget(Sel_SPDIF_AMCLK);
+    mclkLayout->addLayout(mclkRow);
+
+    auto* lrckGroup = makeGroup(clockGroup, "LrckGroup", "Set LRCK Frequency");
+    LRCKTXT = new QLineEdit("48", lrckGroup);
+    LRCKTXT->setObjectName("LRCKTXT");
+    LRCKTXT->setMaximumWidth(60);
+    auto* lrckLayout = new QHBoxLayout(lrckGroup);
+    lrckLayout->addWidget(new QLabel("LRCK = ", lrckGroup));
+    lrckLayout->addWidget(LRCKTXT);
+    lrckLayout->addWidget(new QLabel("kHz", lrckGroup));
+    lrckLayout->addStretch(1);
+
+    DvddGroup = makeGroup(clockGroup, "DvddGroup", "Select DVDD  Voltage");
+    DVDD2 = makeRadio(DvddGroup, "DVDD2", "DVDD <=2 .0V");
+    DVDD2P5 = makeRadio(DvddGroup, "DVDD2P5", "2.0V < DVDD <= 2.5V");
+    DVDD3P3 = makeRadio(DvddGroup, "DVDD3P3", "2.5V < DVDD <= 3.3V");
+    auto* dvddLayout = new QVBoxLayout(DvddGroup);
+    dvddLayout->addWidget(DVDD2);
+    dvddLayout->addWidget(DVDD2P5);
+    dvddLayout->addWidget(DVDD3P3);
+
+    PLL_USE_CHK = new QCheckBox("PLL Used", clockGroup);
+    PLL_USE_CHK->setObjectName("PLL_USE_CHK");
+    PLLCMD = new QPushButton("PLL Configuration", clockGroup);
+    PLLCMD->setObjectName("PLLCMD");
+    auto* pllRow = new QHBoxLayout;
+    pllRow->addWidget(PLL_USE_CHK);
+    pllRow->addStretch(1);
+    pllRow->addWidget(PLLCMD);
+
+    auto* clockLayout = new QGridLayout(clockGroup);
+    clockLayout->addWidget(mclkGroup, 0, 0, 2, 1);
+    clockLayout->addWidget(lrckGroup, 0, 1);
+    clockLayout->addWidget(DvddGroup, 1, 1);
+    clockLayout->addLayout(pllRow, 2, 0, 1, 2);
+
+    // --- serial audio port routing ---
+    auto* sdpGroup = makeGroup(central, "SdpGroup", "Set SDP SPDIF<=>Codec ");
+    SDP1Group = makeGroup(sdpGroup, "SDP1Group", "SDP1 (I2S Port DAC)");
+    SDP1_MS = makeRadio(SDP1Group, "SDP1_MS", "Codec=>Spdif");
+    SDP1_SLV = makeRadio(SDP1Group, "SDP1_SLV", "Spdif=>Codec");
+    SDP2Group = makeGroup(sdpGroup, "SDP2Group", "SDP2 (I2S Port ADC)");
+    SDP2_MS = makeRadio(SDP2Group, "SDP2_MS", "Codec=>Spdif");
+    SDP2_SLV = makeRadio(SDP2Group, "SDP2_SLV", "Spdif=>Codec");
+    SDP3Group = makeGroup(sdpGroup, "SDP3Group", "SDP3 (I2S Port 3)");
+    SDP3_MS = makeRadio(SDP3Group, "SDP3_MS", "Codec=>Spdif");
+    SDP3_SLV = makeRadio(SDP3Group, "SDP3_SLV", "Spdif=>Codec");
+    auto* sdpLayout = new QHBoxLayout(sdpGroup);
+    for (auto [group, ms, slv] :
+         {std::tuple{SDP1Group, SDP1_MS, SDP1_SLV}, std::tuple{SDP2Group, SDP2_MS, SDP2_SLV},
+          std::tuple{SDP3Group, SDP3_MS, SDP3_SLV}}) {
+        auto* layout = new QVBoxLayout(group);
+        layout->addWidget(ms);
+        layout->addWidget(slv);
+        sdpLayout->addWidget(group);
+    }
+    SDP3Group->setEnabled(false);
+    SDP3_MS->setEnabled(false);
+    SDP3_SLV->setEnabled(false);
+
+    // --- console pane ---
+    UARTSHOW = new QTextEdit(central);
+    UARTSHOW->setObjectName("UARTSHOW");
+    UARTSHOW->setAcceptRichText(false);
+    UARTSHOW->setUndoRedoEnabled(false);
+    UARTSHOW->setLineWrapMode(QTextEdit::NoWrap);
+    UARTSHOW->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    // A monospaced face that also carries the full-width colon.
+    QFont consoleFont("Noto Sans Mono CJK SC");
+    consoleFont.setStyleHint(QFont::Monospace);
+    consoleFont.setPointSize(9);
+    UARTSHOW->setFont(consoleFont);
+    UARTSHOW->setMinimumSize(560, 380);
+
+    HEXSHOW = new QCheckBox("Display in Hex", central);
+    HEXSHOW->setObjectName("HEXSHOW");
+    ClrCMD = new QPushButton("Clear Display Area", central);
+    ClrCMD->setObjectName("ClrCMD");
+    Image1 = new QLabel(central);
+    Image1->setObjectName("Image1");
+    Image1->setPixmap(drawBoardPicture());
+    Image1->setCursor(Qt::PointingHandCursor);
+    Image1->setToolTip("Read the board information");
+    Image1->installEventFilter(this);
+    Label8 = new QLabel(QString::fromUtf8("Version\uFF1A2.4.5.2    "), central);
+    Label8->setObjectName("Label8");
+
+    auto* left = new QVBoxLayout;
+    left->addWidget(rs232Group);
+    left->addWidget(SpdifGroup);
+    left->addWidget(addressGroup);
+    left->addWidget(clockGroup);
+    left->addWidget(sdpGroup);
+    left->addStretch(1);
+
+    auto* consoleButtons = new QHBoxLayout;
+    consoleButtons->addWidget(HEXSHOW);
+    consoleButtons->addStretch(1);
+    consoleButtons->addWidget(ClrCMD);
+    auto* bottom = new QHBoxLayout;
+    bottom->addWidget(Image1);
+    bottom->addStretch(1);
+    bottom->addWidget(Label8, 0, Qt::AlignBottom);
+    auto* right = new QVBoxLayout;
+    right->addWidget(UARTSHOW, 1);
+    right->addLayout(consoleButtons);
+    right->addLayout(bottom);
+
+    auto* outer = new QHBoxLayout(central);
+    outer->addLayout(left);
+    outer->addLayout(right, 1);
+
+    // Handlers. A radio button's handler runs whenever it becomes checked (by the user or by
+    // code); a check box's whenever its state changes. Unticking an unticked box runs nothing.
+    auto onChecked = [this](QRadioButton* button, void (Tmainfrm::*handler)()) {
+        connect(button, &QRadioButton::toggled, this, [this, handler](bool on) {
+            if (on) runHandler([this, handler] { (this->*handler)(); });
+        });
+    };
+    auto onToggled = [this](QCheckBox* box, void (Tmainfrm::*handler)()) {
+        connect(box, &QCheckBox::toggled, this,
+                [this, handler] { runHandler([this, handler] { (this->*handler)(); }); });
+    };
+    auto onClicked = [this](QPushButton* button, void (Tmainfrm::*handler)()) {
+        connect(button, &QPushButton::clicked, this,
+                [this, handler] { runHandler([this, handler] { (this->*handler)(); }); });
+    };
+    onClicked(setrs232cmd, &Tmainfrm::setrs232cmdClick);
+    onClicked(Refresh, &Tmainfrm::RefreshClick);
+    onToggled(SPDIF_RESET, &Tmainfrm::SPDIF_RESETClick);
+    onToggled(SPDIF_TX_STOP, &Tmainfrm::SPDIF_TX_STOPClick);
+    onClicked(SetTXCMD, &Tmainfrm::SetTXCMDClick);
+    onClicked(setcodecI2C, &Tmainfrm::setcodecI2CClick);
+    onChecked(Sel_OSC_CLK, &Tmainfrm::Sel_OSC_CLKClick);
+    onChecked(Sel_SPDIF_DMCLK, &Tmainfrm::Sel_SPDIF_DMCLKClick);
+    onChecked(Sel_SPDIF_AMCLK, &Tmainfrm::Sel_SPDIF_AMCLKClick);
+    onChecked(DVDD2, &Tmainfrm::DVDD2Click);
+    onChecked(DVDD2P5, &Tmainfrm::DVDD2P5Click);
+    onChecked(DVDD3P3, &Tmainfrm::DVDD3P3Click);
+    onToggled(PLL_USE_CHK, &Tmainfrm::PLL_USE_CHKClick);
+    onClicked(PLLCMD, &Tmainfrm::PLLCMDClick);
+    onChecked(SDP1_MS, &Tmainfrm::SDP1_MSClick);
+    onChecked(SDP1_SLV, &Tmainfrm::SDP1_SLVClick);
+    onChecked(SDP2_MS, &Tmainfrm::SDP2_MSClick);
+    onChecked(SDP2_SLV, &Tmainfrm::SDP2_SLVClick);
+    onChecked(SDP3_MS, &Tmainfrm::SDP3_MSClick);
+    onChecked(SDP3_SLV, &Tmainfrm::SDP3_SLVClick);
+    onToggled(HEXSHOW, &Tmainfrm::HEXSHOWClick);
+    onClicked(ClrCMD, &Tmainfrm::ClrCMDClick);
+}
+
+void Tmainfrm::BuildMenus() {
+    auto add = [this](QMenu* menu, const QString& caption, const char* name, bool enabled,
+                      void (Tmainfrm::*handler)()) {
+        QAction* action = menu->addAction(caption);
+        action->setObjectName(name);
+        action->setEnabled(enabled);
+        if (handler)
+            connect(action, &QAction::triggered, this,
+                    [this, handler] { runHandler([this, handler] { (this->*handler)(); }); });
+        return action;
+    };
+
+    QMenu* codec = menuBar()->addMenu("Codec Type");
+    codec->setObjectName("CodecType");
+    add(codec, "KV1120", "KV1120", true, &Tmainfrm::KV1120Click);
+    add(codec, "KV1150", "KV1150", true, &Tmainfrm::KV1150Click);
+    add(codec, "KV1160", "KV1160", true, &Tmainfrm::KV1160Click);
+    add(codec, "KV1160L", "KV1160L", true, &Tmainfrm::KV1160LClick);
+    add(codec, "KV1160E", "KV1160E", true, &Tmainfrm::KV1160EClick);
+    add(codec, "KV2210", "KV2210", false, &Tmainfrm::KV2210Click);
+    add(codec, "KV2210S", "KV2210S", true, &Tmainfrm::KV2210SClick);
+    add(codec, "KV2220", "KV2220", true, &Tmainfrm::KV2220Click);
+    add(codec, "KV2330", "KV2330", true, &Tmainfrm::KV2330Click);
+    add(codec, "KV2440", "KV2440", true, &Tmainfrm::KV2440Click);
+    add(codec, "KV2450", "KV2450", true, &Tmainfrm::KV2450Click);
+    add(codec, "KV2460", "KV2460", true, &Tmainfrm::KV2460Click);
+    add(codec, "KV2570 && KV2570S", "KV2570", false, nullptr);
+    add(codec, "KV2580", "KV2580", false, nullptr);
+    add(codec, "KV2590", "KV2590", false, nullptr);
+    add(codec, "KV2640", "KV2640", true, &Tmainfrm::KV2640Click);
+    add(codec, "KV2650", "KV2650", true, &Tmainfrm::KV2650Click);
+    add(codec, "KV2910", "KV2910", false, &Tmainfrm::KV2910Click);
+    add(codec, "KV2920", "KV2920", false, &Tmainfrm::KV2920Click);
+    add(codec, "KV2930", "KV2930", true, &Tmainfrm::KV2930Click);
+    add(codec, "Corvane", "Corvane", true, &Tmainfrm::CorvaneClick);
+    codec->addSeparator();
+    EXIT1 = add(codec, "EXIT", "EXIT1", true, &Tmainfrm::EXIT1Click);
+
+    QMenu* communication = menuBar()->addMenu("Communication");
+    communication->setObjectName("Communication");
+    RS2321 = add(communication, "Codec I2C Address", "RS2321", true, &Tmainfrm::RS2321Click);
+    RS2322 = add(communication, "RS-232 Port", "RS2322", true, &Tmainfrm::RS2322Click);
+
+    QMenu* eq = menuBar()->addMenu("EQTool");
+    eq->setObjectName("EQTool");
+    add(eq, "CorvaneEQ", "EQ2", true, &Tmainfrm::EQ2Click);
+
+    QMenu* instructions = menuBar()->addMenu("Instructions");
+    instructions->setObjectName("Instructions");
+    add(instructions, "EQ Instruction", "EQInstruction1", true, &Tmainfrm::EQInstruction1Click);
+    add(instructions, "EVB Instruction", "EVBInstructions1", true, &Tmainfrm::EVBInstructions1Click);
+    add(instructions, "Matlab Instruction", "MatlabInstruction1", true, &Tmainfrm::MatlabInstruction1Click);
+
+    QMenu* about = menuBar()->addMenu("About");
+    about->setObjectName("About");
+    add(about, "Corvane Evaluation Software", "VersionV221", true, &Tmainfrm::VersionV221Click);
+}
+
+bool Tmainfrm::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == Image1 && event->type() == QEvent::MouseButtonRelease) {
+        auto* mouse = static_cast<QMouseEvent*>(event);
+        if (mouse->button() == Qt::LeftButton && Image1->rect().contains(mouse->position().toPoint())) {
+            runHandler([this] { Image1Click(); });
+            return true;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void Tmainfrm::AttachWindows(const AppWindows& windows) {
+    Windows = windows;
+    runHandler([this] { FormCreate(); });
+}
+
+// ---------------------------------------------------------------------------------------------
+// Console pane and warning window
+
+void Tmainfrm::ConsoleAppend(const std::string& text) {
+    if (QThread::currentThread() != thread()) {
+        QMetaObject::invokeMethod(
+            this, [this, text] { ConsoleAppend(text); }, Qt::QueuedConnection);
+        return;
+    }
+    QString converted = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    converted.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    converted.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    // Replaces the selection (or inserts at the caret) and leaves the caret after the text.
+    QTextCursor cursor = UARTSHOW->textCursor();
+    cursor.insertText(converted);
+    UARTSHOW->setTextCursor(cursor);
+    UARTSHOW->ensureCursorVisible();
+}
+
+void Tmainfrm::ShowWarning(const std::string& line1, const std::string& line2) {
+    if (QThread::currentThread() != thread()) {
+        QMetaObject::invokeMethod(
+            this, [this, line1, line2] { ShowWarning(line1, line2); }, Qt::QueuedConnection);
+        return;
+    }
+    if (!Windows.warnfrm) return;
+    Windows.warnfrm->Report(QString::fromStdString(line1), QString::fromStdString(line2));
+}
+
+bool Tmainfrm::isApplicationForm(const QWidget* window) const {
+    if (!window) return false;
+    const QWidget* forms[] = {this,
+                              Windows.kv2580mfrm,
+                              Windows.RS232CfgFrm,
+                              Windows.warnfrm,
+                              Windows.SetCodecComodeFrm,
+                              Windows.SPDIFConfigFRM,
+                              Windows.Form6,
+                              Windows.Form1};
+    for (const QWidget* form : forms)
+        if (form == window) return true;
+    return false;
+}
+
+bool Tmainfrm::ShowToolWindow(QWidget* window) {
+    if (!isApplicationForm(window)) return false;
+    if (window->isMinimized()) window->showNormal();
+    if (!window->isVisible()) window->show();
+    window->raise();
+    window->activateWindow();
+    return true;
+}
+
+void Tmainfrm::runHandler(const std::function<void()>& handler) {
+    try {
+        handler();
+    } catch (const TalonComm::ETalonCommError& e) {
+        showErrorBox(QString::fromUtf8(e.what()), QString::fromUtf8(e.OsReason().c_str()));
+    } catch (const std::exception& e) {
+        showErrorBox(QString::fromUtf8(e.what()), QString());
+    }
+}
+
+void Tmainfrm::showErrorBox(const QString& message, const QString& reason) {
+    QString text = message;
+    if (!reason.isEmpty()) text += "\n" + reason;
+    auto* box =
+        new QMessageBox(QMessageBox::Critical, QApplication::applicationName(), text, QMessageBox::Ok, this);
+    box->setObjectName("ErrorBox");
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    // Does not block the caller: the rest of the program stays usable behind it.
+    box->open();
+}
+
+void Tmainfrm::reportHangup() {
+    ConsoleAppend(" RS232 PORT " + RS232.fGetPortName() +
+                  " went away (device closed or unplugged); press \"Refresh\" to open it again\r\n");
+}
+
+// ---------------------------------------------------------------------------------------------
+// Start-up and "Refresh"
+
+std::vector<std::string> Tmainfrm::StartupPortNames() const {
+    std::vector<std::string> names;
+    if (m_options.listMachinePorts) {
+        TalonComm::TCommSerialPortInfo info(m_options.sysRoot);
+        for (int i = 0; i < info.List->SPCount(); ++i)
+            names.push_back(info.List->PortName(i));
+    }
+    if (!m_options.extraPort.empty()) names.push_back(m_options.extraPort);
+    if (!m_options.simulatedPort.empty()) names.push_back(m_options.simulatedPort);
+    return names;
+}
+
+void Tmainfrm::FormCreate() {
+    initialiseBoard(false);
+}
+
+void Tmainfrm::RefreshClick() {
+    initialiseBoard(true);
+}
+
+void Tmainfrm::initialiseBoard(bool refresh) {
+    using evb::gBoard;
+    if (refresh) {
+        UARTSHOW->clear();
+    } else {
+        evb::BoardReady = 0;
+    }
+    evb::ExpectedReply = 0;
+    ConsoleAppend(kStartBanner);
+
+    // Every port is opened in turn; the last one stays open. A port that cannot be opened
+    // throws out of here and the rest is skipped.
+    const std::vector<std::string> ports = StartupPortNames();
+    for (std::size_t i = 0; i < ports.size(); ++i) {
+        ConsoleAppend(" Set RS232 PORT" + std::to_string(i + 1) + " : " + ports[i] + "\r\n");
+        RS232.fSetPortName(ports[i]);
+        RS232.fSetActive(true);
+    }
+    RS232.fSetPackageType(TalonComm::cptFrameTimeout);
+    RS232.fSetUsePackage(true);
+
+    gBoard.CommMode = 0;
+    gBoard.ChipAddress = 0x20;
+    if (refresh) evb::CmdChipAddress(0x20);
+    ConsoleAppend(" Set the COMM Mode:IIC Mode        Set the CHIP Address:0x20\r\n");
+    if (refresh && Windows.SPDIFConfigFRM) Windows.SPDIFConfigFRM->hide();
+
+    gBoard.Spdif.reset = 0;
+    SPDIF_RESET->setChecked(false);
+    gBoard.Spdif.stop = 0;
+    SPDIF_TX_STOP->setChecked(false);
+    gBoard.Spdif.rx_mode = 0;
+    gBoard.Spdif.rx_mclk_ratio = 1;
+    gBoard.Spdif.rx_sclk_ratio = 0x40;
+    gBoard.Spdif.rx_resolution = 0x10;
+    gBoard.Spdif.rx_format = 1;
+
+    ConsoleAppend(kSpdifBanner);
+    ConsoleAppend(refresh
+                      ? " Mode:Master Format:IIS   Resolution:24 Bits   MCLK/LRCK:256  SCLK/LRCK:64\r\n"
+                      : " Mode:Master  Format:IIS   Resolution:24 Bits   MCLK/LRCK:256  SCLK/LRCK:64\r\n");
+
+    gBoard.Spdif.tx_mode = 1;
+    gBoard.Spdif.tx_mclk_ratio = 1;
+    gBoard.Spdif.tx_sclk_ratio = 0x40;
+    gBoard.Spdif.tx_resolution = 0x10;
+    gBoard.Spdif.tx_format = 1;
+
+    // Checking runs the click handlers of the buttons whose state changes; while BoardReady is
+    // 0 (start-up) their commands are dropped.
+    Sel_SPDIF_DMCLK->setChecked(true);
+    DVDD2->setChecked(true);
+    SDP1_SLV->setChecked(true);
+    SDP2_MS->setChecked(true);
+    SDP3_SLV->setChecked(true);
+    PLL_USE_CHK->setChecked(false);
+    gBoard.PllUsed = 0;
+
+    if (!refresh) evb::BoardReady = 255;
+    gBoard.PllMclk = 13000000.0f;
+    gBoard.PllLrck = 48000.0f;
+    if (refresh) {
+        evb::CmdMclkSource(0);
+        evb::CmdSdpDirection(0, 1);
+        evb::CmdSdpDirection(1, 0);
+        evb::CmdSdpDirection(2, 1);
+    }
+    ConsoleAppend(kEndBanner);
+}
+
+void Tmainfrm::ClrCMDClick() {
+    UARTSHOW->clear();
+}
+
+void Tmainfrm::HEXSHOWClick() {}
+
+void Tmainfrm::EXIT1Click() {
+    close();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Clock, supply and PLL
+
+void Tmainfrm::Sel_OSC_CLKClick() {
+    evb::CmdMclkSource(1);
+    ConsoleAppend(" Set the MCLK:Use Oscillator Clock\r\n");
+}
+
+void Tmainfrm::Sel_SPDIF_DMCLKClick() {
+    evb::CmdMclkSource(0);
+    ConsoleAppend(" Set the MCLK:Use SPDIF DMCLK\r\n");
+}
+
+void Tmainfrm::Sel_SPDIF_AMCLKClick() {
+    evb::CmdMclkSource(3);
+    ConsoleAppend(" Set the MCLK:Use SPDIF AMCLK\r\n");
+}
+
+void Tmainfrm::DVDD2Click() {
+    evb::gBoard.Supply = evb::SupplyRange::Dvdd2V0;
+}
+
+void Tmainfrm::DVDD2P5Click() {
+    evb::gBoard.Supply = evb::SupplyRange::Dvdd2V5;
+}
+
+void Tmainfrm::DVDD3P3Click() {
+    evb::gBoard.Supply = evb::SupplyRange::Dvdd3V3;
+}
+
+void Tmainfrm::PLL_USE_CHKClick() {
+    evb::gBoard.PllUsed = PLL_USE_CHK->isChecked() ? 1 : 0;
+}
+
+void Tmainfrm::PLLCMDClick() {
+    using evb::gBoard;
+    const int m = evb::StrToIntDef(mclktxt->text().toStdString(), 128);
+    gBoard.PllMclk = wrapTimes(m, 1000000u);
+    const int l = evb::StrToIntDef(LRCKTXT->text().toStdString(), 128);
+    gBoard.PllLrck = wrapTimes(l, 1000u);
+    if (m >= 20) gBoard.PllMclk = gBoard.PllMclk * 0.5f;
+
+    const float t = gBoard.PllLrck * 256.0f * 8.0f;
+    // The ratio and the fraction are computed in extended precision; only the fraction's
+    // final product is rounded to single precision before it is truncated.
+    const long double ratio = static_cast<long double>(t) / static_cast<long double>(gBoard.PllMclk);
+    constexpr long double kLimit = 9.0e18L;
+    if (!std::isfinite(ratio) || std::fabs(ratio) >= kLimit) {
+        // MCLK 0 gives no ratio: nothing meaningful can be programmed.
+        ConsoleAppend(" PLL Configuration: MCLK " + mclktxt->text().toStdString() +
+                      " MHz gives no PLL ratio; nothing sent\r\n");
+        return;
+    }
+    const auto n = static_cast<std::int64_t>(ratio);
+    const float product =
+        static_cast<float>((ratio - static_cast<long double>(n & 0xFF)) * 0.6573598222296L * 4194304.0L);
+    const auto k = static_cast<std::int64_t>(product);
+    gBoard.PllN = static_cast<std::uint8_t>(n & 0xFF);
+    gBoard.PllK = {static_cast<std::uint8_t>((k >> 16) & 0xFF), static_cast<std::uint8_t>((k >> 8) & 0xFF),
+                   static_cast<std::uint8_t>(k & 0xFF)};
+    if (gBoard.PllUsed != 1) return;
+
+    const auto supplyByte = static_cast<std::uint8_t>(static_cast<std::uint8_t>(gBoard.Supply) << 2);
+    evb::CmdWriteReg(0x02, 0x81);
+    evb::CmdWriteReg(0x03, supplyByte);
+    evb::CmdWriteReg(0x04, gBoard.PllN);
+    evb::CmdWriteReg(0x05, gBoard.PllK[0]);
+    evb::CmdWriteReg(0x06, gBoard.PllK[1]);
+    evb::CmdWriteReg(0x07, gBoard.PllK[2]);
+    evb::CmdWriteReg(0x02, 0x41);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Serial audio port routing and S/PDIF
+
+namespace {
+
+void sdpDirection(Tmainfrm& window, std::uint8_t port, std::uint8_t dir) {
+    evb::CmdSdpDirection(port, dir);
+    evb::gBoard.SdpFlag[port] = dir;
+    window.ConsoleAppend(" Set the SDP" + std::to_string(port + 1) +
+                         (dir ? ":Spdif=>Codec\r\n" : ":Codec=>Spdif\r\n"));
+}
+
+} // namespace
+
+void Tmainfrm::SDP1_MSClick() {
+    sdpDirection(*this, 0, 0);
+}
+void Tmainfrm::SDP1_SLVClick() {
+    sdpDirection(*this, 0, 1);
+}
+void Tmainfrm::SDP2_MSClick() {
+    sdpDirection(*this, 1, 0);
+}
+void Tmainfrm::SDP2_SLVClick() {
+    sdpDirection(*this, 1, 1);
+}
+void Tmainfrm::SDP3_MSClick() {
+    sdpDirection(*this, 2, 0);
+}
+void Tmainfrm::SDP3_SLVClick() {
+    sdpDirection(*this, 2, 1);
+}
+
+void Tmainfrm::SPDIF_RESETClick() {
+    if (SPDIF_RESET->isChecked()) {
+        evb::CmdSpdifReset(1);
+        evb::gBoard.Spdif.reset = 1;
+        ConsoleAppend(" SPDIF Reset.........\r\n");
+    } else {
+        evb::CmdSpdifReset(0);
+        evb::gBoard.Spdif.reset = 0;
+        ConsoleAppend(" SPDIF Reset Release\r\n");
+    }
+}
+
+void Tmainfrm::SPDIF_TX_STOPClick() {
+    if (SPDIF_TX_STOP->isChecked()) {
+        evb::CmdSpdifTxStop(1);
+        evb::gBoard.Spdif.stop = 1;
+        ConsoleAppend(" SPDIF stop.........\r\n");
+    } else {
+        evb::CmdSpdifTxStop(0);
+        evb::gBoard.Spdif.stop = 0;
+        ConsoleAppend(" SPDIF stop Release\r\n");
+    }
+}
+
+void Tmainfrm::SetTXCMDClick() {
+    TSPDIFConfigFRM* w = Windows.SPDIFConfigFRM;
+    if (!w) return;
+    w->show();
+    w->setWindowTitle("SPDIF Configuration");
+    w->SPDIFTitle->setTitle("SPDIF Configuration");
+    w->SPDIF_LRC_384->setEnabled(false);
+    w->SPDIF_LRC_384->hide();
+    w->SPDIF_LRC_512->setEnabled(false);
+    w->SPDIF_LRC_512->hide();
+    w->SPDIF_LRC_128->move(w->SPDIF_LRC_128->x(), 55);
+    w->SPDIF_LRC_256->move(w->SPDIF_LRC_256->x(), 30);
+
+    auto& s = evb::gBoard.Spdif;
+    s.selector = 0;
+    auto check = [](QRadioButton* button) {
+        if (button) button->setChecked(true);
+    };
+    check(s.rx_mode == 0 ? w->SPDIF_MASTER : s.rx_mode == 1 ? w->SPDIF_SLAVE : nullptr);
+    check(s.rx_format == 0   ? w->SPDIF_FMT_LJ
+          : s.rx_format == 1 ? w->SPDIF_FMT_I2S
+          : s.rx_format == 2 ? w->SPDIF_FMT_RJ
+                             : nullptr);
+    check(s.rx_resolution == 0x10   ? w->SPDIF_FMT_B24
+          : s.rx_resolution == 0x11 ? w->SPDIF_FMT_B20
+          : s.rx_resolution == 0x12 ? w->SPDIF_FMT_B16
+                                    : nullptr);
+    check(s.rx_mclk_ratio == 0 ? w->SPDIF_LRC_128 : s.rx_mclk_ratio == 1 ? w->SPDIF_LRC_256 : nullptr);
+    check(s.rx_sclk_ratio == 0x40 ? w->SPDIF_SCLK_64 : s.rx_sclk_ratio == 0x80 ? w->SPDIF_SCLK_128 : nullptr);
+    ShowToolWindow(w);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Codec control interface
+
+void Tmainfrm::setcodecI2CClick() {
+    TSetCodecComodeFrm* w = Windows.SetCodecComodeFrm;
+    if (!w) return;
+    const auto addressText = [] { return QString::fromStdString("0x" + evb::Hex2(evb::gBoard.ChipAddress)); };
+    // Checking the buttons runs their handlers; nothing they would send may reach the board.
+    evb::BoardReady = 0;
+    w->ChipaddTxt->setText(addressText());
+    (evb::gBoard.CommMode == 1 ? w->CODEC_SPI_SEL : w->CODEC_I2C_SEL)->setChecked(true);
+    QRadioButton* address = w->AddressButton(evb::gBoard.ChipAddress);
+    (address ? address : w->CODEC_ADDR_WR)->setChecked(true);
+    evb::BoardReady = 255;
+    w->ChipaddTxt->setText(addressText());
+    ShowToolWindow(w);
+    w->ChipaddTxt->setText(addressText());
+}
+
+void Tmainfrm::RS2321Click() {
+    TSetCodecComodeFrm* w = Windows.SetCodecComodeFrm;
+    if (!w) return;
+    evb::BoardReady = 0;
+    w->ChipaddTxt->setText(QString::fromStdString("0x" + evb::Hex2(evb::gBoard.ChipAddress)));
+    if (evb::gBoard.CommMode == 0) w->CODEC_I2C_SEL->setChecked(true);
+    if (evb::gBoard.CommMode == 1) w->CODEC_SPI_SEL->setChecked(true);
+    QRadioButton* address = w->AddressButton(evb::gBoard.ChipAddress);
+    (address ? address : w->CODEC_ADDR_WR)->setChecked(true);
+    evb::BoardReady = 255;
+    ShowToolWindow(w);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Serial port selection
+
+void Tmainfrm::setrs232cmdClick() {
+    const std::string typed = RS232_CommPort->text().toStdString();
+    const std::string path = RS232_CommPort->text().trimmed().toStdString();
+    // A device path selects that device as it stands (USB adapters, pseudo-terminals have no
+    // COM number); anything else is a port number.
+    if (!path.empty() && path.front() == '/') {
+        RS232.fSetPortName(path);
+        ConsoleAppend(" Set RS232 PORT :" + path + "\r\n");
+    } else {
+        const int n = evb::StrToIntDef(typed, 128);
+        RS232.fSetPortNo(n);
+        ConsoleAppend(" Set RS232 PORT :COM" + std::to_string(n) + "\r\n");
+    }
+    RS232.fSetByteSize(8);
+    RS232.fSetBaudRate(19200);
+    RS232.fSetActive(true);
+    RS232.fSetPackageType(TalonComm::cptFrameTimeout);
+    RS232.fSetUsePackage(true);
+}
+
+void Tmainfrm::RS2322Click() {
+    ShowToolWindow(Windows.RS232CfgFrm);
+}

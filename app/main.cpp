@@ -1,0 +1,64 @@
+// evbconsole: the evaluation board's desktop console.
+#include "app/AppSetup.h"
+#include "app/ScreenshotRunner.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QTimer>
+
+#include <cstdio>
+#include <exception>
+
+int main(int argc, char* argv[]) {
+    QApplication application(argc, argv);
+    QApplication::setApplicationName("evbconsole");
+    QApplication::setApplicationVersion("2.4.5.2");
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        "Console of the audio-codec evaluation board, reached over a serial link.\n"
+        "Without options the program opens every serial port it finds and keeps "
+        "the last one.");
+    parser.addHelpOption();
+    parser.addVersionOption();
+    QCommandLineOption simulate("simulate", "Start a simulated board on a pseudo-terminal and use its port.");
+    QCommandLineOption port("port",
+                            "Add DEVICE (e.g. /dev/ttyUSB0) as the last port of the start-up list, so it "
+                            "is the one kept open.",
+                            "DEVICE");
+    QCommandLineOption noPace("no-pace", "Let the simulated board answer at full speed.");
+    noPace.setFlags(QCommandLineOption::HiddenFromHelp);
+    QCommandLineOption shotDir("screenshot-dir", "Save window screenshots into DIR, then exit.", "DIR");
+    shotDir.setFlags(QCommandLineOption::HiddenFromHelp);
+    QCommandLineOption shotSteps("screenshot-steps",
+                                 "Comma-separated steps: click:OBJECT, trigger:ACTION, text:OBJECT=TEXT, "
+                                 "grab:WINDOW[:FILE].",
+                                 "STEPS");
+    shotSteps.setFlags(QCommandLineOption::HiddenFromHelp);
+    parser.addOptions({simulate, port, noPace, shotDir, shotSteps});
+    parser.process(application);
+
+    AppConfig config;
+    config.simulate = parser.isSet(simulate);
+    config.simulatePace = !parser.isSet(noPace);
+    config.start.extraPort = parser.value(port).toStdString();
+    // The simulated board is a stand-in for the hardware: with it the machine's own serial
+    // ports are left alone (opening them would toggle their modem lines).
+    if (config.simulate) config.start.listMachinePorts = false;
+
+    std::unique_ptr<AppInstance> app;
+    try {
+        app = CreateApplicationWindows(config);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "evbconsole: %s\n", e.what());
+        return 1;
+    }
+    app->main->show();
+
+    if (parser.isSet(shotDir)) {
+        ScreenshotRunner runner(*app, parser.value(shotDir));
+        const bool ok = runner.Run(parser.value(shotSteps));
+        return ok ? 0 : 1;
+    }
+    return QApplication::exec();
+}

@@ -1,0 +1,172 @@
+#include "GuiHarness.h"
+
+#include "protocol/BoardCommand.h"
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QCheckBox>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QRadioButton>
+#include <QTextEdit>
+#include <QTimer>
+
+#include <cstdlib>
+
+bool WaitUntil(const std::function<bool()>& pred, std::chrono::milliseconds timeout) {
+    QElapsedTimer elapsed;
+    elapsed.start();
+    // Wakes the event loop regularly, so conditions that change on other threads (the board's
+    // thread, the serial layer's) are seen without spinning.
+    QTimer tick;
+    tick.start(2);
+    for (;;) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+        if (pred()) return true;
+        if (elapsed.elapsed() >= timeout.count()) return pred();
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+}
+
+QApplication& TestApp() {
+    static QApplication* instance = [] {
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+        static int argc = 1;
+        static char name[] = "evbconsole-gui-tests";
+        static char* argv[] = {name, nullptr};
+        auto* app = new QApplication(argc, argv);
+        QApplication::setApplicationName("evbconsole");
+        return app;
+    }();
+    return *instance;
+}
+
+QWidget* FindWidgetByName(const QString& objectName) {
+    for (bool visibleOnly : {true, false}) {
+        for (QWidget* window : QApplication::topLevelWidgets()) {
+            if (visibleOnly && !window->isVisible()) continue;
+            if (window->objectName() == objectName) return window;
+            if (auto* child = window->findChild<QWidget*>(objectName)) return child;
+        }
+    }
+    return nullptr;
+}
+
+void GuiFixture::SetUp() {
+    TestApp();
+    sysRoot = std::make_unique<QTemporaryDir>();
+    ASSERT_TRUE(sysRoot->isValid());
+    AppConfig config;
+    config.simulate = true;
+    config.simulatePace = false;
+    config.start.sysRoot = sysRoot->path().toStdString();
+    sentBase = evb::FramesSent();
+    app = CreateApplicationWindows(config);
+    board = app->sim.get();
+    ASSERT_NE(board, nullptr);
+    app->main->show();
+    frameMark = 0;
+    sentMark = sentBase;
+}
+
+void GuiFixture::TearDown() {
+    closeErrorBoxes();
+    app.reset();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QCoreApplication::processEvents();
+    sysRoot.reset();
+}
+
+void GuiFixture::click(const QString& objectName) {
+    QWidget* widget = FindWidgetByName(objectName);
+    if (!widget) {
+        ADD_FAILURE() << "no widget named " << objectName.toStdString();
+        return;
+    }
+    if (!widget->isVisible()) {
+        ADD_FAILURE() << objectName.toStdString() << " is not on screen: a user cannot click it";
+        return;
+    }
+    // Check boxes and radio buttons are clicked on their indicator, buttons in their middle.
+    QPointF local = QRectF(widget->rect()).center();
+    if (qobject_cast<QCheckBox*>(widget) || qobject_cast<QRadioButton*>(widget))
+        local = QPointF(std::min(8, widget->width() / 2), widget->height() / 2.0);
+    const QPointF global = widget->mapToGlobal(local);
+    QMouseEvent press(QEvent::MouseButtonPress, local, global, Qt::LeftButton, Qt::LeftButton,
+                      Qt::NoModifier);
+    QApplication::sendEvent(widget, &press);
+    QMouseEvent release(QEvent::MouseButtonRelease, local, global, Qt::LeftButton, Qt::NoButton,
+                        Qt::NoModifier);
+    QApplication::sendEvent(widget, &release);
+    QCoreApplication::processEvents();
+}
+
+void GuiFixture::triggerMenu(const QString& actionText) {
+    QAction* found = nullptr;
+    for (QWidget* window : QApplication::topLevelWidgets()) {
+        for (QAction* action : window->findChildren<QAction*>()) {
+            QString caption = action->text();
+            caption.replace("&&", "\x01").remove('&').replace("\x01", "&");
+            if (caption == actionText || action->objectName() == actionText) {
+                found = action;
+                break;
+            }
+        }
+        if (found) break;
+    }
+    if (!found) {
+        ADD_FAILURE() << "no menu entry " << actionText.toStdString();
+        return;
+    }
+    found->trigger(); // a disabled entry does nothing, as for a user
+    QCoreApplication::processEvents();
+}
+
+void GuiFixture::typeText(const QString& objectName, const QString& text) {
+    auto* edit = find<QLineEdit>(objectName);
+    if (!edit) {
+        ADD_FAILURE() << "no edit field named " << objectName.toStdString();
+        return;
+    }
+    edit->selectAll();
+    edit->insert(text);
+}
+
+QString GuiFixture::consoleText() const {
+    auto* console = app && app->main ? app->main->UARTSHOW : nullptr;
+    return console ? console->toPlainText() : QString();
+}
+
+std::vector<evbsim::ReceivedFrame> GuiFixture::framesSinceMark(std::size_t n,
+                                                               std::chrono::milliseconds timeout) {
+    WaitUntil([&] { return board->FrameCount() >= frameMark + n; }, timeout);
+    std::vector<evbsim::ReceivedFrame> all = board->Frames();
+    if (all.size() <= frameMark) return {};
+    return {all.begin() + static_cast<std::ptrdiff_t>(frameMark), all.end()};
+}
+
+void GuiFixture::markFrames() {
+    const auto sent = static_cast<std::size_t>(evb::FramesSent() - sentBase);
+    EXPECT_TRUE(WaitUntil([&] { return board->FrameCount() >= sent; }))
+        << "the board received " << board->FrameCount() << " of " << sent << " frames";
+    frameMark = board->FrameCount();
+    sentMark = evb::FramesSent();
+}
+
+std::uint64_t GuiFixture::sentSinceMark() const {
+    return evb::FramesSent() - sentMark;
+}
+
+QMessageBox* GuiFixture::errorBox() const {
+    for (QWidget* window : QApplication::topLevelWidgets())
+        if (auto* box = qobject_cast<QMessageBox*>(window); box && box->isVisible()) return box;
+    return nullptr;
+}
+
+void GuiFixture::closeErrorBoxes() {
+    for (QWidget* window : QApplication::topLevelWidgets())
+        if (auto* box = qobject_cast<QMessageBox*>(window)) box->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
