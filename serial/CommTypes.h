@@ -8,7 +8,7 @@ namespace TalonComm {
 
 // Root of the serial layer's objects, so that event senders can be passed as one type.
 class TObject {
-public:
+  public:
     virtual ~TObject() = default;
 };
 
@@ -20,8 +20,22 @@ using TErrorCode = std::uint8_t;
 enum TCommPackageType : std::uint8_t { cptCompatiblePkg = 0, cptFrameHeadTail = 1, cptFrameTimeout = 2 };
 
 enum TBaudRate {
-    br110, br300, br600, br1200, br2400, br4800, br9600, br14400, br19200, br38400,
-    br56000, br57600, br115200, br128000, br256000, brCustom
+    br110,
+    br300,
+    br600,
+    br1200,
+    br2400,
+    br4800,
+    br9600,
+    br14400,
+    br19200,
+    br38400,
+    br56000,
+    br57600,
+    br115200,
+    br128000,
+    br256000,
+    brCustom
 };
 
 enum TParity { ptNoParity = 0, ptOddParity = 1, ptEvenParity = 2, ptMarkParity = 3, ptSpaceParity = 4 };

@@ -21,7 +21,7 @@ struct TTalonSerialPortInfo {
 };
 
 class TTalonSerialPortList {
-public:
+  public:
     // sysRoot: the sysfs root to read ("/sys" normally; tests point it at a fake tree).
     explicit TTalonSerialPortList(std::string sysRoot = "/sys");
     virtual ~TTalonSerialPortList() = default;
@@ -33,13 +33,13 @@ public:
     const std::string& PortName(int i) const { return SPInfo(i).PortName; }
     TTalonSerialPortInfo* PortByName(const std::string& name);
 
-private:
+  private:
     std::string m_sysRoot;
     std::vector<std::unique_ptr<TTalonSerialPortInfo>> m_items;
 };
 
 class TCommSerialPortInfo {
-public:
+  public:
     explicit TCommSerialPortInfo(std::string sysRoot = "/sys");
     virtual ~TCommSerialPortInfo();
 

@@ -7,8 +7,10 @@
 
 #include "CommTypes.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace TalonComm {
@@ -20,7 +22,7 @@ class TRkCustomCommDevice;
 
 // Frame marker bytes of the package layer, read and written through to it.
 class TRkCommFrameSettings {
-public:
+  public:
     explicit TRkCommFrameSettings(TCommPackage* package) : m_package(package) {}
 
     std::uint8_t fGetFrameHead() const;
@@ -34,12 +36,12 @@ public:
     // Copies head, tail and control bytes (not DoubleFrameMark).
     void SetValues(const TRkCommFrameSettings& other);
 
-private:
+  private:
     TCommPackage* m_package;
 };
 
 class TRkCustomCommDevice : public TObject {
-public:
+  public:
     TRkCustomCommDevice();
     ~TRkCustomCommDevice() override;
     TRkCustomCommDevice(const TRkCustomCommDevice&) = delete;
@@ -95,8 +97,9 @@ public:
     void fSetFlowControl(TFlowControl f);
     int fGetAutoAnswer() const;
     void fSetAutoAnswer(int n);
-    bool fGetSyncEvents() const { return m_syncEvents; }
-    void fSetSyncEvents(bool b) { m_syncEvents = b; }
+    // Owner's thread; takes effect for events raised after the store.
+    bool fGetSyncEvents() const { return m_syncEvents.load(std::memory_order_relaxed); }
+    void fSetSyncEvents(bool b) { m_syncEvents.store(b, std::memory_order_relaxed); }
     bool fGetDataOnly() const;
     void fSetDataOnly(bool b);
     long fGetInBufSize() const;
@@ -140,6 +143,7 @@ public:
     bool fGetRLSD() const;
 
     // --- events ---
+    // Owner's thread, while the port is closed: the worker threads call them.
     TCommNotifyEvent OnCommNotify;
     TCommNotifyEvent OnPackage;
     TCommSimpleEvent AfterOpen;
@@ -148,23 +152,25 @@ public:
     TTalonComm* Engine() const { return m_engine; }
     TCommPackage* Package() const { return m_package; }
 
-protected:
+  protected:
     void _EvComm(TObject* Sender, int NotifyType);
     void _EvPackage(TObject* Sender, int NotifyType);
     void _EvAfterOpen(TObject* Sender);
     void _EvBeforeClose(TObject* Sender);
 
-private:
+  private:
     TTalonComm* m_engine = nullptr;
     TCommPackage* m_package = nullptr;
     TRkCommFrameSettings* m_frameSettings = nullptr;
     bool m_usePackage = false;
-    bool m_syncEvents = true;
+    std::atomic<bool> m_syncEvents{true};
+    // Cleared by the destructor, so that events still queued for the main thread are dropped.
+    std::shared_ptr<std::atomic<bool>> m_alive;
 };
 
 // The published component. Adds nothing but its published properties' defaults.
 class TRkCommDevice : public TRkCustomCommDevice {
-public:
+  public:
     TRkCommDevice() = default;
 };
 

@@ -1,0 +1,122 @@
+#pragma once
+// The package layer over an engine: assembles received bytes into packages (by head/tail
+// markers on the engine's read thread, or by silence on its own timer thread), keeps them in a
+// ring of package slots, and sends queued packages through the engine, framed or raw.
+//
+// Threads: setters and WritePackage on the owner's thread; ReadPackage on the single consumer
+// of received packages (the package handler's thread is fine). OnPackage runs on the thread
+// that detected the event: the timer thread (`evb-pkg`) for time-out packages, the engine's
+// read thread for other events, the owner's thread for the open/close report. OnPackage may
+// only be replaced while the layer is inactive. The destructor must not run on the timer
+// thread.
+
+#include "serial/CommTypes.h"
+#include "serial/TCommPackageQueue.h"
+#include "serial/TFrameCodec.h"
+#include "serial/TTimeoutAssembler.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace TalonComm {
+
+class TTalonComm;
+
+class TCommPackage : public TObject {
+  public:
+    explicit TCommPackage(TTalonComm* engine);
+    ~TCommPackage() override;
+    TCommPackage(const TCommPackage&) = delete;
+    TCommPackage& operator=(const TCommPackage&) = delete;
+
+    virtual unsigned long ReadPackage(void* buf, unsigned long n);
+    virtual unsigned long WritePackage(const void* buf, unsigned long n);
+    virtual void PurgeRead();
+    virtual void PurgeWrite();
+    virtual void CallNotify(int mask);
+
+    // Waits until Write calls totalling n bytes, each sent as its own package in time-out
+    // mode, will all go straight to the engine: no package waits and the engine has room.
+    bool WaitWriteRoom(long n, std::chrono::milliseconds timeout);
+
+    // Installed as the engine's OnCommNotify.
+    void fNewCommNotify(TObject* Sender, int mask);
+
+    bool fGetActive() const { return m_active.load(std::memory_order_acquire); }
+    void fSetActive(bool b);
+    std::uint32_t fGetQueueSize() const { return m_queueSize; }
+    void fSetQueueSize(std::uint32_t n);
+    std::uint32_t fGetPackageSize() const { return m_packageSize; }
+    void fSetPackageSize(std::uint32_t n);
+    TCommPackageType fGetPackageType() const { return m_packageType.load(std::memory_order_acquire); }
+    void fSetPackageType(TCommPackageType t);
+    std::uint32_t fGetPackageInterval() const { return m_packageInterval.load(std::memory_order_relaxed); }
+    void fSetPackageInterval(std::uint32_t ms);
+    bool fGetDoubleFrameMark() const { return m_doubleFrameMark.load(std::memory_order_relaxed); }
+    void fSetDoubleFrameMark(bool b) { m_doubleFrameMark.store(b, std::memory_order_relaxed); }
+    std::uint8_t fGetFrameHead() const { return m_frameHead.load(std::memory_order_relaxed); }
+    void fSetFrameHead(std::uint8_t v) { m_frameHead.store(v, std::memory_order_relaxed); }
+    std::uint8_t fGetFrameTail() const { return m_frameTail.load(std::memory_order_relaxed); }
+    void fSetFrameTail(std::uint8_t v) { m_frameTail.store(v, std::memory_order_relaxed); }
+    std::uint8_t fGetFrameCtrl() const { return m_frameCtrl.load(std::memory_order_relaxed); }
+    void fSetFrameCtrl(std::uint8_t v) { m_frameCtrl.store(v, std::memory_order_relaxed); }
+
+    TCommPackageQueue* ReceiveQueue() const { return m_rxQueue.get(); }
+    TCommPackageQueue* TransmitQueue() const { return m_txQueue.get(); }
+    TTalonComm* Engine() const { return m_engine; }
+
+    // The package notification.
+    TCommNotifyEvent OnPackage;
+
+  private:
+    void _TimerThread();
+    void _ReadHeadTailPackage();
+    void _WritePackage();
+    bool sendOnce();
+    void resetLocked();
+    void signalTimer();
+    TFrameMarks marks() const;
+
+    TTalonComm* m_engine;
+    TCommNotifyEvent m_savedNotify;
+
+    std::atomic<bool> m_active{false};
+    std::atomic<bool> m_doubleFrameMark{false};
+    std::atomic<std::uint8_t> m_frameHead{0xEB};
+    std::atomic<std::uint8_t> m_frameTail{0xEE};
+    std::atomic<std::uint8_t> m_frameCtrl{0xEC};
+    std::atomic<TCommPackageType> m_packageType{cptFrameTimeout};
+    std::atomic<std::uint32_t> m_packageInterval{50};
+    std::uint32_t m_queueSize = 16;
+    std::uint32_t m_packageSize = 4096;
+
+    std::unique_ptr<TCommPackageQueue> m_rxQueue;
+    std::unique_ptr<TCommPackageQueue> m_txQueue;
+
+    // Receive side. m_mutex guards the decoder, the assembler and the timer's wake-up flag
+    // against each other and against the setters; OnPackage is never called with it held.
+    std::mutex m_mutex;
+    std::condition_variable m_timerCv;
+    bool m_timerSignalled = false;
+    bool m_running = true;
+    TFrameCodec m_decoder;
+    TTimeoutAssembler m_assembler;
+
+    // Send side. m_sendMutex is taken with try_lock by the send step (a busy step makes the
+    // holder run once more through m_sendAgain) and fully by the setters.
+    std::mutex m_sendMutex;
+    std::atomic<bool> m_sendAgain{false};
+    std::vector<std::uint8_t> m_sendBuffer;
+    std::size_t m_sentCount = 0;
+    std::vector<char> m_staging;
+
+    std::thread m_timerThread;
+};
+
+} // namespace TalonComm

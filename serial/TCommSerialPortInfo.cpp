@@ -1,0 +1,210 @@
+#include "serial/TCommSerialPortInfo.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <fstream>
+#include <linux/serial.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace TalonComm {
+
+namespace {
+
+bool exists(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0;
+}
+
+std::string readLine(const std::string& path) {
+    std::ifstream in(path);
+    std::string line;
+    std::getline(in, line);
+    while (!line.empty() && std::isspace(static_cast<unsigned char>(line.back())))
+        line.pop_back();
+    return line;
+}
+
+std::string baseName(const std::string& path) {
+    const auto slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string realPath(const std::string& path) {
+    char buf[PATH_MAX];
+    return ::realpath(path.c_str(), buf) ? std::string(buf) : std::string();
+}
+
+std::string parentOf(const std::string& path) {
+    const auto slash = path.find_last_of('/');
+    return slash == std::string::npos || slash == 0 ? std::string() : path.substr(0, slash);
+}
+
+// A USB interface directory is named bus-port[.port...]:config.interface, like 1-1.2:1.0.
+bool isUsbInterface(const std::string& name) {
+    const auto colon = name.find(':');
+    const auto dash = name.find('-');
+    return colon != std::string::npos && dash != std::string::npos && dash < colon &&
+           std::isdigit(static_cast<unsigned char>(name[0]));
+}
+
+// 8250-type drivers register placeholders for ports with no UART behind them.
+bool isPlaceholder(const std::string& ttyDir, const std::string& name) {
+    const std::string type = readLine(ttyDir + "/type");
+    if (!type.empty()) return std::atoi(type.c_str()) == PORT_UNKNOWN;
+    const int fd = ::open(("/dev/" + name).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return true;
+    struct serial_struct ss {};
+    const bool unknown = ::ioctl(fd, TIOCGSERIAL, &ss) != 0 || ss.type == PORT_UNKNOWN;
+    ::close(fd);
+    return unknown;
+}
+
+// ttySk is the PC's serial port k+1, known to users as COM(k+1); other ports go by their path.
+std::string portNameOf(const std::string& ttyName) {
+    if (ttyName.rfind("ttyS", 0) == 0 && ttyName.size() > 4 &&
+        ttyName.find_first_not_of("0123456789", 4) == std::string::npos)
+        return TCommSerialPortInfo::PortName(std::atoi(ttyName.c_str() + 4) + 1);
+    return "/dev/" + ttyName;
+}
+
+bool lessForDisplay(const std::unique_ptr<TTalonSerialPortInfo>& x,
+                    const std::unique_ptr<TTalonSerialPortInfo>& y) {
+    const int a = TCommSerialPortInfo::PortNo(x->PortName);
+    const int b = TCommSerialPortInfo::PortNo(y->PortName);
+    if (a >= 1 && b >= 1) return a < b;
+    if (a != b) return a > b;
+    return std::strcoll(x->PortName.c_str(), y->PortName.c_str()) < 0;
+}
+
+bool equalNoCase(const std::string& a, const std::string& b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char c, char d) {
+               return std::tolower(static_cast<unsigned char>(c)) ==
+                      std::tolower(static_cast<unsigned char>(d));
+           });
+}
+
+} // namespace
+
+// ---- TTalonSerialPortList ----
+
+TTalonSerialPortList::TTalonSerialPortList(std::string sysRoot) : m_sysRoot(std::move(sysRoot)) {}
+
+TTalonSerialPortInfo* TTalonSerialPortList::PortByName(const std::string& name) {
+    for (auto& item : m_items)
+        if (equalNoCase(item->PortName, name)) return item.get();
+    return nullptr;
+}
+
+void TTalonSerialPortList::EnumPortsA() {
+    m_items.clear();
+    const std::string classDir = m_sysRoot + "/class/tty";
+    std::vector<std::string> names;
+    if (DIR* dir = ::opendir(classDir.c_str())) {
+        while (dirent* entry = ::readdir(dir)) {
+            const std::string name = entry->d_name;
+            if (name == "." || name == "..") continue;
+            names.push_back(name);
+        }
+        ::closedir(dir);
+    }
+    std::sort(names.begin(), names.end());
+
+    // First pass: the names of the tty devices that are serial ports.
+    std::vector<std::string> ttyNames;
+    for (const std::string& name : names) {
+        const std::string ttyDir = classDir + "/" + name;
+        if (!exists(ttyDir + "/device")) continue; // virtual terminals, pseudo-terminals, consoles
+        const std::string driver = baseName(realPath(ttyDir + "/device/driver"));
+        if (driver == "serial8250" && isPlaceholder(ttyDir, name)) continue;
+        const std::string portName = portNameOf(name);
+        if (!PortByName(portName)) {
+            auto info = std::make_unique<TTalonSerialPortInfo>();
+            info->PortName = portName;
+            m_items.push_back(std::move(info));
+        }
+        ttyNames.push_back(name);
+    }
+
+    // Second pass: the device details, merged into the entry of the same port name.
+    for (const std::string& name : ttyNames) {
+        const std::string ttyDir = classDir + "/" + name;
+        const std::string key = portNameOf(name);
+        TTalonSerialPortInfo* info = PortByName(key);
+        if (!info) {
+            m_items.push_back(std::make_unique<TTalonSerialPortInfo>());
+            info = m_items.back().get();
+            info->PortName = key;
+        }
+        const std::string device = realPath(ttyDir + "/device");
+        const std::string instance = realPath(ttyDir);
+        if (!instance.empty()) info->InstanceId = instance;
+        const std::string driver = baseName(realPath(ttyDir + "/device/driver"));
+        if (!driver.empty()) info->Driver = driver;
+        for (std::string dir = device; !dir.empty(); dir = parentOf(dir)) {
+            if (info->Location.empty() && isUsbInterface(baseName(dir))) info->Location = baseName(dir);
+            if (exists(dir + "/idVendor")) {
+                const std::string product = readLine(dir + "/product");
+                const std::string maker = readLine(dir + "/manufacturer");
+                if (!product.empty()) info->Description = product;
+                std::string friendly = maker;
+                if (!product.empty()) friendly += (friendly.empty() ? "" : " ") + product;
+                if (!friendly.empty()) info->FriendlyName = friendly + " (" + info->PortName + ")";
+                break;
+            }
+            if (dir == m_sysRoot) break;
+        }
+    }
+
+    std::stable_sort(m_items.begin(), m_items.end(), lessForDisplay);
+}
+
+// ---- TCommSerialPortInfo ----
+
+TCommSerialPortInfo::TCommSerialPortInfo(std::string sysRoot)
+    : List(new TTalonSerialPortList(std::move(sysRoot))) {
+    List->EnumPortsA();
+}
+
+TCommSerialPortInfo::~TCommSerialPortInfo() {
+    delete List;
+}
+
+void TCommSerialPortInfo::Refresh() {
+    List->EnumPortsA();
+}
+
+int TCommSerialPortInfo::PortNo(const std::string& name) {
+    if (name.size() < 3) return 0;
+    std::string head = name.substr(0, 3);
+    for (char& c : head)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (head != "COM") return 0;
+    const std::string rest = name.substr(3);
+    size_t i = 0;
+    while (i < rest.size() && (rest[i] == ' ' || rest[i] == '\t'))
+        ++i;
+    bool negative = false;
+    if (i < rest.size() && (rest[i] == '+' || rest[i] == '-')) negative = rest[i++] == '-';
+    if (i >= rest.size() || !std::isdigit(static_cast<unsigned char>(rest[i]))) return 0;
+    long long value = 0;
+    for (; i < rest.size(); ++i) {
+        if (!std::isdigit(static_cast<unsigned char>(rest[i]))) return 0;
+        value = value * 10 + (rest[i] - '0');
+        if (value > INT_MAX) return 0;
+    }
+    return negative ? 0 : static_cast<int>(value);
+}
+
+std::string TCommSerialPortInfo::PortName(int n) {
+    return n > 0 ? "COM" + std::to_string(n) : std::string();
+}
+
+} // namespace TalonComm

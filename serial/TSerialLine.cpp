@@ -1,0 +1,114 @@
+#include "serial/TSerialLine.h"
+
+#include <asm/termbits.h>
+#include <linux/serial.h>
+#include <sys/ioctl.h>
+
+namespace TalonComm {
+
+namespace {
+
+tcflag_t sizeFlag(std::uint8_t byteSize) {
+    switch (byteSize) {
+    case 5:
+        return CS5;
+    case 6:
+        return CS6;
+    case 7:
+        return CS7;
+    default:
+        return CS8;
+    }
+}
+
+bool setModemBits(int fd, int bits, bool on) {
+    return ioctl(fd, on ? TIOCMBIS : TIOCMBIC, &bits) == 0;
+}
+
+} // namespace
+
+bool TSerialLine::ApplyDcb(int fd, const TCommDcb& dcb) {
+    struct termios2 tio {};
+    if (ioctl(fd, TCGETS2, &tio) != 0) return false;
+    tio.c_iflag = 0;
+    tio.c_oflag = 0;
+    tio.c_lflag = 0;
+    tio.c_cflag = CREAD | CLOCAL | BOTHER | (BOTHER << IBSHIFT) | sizeFlag(dcb.ByteSize);
+    tio.c_ispeed = dcb.BaudRate;
+    tio.c_ospeed = dcb.BaudRate;
+    switch (dcb.Parity) {
+    case 1:
+        tio.c_cflag |= PARENB | PARODD;
+        break;
+    case 2:
+        tio.c_cflag |= PARENB;
+        break;
+    case 3:
+        tio.c_cflag |= PARENB | CMSPAR | PARODD;
+        break;
+    case 4:
+        tio.c_cflag |= PARENB | CMSPAR;
+        break;
+    default:
+        break;
+    }
+    // Linux knows one and a half stop bits only as the 5-bit form of two stop bits.
+    if (dcb.StopBits == 1 || dcb.StopBits == 2) tio.c_cflag |= CSTOPB;
+    if (dcb.fOutxCtsFlow || dcb.RtsControl == rtsHandshake) tio.c_cflag |= CRTSCTS;
+    if (dcb.fOutX) tio.c_iflag |= IXON;
+    if (dcb.fInX) tio.c_iflag |= IXOFF;
+    if (dcb.Parity != 0)
+        tio.c_iflag |= INPCK;
+    else
+        tio.c_iflag |= IGNPAR;
+    tio.c_cc[VSTART] = static_cast<cc_t>(dcb.XonChar);
+    tio.c_cc[VSTOP] = static_cast<cc_t>(dcb.XoffChar);
+    tio.c_cc[VMIN] = 1;
+    tio.c_cc[VTIME] = 0;
+    if (ioctl(fd, TCSETS2, &tio) != 0) return false;
+    struct termios2 back {};
+    if (ioctl(fd, TCGETS2, &back) != 0) return false;
+    const tcflag_t checked = CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS;
+    return (back.c_cflag & checked) == (tio.c_cflag & checked);
+}
+
+void TSerialLine::RequestLowLatency(int fd) {
+    struct serial_struct ss {};
+    if (ioctl(fd, TIOCGSERIAL, &ss) != 0) return;
+    ss.flags |= ASYNC_LOW_LATENCY;
+    (void)ioctl(fd, TIOCSSERIAL, &ss);
+}
+
+bool TSerialLine::ModemStatus(int fd, std::uint32_t& status) {
+    int bits = 0;
+    if (ioctl(fd, TIOCMGET, &bits) != 0) return false;
+    status = ((bits & TIOCM_CTS) ? 0x10u : 0u) | ((bits & TIOCM_DSR) ? 0x20u : 0u) |
+             ((bits & TIOCM_RNG) ? 0x40u : 0u) | ((bits & TIOCM_CAR) ? 0x80u : 0u);
+    return true;
+}
+
+bool TSerialLine::SetDtr(int fd, bool on) {
+    return setModemBits(fd, TIOCM_DTR, on);
+}
+bool TSerialLine::SetRts(int fd, bool on) {
+    return setModemBits(fd, TIOCM_RTS, on);
+}
+bool TSerialLine::SetBreak(int fd, bool on) {
+    return ioctl(fd, on ? TIOCSBRK : TIOCCBRK, 0) == 0;
+}
+bool TSerialLine::SetXon(int fd, bool on) {
+    return ioctl(fd, TCXONC, on ? TCOON : TCOOFF) == 0;
+}
+bool TSerialLine::FlushInput(int fd) {
+    return ioctl(fd, TCFLSH, TCIFLUSH) == 0;
+}
+bool TSerialLine::FlushOutput(int fd) {
+    return ioctl(fd, TCFLSH, TCOFLUSH) == 0;
+}
+
+int TSerialLine::OutQueue(int fd) {
+    int n = 0;
+    return ioctl(fd, TIOCOUTQ, &n) == 0 ? n : -1;
+}
+
+} // namespace TalonComm

@@ -1,0 +1,592 @@
+#include "serial/TTalonComm.h"
+
+#include "serial/ETalonCommError.h"
+#include "serial/TCommSerialPortInfo.h"
+#include "serial/TSerialLine.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
+#include <sys/eventfd.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <system_error>
+#include <unistd.h>
+
+namespace TalonComm {
+
+namespace {
+
+constexpr long kReadBlock = 2048;
+constexpr long kWriteChunk = 512;
+constexpr int kMaskAll = 0x5BF;
+constexpr int kMaskDataOnly = 0x85;
+constexpr int kMaskOpenClose = 0x38;
+
+std::string osReason(int err) {
+    if (err == EACCES) return "Permission denied: add the user to the dialout group";
+    if (err == EBUSY || err == EWOULDBLOCK) return "in use by another program";
+    char buf[256];
+    return strerror_r(err, buf, sizeof buf);
+}
+
+void drainEventFd(int efd) {
+    std::uint64_t v;
+    while (::read(efd, &v, sizeof v) < 0 && errno == EINTR) {
+    }
+}
+
+void closeFd(int& fd) {
+    if (fd >= 0) ::close(fd);
+    fd = -1;
+}
+
+} // namespace
+
+TTalonComm::TTalonComm()
+    : m_inQueue(std::make_unique<TCommQueue>(8192)), m_outQueue(std::make_unique<TCommQueue>(8192)) {}
+
+TTalonComm::~TTalonComm() {
+    try {
+        Close();
+    } catch (const ETalonCommError&) {
+    }
+    stopThreads();
+    closeDescriptors();
+}
+
+std::string TTalonComm::DevicePath(const std::string& portName) {
+    const int n = TCommSerialPortInfo::PortNo(portName);
+    if (n >= 1) return "/dev/ttyS" + std::to_string(n - 1);
+    if (!portName.empty() && portName[0] == '/') return portName;
+    return "/dev/" + portName;
+}
+
+// ---- data path ----
+
+long TTalonComm::Read(void* buf, long n) {
+    const long k = m_inQueue->Out(static_cast<char*>(buf), n);
+    if (k > 0 && m_rxWaitingRoom.exchange(false, std::memory_order_acq_rel)) signal(m_readWakeFd);
+    return k;
+}
+
+long TTalonComm::Write(const void* buf, long n) {
+    if (m_disableWrite.load(std::memory_order_relaxed)) return 0;
+    const long k = m_outQueue->In(static_cast<const char*>(buf), n);
+    if (k > 0) {
+        m_writeGen.fetch_add(1, std::memory_order_acq_rel);
+        signal(m_writeWakeFd);
+    }
+    return k;
+}
+
+long TTalonComm::Command(const char* text) {
+    if (!text) return 0;
+    const long k = m_outQueue->In(text, static_cast<long>(std::strlen(text)));
+    if (k > 0) m_writeGen.fetch_add(1, std::memory_order_acq_rel);
+    signal(m_writeWakeFd);
+    return k;
+}
+
+void TTalonComm::PurgeRead(bool /*abort*/) {
+    if (!fGetActive()) return;
+    TSerialLine::FlushInput(m_fd);
+    m_inQueue->Discard();
+    if (m_rxWaitingRoom.exchange(false, std::memory_order_acq_rel)) signal(m_readWakeFd);
+}
+
+void TTalonComm::PurgeWrite(bool /*abort*/) {
+    if (!fGetActive()) return;
+    m_outQueue->Discard();
+    TSerialLine::FlushOutput(m_fd);
+    signal(m_writeWakeFd);
+}
+
+void TTalonComm::ResetModem() {
+    Command("ATZ\r");
+}
+
+void TTalonComm::InitModem() {
+    char text[64];
+    std::snprintf(text, sizeof text, "ATE0&K%dS0=%d\r", fGetFlowControl(), static_cast<int>(m_autoAnswer));
+    Command(text);
+}
+
+bool TTalonComm::EscapeCommFunction(unsigned long code) {
+    if (!fGetActive()) return false;
+    switch (code) {
+    case 1:
+        return TSerialLine::SetXon(m_fd, false);
+    case 2:
+        return TSerialLine::SetXon(m_fd, true);
+    case 3:
+    case 4:
+        if (!TSerialLine::SetRts(m_fd, code == 3)) return false;
+        m_rts = code == 3;
+        return true;
+    case 5:
+    case 6:
+        if (!TSerialLine::SetDtr(m_fd, code == 5)) return false;
+        m_dtr = code == 5;
+        return true;
+    case 8:
+    case 9:
+        return TSerialLine::SetBreak(m_fd, code == 8);
+    default:
+        return false;
+    }
+}
+
+// ---- waits ----
+
+void TTalonComm::NotifyWaiters() {
+    std::atomic_thread_fence(std::memory_order_seq_cst);
+    if (m_waiters.load(std::memory_order_relaxed) == 0) return;
+    { std::lock_guard<std::mutex> lock(m_waitMutex); }
+    m_waitCv.notify_all();
+}
+
+bool TTalonComm::WaitUntil(const std::function<bool()>& pred,
+                           std::chrono::steady_clock::time_point deadline) {
+    std::unique_lock<std::mutex> lock(m_waitMutex);
+    m_waiters.fetch_add(1, std::memory_order_relaxed);
+    std::atomic_thread_fence(std::memory_order_seq_cst);
+    bool ok = false;
+    while (true) {
+        ok = pred();
+        if (ok || !fGetActive() || m_waitCv.wait_until(lock, deadline) == std::cv_status::timeout) {
+            ok = ok || pred();
+            break;
+        }
+    }
+    m_waiters.fetch_sub(1, std::memory_order_relaxed);
+    return ok && fGetActive();
+}
+
+bool TTalonComm::WaitWriteRoom(long n, std::chrono::milliseconds timeout) {
+    if (!fGetActive() || n > m_outQueue->BufSize() - 1) return false;
+    return WaitUntil([&] { return m_outQueue->Remain() >= n; }, std::chrono::steady_clock::now() + timeout);
+}
+
+bool TTalonComm::WaitWriteDrained(std::chrono::milliseconds timeout) {
+    if (!fGetActive()) return false;
+    const std::uint64_t gen = m_writeGen.load(std::memory_order_acquire);
+    return WaitUntil([&] { return m_drainedGen.load(std::memory_order_acquire) >= gen; },
+                     std::chrono::steady_clock::now() + timeout);
+}
+
+// ---- open / close ----
+
+void TTalonComm::fSetActive(bool b) {
+    if (b)
+        Open();
+    else
+        Close();
+}
+
+std::string TTalonComm::openDevice(int& code) {
+    const std::string path = DevicePath(m_portName);
+    int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        code = 4;
+        return osReason(errno);
+    }
+    // TIOCEXCL keeps other users out, but root ignores it: the lock keeps two of ours apart.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int err = errno;
+        ::close(fd);
+        code = 4;
+        return osReason(err);
+    }
+    (void)::ioctl(fd, TIOCEXCL);
+    TSerialLine::RequestLowLatency(fd);
+    m_fd = fd;
+    return {};
+}
+
+void TTalonComm::Open() {
+    if (fGetActive()) return;
+    // Leftovers of a port that vanished under us.
+    stopThreads();
+    closeDescriptors();
+
+    int code = 0;
+    std::string reason;
+    if (!m_inQueue->IsValid())
+        code = 2;
+    else if (!m_outQueue->IsValid())
+        code = 3;
+    if (!code && !m_externalHandle) reason = openDevice(code);
+    if (!code) {
+        if (!m_externalHandle) {
+            if (m_dcb.DtrControl != dtrHandshake) m_dcb.DtrControl = m_dtr ? dtrEnable : dtrDisable;
+            if (m_dcb.RtsControl != rtsHandshake && m_dcb.RtsControl != rtsToggle)
+                m_dcb.RtsControl = m_rts ? rtsEnable : rtsDisable;
+            if (!TSerialLine::ApplyDcb(m_fd, m_dcb)) {
+                code = 8;
+            } else {
+                // Pseudo-terminals have no modem lines; they refuse these, which is fine.
+                TSerialLine::SetDtr(m_fd, m_dcb.DtrControl != dtrDisable);
+                if (m_dcb.RtsControl != rtsHandshake)
+                    TSerialLine::SetRts(m_fd, m_dcb.RtsControl != rtsDisable);
+            }
+        } else if (m_fd < 0 || ::fcntl(m_fd, F_GETFL) < 0) {
+            code = 7;
+        }
+    }
+    if (!code) {
+        m_stopFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+        m_readWakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+        if (m_stopFd < 0 || m_readWakeFd < 0) code = 9;
+    }
+    if (!code) {
+        m_writeWakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+        if (m_writeWakeFd < 0) code = 10;
+    }
+    if (!code) {
+        m_rxWaitingRoom.store(false);
+        m_txEmptyPending.store(false);
+        // Bytes queued while the port was closed are not drained yet.
+        const std::uint64_t gen = m_writeGen.load();
+        m_drainedGen.store(m_outQueue->Count() > 0 && gen > 0 ? gen - 1 : gen);
+        m_readRun.store(true, std::memory_order_release);
+        try {
+            m_readThread = std::thread(&TTalonComm::_ReadThread, this);
+        } catch (const std::system_error&) {
+            m_readRun.store(false);
+            code = 11;
+        }
+    }
+    if (!code) {
+        m_writeRun.store(true, std::memory_order_release);
+        try {
+            m_writeThread = std::thread(&TTalonComm::_WriteThread, this);
+        } catch (const std::system_error&) {
+            m_writeRun.store(false);
+            code = 12;
+        }
+    }
+    if (code) {
+        stopThreads();
+        closeDescriptors();
+        throw ETalonCommError(static_cast<TErrorCode>(code), m_portName, reason);
+    }
+    m_active.store(true, std::memory_order_release);
+    m_disableWrite.store(false, std::memory_order_relaxed);
+    std::uint32_t status = 0;
+    if (TSerialLine::ModemStatus(m_fd, status)) m_modemStatus.store(status, std::memory_order_relaxed);
+    m_dtr = m_dcb.DtrControl != dtrDisable;
+    m_rts = m_dcb.RtsControl != rtsDisable;
+    CommNotify(kMaskOpenClose);
+    CommAfterOpen();
+}
+
+void TTalonComm::Close() {
+    const bool wasActive = fGetActive();
+    if (wasActive) CommBeforeClose();
+    const bool wasOpen = m_stopFd >= 0;
+    stopThreads();
+    closeDescriptors();
+    // Only a port that was open takes its lines from the control block: a wish recorded while
+    // closed must survive the closing setters called before the next open.
+    if (wasOpen) {
+        m_dtr = m_dcb.DtrControl != dtrDisable;
+        m_rts = m_dcb.RtsControl != rtsDisable;
+    }
+    if (wasActive && m_active.exchange(false, std::memory_order_acq_rel)) {
+        m_modemStatus.store(0, std::memory_order_relaxed);
+        NotifyWaiters();
+        CommNotify(kMaskOpenClose);
+    }
+}
+
+void TTalonComm::stopThreads() {
+    m_readRun.store(false, std::memory_order_release);
+    m_writeRun.store(false, std::memory_order_release);
+    signal(m_stopFd);
+    for (std::thread* t : {&m_readThread, &m_writeThread}) {
+        if (!t->joinable()) continue;
+        // A handler of the hang-up report that reopens the port runs on the read thread,
+        // which ends right after the handler returns.
+        if (t->get_id() == std::this_thread::get_id())
+            t->detach();
+        else
+            t->join();
+    }
+}
+
+void TTalonComm::closeDescriptors() {
+    closeFd(m_stopFd);
+    closeFd(m_readWakeFd);
+    closeFd(m_writeWakeFd);
+    if (m_fd >= 0 && !m_externalHandle) {
+        // Unsent output is dropped so that a stuck device cannot hold close() for the
+        // kernel's closing wait.
+        TSerialLine::FlushOutput(m_fd);
+        (void)::ioctl(m_fd, TIOCNXCL);
+        closeFd(m_fd);
+    }
+}
+
+void TTalonComm::signal(int efd) {
+    if (efd < 0) return;
+    const std::uint64_t one = 1;
+    while (::write(efd, &one, sizeof one) < 0 && errno == EINTR) {
+    }
+}
+
+// ---- notifications ----
+
+void TTalonComm::CommNotify(int mask) {
+    if (!OnCommNotify) return;
+    try {
+        OnCommNotify(this, mask);
+    } catch (...) {
+    }
+}
+
+void TTalonComm::CommAfterOpen() {
+    if (!AfterOpen) return;
+    try {
+        AfterOpen(this);
+    } catch (...) {
+    }
+}
+
+void TTalonComm::CommBeforeClose() {
+    if (!BeforeClose) return;
+    try {
+        BeforeClose(this);
+    } catch (...) {
+    }
+}
+
+void TTalonComm::reportHangup() {
+    m_writeRun.store(false, std::memory_order_release);
+    signal(m_stopFd);
+    if (!m_active.exchange(false, std::memory_order_acq_rel)) return; // Close got there first
+    m_modemStatus.store(0, std::memory_order_relaxed);
+    NotifyWaiters();
+    CommNotify(evHangup);
+}
+
+// ---- threads ----
+
+void TTalonComm::_ReadThread() {
+    pthread_setname_np(pthread_self(), "evb-read");
+    char buf[kReadBlock];
+    while (m_readRun.load(std::memory_order_acquire)) {
+        const bool full = m_inQueue->Remain() == 0;
+        if (full) {
+            m_rxWaitingRoom.store(true, std::memory_order_seq_cst);
+            // Room may have appeared between the test and the flag.
+            if (m_inQueue->Remain() > 0 && m_rxWaitingRoom.exchange(false)) continue;
+        }
+        pollfd fds[3] = {{full ? -1 : m_fd, POLLIN, 0}, {m_stopFd, POLLIN, 0}, {m_readWakeFd, POLLIN, 0}};
+        if (::poll(fds, 3, -1) < 0) {
+            if (errno == EINTR) continue;
+            break;
+        }
+        if ((fds[1].revents & POLLIN) || !m_readRun.load(std::memory_order_acquire)) break;
+        if (fds[2].revents & POLLIN) drainEventFd(m_readWakeFd);
+
+        int mask = 0;
+        bool hangup = false;
+        if (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) {
+            // Read what is there (a vanished device may still hold bytes), then judge.
+            while (true) {
+                const long room = std::min(kReadBlock, m_inQueue->Remain());
+                if (room <= 0) break;
+                const ssize_t n = ::read(m_fd, buf, static_cast<size_t>(room));
+                if (n > 0) {
+                    m_inQueue->In(buf, static_cast<long>(n));
+                    mask |= evRxChar;
+                    if (n < room) break;
+                    continue;
+                }
+                if (n == 0 || errno == EIO || errno == ENXIO || errno == ENODEV) {
+                    hangup = true;
+                } else if (errno == EINTR) {
+                    continue;
+                } else if (errno != EAGAIN) {
+                    mask |= evErr;
+                }
+                break;
+            }
+            if ((fds[0].revents & (POLLHUP | POLLERR)) && !(mask & evRxChar) && !hangup) hangup = true;
+        }
+        if (m_txEmptyPending.exchange(false, std::memory_order_acq_rel)) mask |= evTxEmpty;
+        mask &= m_dataOnly ? kMaskDataOnly : kMaskAll;
+        if (mask) CommNotify(mask);
+        if (hangup) {
+            reportHangup();
+            break;
+        }
+    }
+}
+
+void TTalonComm::_WriteThread() {
+    pthread_setname_np(pthread_self(), "evb-write");
+    char chunk[kWriteChunk];
+    long fill = 0;
+    long sent = 0;
+    bool broken = false;
+    while (m_writeRun.load(std::memory_order_acquire)) {
+        pollfd fds[3] = {{m_stopFd, POLLIN, 0}, {m_writeWakeFd, POLLIN, 0}, {-1, POLLOUT, 0}};
+        int timeout = -1;
+        if (!broken && sent < fill) {
+            const ssize_t n = ::write(m_fd, chunk + sent, static_cast<size_t>(fill - sent));
+            if (n > 0) {
+                sent += n;
+                continue;
+            }
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0 && errno == EAGAIN) {
+                fds[2].fd = m_fd;
+            } else {
+                // The device is gone: the read thread reports it; nothing more can be sent.
+                broken = true;
+                fill = sent = 0;
+            }
+        } else if (!broken) {
+            const std::uint64_t gen = m_writeGen.load(std::memory_order_acquire);
+            const long k = m_outQueue->Out(chunk, kWriteChunk);
+            if (k > 0) {
+                fill = k;
+                sent = 0;
+                NotifyWaiters();
+                continue;
+            }
+            const int outq = TSerialLine::OutQueue(m_fd);
+            if (outq > 0) {
+                // Bytes still in the driver: look again when they should have left the wire.
+                const std::uint32_t baud = std::max<std::uint32_t>(m_dcb.BaudRate, 300);
+                timeout = static_cast<int>(
+                    std::clamp<std::uint64_t>(static_cast<std::uint64_t>(outq) * 10000u / baud + 1, 1, 100));
+            } else if (m_drainedGen.load(std::memory_order_relaxed) < gen) {
+                m_drainedGen.store(gen, std::memory_order_release);
+                m_txEmptyPending.store(true, std::memory_order_release);
+                signal(m_readWakeFd);
+                NotifyWaiters();
+            }
+        }
+        if (::poll(fds, 3, timeout) < 0 && errno != EINTR) break;
+        if (fds[0].revents & POLLIN) break;
+        if (fds[1].revents & POLLIN) drainEventFd(m_writeWakeFd);
+    }
+}
+
+// ---- settings ----
+
+void TTalonComm::fSetPort(int n) {
+    Close();
+    m_port = n;
+    if (n > 0) m_portName = TCommSerialPortInfo::PortName(n);
+    m_externalHandle = false;
+}
+
+void TTalonComm::fSetPortName(const std::string& name) {
+    if (name.empty()) return;
+    const int n = TCommSerialPortInfo::PortNo(name);
+    Close();
+    m_port = n;
+    m_portName = n >= 1 ? TCommSerialPortInfo::PortName(n) : name;
+    m_externalHandle = false;
+}
+
+void TTalonComm::fSetHandle(int fd) {
+    Close();
+    m_port = 0;
+    m_portName.clear();
+    m_fd = fd;
+    m_externalHandle = true;
+}
+
+void TTalonComm::fSetBaudRate(std::uint32_t baud) {
+    Close();
+    m_dcb.BaudRate = baud;
+}
+
+void TTalonComm::fSetParity(std::uint8_t parity) {
+    Close();
+    m_dcb.Parity = parity;
+}
+
+void TTalonComm::fSetByteSize(std::uint8_t bits) {
+    Close();
+    m_dcb.ByteSize = bits;
+}
+
+void TTalonComm::fSetStopBits(std::uint8_t code) {
+    Close();
+    m_dcb.StopBits = code;
+}
+
+void TTalonComm::fSetDataOnly(bool b) {
+    Close();
+    m_dataOnly = b;
+}
+
+void TTalonComm::fSetHwInSize(long n) {
+    Close();
+    m_hwInSize = n;
+}
+
+void TTalonComm::fSetHwOutSize(long n) {
+    Close();
+    m_hwOutSize = n;
+}
+
+void TTalonComm::fSetInBufSize(long n) {
+    const bool wasActive = fGetActive();
+    Close();
+    m_inQueue->SetBufSize(n);
+    if (wasActive) Open();
+}
+
+void TTalonComm::fSetOutBufSize(long n) {
+    const bool wasActive = fGetActive();
+    Close();
+    m_outQueue->SetBufSize(n);
+    if (wasActive) Open();
+}
+
+int TTalonComm::fGetFlowControl() const {
+    if (m_dcb.fOutxCtsFlow && m_dcb.fOutX) return 6;
+    if (m_dcb.fOutxCtsFlow) return 3;
+    if (m_dcb.fOutX) return 4;
+    return 0;
+}
+
+void TTalonComm::fSetFlowControl(int code) {
+    Close();
+    if (code != 3 && code != 4 && code != 5 && code != 6) code = 0;
+    const bool hardware = code == 3 || code == 6;
+    const bool software = code == 4 || code == 5 || code == 6;
+    m_dcb.RtsControl = hardware ? rtsHandshake : rtsEnable;
+    m_dcb.fOutxCtsFlow = hardware;
+    m_dcb.fOutX = software;
+    m_dcb.fInX = software;
+    m_dcb.DtrControl = dtrEnable;
+    m_dcb.fOutxDsrFlow = false;
+}
+
+void TTalonComm::fSetDTR(bool b) {
+    if (!fGetActive())
+        m_dtr = b;
+    else
+        EscapeCommFunction(b ? 5 : 6);
+}
+
+void TTalonComm::fSetRTS(bool b) {
+    if (!fGetActive())
+        m_rts = b;
+    else
+        EscapeCommFunction(b ? 3 : 4);
+}
+
+} // namespace TalonComm

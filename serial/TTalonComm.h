@@ -1,0 +1,164 @@
+#pragma once
+// The port I/O engine: one serial device, a read thread that moves received bytes into the
+// receive queue and reports port events, a write thread that drains the transmit queue into
+// the device. Callers only touch the two queues.
+//
+// Threads: setters, Open, Close, Write, Command and the purges run on the owner's thread;
+// Read on the single consumer of the receive queue. OnCommNotify runs on the read thread
+// (and on the owner's thread for the open/close report 0x38). The three callbacks may only be
+// replaced while the port is closed.
+
+#include "serial/CommTypes.h"
+#include "serial/TCommDcb.h"
+#include "serial/TCommQueue.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace TalonComm {
+
+class TTalonComm : public TObject {
+  public:
+    TTalonComm();
+    ~TTalonComm() override;
+    TTalonComm(const TTalonComm&) = delete;
+    TTalonComm& operator=(const TTalonComm&) = delete;
+
+    virtual long Read(void* buf, long n);
+    virtual long Write(const void* buf, long n);
+    virtual long Command(const char* text);
+    virtual void PurgeRead(bool abort);
+    virtual void PurgeWrite(bool abort);
+    virtual void ResetModem();
+    virtual void InitModem();
+    // Codes: 1 XOFF, 2 XON, 3 set RTS, 4 clear RTS, 5 set DTR, 6 clear DTR, 8 set break,
+    // 9 clear break.
+    virtual bool EscapeCommFunction(unsigned long code);
+    virtual void Open();
+    virtual void Close();
+    virtual void CommNotify(int mask);
+    virtual void CommAfterOpen();
+    virtual void CommBeforeClose();
+
+    // See TRkCustomCommDevice::WaitWriteRoom / WaitWriteDrained.
+    bool WaitWriteRoom(long n, std::chrono::milliseconds timeout);
+    bool WaitWriteDrained(std::chrono::milliseconds timeout);
+    // Blocks until pred() holds, the port is not active, or the deadline passes; returns pred().
+    // pred is evaluated whenever the write thread moves bytes, the port closes, or someone
+    // calls NotifyWaiters. Any thread but the engine's own may wait.
+    bool WaitUntil(const std::function<bool()>& pred, std::chrono::steady_clock::time_point deadline);
+    void NotifyWaiters();
+
+    // The device path a port name stands for: COMn is /dev/ttyS(n-1), a name beginning with
+    // '/' is a path, any other name lives in /dev.
+    static std::string DevicePath(const std::string& portName);
+
+    bool fGetActive() const { return m_active.load(std::memory_order_acquire); }
+    void fSetActive(bool b);
+    int fGetPort() const { return m_port; }
+    void fSetPort(int n);
+    const std::string& fGetPortName() const { return m_portName; }
+    void fSetPortName(const std::string& name);
+    int fGetHandle() const { return m_fd; }
+    void fSetHandle(int fd);
+    std::uint32_t fGetBaudRate() const { return m_dcb.BaudRate; }
+    void fSetBaudRate(std::uint32_t baud);
+    std::uint8_t fGetParity() const { return m_dcb.Parity; }
+    void fSetParity(std::uint8_t parity);
+    std::uint8_t fGetByteSize() const { return m_dcb.ByteSize; }
+    void fSetByteSize(std::uint8_t bits);
+    std::uint8_t fGetStopBits() const { return m_dcb.StopBits; }
+    void fSetStopBits(std::uint8_t code);
+    int fGetFlowControl() const;
+    void fSetFlowControl(int code);
+    bool fGetDataOnly() const { return m_dataOnly; }
+    void fSetDataOnly(bool b);
+    long fGetHwInSize() const { return m_hwInSize; }
+    void fSetHwInSize(long n);
+    long fGetHwOutSize() const { return m_hwOutSize; }
+    void fSetHwOutSize(long n);
+    long fGetInBufSize() const { return m_inQueue->BufSize(); }
+    // The rings are in use by the threads while open: an open port is closed around the
+    // resize and opened again.
+    void fSetInBufSize(long n);
+    long fGetOutBufSize() const { return m_outQueue->BufSize(); }
+    void fSetOutBufSize(long n);
+    std::uint8_t fGetAutoAnswer() const { return m_autoAnswer; }
+    void fSetAutoAnswer(std::uint8_t n) { m_autoAnswer = n; }
+    bool fGetDisableWrite() const { return m_disableWrite.load(std::memory_order_relaxed); }
+    void fSetDisableWrite(bool b) { m_disableWrite.store(b, std::memory_order_relaxed); }
+    bool fGetDTR() const { return fGetActive() && m_dtr; }
+    void fSetDTR(bool b);
+    bool fGetRTS() const { return fGetActive() && m_rts; }
+    void fSetRTS(bool b);
+    std::uint32_t fGetModemStatus() const { return m_modemStatus.load(std::memory_order_relaxed); }
+    bool fGetCTS() const { return fGetModemStatus() & 0x10; }
+    bool fGetDSR() const { return fGetModemStatus() & 0x20; }
+    bool fGetRING() const { return fGetModemStatus() & 0x40; }
+    bool fGetRLSD() const { return fGetModemStatus() & 0x80; }
+    const TCommDcb& fGetDcb() const { return m_dcb; }
+    TCommQueue* fGetInQueue() const { return m_inQueue.get(); }
+    TCommQueue* fGetOutQueue() const { return m_outQueue.get(); }
+
+    TCommNotifyEvent OnCommNotify;
+    TCommSimpleEvent AfterOpen;
+    TCommSimpleEvent BeforeClose;
+
+  private:
+    void _ReadThread();
+    void _WriteThread();
+    void stopThreads();
+    void closeDescriptors();
+    void reportHangup();
+    void signal(int efd);
+    void wakeWaiters();
+    std::string openDevice(int& code);
+
+    int m_fd = -1;
+    TCommDcb m_dcb;
+    bool m_externalHandle = false;
+    std::atomic<bool> m_active{false};
+    std::atomic<bool> m_disableWrite{false};
+    bool m_dtr = true;
+    bool m_rts = true;
+    bool m_dataOnly = false;
+    int m_port = 2;
+    std::string m_portName = "COM2";
+    long m_hwInSize = 1200;
+    long m_hwOutSize = 1200;
+    std::uint8_t m_autoAnswer = 0;
+    std::unique_ptr<TCommQueue> m_inQueue;
+    std::unique_ptr<TCommQueue> m_outQueue;
+
+    std::thread m_readThread;
+    std::thread m_writeThread;
+    std::atomic<bool> m_readRun{false};
+    std::atomic<bool> m_writeRun{false};
+    // eventfds: stop ends both threads (never consumed); writeWake wakes the write thread;
+    // readWake wakes the read thread for room in the receive queue or a drained transmitter.
+    int m_stopFd = -1;
+    int m_writeWakeFd = -1;
+    int m_readWakeFd = -1;
+    // Set by the read thread when the receive queue was full; Read then wakes it.
+    std::atomic<bool> m_rxWaitingRoom{false};
+    // Set by the write thread when it found everything sent; the read thread reports evTxEmpty.
+    std::atomic<bool> m_txEmptyPending{false};
+    std::atomic<std::uint32_t> m_modemStatus{0};
+
+    // Write generation: bumped by every accepted Write/Command; the write thread publishes
+    // the generation it saw fully drained. Waiters block on m_waitCv.
+    std::atomic<std::uint64_t> m_writeGen{0};
+    std::atomic<std::uint64_t> m_drainedGen{0};
+    std::atomic<int> m_waiters{0};
+    std::mutex m_waitMutex;
+    std::condition_variable m_waitCv;
+};
+
+} // namespace TalonComm

@@ -1,0 +1,40 @@
+#include "serial/TTimeoutAssembler.h"
+
+#include <algorithm>
+
+namespace TalonComm {
+
+TTimeoutAssembler::TTimeoutAssembler(std::uint32_t maxLength, std::chrono::milliseconds interval)
+    : m_maxLength(maxLength), m_interval(interval) {
+    m_acc.reserve(maxLength);
+}
+
+void TTimeoutAssembler::Feed(const std::uint8_t* data, std::size_t n, Clock::time_point t) {
+    if (n == 0) return;
+    const std::size_t room = m_maxLength > m_acc.size() ? m_maxLength - m_acc.size() : 0;
+    m_acc.insert(m_acc.end(), data, data + std::min(n, room));
+    m_pending = true;
+    m_last = t;
+}
+
+bool TTimeoutAssembler::TakeIfDue(Clock::time_point t, std::vector<std::uint8_t>& out) {
+    if (!m_pending || t < Deadline()) return false;
+    out.swap(m_acc);
+    m_acc.clear();
+    m_acc.reserve(m_maxLength);
+    m_pending = false;
+    return true;
+}
+
+void TTimeoutAssembler::Reset() {
+    m_acc.clear();
+    m_pending = false;
+}
+
+void TTimeoutAssembler::SetMaxLength(std::uint32_t maxLength) {
+    m_maxLength = maxLength;
+    Reset();
+    m_acc.reserve(maxLength);
+}
+
+} // namespace TalonComm
