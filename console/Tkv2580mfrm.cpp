@@ -1,7 +1,349 @@
 #include "console/Tkv2580mfrm.h"
 
+#include "console/ChipProfiles.h"
+#include "console/RegisterState.h"
+#include "protocol/BoardCommand.h"
+#include "protocol/Command.h"
+#include "protocol/ConfigLines.h"
+#include "protocol/TextConv.h"
+
+#include <QFile>
+#include <QFileDialog>
+#include <QFrame>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTableWidget>
+
+#include <algorithm>
+
 Tkv2580mfrm* kv2580mfrm = nullptr;
 
-Tkv2580mfrm::Tkv2580mfrm(QWidget* parent) : QWidget(parent, Qt::Window) {
+using namespace evb;
+
+namespace {
+
+constexpr int kGridColumns = 17;
+constexpr int kGridRows = 17;
+constexpr int kDesignColumnWidth = 50;
+constexpr int kProfileColumnWidth = 45;
+constexpr int kRowHeight = 25;
+// "：" (U+FF1A), the full-width colon of the console texts.
+constexpr const char* kWideColon = "\xEF\xBC\x9A";
+
+void say(const std::string& text) {
+    if (IUserReport* report = UserReport()) report->ConsoleAppend(text);
+}
+
+QFont boldFont(int pixelSize) {
+    QFont f("Arial");
+    f.setPixelSize(pixelSize);
+    f.setBold(true);
+    return f;
+}
+
+QString valueText(std::uint8_t v) {
+    return QString::fromStdString("  0x" + Hex2(v));
+}
+
+struct ButtonPlace {
+    int left, top, width;
+};
+
+ButtonPlace presetPlace(int index) {
+    if (index < kButtonB1) return {8, 320 + 32 * (index - kButtonA1), 241};
+    if (index < kButtonC1) return {264, 352 + 32 * (index - kButtonB1), 249};
+    return {528, 320 + 32 * (index - kButtonC1), 249};
+}
+
+constexpr std::array<const char*, kPresetButtonCount> kDesignCaptions{
+    "POWER ON INITIALIZE KV2930",
+    "Headphone Playback",
+    "Speaker Playback",
+    "MONOOUT Playback",
+    "LINEOUT Playback",
+    "Record  from MICP/N ",
+    "Record  from MONOINP/N",
+    "Record  from AINL/R ",
+    "DMIC Record",
+    "POWER DOWN KV2930",
+    "Power Down Headphone Playback ",
+    "Power Down Speaker Playback",
+    "Power Down MONOOUT Playback ",
+    "Power Down LINEOUT Playback",
+    "Power Down Record  from MICP/N",
+    "Power Down Record  from MONOINP/N ",
+    "Power Down Record  from AINL/R",
+    "Power Down DMIC Record",
+    "GPIO && Headphoe Detection",
+    "Equalizer Calculator",
+    "External Class D or Class AB TEST",
+};
+
+} // namespace
+
+Tkv2580mfrm::Tkv2580mfrm(QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
+      m_config(kConfigBufferSize), m_preset(kPresetBufferSize) {
     setObjectName("kv2580mfrm");
+    setWindowTitle("KV2580 Evaluation");
+    QFont base("Arial");
+    base.setPointSize(8);
+    setFont(base);
+    buildLayout();
+    opfcmd = [this]() {
+        QFileDialog dialog(this);
+        dialog.setObjectName("opfcmd");
+        dialog.setFileMode(QFileDialog::ExistingFiles);
+        dialog.setNameFilter("Text files (*.txt)");
+        if (dialog.exec() != QDialog::Accepted) return QStringList{};
+        return dialog.selectedFiles();
+    };
+    FormCreate();
+}
+
+Tkv2580mfrm::~Tkv2580mfrm() {
+    if (kv2580mfrm == this) kv2580mfrm = nullptr;
+}
+
+void Tkv2580mfrm::buildLayout() {
+    auto bevel = [this](int x, int y, int w, int h) {
+        auto* frame = new QFrame(this);
+        frame->setFrameShape(QFrame::Box);
+        frame->setFrameShadow(QFrame::Sunken);
+        frame->setGeometry(x, y, w, h);
+        frame->lower();
+    };
+    auto label = [this](const char* name, const char* text, int x, int y, const QFont& font) {
+        auto* l = new QLabel(QString::fromUtf8(text), this);
+        l->setObjectName(name);
+        l->setFont(font);
+        l->adjustSize();
+        l->move(x, y);
+        return l;
+    };
+    auto button = [this](const char* name, const char* text, int x, int y, int w,
+                         void (Tkv2580mfrm::*handler)()) {
+        auto* b = new QPushButton(QString::fromUtf8(text), this);
+        b->setObjectName(name);
+        b->setGeometry(x, y, w, 33);
+        connect(b, &QPushButton::clicked, this, handler);
+        return b;
+    };
+    auto edit = [this](const char* name, const char* text, int x, int y) {
+        auto* e = new QLineEdit(QString::fromUtf8(text), this);
+        e->setObjectName(name);
+        QFont f("Arial");
+        f.setPixelSize(19);
+        e->setFont(f);
+        QPalette pal = e->palette();
+        pal.setColor(QPalette::Text, Qt::blue);
+        e->setPalette(pal);
+        e->setGeometry(x, y, 73, 32);
+        return e;
+    };
+
+    RegFrm = new QGroupBox("KV2580 Register Map", this);
+    RegFrm->setObjectName("RegFrm");
+    RegFrm->setFont(boldFont(14));
+    RegFrm->setGeometry(8, 0, 937, 281);
+
+    RegMapGrid = new QTableWidget(kGridRows, kGridColumns, RegFrm);
+    RegMapGrid->setObjectName("RegMapGrid");
+    RegMapGrid->setFont(font());
+    RegMapGrid->setGeometry(8, 24, 921, 250);
+    RegMapGrid->horizontalHeader()->hide();
+    RegMapGrid->verticalHeader()->hide();
+    RegMapGrid->horizontalHeader()->setDefaultSectionSize(kDesignColumnWidth);
+    RegMapGrid->verticalHeader()->setDefaultSectionSize(kRowHeight);
+    RegMapGrid->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    RegMapGrid->setSelectionMode(QAbstractItemView::SingleSelection);
+
+    Label1 = label("Label1", "Register Address ", 728, 432, boldFont(14));
+    RegAddrTxt = edit("RegAddrTxt", "0x00", 872, 432);
+    Label2 = label("Label2", "Register Value", 744, 480, boldFont(14));
+    RegDatTxt = edit("RegDatTxt", "0x", 872, 480);
+
+    RDRegCMD = button("RDRegCMD", "Read Register", 536, 432, 177, &Tkv2580mfrm::RDRegCMDClick);
+    WRRegCMD = button("WRRegCMD", "Write Register", 536, 464, 177, &Tkv2580mfrm::WRRegCMDClick);
+    RdAllRegCMD = button("RdAllRegCMD", "Read All Register", 536, 496, 177, &Tkv2580mfrm::RdAllRegCMDClick);
+    LDFileCMD = button("LDFileCMD", "Load Configuration File", 536, 544, 177, &Tkv2580mfrm::LDFileCMDClick);
+    SDFileCMD = button("SDFileCMD", "Send Configuration", 536, 576, 177, &Tkv2580mfrm::SDFileCMDClick);
+    ExitCMD = button("ExitCMD", "Exit", 536, 608, 177, &Tkv2580mfrm::ExitCMDClick);
+
+    ProgrBar = new QProgressBar(this);
+    ProgrBar->setObjectName("ProgrBar");
+    ProgrBar->setRange(0, 100);
+    ProgrBar->setValue(0);
+    ProgrBar->setTextVisible(false);
+    ProgrBar->setGeometry(0, 648, 793, 9);
+
+    Label5 = label("Label5", "Audio Path Application (Use SDP1/I2S1 port)", 8, 288, boldFont(14));
+    QFont label4Font;
+    label4Font.setPixelSize(16);
+    label4Font.setBold(true);
+    Label4 = label("Label4", "Widgets Setting", 528, 288, label4Font);
+
+    for (int i = 0; i < kPresetButtonCount; ++i) {
+        const ButtonPlace place = presetPlace(i);
+        auto* b = new QPushButton(QString::fromUtf8(kDesignCaptions[i]), this);
+        b->setObjectName(QString::fromStdString("Button" + PresetButtonName(i)));
+        b->setGeometry(place.left, place.top, place.width, 33);
+        connect(b, &QPushButton::clicked, this, [this, i] { PresetButtonClick(i); });
+        PresetButtons[i] = b;
+    }
+    PresetButtons[kButtonC1]->setEnabled(false);
+    PresetButtons[kButtonC2]->setEnabled(false);
+
+    bevel(4, 312, 250, 330);   // A column
+    bevel(260, 312, 258, 330); // B column
+    bevel(524, 312, 258, 104); // C column
+    bevel(524, 424, 428, 220); // register controls
+
+    LogoLabel = new QLabel("Corvane\nAudio Codecs", this);
+    LogoLabel->setObjectName("LogoLabel");
+    LogoLabel->setFont(boldFont(16));
+    LogoLabel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    LogoLabel->setGeometry(800, 560, 145, 80);
+
+    setFixedSize(953, 665);
+}
+
+void Tkv2580mfrm::FormCreate() {
+    for (int c = 1; c <= 16; ++c)
+        setCell(c, 0, QString::fromStdString("   " + Hex2(static_cast<unsigned>(c - 1))));
+    restoreRowHeaders();
+}
+
+void Tkv2580mfrm::restoreRowHeaders() {
+    for (int r = 1; r < RegMapGrid->rowCount(); ++r)
+        if (cellText(0, r).isEmpty())
+            setCell(0, r, QString::fromStdString("  0x" + Hex2(static_cast<unsigned>((r - 1) * 16))));
+}
+
+void Tkv2580mfrm::setCell(int col, int row, const QString& text) {
+    if (col < 0 || row < 0 || col >= RegMapGrid->columnCount() || row >= RegMapGrid->rowCount()) return;
+    QTableWidgetItem* item = RegMapGrid->item(row, col);
+    if (!item) {
+        item = new QTableWidgetItem;
+        item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
+        if (row == 0 || col == 0) item->setBackground(palette().button());
+        RegMapGrid->setItem(row, col, item);
+    }
+    item->setText(text);
+}
+
+QString Tkv2580mfrm::cellText(int col, int row) const {
+    const QTableWidgetItem* item = RegMapGrid->item(row, col);
+    return item ? item->text() : QString();
+}
+
+void Tkv2580mfrm::showRegisterCell(std::uint8_t a, std::uint8_t v) {
+    setCell((a & 0x0F) + 1, (a >> 4) + 1, valueText(v));
+}
+
+void Tkv2580mfrm::applyProfileLayout(const ChipProfile& profile) {
+    setWindowTitle(QString::fromUtf8(profile.windowCaption));
+    RegFrm->setTitle(QString::fromUtf8(profile.groupCaption));
+    const int count = profile.regCount;
+    RegMapGrid->setColumnCount(kGridColumns);
+    RegMapGrid->setRowCount(count % 16 == 0 ? 1 + count / 16 : 2 + count / 16);
+    RegMapGrid->horizontalHeader()->setDefaultSectionSize(kProfileColumnWidth);
+    for (int c = 0; c < RegMapGrid->columnCount(); ++c)
+        RegMapGrid->setColumnWidth(c, kProfileColumnWidth);
+    RegMapGrid->verticalHeader()->setDefaultSectionSize(kRowHeight);
+    // Rows removed by a smaller profile lose their cells; give reappearing rows their headers.
+    restoreRowHeaders();
+    for (int i = 0; i < kPresetButtonCount; ++i) {
+        QPushButton* b = PresetButtons[i];
+        const ButtonPlace place = presetPlace(i);
+        b->setGeometry(place.left, place.top, place.width, 33);
+        if (const char* caption = profile.captions[i]) {
+            b->setText(QString::fromUtf8(caption));
+            b->setEnabled(true);
+            b->setVisible(true);
+        } else {
+            b->setEnabled(false);
+            b->setVisible(false);
+        }
+    }
+}
+
+void Tkv2580mfrm::redrawFromShadow(int rows) {
+    for (int r = 0; r < rows; ++r)
+        for (int c = 1; c <= 16; ++c) {
+            const int a = r * 16 + c - 1;
+            if (a < static_cast<int>(kShadowSize)) setCell(c, r + 1, valueText(gRegs.Shadow[a]));
+        }
+}
+
+int Tkv2580mfrm::addressFieldValue(int def) const {
+    return StrToIntDef(RegAddrTxt->text().toStdString(), def) & 0xFF;
+}
+
+void Tkv2580mfrm::RDRegCMDClick() {
+    const int a = addressFieldValue(0x80);
+    if (a > gRegs.HighestAddress) {
+        if (IUserReport* report = UserReport()) report->ShowWarning("Register Address is Error!", "");
+        return;
+    }
+    CmdReadReg(static_cast<std::uint8_t>(a));
+}
+
+void Tkv2580mfrm::WRRegCMDClick() {
+    const int a = addressFieldValue(0x80);
+    const int v = StrToIntDef(RegDatTxt->text().toStdString(), 0x80) & 0xFF;
+    if (a > gRegs.HighestAddress) {
+        if (IUserReport* report = UserReport()) report->ShowWarning("Register Address is Error!", "");
+        return;
+    }
+    const auto reg = static_cast<std::uint8_t>(a);
+    const auto value = static_cast<std::uint8_t>(v);
+    // The shadow, grid and console follow the write whether or not the frame went out.
+    CmdWriteReg(reg, value);
+    gRegs.store(reg, value);
+    showRegisterCell(reg, value);
+    say("WriteReg:   Reg0x" + Hex2(reg) + " = 0x" + Hex2(value) + "\r\n");
+}
+
+void Tkv2580mfrm::RdAllRegCMDClick() {
+    gRegs.ReadProgress = 1;
+    CmdReadAllReg(0, gRegs.HighestAddress);
+}
+
+void Tkv2580mfrm::ExitCMDClick() {
+    close();
+}
+
+void Tkv2580mfrm::LDFileCMDClick() {
+    m_config.clear();
+    const QStringList files = opfcmd ? opfcmd() : QStringList{};
+    for (const QString& file : files) {
+        const std::string path = QFile::encodeName(file).toStdString();
+        const ConfigBuffer::LoadResult result = m_config.load(path);
+        const std::string problem =
+            ConfigBuffer::problemLine(file.toStdString(), result, m_config.capacity());
+        if (!problem.empty()) say(problem);
+    }
+    say(std::string("Load Confuguration File") + kWideColon + "\r\n");
+}
+
+void Tkv2580mfrm::SDFileCMDClick() {
+    SendConfigLines(m_config.text(), kConfigLineLimit, 1, true, progressHooks());
+}
+
+ConfigSendHooks Tkv2580mfrm::progressHooks() {
+    ConfigSendHooks hooks;
+    // A range of 0..0 would turn the bar into a busy indicator; keep it a plain empty bar.
+    hooks.setProgressMaximum = [this](int maximum) { ProgrBar->setRange(0, std::max(1, maximum)); };
+    // The send runs on the UI thread, so the bar is repainted at once to advance visibly.
+    hooks.setProgress = [this](int position) {
+        ProgrBar->setValue(position);
+        ProgrBar->repaint();
+    };
+    return hooks;
 }

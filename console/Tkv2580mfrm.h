@@ -1,21 +1,96 @@
 #pragma once
-// The register console window (placeholder until the console lands).
+// The register console: the codec's registers in a 16-column grid, single and all-register
+// access, configuration files and the per-chip preset buttons.
+//
+// Threading: UI thread only. The main window's reply handler writes the shadow, the grid, the
+// value field and the progress bar, and it runs on the UI thread too.
 
+#include "console/ConfigBuffer.h"
+
+#include <QStringList>
 #include <QWidget>
 
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+class QGroupBox;
+class QLabel;
 class QLineEdit;
 class QProgressBar;
+class QPushButton;
 class QTableWidget;
+
+namespace evb {
+struct ChipProfile;
+struct ConfigSendHooks;
+} // namespace evb
 
 class Tkv2580mfrm : public QWidget {
     Q_OBJECT
-public:
+  public:
     explicit Tkv2580mfrm(QWidget* parent = nullptr);
+    ~Tkv2580mfrm() override;
 
-    QLineEdit* RegAddrTxt = nullptr;
-    QLineEdit* RegDatTxt = nullptr;
+    // --- handlers ---
+    void FormCreate();
+    void RDRegCMDClick();
+    void WRRegCMDClick();
+    void RdAllRegCMDClick();
+    void ExitCMDClick();
+    void LDFileCMDClick();
+    void SDFileCMDClick();
+    // A1..A10 are 0..9, B1..B8 10..17, C1..C3 18..20.
+    void PresetButtonClick(int index);
+
+    // --- used by the reply handler and the chip profiles ---
+    // Cell of the grid, column first as the grid rule states it. Creates the cell when needed.
+    void setCell(int col, int row, const QString& text);
+    QString cellText(int col, int row) const;
+    // "  0x" + two upper-case hex digits into the cell of register a.
+    void showRegisterCell(std::uint8_t a, std::uint8_t v);
+    void applyProfileLayout(const evb::ChipProfile& profile);
+    // Data rows 1..rows from the shadow; register 0xFF, which has no shadow entry, untouched.
+    void redrawFromShadow(int rows);
+    // The address field converted as the console converts it (low 8 bits; def when no number).
+    int addressFieldValue(int def) const;
+
+    // The file chooser of "Load Configuration File". Replaceable so that tests need no dialog;
+    // the default runs the open-file dialog. An empty list means cancelled.
+    std::function<QStringList()> opfcmd;
+
+    // --- controls (objectName = the member's name) ---
+    QGroupBox* RegFrm = nullptr;
     QTableWidget* RegMapGrid = nullptr;
+    QLabel* Label1 = nullptr;
+    QLineEdit* RegAddrTxt = nullptr;
+    QLabel* Label2 = nullptr;
+    QLineEdit* RegDatTxt = nullptr;
+    QPushButton* RDRegCMD = nullptr;
+    QPushButton* WRRegCMD = nullptr;
+    QPushButton* RdAllRegCMD = nullptr;
+    QPushButton* LDFileCMD = nullptr;
+    QPushButton* SDFileCMD = nullptr;
+    QPushButton* ExitCMD = nullptr;
     QProgressBar* ProgrBar = nullptr;
+    QLabel* Label5 = nullptr;
+    QLabel* Label4 = nullptr;
+    QLabel* LogoLabel = nullptr;
+    std::array<QPushButton*, 21> PresetButtons{}; // ButtonA1 .. ButtonC3
+
+    // The configuration text buffer "Send Configuration" works on.
+    const evb::ConfigBuffer& configBuffer() const { return m_config; }
+
+  private:
+    void buildLayout();
+    void restoreRowHeaders();
+    evb::ConfigSendHooks progressHooks();
+    void sendPreset(const std::string& folder, const std::string& file, int beginCount);
+    void pressAutoPress();
+
+    evb::ConfigBuffer m_config;
+    evb::ConfigBuffer m_preset;
 };
 
 extern Tkv2580mfrm* kv2580mfrm;

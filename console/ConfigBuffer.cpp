@@ -1,0 +1,45 @@
+#include "console/ConfigBuffer.h"
+
+#include "protocol/ConfigLines.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace evb {
+
+ConfigBuffer::ConfigBuffer(std::size_t capacity) : m_bytes(capacity, '\0') {}
+
+void ConfigBuffer::clear() {
+    std::fill(m_bytes.begin(), m_bytes.end(), '\0');
+}
+
+ConfigBuffer::LoadResult ConfigBuffer::load(const std::string& path) {
+    LoadResult result;
+    TextLoad loaded = LoadTextFile(path, m_bytes.size());
+    if (!loaded.ok) {
+        result.error = loaded.error.empty() ? "cannot be read" : loaded.error;
+        return result;
+    }
+    const std::size_t n = std::min(loaded.text.size(), m_bytes.size());
+    std::memcpy(m_bytes.data(), loaded.text.data(), n);
+    result.ok = true;
+    result.loadedBytes = n;
+    result.droppedBytes = loaded.droppedBytes + (loaded.text.size() - n);
+    return result;
+}
+
+std::string_view ConfigBuffer::text() const {
+    const auto end = std::find(m_bytes.begin(), m_bytes.end(), '\0');
+    return std::string_view(m_bytes.data(), static_cast<std::size_t>(end - m_bytes.begin()));
+}
+
+std::string ConfigBuffer::problemLine(const std::string& path, const LoadResult& result,
+                                      std::size_t capacity) {
+    if (!result.ok) return "File not loaded: " + path + " (" + result.error + ")\r\n";
+    if (result.droppedBytes > 0)
+        return "File too long: " + path + ": only the first " + std::to_string(capacity) + " bytes loaded, " +
+               std::to_string(result.droppedBytes) + " bytes not loaded\r\n";
+    return {};
+}
+
+} // namespace evb

@@ -1,0 +1,39 @@
+#pragma once
+// A fixed-size text buffer for configuration and preset files. Files are read as Windows text
+// mode reads them (CR LF becomes LF) and copied over the buffer from its first byte, so after
+// several loads the buffer holds the last text followed by whatever of a longer earlier text
+// lies beyond its end.
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace evb {
+
+class ConfigBuffer {
+  public:
+    explicit ConfigBuffer(std::size_t capacity);
+
+    struct LoadResult {
+        bool ok = false;
+        std::size_t loadedBytes = 0;
+        std::size_t droppedBytes = 0; // text beyond the buffer's size, not loaded
+        std::string error;            // why the file could not be read
+    };
+
+    void clear();
+    LoadResult load(const std::string& path);
+    // The text up to the first NUL (all of the buffer when it is full).
+    std::string_view text() const;
+    std::size_t capacity() const { return m_bytes.size(); }
+
+    // The console line (with its "\r\n") that tells the user what went wrong, empty when all of
+    // the file was loaded.
+    static std::string problemLine(const std::string& path, const LoadResult& result, std::size_t capacity);
+
+  private:
+    std::vector<char> m_bytes;
+};
+
+} // namespace evb

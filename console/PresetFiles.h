@@ -1,0 +1,27 @@
+#pragma once
+// Where preset and equaliser files are found: below the program's own folder (a build tree
+// carries its presets next to the executables), then in the installed data directory.
+
+#include <string>
+#include <vector>
+
+namespace evb {
+
+// The directory of the running executable (from /proc/self/exe), without a trailing slash.
+std::string ProgramFolder();
+
+// The folders searched, in order. Default: the program folder, then <prefix>/share/evbconsole.
+std::vector<std::string> PresetSearchRoots();
+// Replaces the search folders (tests point them at a fixture tree); empty restores the default.
+void SetPresetSearchRoots(std::vector<std::string> roots);
+
+// Path of root + "/" + folder + "/" + name in the first root that has it as a regular file, or
+// the path in the first root when none has it (so a message can name where it was expected).
+// folder may be empty for files directly in the root.
+struct PresetLocation {
+    bool found = false;
+    std::string path;
+};
+PresetLocation FindPresetFile(const std::string& folder, const std::string& name);
+
+} // namespace evb

@@ -1,0 +1,7 @@
+#include "console/RegisterState.h"
+
+namespace evb {
+
+RegisterState gRegs;
+
+} // namespace evb
