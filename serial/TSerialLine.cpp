@@ -3,6 +3,8 @@
 #include <asm/termbits.h>
 #include <linux/serial.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 namespace TalonComm {
 
@@ -19,6 +21,14 @@ tcflag_t sizeFlag(std::uint8_t byteSize) {
     default:
         return CS8;
     }
+}
+
+// Unix98 pseudo-terminal slaves: they force 8 data bits and no parity whatever is asked.
+bool isPseudoTerminal(int fd) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) return false;
+    const unsigned major = ::major(st.st_rdev);
+    return major >= 136 && major <= 143;
 }
 
 bool setModemBits(int fd, int bits, bool on) {
@@ -68,6 +78,7 @@ bool TSerialLine::ApplyDcb(int fd, const TCommDcb& dcb) {
     if (ioctl(fd, TCSETS2, &tio) != 0) return false;
     struct termios2 back {};
     if (ioctl(fd, TCGETS2, &back) != 0) return false;
+    if (isPseudoTerminal(fd)) return true;
     const tcflag_t checked = CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS;
     return (back.c_cflag & checked) == (tio.c_cflag & checked);
 }

@@ -324,9 +324,22 @@ void TTalonComm::closeDescriptors() {
     closeFd(m_readWakeFd);
     closeFd(m_writeWakeFd);
     if (m_fd >= 0 && !m_externalHandle) {
-        // Unsent output is dropped so that a stuck device cannot hold close() for the
-        // kernel's closing wait.
-        TSerialLine::FlushOutput(m_fd);
+        // Output still in the driver gets the time its bytes need on the wire; what is left
+        // after that is dropped, so that a stuck device cannot hold close() for the kernel's
+        // closing wait. Nothing is flushed when the driver is empty: on a pseudo-terminal a
+        // flush would also drop bytes on their way to the other side.
+        int outq = TSerialLine::OutQueue(m_fd);
+        if (outq > 0) {
+            const std::uint32_t baud = std::max<std::uint32_t>(m_dcb.BaudRate, 300);
+            const auto deadline =
+                std::chrono::steady_clock::now() +
+                std::chrono::milliseconds(std::min<std::uint64_t>(500, outq * 10000ull / baud + 50));
+            while (outq > 0 && std::chrono::steady_clock::now() < deadline) {
+                ::poll(nullptr, 0, 2);
+                outq = TSerialLine::OutQueue(m_fd);
+            }
+            if (outq > 0) TSerialLine::FlushOutput(m_fd);
+        }
         (void)::ioctl(m_fd, TIOCNXCL);
         closeFd(m_fd);
     }
