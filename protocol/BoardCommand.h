@@ -35,7 +35,7 @@ extern std::uint8_t ReplyByte;
 // How the transmit path and the other protocol-level code tell the user something. The GUI
 // implements it with the console pane and the warning window, evbctl with its output.
 class IUserReport {
-public:
+  public:
     virtual ~IUserReport() = default;
     // Appends text to the console pane; lines carry their own "\r\n". UTF-8.
     virtual void ConsoleAppend(const std::string& text) = 0;
@@ -53,6 +53,7 @@ IUserReport* UserReport();
 // How long a send waits for room in the transmit queues before it reports the frame as not
 // sent. A frame is never split or dropped in part.
 void SetSendTimeout(std::chrono::milliseconds timeout);
+std::chrono::milliseconds SendTimeout();
 
 CommandFrame MakeFrame(const CommandRecord& record);
 

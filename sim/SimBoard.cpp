@@ -118,6 +118,7 @@ struct SimBoard::Impl {
     int corruptCount = 0;
     Nanos delay{0};
     bool withhold = false;
+    bool stallReading = false;
     int truncateCount = 0;
     std::size_t truncateKeep = 0;
 
@@ -315,8 +316,8 @@ struct SimBoard::Impl {
                 fd = hungUp ? -1 : masterFd;
                 const auto now = Clock::now();
                 if (fd >= 0) {
-                    wantIn = !options.pace || !inBusy || now >= inNext;
-                    if (!wantIn) wakeAt = inNext;
+                    wantIn = !stallReading && (!options.pace || !inBusy || now >= inNext);
+                    if (!wantIn && !stallReading) wakeAt = inNext;
                     if (!out.empty()) {
                         const OutChunk& c = out.front();
                         Clock::time_point due = c.readyAt;
@@ -554,6 +555,12 @@ void SimBoard::DelayReplies(std::chrono::milliseconds delay) {
 void SimBoard::WithholdReplies(bool on) {
     std::lock_guard lock(m_impl->mutex);
     m_impl->withhold = on;
+}
+
+void SimBoard::StallReading(bool on) {
+    std::lock_guard lock(m_impl->mutex);
+    m_impl->stallReading = on;
+    m_impl->wake();
 }
 
 void SimBoard::TruncateReplies(int count, std::size_t keepBytes) {

@@ -26,7 +26,7 @@ struct SimOptions {
 };
 
 struct ReceivedFrame {
-    std::array<std::uint8_t, 18> record{}; // the bytes between the markers
+    std::array<std::uint8_t, 18> record{};    // the bytes between the markers
     std::chrono::steady_clock::time_point at; // when the end marker arrived
 };
 
@@ -37,7 +37,7 @@ struct SpdifState {
 };
 
 struct BoardSnapshot {
-    std::uint8_t commMode = 0;      // 0 I2C, 1 SPI
+    std::uint8_t commMode = 0; // 0 I2C, 1 SPI
     std::uint8_t chipAddress = 0x20;
     std::uint8_t mclkSource = 0;
     std::array<std::uint8_t, 3> sdp{1, 0, 1};
@@ -46,11 +46,11 @@ struct BoardSnapshot {
     std::uint16_t batchDeclared = 0; // count given to the batch begin
     std::uint32_t batchLines = 0;    // lines received in the open (or last) batch
     std::uint32_t batchesCompleted = 0;
-    std::uint64_t garbageBytes = 0;  // bytes skipped while resynchronising
+    std::uint64_t garbageBytes = 0; // bytes skipped while resynchronising
 };
 
 class SimBoard {
-public:
+  public:
     explicit SimBoard(SimOptions options = {});
     ~SimBoard();
     SimBoard(const SimBoard&) = delete;
@@ -78,19 +78,20 @@ public:
     std::uint64_t BytesSent() const;
 
     // --- faults ---
-    void DropReplies(int count);            // the next count replies are not sent
-    void CorruptReplies(int count);         // the next count replies have their bytes inverted
+    void DropReplies(int count);                        // the next count replies are not sent
+    void CorruptReplies(int count);                     // the next count replies have their bytes inverted
     void DelayReplies(std::chrono::milliseconds delay); // every reply waits this long first (0: off)
-    void WithholdReplies(bool on);          // no replies at all while on
-    void TruncateReplies(int count, std::size_t keepBytes); // next count replies cut to keepBytes
+    void WithholdReplies(bool on);                      // no replies at all while on
+    void TruncateReplies(int count, std::size_t keepBytes);       // next count replies cut to keepBytes
     void SendUnsolicited(const std::vector<std::uint8_t>& bytes); // bytes out of turn, now
-    void Babble(std::size_t bytes, std::uint32_t seed = 1); // random bytes at full speed
-    void HangUp();                          // closes the master side: the slave sees a hang-up
-    bool Reconnect();                       // new master on a pty published at the same link path
+    void Babble(std::size_t bytes, std::uint32_t seed = 1);       // random bytes at full speed
+    void StallReading(bool on); // the board stops reading the line (its buffer fills)
+    void HangUp();              // closes the master side: the slave sees a hang-up
+    bool Reconnect();           // new master on a pty published at the same link path
     // Publishes the slave path as a symlink (like evbsim --link), kept across Reconnect.
     bool Link(const std::string& linkPath);
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> m_impl;
 };

@@ -1,0 +1,7 @@
+#include "protocol/BoardState.h"
+
+namespace evb {
+
+BoardState gBoard;
+
+} // namespace evb
