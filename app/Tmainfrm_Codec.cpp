@@ -1,31 +1,234 @@
-// Codec-type menu, tools menu, board picture and reply handling (placeholder bodies until
-// the register console lands).
+// Codec-type menu, tools menu, board picture and the board's replies.
+#include "app/ReplyHandoff.h"
 #include "app/Tmainfrm.h"
+#include "console/ChipProfiles.h"
+#include "console/RegisterState.h"
+#include "console/Tkv2580mfrm.h"
+#include "protocol/BoardState.h"
+#include "protocol/Command.h"
+#include "protocol/ReplyFormat.h"
+#include "protocol/TextConv.h"
+#include "windows/ShellOpen.h"
+#include "windows/TForm1.h"
+#include "windows/TForm6.h"
 
-void Tmainfrm::KV1120Click() {}
-void Tmainfrm::KV1150Click() {}
-void Tmainfrm::KV1160Click() {}
-void Tmainfrm::KV1160LClick() {}
-void Tmainfrm::KV1160EClick() {}
-void Tmainfrm::KV2210Click() {}
-void Tmainfrm::KV2210SClick() {}
-void Tmainfrm::KV2220Click() {}
-void Tmainfrm::KV2330Click() {}
-void Tmainfrm::KV2440Click() {}
-void Tmainfrm::KV2450Click() {}
-void Tmainfrm::KV2460Click() {}
-void Tmainfrm::KV2640Click() {}
-void Tmainfrm::KV2650Click() {}
-void Tmainfrm::KV2910Click() {}
-void Tmainfrm::KV2920Click() {}
-void Tmainfrm::KV2930Click() {}
-void Tmainfrm::CorvaneClick() {}
-void Tmainfrm::EQ2Click() {}
-void Tmainfrm::EQInstruction1Click() {}
-void Tmainfrm::EVBInstructions1Click() {}
-void Tmainfrm::MatlabInstruction1Click() {}
-void Tmainfrm::VersionV221Click() {}
-void Tmainfrm::Image1Click() {}
-void Tmainfrm::RS232CommNotify(TalonComm::TObject*, int) {}
-void Tmainfrm::queuePackageEvent(TalonComm::TObject*, int) {}
-void Tmainfrm::selectCodecType(std::int32_t, std::uint8_t, const char*, int) {}
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QMetaObject>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTextEdit>
+
+#include <array>
+
+namespace {
+
+// Which of the main window's controls a codec type enables (the chip's control set).
+enum ControlSet : int { kSetDefault = 0, kSetKV2910 = 1, kSetKV2920 = 2, kSetKV2930 = 3, kSetCorvane = 4 };
+
+constexpr int kPackageCompleted = 1;
+constexpr long kReplyBufferSize = 257;
+
+void enable(QWidget* w, bool on) {
+    if (w) w->setEnabled(on);
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Codec type menu
+
+void Tmainfrm::KV1120Click() {
+    selectCodecType(1120, 0x4C, "KV1120", kSetDefault);
+}
+void Tmainfrm::KV1150Click() {
+    selectCodecType(1150, 0x0F, "KV1150", kSetDefault);
+}
+void Tmainfrm::KV1160Click() {
+    selectCodecType(1160, 0x0F, "KV1160", kSetDefault);
+}
+void Tmainfrm::KV1160LClick() {
+    selectCodecType(1167, 0x0F, "KV1160L", kSetDefault);
+}
+void Tmainfrm::KV1160EClick() {
+    selectCodecType(1162, 0xFF, "KV1160E", kSetDefault);
+}
+void Tmainfrm::KV2210Click() {
+    selectCodecType(2210, 0x4F, "KV2210", kSetDefault);
+}
+void Tmainfrm::KV2210SClick() {
+    selectCodecType(2215, 0xFF, "KV2210S", kSetDefault);
+}
+void Tmainfrm::KV2220Click() {
+    selectCodecType(2215, 0xFF, "KV2220", kSetDefault);
+}
+void Tmainfrm::KV2330Click() {
+    selectCodecType(2330, 0x3F, "KV2330", kSetDefault);
+}
+void Tmainfrm::KV2440Click() {
+    selectCodecType(2440, 0xFF, "KV2440", kSetDefault);
+}
+void Tmainfrm::KV2450Click() {
+    selectCodecType(2450, 0xFF, "KV2450", kSetDefault);
+}
+void Tmainfrm::KV2460Click() {
+    selectCodecType(2460, 0x53, "KV2460", kSetDefault);
+}
+void Tmainfrm::KV2640Click() {
+    selectCodecType(2640, 0x7F, "KV2640", kSetDefault);
+}
+void Tmainfrm::KV2650Click() {
+    selectCodecType(2650, 0x3D, "KV2650", kSetDefault);
+}
+void Tmainfrm::KV2910Click() {
+    selectCodecType(2910, 0x7F, "KV2910", kSetKV2910);
+}
+void Tmainfrm::KV2920Click() {
+    selectCodecType(2920, 0x7F, "KV2920", kSetKV2920);
+}
+void Tmainfrm::KV2930Click() {
+    selectCodecType(2930, 0x7F, "KV2930", kSetKV2930);
+}
+void Tmainfrm::CorvaneClick() {
+    selectCodecType(8888, 0xFF, "CORVANE", kSetCorvane);
+}
+
+void Tmainfrm::selectCodecType(std::int32_t code, std::uint8_t highest, const char* name, int enableSet) {
+    evb::gBoard.CodecType = code;
+
+    struct Enables {
+        bool sdp1Group, sdp2Group, sdp3Group;
+        int dvddGroup; // -1: unchanged
+        bool sdp12Buttons, sdp3Buttons, power;
+    };
+    static constexpr std::array<Enables, 5> kEnables{{
+        {true, true, false, -1, true, false, false}, // every other chip
+        {true, true, true, 1, true, false, true},    // KV2910
+        {true, false, false, 1, true, false, true},  // KV2920
+        {true, true, false, 1, true, false, true},   // KV2930
+        {true, true, true, -1, true, true, true},    // the maker's entry
+    }};
+    const Enables& e = kEnables[static_cast<std::size_t>(enableSet) < kEnables.size() ? enableSet : 0];
+    enable(SDP1Group, e.sdp1Group);
+    enable(SDP2Group, e.sdp2Group);
+    enable(SDP3Group, e.sdp3Group);
+    if (e.dvddGroup >= 0) enable(DvddGroup, e.dvddGroup == 1);
+    for (QWidget* w : {static_cast<QWidget*>(SDP1_MS), static_cast<QWidget*>(SDP1_SLV),
+                       static_cast<QWidget*>(SDP2_MS), static_cast<QWidget*>(SDP2_SLV)})
+        enable(w, e.sdp12Buttons);
+    enable(SDP3_MS, e.sdp3Buttons);
+    enable(SDP3_SLV, e.sdp3Buttons);
+    for (QWidget* w :
+         {static_cast<QWidget*>(DVDD2), static_cast<QWidget*>(DVDD2P5), static_cast<QWidget*>(DVDD3P3),
+          static_cast<QWidget*>(PLLCMD), static_cast<QWidget*>(PLL_USE_CHK)})
+        enable(w, e.power);
+
+    evb::gRegs.ReadProgress = 1;
+    evb::CmdReadAllReg(0, highest);
+    evb::gRegs.HighestAddress = highest;
+    evb::ApplyChipProfile();
+    ShowToolWindow(Windows.kv2580mfrm);
+    if (UARTSHOW) UARTSHOW->clear();
+    ConsoleAppend(std::string("..............................Codec Type:") + name +
+                  "..............................\r\n");
+}
+
+// ---------------------------------------------------------------------------------------------
+// Tools menu and board picture
+
+void Tmainfrm::EQ2Click() {
+    evb::ShellOpenFile("CorvaneEQ.exe");
+}
+void Tmainfrm::EQInstruction1Click() {
+    evb::ShellOpenFile("CorvaneEQ.PNG");
+}
+void Tmainfrm::EVBInstructions1Click() {
+    evb::ShellOpenFile("Corvane EvbSoftware user manual.pdf");
+}
+void Tmainfrm::MatlabInstruction1Click() {
+    ShowToolWindow(Windows.Form1);
+}
+void Tmainfrm::VersionV221Click() {
+    ShowToolWindow(Windows.Form6);
+}
+void Tmainfrm::Image1Click() {
+    evb::CmdBoardInfo();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Replies
+
+void Tmainfrm::queuePackageEvent(TalonComm::TObject* Sender, int NotifyType) {
+    // Serial layer's timer thread: touch nothing but the counter, decode on the UI thread in
+    // arrival order (queued invocations to one receiver keep their order).
+    evb::ReplyHandoff().queued.fetch_add(1, std::memory_order_release);
+    QMetaObject::invokeMethod(
+        this, [this, Sender, NotifyType] { RS232CommNotify(Sender, NotifyType); }, Qt::QueuedConnection);
+}
+
+void Tmainfrm::RS232CommNotify(TalonComm::TObject* /*Sender*/, int NotifyType) {
+    if (NotifyType != kPackageCompleted) return;
+    std::array<std::uint8_t, kReplyBufferSize> buf{};
+    // Each package raises one event, but the echo loop below and CmdReadReg take packages out
+    // of turn; an event whose package is gone has nothing to decode.
+    if (RS232.Read(buf.data(), kReplyBufferSize) <= 0) return;
+
+    const std::uint8_t kind = evb::ExpectedReply;
+    Tkv2580mfrm* console = Windows.kv2580mfrm;
+    switch (kind) {
+    case evb::kReplyRegister: {
+        if (!console) break;
+        const auto a = static_cast<std::uint8_t>(console->addressFieldValue(128));
+        const std::uint8_t v = buf[0];
+        evb::gRegs.store(a, v);
+        console->RegDatTxt->setText(QString::fromStdString("0x" + evb::Hex2(v)));
+        console->showRegisterCell(a, v);
+        ConsoleAppend(evb::FormatReadReg(a, v));
+        break;
+    }
+    case evb::kReplyBlock: {
+        if (!console) break;
+        const int n = evb::gRegs.RegCount;
+        const bool progress = evb::gRegs.ReadProgress == 1;
+        if (progress) console->ProgrBar->setValue(0);
+        for (int i = 0; i < n; ++i) {
+            evb::gRegs.store(static_cast<std::uint8_t>(i), buf[static_cast<std::size_t>(i)]);
+            if (progress) console->ProgrBar->setValue(i);
+        }
+        if (progress) console->ProgrBar->setValue(0);
+        for (int c = 1; c <= 16; ++c)
+            console->setCell(c, 0, QString::fromStdString("   " + evb::Hex2(static_cast<unsigned>(c - 1))));
+        console->setCell(0, 1, "  0x00");
+        console->redrawFromShadow(evb::GridDataRows(static_cast<std::uint8_t>(n)));
+        if (n == 255) console->showRegisterCell(0xFF, buf[255]);
+        const int a = console->addressFieldValue(256);
+        // Register 0xFF has no shadow entry: show the value this reply carried, if it had one.
+        if (a < static_cast<int>(evb::kShadowSize))
+            console->RegDatTxt->setText(QString::fromStdString("0x" + evb::Hex2(evb::gRegs.Shadow[a])));
+        else if (n == 255)
+            console->RegDatTxt->setText(QString::fromStdString("0x" + evb::Hex2(buf[255])));
+        ShowToolWindow(console);
+        ConsoleAppend(evb::FormatReadAllReg(evb::gRegs.HighestAddress));
+        break;
+    }
+    case evb::kReplyBoardInfo:
+        ConsoleAppend(evb::FormatBoardInfo(buf.data()));
+        break;
+    default:
+        // The answer to this command is consumed unseen; whatever else is waiting is echoed.
+        for (;;) {
+            if (RS232.Read(&evb::ReplyByte, 1) <= 0 || evb::ReplyByte == 0) break;
+            const std::uint8_t b = evb::ReplyByte;
+            if (HEXSHOW && HEXSHOW->isChecked())
+                ConsoleAppend(evb::Hex2(b) + " ");
+            else
+                ConsoleAppend(QString(QChar(b)).toStdString());
+            evb::ReplyByte = 0;
+        }
+        break;
+    }
+    evb::ReplyHandoff().handled.fetch_add(1, std::memory_order_release);
+    if (const evb::ReplyObserver& observer = evb::CurrentReplyObserver()) observer(kind);
+}
