@@ -1,0 +1,509 @@
+#include "cli/EvbCtl.h"
+
+#include "protocol/BoardCommand.h"
+#include "protocol/Command.h"
+#include "protocol/ConfigLines.h"
+#include "protocol/ReplyFormat.h"
+#include "protocol/TextConv.h"
+#include "serial/ETalonCommError.h"
+#include "serial/TCommSerialPortInfo.h"
+#include "serial/TRkCommDevice.h"
+#include "sim/SimBoard.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <ostream>
+
+namespace evbctl {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using Bytes = std::vector<std::uint8_t>;
+
+constexpr std::uint32_t kDefaultBaud = 19200;
+constexpr int kDefaultTimeoutMs = 1000;
+constexpr long kReplyBufferSize = 257; // what the console takes of one package
+
+struct UsageError {
+    std::string message;
+};
+
+// An argument names something that cannot be used (an unreadable file): exit 2, no usage text.
+struct FileError {
+    std::string message;
+};
+
+// Console lines to out without the pane's "\r" (a terminal or a pipe wants plain "\n");
+// warnings, which the program shows in its warning window, to err.
+class StreamReport : public evb::IUserReport {
+  public:
+    StreamReport(std::ostream& out, std::ostream& err) : m_out(out), m_err(err) {}
+    void ConsoleAppend(const std::string& text) override {
+        std::string plain;
+        plain.reserve(text.size());
+        for (std::size_t i = 0; i < text.size(); ++i)
+            if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) plain += text[i];
+        m_out << plain << std::flush;
+    }
+    void ShowWarning(const std::string& line1, const std::string& line2) override {
+        m_err << "evbctl: " << line1;
+        if (!line2.empty()) m_err << " " << line2;
+        m_err << std::endl;
+    }
+
+  private:
+    std::ostream& m_out;
+    std::ostream& m_err;
+};
+
+// Counts completed packages and hang-ups. The device raises its events on the serial layer's
+// worker threads (SyncEvents false); they only bump counters under the mutex and wake the
+// main thread, which reads the packages itself, as the console does on its UI thread.
+class ReplyWatch {
+  public:
+    void packageDone() {
+        std::lock_guard lock(m_mutex);
+        ++m_packages;
+        m_changed.notify_all();
+    }
+    void lineGone() {
+        std::lock_guard lock(m_mutex);
+        m_hungUp = true;
+        m_changed.notify_all();
+    }
+    std::uint64_t packages() const {
+        std::lock_guard lock(m_mutex);
+        return m_packages;
+    }
+    // Waits until more than seen packages have completed or the line went away.
+    bool waitBeyond(std::uint64_t seen, Clock::time_point deadline) {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait_until(lock, deadline, [&] { return m_packages > seen || m_hungUp; });
+        return m_packages > seen;
+    }
+    bool hungUp() const {
+        std::lock_guard lock(m_mutex);
+        return m_hungUp;
+    }
+
+  private:
+    mutable std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::uint64_t m_packages = 0;
+    bool m_hungUp = false;
+};
+
+struct Options {
+    std::optional<std::string> port;
+    std::uint32_t baud = kDefaultBaud;
+    int timeoutMs = kDefaultTimeoutMs;
+    bool simulate = false;
+    std::string command;
+    std::vector<std::string> args;
+};
+
+int number(const std::string& text, const char* what, int lo, int hi) {
+    const int a = evb::StrToIntDef(text, -1);
+    const int b = evb::StrToIntDef(text, -2);
+    if (a != b) throw UsageError{std::string("not a number for ") + what + ": '" + text + "'"};
+    if (a < lo || a > hi)
+        throw UsageError{std::string(what) + " out of range (" + std::to_string(lo) + ".." +
+                         std::to_string(hi) + "): '" + text + "'"};
+    return a;
+}
+
+std::uint8_t byteArg(const std::string& text, const char* what) {
+    return static_cast<std::uint8_t>(number(text, what, 0, 255));
+}
+
+Options parse(const std::vector<std::string>& args) {
+    Options o;
+    std::size_t i = 0;
+    const auto value = [&](const std::string& opt) -> const std::string& {
+        if (i + 1 >= args.size()) throw UsageError{opt + " needs a value"};
+        return args[++i];
+    };
+    for (; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a == "--port")
+            o.port = value(a);
+        else if (a == "--baud")
+            o.baud = static_cast<std::uint32_t>(number(value(a), "baud rate", 50, 4000000));
+        else if (a == "--timeout")
+            o.timeoutMs = number(value(a), "timeout", 1, 3600000);
+        else if (a == "--simulate")
+            o.simulate = true;
+        else if (a.size() > 1 && a[0] == '-' && a[1] == '-')
+            throw UsageError{"unknown option " + a};
+        else
+            break;
+    }
+    if (i >= args.size()) throw UsageError{"no command given"};
+    o.command = args[i];
+    o.args.assign(args.begin() + static_cast<std::ptrdiff_t>(i + 1), args.end());
+    if (o.simulate && o.port) throw UsageError{"--simulate and --port exclude each other"};
+    return o;
+}
+
+void expectArgs(const Options& o, std::size_t min, std::size_t max) {
+    if (o.args.size() < min || o.args.size() > max)
+        throw UsageError{"wrong number of arguments for '" + o.command + "'"};
+}
+
+class Session {
+  public:
+    Session(const Options& options, std::ostream& out, std::ostream& err)
+        : m_options(options), m_out(out), m_err(err), m_report(out, err) {}
+
+    ~Session() {
+        m_device.OnPackage = nullptr;
+        m_device.OnCommNotify = nullptr;
+        evb::SetBoardDevice(nullptr);
+        evb::SetUserReport(nullptr);
+        if (m_device.fGetActive()) {
+            // Let the last frames reach the line before the port closes.
+            m_device.WaitWriteDrained(std::chrono::milliseconds(m_options.timeoutMs));
+            try {
+                m_device.fSetActive(false);
+            } catch (const TalonComm::ETalonCommError&) {
+            }
+        }
+        if (m_sim) m_sim->Stop();
+    }
+
+    int open() {
+        std::string port;
+        if (m_options.simulate) {
+            evbsim::SimOptions so;
+            so.baud = m_options.baud;
+            m_sim = std::make_unique<evbsim::SimBoard>(so);
+            if (!m_sim->Start()) {
+                m_err << "evbctl: the simulated board could not get a pseudo-terminal" << std::endl;
+                return kExitPort;
+            }
+            port = m_sim->DevicePath();
+        } else if (m_options.port) {
+            port = *m_options.port;
+        } else {
+            TalonComm::TCommSerialPortInfo info;
+            info.Refresh();
+            if (info.List->SPCount() == 0) {
+                m_err << "evbctl: no serial port found; name one with --port DEVICE (or try --simulate)"
+                      << std::endl;
+                return kExitPort;
+            }
+            port = info.List->PortName(info.List->SPCount() - 1);
+        }
+
+        evb::SetUserReport(&m_report);
+        m_device.fSetPortName(port);
+        m_device.fSetBaudRate(m_options.baud);
+        m_device.fSetParity(TalonComm::ptNoParity);
+        m_device.fSetByteSize(8);
+        m_device.fSetStopBits(TalonComm::sbOneStopBit);
+        m_device.fSetPackageSize(8192);
+        m_device.fSetPackageType(TalonComm::cptFrameTimeout);
+        m_device.fSetPackageInterval(50);
+        m_device.fSetSyncEvents(false);
+        m_device.fSetUsePackage(true);
+        m_device.OnPackage = [this](TalonComm::TObject*, int type) {
+            if (type == 1) m_watch.packageDone();
+        };
+        m_device.OnCommNotify = [this](TalonComm::TObject*, int type) {
+            if (type & TalonComm::evHangup) m_watch.lineGone();
+        };
+        try {
+            m_device.fSetActive(true);
+        } catch (const TalonComm::ETalonCommError& e) {
+            m_err << "evbctl: " << e.what() << std::endl;
+            if (!e.OsReason().empty()) m_err << e.OsReason() << std::endl;
+            return kExitPort;
+        }
+        // Bytes that were waiting in the driver (a late answer to an earlier run) are not an
+        // answer to this run's command.
+        m_device.PurgeRead(true);
+        evb::SetBoardDevice(&m_device);
+        return kExitOk;
+    }
+
+    // Checks the command's arguments before any port is opened; returns what to do once it is.
+    std::function<int()> prepare() {
+        const std::string& c = m_options.command;
+        if (c == "info") return info();
+        if (c == "read") return read();
+        if (c == "write") return write();
+        if (c == "dump") return dump();
+        if (c == "send") return send();
+        if (c == "address") return address();
+        if (c == "mode") return mode();
+        if (c == "mclk") return mclk();
+        if (c == "sdp") return sdp();
+        throw UsageError{"unknown command '" + c + "'"};
+    }
+
+  private:
+    Clock::time_point deadline() const {
+        return Clock::now() + std::chrono::milliseconds(m_options.timeoutMs);
+    }
+
+    // Throws away whatever the board said before the command (noise, late answers).
+    void discardWaiting() {
+        std::uint8_t buf[kReplyBufferSize];
+        while (m_device.Read(buf, kReplyBufferSize) > 0) {
+        }
+    }
+
+    // Gathers reply bytes package by package until want bytes arrived or the deadline passed.
+    Bytes collect(std::size_t want, Clock::time_point until) {
+        Bytes got;
+        std::uint8_t buf[kReplyBufferSize];
+        for (;;) {
+            // Counted before reading, so a package completed meanwhile is not waited for again.
+            const std::uint64_t seen = m_watch.packages();
+            long n;
+            while (got.size() < want && (n = m_device.Read(buf, kReplyBufferSize)) > 0)
+                got.insert(got.end(), buf, buf + n);
+            if (got.size() >= want || m_watch.hungUp() || !m_watch.waitBeyond(seen, until)) break;
+        }
+        return got;
+    }
+
+    int noAnswer(std::size_t got, std::size_t want) {
+        if (m_watch.hungUp())
+            m_err << "evbctl: the port closed (hang-up) before the board answered" << std::endl;
+        else if (got == 0)
+            m_err << "evbctl: the board did not answer within " << m_options.timeoutMs << " ms" << std::endl;
+        else
+            m_err << "evbctl: the board answered " << got << " of " << want << " bytes within "
+                  << m_options.timeoutMs << " ms" << std::endl;
+        return kExitNoAnswer;
+    }
+
+    int notSent() {
+        m_err << "evbctl: the frame could not be sent" << std::endl;
+        return kExitNoAnswer;
+    }
+
+    // Sends one command that the board acknowledges, prints line once it is sent.
+    int acknowledged(const std::function<bool()>& cmd, const std::string& line) {
+        discardWaiting();
+        if (cmd()) return notSent();
+        m_report.ConsoleAppend(line);
+        const Bytes ack = collect(1, deadline());
+        return ack.empty() ? noAnswer(0, 1) : kExitOk;
+    }
+
+    std::function<int()> info() {
+        expectArgs(m_options, 0, 0);
+        return [this]() -> int {
+            discardWaiting();
+            if (evb::CmdBoardInfo()) return notSent();
+            const Bytes b = collect(evb::kRecordSize, deadline());
+            if (b.size() < evb::kRecordSize) return noAnswer(b.size(), evb::kRecordSize);
+            m_report.ConsoleAppend(evb::FormatBoardInfo(b.data()));
+            return kExitOk;
+        };
+    }
+
+    std::function<int()> read() {
+        expectArgs(m_options, 1, 1);
+        const std::uint8_t reg = byteArg(m_options.args[0], "register");
+        return [this, reg]() -> int {
+            discardWaiting();
+            if (evb::CmdReadReg(reg)) return notSent();
+            const Bytes b = collect(1, deadline());
+            if (b.empty()) return noAnswer(0, 1);
+            m_report.ConsoleAppend(evb::FormatReadReg(reg, b[0]));
+            return kExitOk;
+        };
+    }
+
+    std::function<int()> write() {
+        expectArgs(m_options, 2, 2);
+        const std::uint8_t reg = byteArg(m_options.args[0], "register");
+        const std::uint8_t value = byteArg(m_options.args[1], "value");
+        return [this, reg, value] {
+            return acknowledged([&] { return evb::CmdWriteReg(reg, value); },
+                                evb::FormatWriteReg(reg, value));
+        };
+    }
+
+    std::function<int()> dump() {
+        expectArgs(m_options, 0, 1);
+        const int count = m_options.args.empty() ? 256 : number(m_options.args[0], "count", 1, 256);
+        return [this, count]() -> int {
+            discardWaiting();
+            if (evb::CmdReadAllReg(0, static_cast<std::uint16_t>(count))) return notSent();
+            // A count of 255 goes out as 256 (the builder's rule), so 256 bytes come back.
+            const std::size_t answered = count == 255 ? 256 : static_cast<std::size_t>(count);
+            const Bytes b = collect(answered, deadline());
+            if (b.size() < answered) return noAnswer(b.size(), answered);
+            std::string text = "   ";
+            for (int c = 0; c < 16; ++c)
+                text += " " + evb::Hex2(static_cast<unsigned>(c));
+            text += "\n";
+            for (int row = 0; row * 16 < count; ++row) {
+                text += evb::Hex2(static_cast<unsigned>(row * 16)) + ":";
+                for (int c = 0; c < 16 && row * 16 + c < count; ++c)
+                    text += " " + evb::Hex2(b[static_cast<std::size_t>(row * 16 + c)]);
+                text += "\n";
+            }
+            m_out << text << std::flush;
+            return kExitOk;
+        };
+    }
+
+    std::function<int()> send() {
+        expectArgs(m_options, 1, 1);
+        // Read before the port is opened: a wrong file name costs no port and sends nothing.
+        auto load =
+            std::make_shared<evb::TextLoad>(evb::LoadTextFile(m_options.args[0], evb::kConfigBufferSize));
+        if (!load->ok) throw FileError{"cannot read " + load->error};
+        if (load->droppedBytes > 0)
+            m_err << "evbctl: " << m_options.args[0] << " is longer than " << evb::kConfigBufferSize
+                  << " bytes; the last " << load->droppedBytes << " bytes were not loaded" << std::endl;
+        return [this, load]() -> int {
+            discardWaiting();
+            const std::uint64_t framesBefore = evb::FramesSent();
+            const evb::ConfigSendResult r =
+                evb::SendConfigLines(load->text, evb::kConfigLineLimit, 1, true, evb::ConfigSendHooks{});
+            if (r.aborted || r.framesNotSent > 0) {
+                if (!r.aborted)
+                    m_err << "evbctl: " << r.framesNotSent << " frames could not be sent" << std::endl;
+                return kExitNoAnswer;
+            }
+            // The batch is complete on the board when it has answered after the end frame. The
+            // frames may still be on their way (a driver's buffer holds many of them), so the
+            // wait allows the wire time of the whole batch on top of the timeout.
+            const std::uint64_t afterEnd = m_watch.packages();
+            const auto wire = std::chrono::microseconds((evb::FramesSent() - framesBefore) * evb::kFrameSize *
+                                                        10 * 1'000'000ULL / m_options.baud);
+            if (!m_watch.waitBeyond(afterEnd, deadline() + wire)) return noAnswer(0, 1);
+            discardWaiting();
+            return kExitOk;
+        };
+    }
+
+    std::function<int()> address() {
+        expectArgs(m_options, 1, 1);
+        const std::uint8_t a = byteArg(m_options.args[0], "chip address");
+        return [this, a] {
+            return acknowledged([&] { return evb::CmdChipAddress(a); },
+                                "Set the CHIP Address:0x" + evb::Hex2(a) + "\r\n");
+        };
+    }
+
+    std::function<int()> mode() {
+        expectArgs(m_options, 1, 1);
+        static const std::map<std::string, std::pair<std::uint8_t, const char*>> kModes = {
+            {"i2c", {0, "IIC Mode"}}, {"iic", {0, "IIC Mode"}}, {"spi", {1, "SPI Mode"}}};
+        const auto it = kModes.find(m_options.args[0]);
+        if (it == kModes.end()) throw UsageError{"mode must be i2c or spi"};
+        const auto [code, name] = it->second;
+        const std::string line = std::string("Set the COMM Mode:") + name + "\r\n";
+        return
+            [this, code = code, line] { return acknowledged([&] { return evb::CmdCommMode(code); }, line); };
+    }
+
+    std::function<int()> mclk() {
+        expectArgs(m_options, 1, 1);
+        static const std::map<std::string, std::pair<std::uint8_t, const char*>> kSources = {
+            {"osc", {1, "Use Oscillator Clock"}},
+            {"dmclk", {0, "Use SPDIF DMCLK"}},
+            {"amclk", {3, "Use SPDIF AMCLK"}}};
+        const auto it = kSources.find(m_options.args[0]);
+        if (it == kSources.end()) throw UsageError{"mclk must be osc, dmclk or amclk"};
+        const auto [code, name] = it->second;
+        const std::string line = std::string("Set the MCLK:") + name + "\r\n";
+        return [this, code = code, line] {
+            return acknowledged([&] { return evb::CmdMclkSource(code); }, line);
+        };
+    }
+
+    std::function<int()> sdp() {
+        expectArgs(m_options, 2, 2);
+        std::string p = m_options.args[0];
+        if (p.size() == 4 && (p.rfind("sdp", 0) == 0 || p.rfind("SDP", 0) == 0)) p = p.substr(3);
+        const int port = number(p, "SDP port", 1, 3);
+        static const std::map<std::string, std::uint8_t> kDirs = {
+            {"to-spdif", 0}, {"codec2spdif", 0}, {"0", 0}, {"to-codec", 1}, {"spdif2codec", 1}, {"1", 1}};
+        const auto it = kDirs.find(m_options.args[1]);
+        if (it == kDirs.end()) throw UsageError{"direction must be to-spdif or to-codec"};
+        const std::uint8_t dir = it->second;
+        const std::string line = "Set the SDP" + std::to_string(port) + ":" +
+                                 (dir == 0 ? "Codec=>Spdif" : "Spdif=>Codec") + "\r\n";
+        return [this, port, dir, line] {
+            return acknowledged(
+                [&] { return evb::CmdSdpDirection(static_cast<std::uint8_t>(port - 1), dir); }, line);
+        };
+    }
+
+    const Options& m_options;
+    std::ostream& m_out;
+    std::ostream& m_err;
+    StreamReport m_report;
+    ReplyWatch m_watch;
+    std::unique_ptr<evbsim::SimBoard> m_sim;
+    TalonComm::TRkCommDevice m_device; // declared last: closed before the board goes away
+};
+
+} // namespace
+
+std::string UsageText() {
+    return "usage: evbctl [--port DEVICE] [--baud N] [--timeout MS] [--simulate] COMMAND [ARGS]\n"
+           "\n"
+           "commands:\n"
+           "  info                  print the board's information record (.....EVBINFO:...)\n"
+           "  read REG              read one codec register\n"
+           "  write REG VALUE       write one codec register\n"
+           "  dump [COUNT]          read COUNT registers from 0 (1..256, default 256) as a table\n"
+           "  send FILE             send a register configuration file (lines :Wrrvv@ :Dhhll@ :Gaabb@ "
+           ":Cxxxx@)\n"
+           "  address ADDR          set the codec's chip address on its control bus\n"
+           "  mode i2c|spi          choose the codec's control interface\n"
+           "  mclk osc|dmclk|amclk  choose the codec's MCLK source\n"
+           "  sdp PORT DIR          route SDP1..SDP3: DIR is to-spdif (Codec=>Spdif) or to-codec "
+           "(Spdif=>Codec)\n"
+           "\n"
+           "options:\n"
+           "  --port DEVICE   COMn, /dev/ttyUSB0, /dev/pts/N ... (default: the last port found)\n"
+           "  --baud N        line speed (default 19200, 8N1)\n"
+           "  --timeout MS    how long to wait for the board's answer (default 1000)\n"
+           "  --simulate      use a simulated board inside evbctl instead of a port\n"
+           "\n"
+           "Numbers may be written 26, 0x1A, x1A or $1A.\n"
+           "Exit status: 0 success, 1 no answer in time or a frame not sent, 2 usage error,\n"
+           "3 the port could not be opened.\n";
+}
+
+int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    for (const std::string& a : args) {
+        if (a == "--help" || a == "-h") {
+            out << UsageText();
+            return kExitOk;
+        }
+        if (a.empty() || a[0] != '-') break;
+    }
+    try {
+        const Options options = parse(args);
+        Session session(options, out, err);
+        const std::function<int()> action = session.prepare();
+        if (const int rc = session.open(); rc != kExitOk) return rc;
+        return action();
+    } catch (const FileError& e) {
+        err << "evbctl: " << e.message << std::endl;
+        return kExitUsage;
+    } catch (const UsageError& e) {
+        err << "evbctl: " << e.message << "\n" << UsageText() << std::flush;
+        return kExitUsage;
+    }
+}
+
+} // namespace evbctl

@@ -1,0 +1,24 @@
+#pragma once
+// The headless client: one board command per run, over the serial layer and the protocol
+// layer exactly as the console uses them.
+//
+//   evbctl [--port DEVICE] [--baud N] [--timeout MS] [--simulate] COMMAND [ARGS]
+//
+// Exit status: 0 success; 1 the board did not answer within the timeout or a frame could not
+// be sent; 2 usage error (usage text on stderr); 3 the port could not be opened.
+
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+namespace evbctl {
+
+enum ExitCode { kExitOk = 0, kExitNoAnswer = 1, kExitUsage = 2, kExitPort = 3 };
+
+// Runs one invocation. Console lines go to out, warnings and errors to err. Not reentrant:
+// it installs the process-wide board device and report sink for the duration of the call.
+int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+
+std::string UsageText();
+
+} // namespace evbctl

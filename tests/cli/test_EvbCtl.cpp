@@ -1,0 +1,242 @@
+// evbctl run in-process against a simulated board on a real pseudo-terminal.
+
+#include "cli/EvbCtl.h"
+#include "sim/SimBoard.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <unistd.h>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+struct Result {
+    int code;
+    std::string out;
+    std::string err;
+};
+
+Result Ctl(std::vector<std::string> args) {
+    std::ostringstream out, err;
+    const int code = evbctl::Run(args, out, err);
+    return {code, out.str(), err.str()};
+}
+
+evbsim::SimOptions Unpaced() {
+    evbsim::SimOptions o;
+    o.pace = false;
+    return o;
+}
+
+class EvbCtlTest : public ::testing::Test {
+  protected:
+    void SetUp() override { ASSERT_TRUE(board.Start()); }
+    Result On(std::vector<std::string> args) {
+        args.insert(args.begin(), {"--port", board.DevicePath()});
+        return Ctl(args);
+    }
+    evbsim::SimBoard board{Unpaced()};
+};
+
+const std::string kColon = "\xEF\xBC\x9A";
+
+TEST_F(EvbCtlTest, InfoPrintsTheBoardInformationLine) {
+    std::array<std::uint8_t, 18> info{};
+    for (std::size_t i = 0; i < 18; ++i)
+        info[i] = static_cast<std::uint8_t>(i);
+    board.SetInfoRecord(info);
+    const Result r = On({"info"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out, ".....EVBINFO:0001--0203040506--070809--0A0B0C--0D0E0F--1011.....\n");
+}
+
+class EvbCtlNumberForms : public EvbCtlTest, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(EvbCtlNumberForms, ReadAcceptsEveryNumberForm) {
+    board.SetRegister(0x20, 0x1A, 0x05);
+    const Result r = On({"read", GetParam()});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out, "ReadReg:   Reg0x1A = 0x05\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(Numbers, EvbCtlNumberForms, ::testing::Values("0x1A", "$1A", "26", "x1a", "0X1a"));
+
+TEST_F(EvbCtlTest, WriteSetsTheRegisterAndPrintsTheConsoleLine) {
+    const Result r = On({"write", "0x1A", "5"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out, "WriteReg:   Reg0x1A = 0x05\n");
+    EXPECT_EQ(board.Register(0x20, 0x1A), 0x05);
+}
+
+TEST_F(EvbCtlTest, DumpPrintsAHeaderAndSixteenRegistersPerRow) {
+    for (int i = 0; i < 20; ++i)
+        board.SetRegister(0x20, static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(0xE0 + i));
+    const Result r = On({"dump", "20"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out, "    00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F\n"
+                     "00: E0 E1 E2 E3 E4 E5 E6 E7 E8 E9 EA EB EC ED EE EF\n"
+                     "10: F0 F1 F2 F3\n");
+    EXPECT_EQ(board.Frames().at(0).record[3], 20);
+}
+
+TEST_F(EvbCtlTest, DumpWithoutCountShowsAll256Registers) {
+    board.SetRegister(0x20, 0xFF, 0xAB);
+    const Result r = On({"dump"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    std::istringstream lines(r.out);
+    std::vector<std::string> all;
+    for (std::string l; std::getline(lines, l);)
+        all.push_back(l);
+    ASSERT_EQ(all.size(), 17u);
+    EXPECT_EQ(all[16].substr(0, 3), "F0:");
+    EXPECT_EQ(all[16].substr(all[16].size() - 3), " AB");
+}
+
+struct SetUpCase {
+    std::vector<std::string> args;
+    std::string line;
+    std::function<bool(const evbsim::BoardSnapshot&)> check;
+};
+
+class EvbCtlSetUp : public EvbCtlTest, public ::testing::WithParamInterface<SetUpCase> {};
+
+TEST_P(EvbCtlSetUp, CommandReachesTheBoardAndPrintsItsLine) {
+    const Result r = On(GetParam().args);
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out, GetParam().line);
+    EXPECT_TRUE(GetParam().check(board.State()));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Commands, EvbCtlSetUp,
+    ::testing::Values(
+        SetUpCase{{"address", "0xC6"},
+                  "Set the CHIP Address:0xC6\n",
+                  [](auto& s) { return s.chipAddress == 0xC6; }},
+        SetUpCase{{"mode", "spi"}, "Set the COMM Mode:SPI Mode\n", [](auto& s) { return s.commMode == 1; }},
+        SetUpCase{
+            {"mclk", "amclk"}, "Set the MCLK:Use SPDIF AMCLK\n", [](auto& s) { return s.mclkSource == 3; }},
+        SetUpCase{{"mclk", "osc"},
+                  "Set the MCLK:Use Oscillator Clock\n",
+                  [](auto& s) { return s.mclkSource == 1; }},
+        SetUpCase{
+            {"sdp", "2", "to-codec"}, "Set the SDP2:Spdif=>Codec\n", [](auto& s) { return s.sdp[1] == 1; }},
+        SetUpCase{{"sdp", "SDP1", "to-spdif"}, "Set the SDP1:Codec=>Spdif\n", [](auto& s) {
+                      return s.sdp[0] == 0;
+                  }}));
+
+TEST_F(EvbCtlTest, SendTransmitsTheShippedExampleAsOneBatch) {
+    const Result r = On({"send", std::string(EVB_SOURCE_DIR) + "/presets/examples/example.txt"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out, "SET_TXT_LENGTH" + kColon + "9\nSend the Confuguration  \n");
+    const auto s = board.State();
+    EXPECT_EQ(s.batchesCompleted, 1u);
+    EXPECT_EQ(s.batchLines, 8u); // nine lines, one of them a C line
+    EXPECT_EQ(board.Register(0x20, 0x0A), 0x3C);
+}
+
+TEST_F(EvbCtlTest, BoardThatNeverAnswersGivesExitOne) {
+    board.WithholdReplies(true);
+    const Result r = On({"--timeout", "200", "read", "1"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("did not answer"), std::string::npos) << r.err;
+}
+
+TEST_F(EvbCtlTest, ShortAnswerToADumpGivesExitOneAndSaysHowMuchCame) {
+    board.TruncateReplies(1, 10);
+    const Result r = On({"--timeout", "300", "dump", "32"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("10 of 32"), std::string::npos) << r.err;
+}
+
+TEST(EvbCtlSimulate, SimulateRunsAgainstABoardInsideEvbctl) {
+    const Result r = Ctl({"--simulate", "--baud", "115200", "info"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out.rfind(".....EVBINFO:", 0), 0u) << r.out;
+}
+
+struct UsageCase {
+    const char* name;
+    std::vector<std::string> args;
+};
+
+class EvbCtlUsage : public ::testing::TestWithParam<UsageCase> {};
+
+TEST_P(EvbCtlUsage, BadInvocationGivesExitTwoAndTheUsageText) {
+    // A port that cannot exist: usage errors must be found before any port is opened.
+    std::vector<std::string> args{"--port", "/nonexistent/tty"};
+    args.insert(args.end(), GetParam().args.begin(), GetParam().args.end());
+    const Result r = Ctl(args);
+    EXPECT_EQ(r.code, 2);
+    EXPECT_NE(r.err.find("usage: evbctl"), std::string::npos) << r.err;
+    EXPECT_EQ(r.out, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Usage, EvbCtlUsage,
+    ::testing::Values(
+        UsageCase{"noCommand", {}}, UsageCase{"unknownCommand", {"reboot"}},
+        UsageCase{"unknownOption", {"--fast", "info"}}, UsageCase{"registerNotANumber", {"read", "zz"}},
+        UsageCase{"registerTooBig", {"read", "0x100"}}, UsageCase{"missingValue", {"write", "1"}},
+        UsageCase{"extraArgument", {"info", "now"}}, UsageCase{"dumpZero", {"dump", "0"}},
+        UsageCase{"dumpTooMany", {"dump", "257"}}, UsageCase{"badMode", {"mode", "uart"}},
+        UsageCase{"badMclk", {"mclk", "pll"}}, UsageCase{"badSdpPort", {"sdp", "4", "to-codec"}},
+        UsageCase{"badSdpDir", {"sdp", "1", "sideways"}}, UsageCase{"optionWithoutValue", {"--timeout"}},
+        UsageCase{"simulateAndPort", {"--simulate", "info"}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(EvbCtlPort, PortThatCannotBeOpenedGivesExitThreeWithTheReason) {
+    const Result r = Ctl({"--port", "/nonexistent/tty", "info"});
+    EXPECT_EQ(r.code, 3);
+    EXPECT_FALSE(r.err.empty());
+    EXPECT_EQ(r.out, "");
+}
+
+TEST(EvbCtlSend, UnreadableFileIsReportedBeforeAnyPortIsOpened) {
+    const Result r = Ctl({"--port", "/nonexistent/tty", "send", "/nonexistent/config.txt"});
+    EXPECT_EQ(r.code, 2);
+    EXPECT_NE(r.err.find("No such file"), std::string::npos) << r.err;
+    const Result dir = Ctl({"--port", "/nonexistent/tty", "send", "/tmp"});
+    EXPECT_EQ(dir.code, 2);
+    EXPECT_NE(dir.err.find("directory"), std::string::npos) << dir.err;
+}
+
+TEST(EvbCtlSend, FiveHundredTwelveLinesAtNineteenTwoHundredBaudArriveCompleteAndInOrder) {
+    evbsim::SimOptions paced;
+    paced.baud = 19200;
+    evbsim::SimBoard board(paced);
+    ASSERT_TRUE(board.Start());
+    const auto file =
+        std::filesystem::temp_directory_path() / ("evbctl-512-" + std::to_string(::getpid()) + ".txt");
+    {
+        std::ofstream f(file);
+        for (int i = 0; i < 512; ++i) {
+            char line[16];
+            std::snprintf(line, sizeof line, ":W%02X%02X@\n", i & 0xFF, (i >> 8) & 0xFF);
+            f << line;
+        }
+    }
+    const Result r = Ctl({"--port", board.DevicePath(), "--timeout", "5000", "send", file.string()});
+    std::filesystem::remove(file);
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out, "SET_TXT_LENGTH" + kColon + "512\nSend the Confuguration  \n");
+    ASSERT_TRUE(board.WaitForFrames(514, 10s));
+    const auto frames = board.Frames();
+    ASSERT_EQ(frames.size(), 514u);
+    EXPECT_EQ(frames[0].record[0], 0x04);
+    for (int i = 0; i < 512; ++i) {
+        const auto& rec = frames[static_cast<std::size_t>(i) + 1].record;
+        ASSERT_EQ(rec[0], 0x05) << i;
+        ASSERT_EQ(rec[2], i & 0xFF) << i;
+        ASSERT_EQ(rec[3], (i >> 8) & 0xFF) << i;
+    }
+    EXPECT_EQ(frames[513].record[0], 0x06);
+    EXPECT_EQ(board.State().garbageBytes, 0u);
+}
+
+} // namespace
