@@ -134,6 +134,7 @@ void TTalonSerialPortList::EnumPortsA() {
     }
 
     // Second pass: the device details, merged into the entry of the same port name.
+    const std::string rootReal = realPath(m_sysRoot);
     for (const std::string& name : ttyNames) {
         const std::string ttyDir = classDir + "/" + name;
         const std::string key = portNameOf(name);
