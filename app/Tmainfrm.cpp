@@ -104,9 +104,10 @@ QPixmap drawBoardPicture() {
     chip(QRectF(86, 20, 56, 40), "FPGA", QColor(0x30, 0x30, 0x38));
     chip(QRectF(20, 80, 50, 30), "S/PDIF", QColor(0x22, 0x22, 0x22));
     // The codec socket.
-    p.setPen(QPen(QColor(0xE0, 0xE0, 0xE0), 2, Qt::DashLine));
-    p.drawRect(QRectF(92, 74, 44, 40));
-    chip(QRectF(98, 80, 32, 28), "CODEC", QColor(0x10, 0x10, 0x10));
+    p.setPen(QPen(QColor(0xE0, 0xE0, 0xE0), 1.5, Qt::DashLine));
+    p.setBrush(Qt::NoBrush);
+    p.drawRect(QRectF(84, 70, 62, 48));
+    chip(QRectF(90, 78, 50, 32), "CODEC", QColor(0x10, 0x10, 0x10));
 
     // Serial connector and audio jacks on the right edge.
     p.setPen(Qt::NoPen);

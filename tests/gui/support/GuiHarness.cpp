@@ -1,4 +1,4 @@
-#include "GuiHarness.h"
+#include "tests/gui/support/GuiHarness.h"
 
 #include "protocol/BoardCommand.h"
 
@@ -44,6 +44,14 @@ QApplication& TestApp() {
 }
 
 QWidget* FindWidgetByName(const QString& objectName) {
+    const qsizetype slash = objectName.indexOf('/');
+    if (slash >= 0) {
+        const QString windowName = objectName.left(slash);
+        const QString childName = objectName.mid(slash + 1);
+        for (QWidget* window : QApplication::topLevelWidgets())
+            if (window->objectName() == windowName) return window->findChild<QWidget*>(childName);
+        return nullptr;
+    }
     for (bool visibleOnly : {true, false}) {
         for (QWidget* window : QApplication::topLevelWidgets()) {
             if (visibleOnly && !window->isVisible()) continue;

@@ -27,7 +27,8 @@ bool WaitUntil(const std::function<bool()>& pred,
 QApplication& TestApp();
 
 // The widget (or window) with that object name: visible windows are searched first, so a name
-// used in several windows means the one on screen. Null when there is none.
+// used in several windows means the one on screen; "window/child" names a child of one window
+// (e.g. "warnfrm/Button1"). Null when there is none.
 QWidget* FindWidgetByName(const QString& objectName);
 
 class GuiFixture : public ::testing::Test {

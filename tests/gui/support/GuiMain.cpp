@@ -1,6 +1,6 @@
 // main() of the GUI test executables: the QApplication exists before any test runs. A test
 // file that needs its own main() simply defines one (this object is then not linked).
-#include "GuiHarness.h"
+#include "tests/gui/support/GuiHarness.h"
 
 int main(int argc, char** argv) {
     TestApp();
