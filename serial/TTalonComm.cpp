@@ -22,7 +22,7 @@ namespace TalonComm {
 namespace {
 
 constexpr long kReadBlock = 2048;
-constexpr long kWriteChunk = 512;
+constexpr long kWriteChunk = 4096;
 constexpr int kMaskAll = 0x5BF;
 constexpr int kMaskDataOnly = 0x85;
 constexpr int kMaskOpenClose = 0x38;

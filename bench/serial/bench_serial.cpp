@@ -1,0 +1,148 @@
+// Serial layer figures, as ratios against references measured in the same run:
+//  - engine throughput through a pseudo-terminal vs a plain read/write loop on a pty pair;
+//  - wake-ups per second of the evb-* threads on an open, idle port (target 0).
+
+#include "serial/TRkCommDevice.h"
+#include "serial/TTalonComm.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <dirent.h>
+#include <fcntl.h>
+#include <fstream>
+#include <poll.h>
+#include <stdexcept>
+#include <string>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+using namespace TalonComm;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+constexpr size_t kVolume = 32 * 1024 * 1024;
+
+struct Pty {
+    int master = -1;
+    std::string slave;
+    Pty() {
+        master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (master < 0 || grantpt(master) || unlockpt(master)) throw std::runtime_error("no pty");
+        slave = ptsname(master);
+        termios tio{};
+        tcgetattr(master, &tio);
+        cfmakeraw(&tio);
+        tcsetattr(master, TCSANOW, &tio);
+    }
+    ~Pty() { ::close(master); }
+};
+
+// Reads kVolume bytes from fd, blocking in poll.
+void drainFd(int fd) {
+    std::vector<char> buf(65536);
+    size_t got = 0;
+    while (got < kVolume) {
+        pollfd pfd{fd, POLLIN, 0};
+        ::poll(&pfd, 1, 1000);
+        const ssize_t n = ::read(fd, buf.data(), buf.size());
+        if (n > 0) got += static_cast<size_t>(n);
+    }
+}
+
+double plainLoopMBps() {
+    Pty pty;
+    const int slave = ::open(pty.slave.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    const auto t0 = Clock::now();
+    std::thread reader([&] { drainFd(pty.master); });
+    std::vector<char> block(512, 'p');
+    for (size_t sent = 0; sent < kVolume;) {
+        const ssize_t n = ::write(slave, block.data(), block.size());
+        if (n > 0) {
+            sent += static_cast<size_t>(n);
+        } else {
+            pollfd pfd{slave, POLLOUT, 0};
+            ::poll(&pfd, 1, 1000);
+        }
+    }
+    reader.join();
+    const double s = std::chrono::duration<double>(Clock::now() - t0).count();
+    ::close(slave);
+    return kVolume / s / 1e6;
+}
+
+double engineMBps() {
+    Pty pty;
+    TTalonComm comm;
+    comm.fSetPortName(pty.slave);
+    comm.fSetActive(true);
+    const auto t0 = Clock::now();
+    std::thread reader([&] { drainFd(pty.master); });
+    std::vector<char> block(4096, 'e');
+    for (size_t sent = 0; sent < kVolume;) {
+        comm.WaitWriteRoom(static_cast<long>(block.size()), std::chrono::seconds(5));
+        sent += static_cast<size_t>(comm.Write(block.data(), static_cast<long>(block.size())));
+    }
+    reader.join();
+    const double s = std::chrono::duration<double>(Clock::now() - t0).count();
+    comm.fSetActive(false);
+    return kVolume / s / 1e6;
+}
+
+// Context switches of every evb-* thread of this process.
+long evbSwitches(int& threads) {
+    long total = 0;
+    threads = 0;
+    DIR* d = ::opendir("/proc/self/task");
+    while (dirent* e = ::readdir(d)) {
+        if (e->d_name[0] == '.') continue;
+        const std::string base = std::string("/proc/self/task/") + e->d_name;
+        std::string name;
+        std::getline(std::ifstream(base + "/comm"), name);
+        if (name.rfind("evb-", 0) != 0) continue;
+        ++threads;
+        std::ifstream status(base + "/status");
+        std::string line;
+        while (std::getline(status, line))
+            if (line.rfind("voluntary_ctxt_switches:", 0) == 0 ||
+                line.rfind("nonvoluntary_ctxt_switches:", 0) == 0)
+                total += std::atol(line.c_str() + line.find(':') + 1);
+    }
+    ::closedir(d);
+    return total;
+}
+
+} // namespace
+
+int main() {
+    const double plain = plainLoopMBps();
+    const double engine = engineMBps();
+
+    Pty pty;
+    TRkCommDevice dev;
+    dev.fSetSyncEvents(false);
+    dev.fSetPortName(pty.slave);
+    dev.fSetUsePackage(true);
+    dev.fSetActive(true);
+    // Let the open settle: the threads reach their blocking waits.
+    dev.WaitWriteDrained(std::chrono::seconds(1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    int threads = 0;
+    const long before = evbSwitches(threads);
+    const auto t0 = Clock::now();
+    const double idleSeconds = 3.0;
+    std::this_thread::sleep_for(std::chrono::duration<double>(idleSeconds));
+    const long after = evbSwitches(threads);
+    const double perSecond = (after - before) / std::chrono::duration<double>(Clock::now() - t0).count();
+
+    std::printf("%-44s %12s\n", "figure", "value");
+    std::printf("%-44s %12.1f\n", "plain pty read/write loop, MB/s (reference)", plain);
+    std::printf("%-44s %12.1f\n", "engine through pty, MB/s", engine);
+    std::printf("%-44s %12.2f\n", "engine / plain loop (ratio)", engine / plain);
+    std::printf("%-44s %12d\n", "evb-* threads on the idle open port", threads);
+    std::printf("%-44s %12.2f\n", "evb-* wake-ups per second while idle", perSecond);
+    return 0;
+}
