@@ -253,6 +253,15 @@ class Session {
         return Clock::now() + std::chrono::milliseconds(m_options.timeoutMs);
     }
 
+    // Takes every waiting package; returns how many bytes they held.
+    std::uint64_t drainReplies() {
+        std::uint8_t buf[kReplyBufferSize];
+        std::uint64_t total = 0;
+        for (long n; (n = m_device.Read(buf, kReplyBufferSize)) > 0;)
+            total += static_cast<std::uint64_t>(n);
+        return total;
+    }
+
     // Throws away whatever the board said before the command (noise, late answers).
     void discardWaiting() {
         std::uint8_t buf[kReplyBufferSize];
@@ -372,23 +381,42 @@ class Session {
         return [this, load]() -> int {
             discardWaiting();
             const std::uint64_t framesBefore = evb::FramesSent();
+            const auto started = Clock::now();
+            // Acknowledgements are taken as the lines go out, so the package slots never overflow.
+            m_replyBytes = 0;
+            evb::ConfigSendHooks hooks;
+            hooks.setProgress = [this](int) { m_replyBytes += drainReplies(); };
             const evb::ConfigSendResult r =
-                evb::SendConfigLines(load->text, evb::kConfigLineLimit, 1, true, evb::ConfigSendHooks{});
+                evb::SendConfigLines(load->text, evb::kConfigLineLimit, 1, true, hooks);
             if (r.aborted || r.framesNotSent > 0) {
                 if (!r.aborted)
                     m_err << "evbctl: " << r.framesNotSent << " frames could not be sent" << std::endl;
                 return kExitNoAnswer;
             }
-            // The batch is complete on the board when it has answered after the end frame. The
-            // frames may still be on their way (a driver's buffer holds many of them), so the
-            // wait allows the wire time of the whole batch on top of the timeout.
-            const std::uint64_t afterEnd = m_watch.packages();
-            const auto wire = std::chrono::microseconds((evb::FramesSent() - framesBefore) * evb::kFrameSize *
-                                                        10 * 1'000'000ULL / m_options.baud);
-            if (!m_watch.waitBeyond(afterEnd, deadline() + wire)) return noAnswer(0, 1);
-            discardWaiting();
-            return kExitOk;
+            return awaitBatch(evb::FramesSent() - framesBefore, started);
         };
+    }
+
+    // The frames of a batch may still be on their way when the send returns (a driver's buffer
+    // holds many of them), so the board has the batch's wire time plus the timeout to answer.
+    // It is done when it has acknowledged every frame, or, for a board that does not answer
+    // each line, when it has answered after the end frame once the batch's wire time is over.
+    int awaitBatch(std::uint64_t frames, Clock::time_point started) {
+        const auto wire =
+            std::chrono::microseconds(frames * evb::kFrameSize * 10 * 1'000'000ULL / m_options.baud);
+        const auto wireDone = started + wire;
+        const auto until = deadline() + wire;
+        const std::uint64_t packagesAtEnd = m_watch.packages();
+        for (;;) {
+            const std::uint64_t seen = m_watch.packages();
+            m_replyBytes += drainReplies();
+            if (m_replyBytes >= frames) return kExitOk;
+            const bool answeredAfterEnd = seen > packagesAtEnd;
+            if (answeredAfterEnd && Clock::now() >= wireDone) return kExitOk;
+            if (m_watch.hungUp()) return noAnswer(0, 1);
+            if (!m_watch.waitBeyond(seen, answeredAfterEnd ? wireDone : until))
+                return answeredAfterEnd ? kExitOk : noAnswer(0, 1);
+        }
     }
 
     std::function<int()> address() {
@@ -451,6 +479,7 @@ class Session {
     StreamReport m_report;
     ReplyWatch m_watch;
     std::unique_ptr<evbsim::SimBoard> m_sim;
+    std::uint64_t m_replyBytes = 0;    // acknowledgement bytes of the batch being sent
     TalonComm::TRkCommDevice m_device; // declared last: closed before the board goes away
 };
 

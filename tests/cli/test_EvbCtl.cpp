@@ -225,6 +225,8 @@ TEST(EvbCtlSend, FiveHundredTwelveLinesAtNineteenTwoHundredBaudArriveCompleteAnd
     std::filesystem::remove(file);
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(r.out, "SET_TXT_LENGTH" + kColon + "512\nSend the Confuguration  \n");
+    // evbctl returns once the board has the whole batch, not when the frames left the program.
+    EXPECT_EQ(board.State().batchesCompleted, 1u);
     ASSERT_TRUE(board.WaitForFrames(514, 10s));
     const auto frames = board.Frames();
     ASSERT_EQ(frames.size(), 514u);
