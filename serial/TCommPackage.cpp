@@ -161,6 +161,11 @@ void TCommPackage::CallNotify(int mask) {
     }
 }
 
+void TCommPackage::Quiesce() {
+    if (std::this_thread::get_id() == m_timerThread.get_id()) return;
+    std::lock_guard<std::mutex> wait(m_callbackMutex);
+}
+
 bool TCommPackage::WaitWriteRoom(long n, std::chrono::milliseconds timeout) {
     if (!fGetActive()) return false;
     return m_engine->WaitUntil(
@@ -279,7 +284,10 @@ void TCommPackage::_TimerThread() {
             // A full ring loses the package; the handler still hears of it.
             m_rxQueue->InPackage(package.data(), static_cast<std::uint32_t>(package.size()));
             lock.unlock();
-            CallNotify(evRxChar);
+            {
+                std::lock_guard<std::mutex> running(m_callbackMutex);
+                CallNotify(evRxChar);
+            }
             lock.lock();
         }
     }

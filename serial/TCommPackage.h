@@ -45,6 +45,10 @@ class TCommPackage : public TObject {
     // mode, will all go straight to the engine: no package waits and the engine has room.
     bool WaitWriteRoom(long n, std::chrono::milliseconds timeout);
 
+    // Returns once no package handler runs on the timer thread; from then on the handler is
+    // only called again for new packages (deactivate first to stop those).
+    void Quiesce();
+
     // Installed as the engine's OnCommNotify.
     void fNewCommNotify(TObject* Sender, int mask);
 
@@ -116,6 +120,8 @@ class TCommPackage : public TObject {
     std::size_t m_sentCount = 0;
     std::vector<char> m_staging;
 
+    // Held by the timer thread while it runs the package handler.
+    std::mutex m_callbackMutex;
     std::thread m_timerThread;
 };
 

@@ -138,19 +138,24 @@ TRkCustomCommDevice::TRkCustomCommDevice() : m_alive(std::make_shared<std::atomi
 }
 
 TRkCustomCommDevice::~TRkCustomCommDevice() {
-    m_alive->store(false);
-    m_package->fSetActive(false);
-    m_package->OnPackage = nullptr;
+    Shutdown();
+    delete m_frameSettings;
+    delete m_package;
+    delete m_engine;
+}
+
+void TRkCustomCommDevice::Shutdown() {
+    if (!m_alive->exchange(false)) return;
     try {
         m_engine->Close();
     } catch (...) {
     }
+    m_package->fSetActive(false);
+    m_package->Quiesce();
+    m_package->OnPackage = nullptr;
     m_engine->OnCommNotify = nullptr;
     m_engine->AfterOpen = nullptr;
     m_engine->BeforeClose = nullptr;
-    delete m_frameSettings;
-    delete m_package;
-    delete m_engine;
 }
 
 void TRkCustomCommDevice::SetMainThreadDispatcher(TMainThreadDispatcher dispatcher) {
@@ -244,6 +249,7 @@ bool TRkCustomCommDevice::WaitWriteDrained(std::chrono::milliseconds timeout) {
 // ---- event routing ----
 
 void TRkCustomCommDevice::_EvComm(TObject* Sender, int NotifyType) {
+    if (!m_alive->load()) return;
     if (!fGetSyncEvents()) {
         EvCommNotify(Sender, NotifyType);
         return;
@@ -259,6 +265,7 @@ void TRkCustomCommDevice::_EvComm(TObject* Sender, int NotifyType) {
 }
 
 void TRkCustomCommDevice::_EvPackage(TObject* Sender, int NotifyType) {
+    if (!m_alive->load()) return;
     if (!fGetSyncEvents()) {
         EvPackageNotify(Sender, NotifyType);
         return;

@@ -47,7 +47,9 @@ class TRkCustomCommDevice : public TObject {
     TRkCustomCommDevice(const TRkCustomCommDevice&) = delete;
     TRkCustomCommDevice& operator=(const TRkCustomCommDevice&) = delete;
 
-    // Installs the main-thread hand-over used when SyncEvents is true (process-wide).
+    // Installs the main-thread hand-over used when SyncEvents is true (process-wide). A device
+    // that uses it must be destroyed on the dispatcher's thread: work still queued for a
+    // destroyed device is then dropped.
     static void SetMainThreadDispatcher(TMainThreadDispatcher dispatcher);
 
     // --- virtual operations ---
@@ -153,6 +155,11 @@ class TRkCustomCommDevice : public TObject {
     TCommPackage* Package() const { return m_package; }
 
   protected:
+    // Stops all event delivery and every thread, closing the port; errors are swallowed.
+    // Called by the destructors while the most derived object is still intact, so that no
+    // worker thread calls a virtual handler of a half-destroyed object. Idempotent.
+    void Shutdown();
+
     void _EvComm(TObject* Sender, int NotifyType);
     void _EvPackage(TObject* Sender, int NotifyType);
     void _EvAfterOpen(TObject* Sender);
@@ -172,6 +179,7 @@ class TRkCustomCommDevice : public TObject {
 class TRkCommDevice : public TRkCustomCommDevice {
   public:
     TRkCommDevice() = default;
+    ~TRkCommDevice() override { Shutdown(); }
 };
 
 } // namespace TalonComm

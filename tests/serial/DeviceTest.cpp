@@ -23,12 +23,12 @@ namespace {
 // The main window's set-up: time-out packages, events on the worker thread.
 struct OpenDevice {
     PtyPair pty;
-    TRkCommDevice dev;
     std::mutex mutex;
     std::vector<std::string> packages;
     std::vector<int> types;
     std::atomic<int> ones{0};
     std::thread::id handlerThread;
+    TRkCommDevice dev; // last: its threads stop before the members above go
 
     explicit OpenDevice(std::uint32_t interval = 50) {
         dev.fSetSyncEvents(false);
@@ -236,6 +236,12 @@ class MainLoop {
         m_cv.notify_one();
     }
     std::thread::id id() const { return m_thread.get_id(); }
+    // Returns once everything posted so far has run.
+    void flush() {
+        std::atomic<bool> done{false};
+        post([&] { done = true; });
+        WaitFor([&] { return done.load(); });
+    }
 
   private:
     void run() {
@@ -293,7 +299,9 @@ TEST(DeviceEvents, SyncEventsTrueDeliversEveryPackageOnTheMainThreadInOrder) {
         EXPECT_EQ(packages, (std::vector<std::string>{"m0", "m1", "m2"}));
         for (auto id : threads)
             EXPECT_EQ(id, loop.id());
-        // The device dies here with events possibly still queued: they must be dropped.
+        // The device belongs to the loop's thread in the program; here it dies on another
+        // thread, so the loop must be idle first.
+        loop.flush();
     }
     TRkCustomCommDevice::SetMainThreadDispatcher(nullptr);
 }
