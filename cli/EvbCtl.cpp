@@ -163,8 +163,7 @@ class Session {
         : m_options(options), m_out(out), m_err(err), m_report(out, err) {}
 
     ~Session() {
-        m_device.OnPackage = nullptr;
-        m_device.OnCommNotify = nullptr;
+        // The event handlers stay installed: they only touch m_watch, which outlives the device.
         evb::SetBoardDevice(nullptr);
         evb::SetUserReport(nullptr);
         if (m_device.fGetActive()) {

@@ -111,6 +111,7 @@ struct SimBoard::Impl {
 
     // Transmitter.
     std::deque<OutChunk> out;
+    std::uint64_t outEpoch = 0; // bumped whenever out is emptied from outside the board thread
     std::uint64_t bytesSent = 0;
 
     // Faults.
@@ -392,6 +393,7 @@ struct SimBoard::Impl {
                   bool& outBlocked) {
         std::vector<std::uint8_t> chunk;
         bool unpaced = false;
+        std::uint64_t epoch = 0;
         {
             std::lock_guard lock(mutex);
             if (out.empty()) return;
@@ -409,12 +411,14 @@ struct SimBoard::Impl {
                                                                               1 + (now - outNext) / byteTime))
                                          : 0;
             }
+            epoch = outEpoch;
             chunk.assign(c.bytes.begin() + static_cast<std::ptrdiff_t>(c.offset),
                          c.bytes.begin() + static_cast<std::ptrdiff_t>(c.offset + allowed));
         }
         if (chunk.empty()) return;
         const ssize_t n = ::write(fd, chunk.data(), chunk.size());
         std::lock_guard lock(mutex);
+        if (out.empty() || outEpoch != epoch) return; // a hang-up emptied the queue meanwhile
         if (n > 0) {
             OutChunk& c = out.front();
             c.offset += static_cast<std::size_t>(n);
@@ -598,6 +602,7 @@ void SimBoard::HangUp() {
     if (d.hungUp || d.masterFd < 0) return;
     d.hungUp = true;
     d.out.clear();
+    ++d.outEpoch;
     d.frameBuf.clear();
     if (!d.running) {
         closeFd(d.slaveKeepFd);

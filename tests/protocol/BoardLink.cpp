@@ -52,8 +52,6 @@ BoardLink::~BoardLink() {
     evb::SetSendTimeout(std::chrono::milliseconds(2000));
     evb::BoardReady = 255;
     if (device.fGetActive()) device.fSetActive(false);
-    device.OnPackage = nullptr;
-    device.OnCommNotify = nullptr;
     board.Stop();
 }
 

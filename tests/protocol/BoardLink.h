@@ -46,15 +46,17 @@ class BoardLink {
     // Waits until the device reports the port inactive.
     bool WaitInactive(std::chrono::milliseconds timeout);
 
-    evbsim::SimBoard board;
-    TalonComm::TRkCommDevice device;
-    RecordingReport report;
-
   private:
+    // Declared before the device: its event handlers use them until the device is gone.
     mutable std::mutex m_mutex;
     std::condition_variable m_changed;
     std::uint64_t m_packages = 0;
     bool m_hangup = false;
+
+  public:
+    evbsim::SimBoard board;
+    RecordingReport report;
+    TalonComm::TRkCommDevice device; // destroyed first
 };
 
 evbsim::SimOptions SimFor(const LinkOptions& o);
