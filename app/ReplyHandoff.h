@@ -9,10 +9,12 @@
 namespace evb {
 
 struct ReplyHandoffCounters {
-    // Package events handed to the UI thread; incremented on the serial layer's timer thread.
+    // Package-completed events handed to the UI thread; counted on the serial layer's timer thread.
     std::atomic<int> queued{0};
     // Package events decoded on the UI thread (events that found no waiting package excluded).
     std::atomic<int> handled{0};
+    // Package-completed events that reached the UI thread, whether or not they found a package.
+    std::atomic<int> finished{0};
 };
 
 ReplyHandoffCounters& ReplyHandoff();

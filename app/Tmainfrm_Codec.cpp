@@ -163,13 +163,16 @@ void Tmainfrm::Image1Click() {
 void Tmainfrm::queuePackageEvent(TalonComm::TObject* Sender, int NotifyType) {
     // Serial layer's timer thread: touch nothing but the counter, decode on the UI thread in
     // arrival order (queued invocations to one receiver keep their order).
-    evb::ReplyHandoff().queued.fetch_add(1, std::memory_order_release);
+    if (NotifyType == kPackageCompleted) evb::ReplyHandoff().queued.fetch_add(1, std::memory_order_release);
     QMetaObject::invokeMethod(
         this, [this, Sender, NotifyType] { RS232CommNotify(Sender, NotifyType); }, Qt::QueuedConnection);
 }
 
 void Tmainfrm::RS232CommNotify(TalonComm::TObject* /*Sender*/, int NotifyType) {
     if (NotifyType != kPackageCompleted) return;
+    struct FinishCount {
+        ~FinishCount() { evb::ReplyHandoff().finished.fetch_add(1, std::memory_order_release); }
+    } finishCount;
     std::array<std::uint8_t, kReplyBufferSize> buf{};
     // Each package raises one event, but the echo loop below and CmdReadReg take packages out
     // of turn; an event whose package is gone has nothing to decode.

@@ -90,6 +90,8 @@ Tkv2580mfrm::Tkv2580mfrm(QWidget* parent)
                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
       m_config(kConfigBufferSize), m_preset(kPresetBufferSize) {
     setObjectName("kv2580mfrm");
+    // The single instance the chip profiles arrange; the newest window is the current one.
+    kv2580mfrm = this;
     setWindowTitle("KV2580 Evaluation");
     QFont base("Arial");
     base.setPointSize(8);
