@@ -1,0 +1,65 @@
+// The board's replies are decoded on the UI thread by the reply kind of the last command sent,
+// even when they arrive after a second command went out.
+#include "test_console_fixture.h"
+
+#include "protocol/Command.h"
+
+#include <QThread>
+
+#include <atomic>
+#include <thread>
+
+TEST_F(ConsoleFixture, ReplyIsReadByTheSecondCommandsKindOnTheUiThread) {
+    chooseCodec("KV2440");
+    std::vector<std::pair<std::uint8_t, bool>> seen; // kind, on the UI thread
+    evb::SetReplyObserver([&](std::uint8_t kind) {
+        seen.emplace_back(kind, QThread::currentThread() == QCoreApplication::instance()->thread());
+    });
+    std::array<std::uint8_t, 18> info{};
+    for (std::size_t i = 0; i < info.size(); ++i)
+        info[i] = static_cast<std::uint8_t>(0xA0 + i);
+    board->SetInfoRecord(info);
+    board->SetRegister(kChip, 0x10, 0x77);
+    typeText("kv2580mfrm/RegAddrTxt", "0x10");
+
+    // Both replies are held back until both commands are out.
+    board->DelayReplies(300ms);
+    ASSERT_FALSE(evb::CmdReadReg(0x10));
+    ASSERT_FALSE(evb::CmdBoardInfo());
+    board->DelayReplies(0ms);
+    settle();
+    evb::SetReplyObserver(nullptr);
+
+    ASSERT_FALSE(seen.empty());
+    for (const auto& [kind, onUiThread] : seen) {
+        EXPECT_EQ(kind, evb::kReplyBoardInfo);
+        EXPECT_TRUE(onUiThread);
+    }
+    // The register value was read as the first byte of an information record.
+    EXPECT_FALSE(consoleHas("ReadReg:"));
+    EXPECT_TRUE(consoleHas(".....EVBINFO:77")) << consoleText().toStdString();
+}
+
+TEST_F(ConsoleFixture, RepliesArriveInOrderAndAnEmptyEventChangesNothing) {
+    chooseCodec("KV2440");
+    for (int r = 0; r < 256; ++r)
+        board->SetRegister(kChip, static_cast<std::uint8_t>(r), 0x11);
+    typeText("kv2580mfrm/RegAddrTxt", "0x05");
+    // CmdReadReg takes the oldest waiting package out of turn; the event raised for that
+    // package then finds nothing and must not write a zero into the register.
+    board->SetRegister(kChip, 0x05, 0x5A);
+    auto& handoff = evb::ReplyHandoff();
+    const int queued = handoff.queued.load();
+    board->SendUnsolicited({0x33});
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (handoff.queued.load() == queued && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::yield();
+    ASSERT_EQ(handoff.queued.load(), queued + 1); // waiting, its event not yet handled
+    ASSERT_FALSE(evb::CmdReadReg(0x05));
+    EXPECT_EQ(evb::ReplyByte, 0x33);
+    settle();
+    EXPECT_EQ(cell(6, 1), "  0x5A");
+    EXPECT_EQ(evb::gRegs.Shadow[0x05], 0x5A);
+    EXPECT_EQ(consoleText().count("ReadReg:   Reg0x05 = 0x5A\n"), 1);
+    EXPECT_FALSE(consoleHas("ReadReg:   Reg0x05 = 0x00"));
+}
