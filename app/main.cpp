@@ -8,11 +8,43 @@
 
 #include <cstdio>
 #include <exception>
+#include <memory>
+#include <string_view>
+
+namespace {
+
+bool wantsOnlyText(int argc, char* argv[]) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg(argv[i]);
+        if (arg == "-h" || arg == "--help" || arg == "-?" || arg == "--help-all" || arg == "-v" ||
+            arg == "--version")
+            return true;
+    }
+    return false;
+}
+
+bool displayAvailable() {
+    return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
+           !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
+}
+
+} // namespace
 
 int main(int argc, char* argv[]) {
-    QApplication application(argc, argv);
-    QApplication::setApplicationName("evbconsole");
-    QApplication::setApplicationVersion("2.4.5.2");
+    // --help and --version answer without a display; everything else needs one.
+    std::unique_ptr<QCoreApplication> application;
+    if (wantsOnlyText(argc, argv)) {
+        application = std::make_unique<QCoreApplication>(argc, argv);
+    } else if (!displayAvailable()) {
+        std::fprintf(stderr, "evbconsole: no display (DISPLAY and WAYLAND_DISPLAY are unset).\n"
+                             "Run it on a desktop, with QT_QPA_PLATFORM=offscreen, or use evbctl "
+                             "(e.g. evbctl --simulate info) for headless work.\n");
+        return 2;
+    } else {
+        application = std::make_unique<QApplication>(argc, argv);
+    }
+    QCoreApplication::setApplicationName("evbconsole");
+    QCoreApplication::setApplicationVersion("2.4.5.2");
 
     QCommandLineParser parser;
     parser.setApplicationDescription(
@@ -35,8 +67,12 @@ int main(int argc, char* argv[]) {
                                  "grab:WINDOW[:FILE].",
                                  "STEPS");
     shotSteps.setFlags(QCommandLineOption::HiddenFromHelp);
-    parser.addOptions({simulate, port, noPace, shotDir, shotSteps});
-    parser.process(application);
+    // For benchmarks and scripts: a line "ready" on standard output once start-up is done (the
+    // end banner is in the console) and the event loop runs.
+    QCommandLineOption reportReady("report-ready", "Print \"ready\" once the console is up.");
+    reportReady.setFlags(QCommandLineOption::HiddenFromHelp);
+    parser.addOptions({simulate, port, noPace, shotDir, shotSteps, reportReady});
+    parser.process(*application);
 
     AppConfig config;
     config.simulate = parser.isSet(simulate);
@@ -60,5 +96,10 @@ int main(int argc, char* argv[]) {
         const bool ok = runner.Run(parser.value(shotSteps));
         return ok ? 0 : 1;
     }
-    return QApplication::exec();
+    if (parser.isSet(reportReady))
+        QTimer::singleShot(0, [] {
+            std::fputs("ready\n", stdout);
+            std::fflush(stdout);
+        });
+    return QCoreApplication::exec();
 }
