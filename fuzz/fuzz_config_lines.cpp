@@ -1,0 +1,117 @@
+// Configuration text: the line parser against a model of the line rules, and the sender over
+// the parsed lines with nothing able to reach a board (sending suppressed, or the port closed).
+
+#include "fuzz/FuzzInput.h"
+#include "protocol/BoardCommand.h"
+#include "protocol/ConfigLines.h"
+#include "serial/TRkCommDevice.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace {
+
+// Command records (':' at byte 0) from the start of the text, as the line rules describe
+// them: a record copies characters up to '@' (keeping the first seven), skips the rest of its
+// line, and is cut after 101 characters without '@' or LF; the block ends at a line that does
+// not start with ':', at the end of the text or at the line limit.
+std::vector<evb::ConfigRecord> modelCommandRecords(std::string_view text, int lineLimit) {
+    text = text.substr(0, text.find('\0'));
+    std::vector<evb::ConfigRecord> records;
+    std::size_t p = 0;
+    while (p < text.size() && static_cast<int>(records.size()) < lineLimit) {
+        evb::ConfigRecord rec{};
+        std::size_t copied = 0;
+        bool endOfLine = false;
+        while (p < text.size() && copied < 101) {
+            const char c = text[p++];
+            if (c == '\n') {
+                endOfLine = true;
+                break;
+            }
+            if (copied < 7) rec[copied] = c;
+            ++copied;
+            if (c == '@') {
+                rec[7] = '\n';
+                const std::size_t lf = text.find('\n', p);
+                p = lf == std::string_view::npos ? text.size() : lf + 1;
+                endOfLine = lf != std::string_view::npos;
+                break;
+            }
+        }
+        if (rec[0] != ':') break;
+        records.push_back(rec);
+        if (endOfLine && (p >= text.size() || text[p] != ':')) break;
+    }
+    return records;
+}
+
+class CollectingReport : public evb::IUserReport {
+  public:
+    void ConsoleAppend(const std::string& text) override { console += text; }
+    void ShowWarning(const std::string& line1, const std::string&) override { warnings += line1 + "\n"; }
+    std::string console;
+    std::string warnings;
+};
+
+TalonComm::TRkCommDevice& closedDevice() {
+    static auto* d = new TalonComm::TRkCommDevice; // never opened
+    return *d;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    evbfuzz::FuzzInput in(data, size);
+    const std::uint8_t mode = in.byte();
+    const int lineLimit = (mode & 1) ? evb::kPresetLineLimit : evb::kConfigLineLimit;
+    const bool report = (mode & 2) != 0;
+    const bool suppressed = (mode & 4) != 0;
+    // The text as the console's buffer would hold it.
+    const std::string_view raw = in.rest();
+    const std::string_view text = raw.substr(0, std::min(raw.size(), evb::kConfigBufferSize));
+
+    const std::vector<evb::ConfigRecord> records = evb::ParseConfigLines(text, lineLimit);
+    evbfuzz::require(static_cast<int>(records.size()) <= lineLimit, "no more records than the line limit");
+    const int n = evb::CountCommandLines(records);
+    const std::vector<evb::ConfigRecord> want = modelCommandRecords(text, lineLimit);
+    evbfuzz::require(n == static_cast<int>(want.size()), "the command block has the model's length");
+    for (int i = 0; i < n; ++i)
+        evbfuzz::require(records[static_cast<std::size_t>(i)] == want[static_cast<std::size_t>(i)],
+                         "each command record holds the model's characters");
+
+    // Nothing can reach a board: either sending is suppressed (start-up) or the port is closed.
+    CollectingReport out;
+    evb::SetUserReport(&out);
+    evb::SetBoardDevice(&closedDevice());
+    evb::BoardReady = suppressed ? 0 : 255;
+    const std::uint64_t sentBefore = evb::FramesSent();
+    int maximum = -1;
+    int lastProgress = -1;
+    evb::ConfigSendHooks hooks{[&](int m) { maximum = m; }, [&](int p) { lastProgress = p; }};
+    const evb::ConfigSendResult r = evb::SendConfigLines(text, lineLimit, -1, report, hooks);
+    evb::BoardReady = 255;
+    evb::SetBoardDevice(nullptr);
+    evb::SetUserReport(nullptr);
+
+    int frames = 2; // begin and end
+    for (int i = 0; i < n; ++i) {
+        const char letter = want[static_cast<std::size_t>(i)][1];
+        if (std::string_view("WwDdGg").find(letter) != std::string_view::npos) ++frames;
+    }
+    evbfuzz::require(evb::FramesSent() == sentBefore, "nothing is sent when nothing can be");
+    evbfuzz::require(r.commandLines == n, "the sender counts the parser's command lines");
+    evbfuzz::require(r.framesNotSent == frames, "every frame the lines call for is reported as not sent");
+    evbfuzz::require(!r.aborted, "a port closed from the start does not count as going away");
+    evbfuzz::require(maximum == n && lastProgress == 0, "the progress range is n and ends at 0");
+    const std::string head = "SET_TXT_LENGTH\xEF\xBC\x9A" + std::to_string(n) + "\r\n";
+    evbfuzz::require(out.console.find(head) == (report ? 0 : std::string::npos),
+                     "the length line when reporting");
+    evbfuzz::require((out.console.find("Send the Confuguration  \r\n") != std::string::npos) == report,
+                     "the closing line when reporting");
+    evbfuzz::require(suppressed ? out.warnings.empty() : !out.warnings.empty(),
+                     "a closed port is reported, suppressed sending is silent");
+    return 0;
+}

@@ -1,0 +1,97 @@
+// Assembly of packages by silence, driven by an injected clock: feeds, timer ticks, interval
+// changes and resets in any order, checked step by step against a model of the rule (a package
+// is due once the interval has passed since its last byte; it holds the bytes fed since the
+// previous package, cut to the maximum length).
+
+#include "fuzz/FuzzInput.h"
+#include "serial/TTimeoutAssembler.h"
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace {
+
+using TalonComm::TTimeoutAssembler;
+using Clock = TTimeoutAssembler::Clock;
+using std::chrono::milliseconds;
+
+struct Model {
+    std::uint32_t maxLength = 1;
+    milliseconds interval{1};
+    std::string fed; // every byte fed since the last package, none dropped
+    bool pending = false;
+    Clock::time_point last{};
+};
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    evbfuzz::FuzzInput in(data, size);
+    Model m;
+    m.maxLength = in.byte() % 200u + 1u;
+    m.interval = milliseconds(in.byte() % 100 + 1);
+    TTimeoutAssembler asmb(m.maxLength, m.interval);
+    Clock::time_point now = Clock::now();
+    std::vector<std::uint8_t> out;
+
+    const auto checkTake = [&] {
+        const bool due = m.pending && now >= m.last + m.interval;
+        out.assign(3, 0xAA); // whatever the caller's buffer held before must not leak through
+        const bool took = asmb.TakeIfDue(now, out);
+        evbfuzz::require(took == due, "a package is taken exactly when it is due");
+        if (took) {
+            const std::string want = m.fed.substr(0, m.maxLength);
+            evbfuzz::require(std::string(out.begin(), out.end()) == want,
+                             "the package holds the bytes since the last one, cut to the maximum");
+            m.fed.clear();
+            m.pending = false;
+        }
+        evbfuzz::require(asmb.Pending() == m.pending, "pending follows the model");
+        if (m.pending)
+            evbfuzz::require(asmb.Deadline() == m.last + m.interval, "deadline is last byte + interval");
+    };
+
+    while (!in.empty()) {
+        const std::uint8_t op = in.byte();
+        now += milliseconds(in.byte() % 128); // time only moves forward, by 0 ms or more
+        switch (op % 8) {
+        case 0:
+        case 1:
+        case 2: {
+            const std::string_view bytes = in.chunk(96);
+            asmb.Feed(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), now);
+            if (!bytes.empty()) {
+                m.fed.append(bytes);
+                m.pending = true;
+                m.last = now;
+            }
+            break;
+        }
+        case 3:
+        case 4:
+        case 5:
+            break; // a timer tick
+        case 6:
+            m.interval = milliseconds(in.byte() % 100 + 1);
+            asmb.SetInterval(m.interval);
+            break;
+        case 7:
+            if (in.flag()) {
+                asmb.Reset();
+            } else {
+                m.maxLength = in.byte() % 200u + 1u;
+                asmb.SetMaxLength(m.maxLength);
+            }
+            m.fed.clear();
+            m.pending = false;
+            break;
+        }
+        checkTake();
+    }
+    now += m.interval; // the line goes quiet: whatever is pending comes out
+    checkTake();
+    evbfuzz::require(!asmb.Pending(), "silence always completes the last package");
+    return 0;
+}
