@@ -21,6 +21,7 @@
 #include <QRadioButton>
 #include <QTextCursor>
 #include <QTextEdit>
+#include <QTimer>
 
 #include <array>
 #include <initializer_list>
@@ -424,6 +425,16 @@ TEST_F(MainWindowTest, ABoardThatHangsUpIsReportedAndRefreshCanRetry) {
     EXPECT_TRUE(WaitUntil([&] { return !portOpen(); }));
     click("SDP2_SLV");
     EXPECT_TRUE(app->windows.warnfrm->isVisible());
+}
+
+TEST_F(MainWindowTest, ExitClosesTheMainWindowWhichEndsTheProgram) {
+    ASSERT_TRUE(app->windows.SPDIFConfigFRM->isVisible());
+    // The program's own event loop must end; a deadline ends it otherwise with code 1.
+    QTimer::singleShot(0, qApp, [this] { triggerMenu("EXIT"); });
+    QTimer::singleShot(5000, qApp, [] { QCoreApplication::exit(1); });
+    EXPECT_EQ(QApplication::exec(), 0);
+    EXPECT_FALSE(app->main->isVisible());
+    EXPECT_FALSE(app->windows.SPDIFConfigFRM->isVisible());
 }
 
 // A start-up whose port cannot be opened: the error box, and every command dropped.
