@@ -415,7 +415,7 @@ TEST_F(MainWindowTest, CommandsOnAClosedPortShowTheWarningWindowOnce) {
     warning->removeEventFilter(&counter);
 }
 
-TEST_F(MainWindowTest, ABoardThatHangsUpIsReportedAndRefreshCanRetry) {
+TEST_F(MainWindowTest, ABoardThatHangsUpIsReportedAndCommandsThenWarn) {
     board->HangUp();
     ASSERT_TRUE(WaitUntil([&] { return consoleText().contains("went away"); }));
     EXPECT_TRUE(
@@ -425,6 +425,38 @@ TEST_F(MainWindowTest, ABoardThatHangsUpIsReportedAndRefreshCanRetry) {
     EXPECT_TRUE(WaitUntil([&] { return !portOpen(); }));
     click("SDP2_SLV");
     EXPECT_TRUE(app->windows.warnfrm->isVisible());
+}
+
+// A board behind a stable device name (like /dev/serial/by-id/...) unplugged and plugged in
+// again: "Refresh" opens it again and sends the default set-up.
+TEST_F(MainWindowTest, RefreshReopensABoardThatCameBackUnderTheSameName) {
+    app.reset();
+    evbsim::SimOptions options;
+    options.pace = false;
+    auto replugged = std::make_unique<evbsim::SimBoard>(options);
+    ASSERT_TRUE(replugged->Start());
+    const std::string link = (sysRoot->path() + "/evb-board").toStdString();
+    ASSERT_TRUE(replugged->Link(link));
+    AppConfig config;
+    config.start.sysRoot = sysRoot->path().toStdString();
+    config.start.extraPort = link;
+    sentBase = evb::FramesSent();
+    app = CreateApplicationWindows(config);
+    board = replugged.get();
+    app->main->show();
+    ASSERT_TRUE(portOpen());
+
+    board->HangUp();
+    ASSERT_TRUE(WaitUntil([&] { return !portOpen(); }));
+    ASSERT_TRUE(board->Reconnect());
+    sentBase = evb::FramesSent(); // the new link starts with no frames
+    markFrames();
+    click("Refresh");
+    EXPECT_EQ(errorBox(), nullptr);
+    EXPECT_TRUE(portOpen());
+    expectSent({rec({0x0D, 0x20}), rec({0x0A, 0x00}), rec({0x02, 0x00, 0x01}), rec({0x02, 0x01, 0x00}),
+                rec({0x02, 0x02, 0x01})});
+    app.reset(); // the program lets go of the port before the board goes
 }
 
 TEST_F(MainWindowTest, ExitClosesTheMainWindowWhichEndsTheProgram) {
