@@ -193,6 +193,10 @@ void Tmainfrm::RS232CommNotify(TalonComm::TObject* /*Sender*/, int NotifyType) {
     }
     case evb::kReplyBlock: {
         if (!console) break;
+        // The progress bar repaints synchronously on every step and each cell asks for its own
+        // update: with updates off the whole reply is painted once, after the loop.
+        const bool wasUpdating = console->updatesEnabled();
+        console->setUpdatesEnabled(false);
         const int n = evb::gRegs.RegCount;
         const bool progress = evb::gRegs.ReadProgress == 1;
         if (progress) console->ProgrBar->setValue(0);
@@ -212,6 +216,7 @@ void Tmainfrm::RS232CommNotify(TalonComm::TObject* /*Sender*/, int NotifyType) {
             console->RegDatTxt->setText(QString::fromStdString("0x" + evb::Hex2(evb::gRegs.Shadow[a])));
         else if (n == 255)
             console->RegDatTxt->setText(QString::fromStdString("0x" + evb::Hex2(buf[255])));
+        console->setUpdatesEnabled(wasUpdating);
         ShowToolWindow(console);
         ConsoleAppend(evb::FormatReadAllReg(evb::gRegs.HighestAddress));
         break;
