@@ -1,0 +1,359 @@
+// The windowed program against the limits of its link. The program's own windows are created
+// as main creates them (offscreen), on a simulated board paced at 19200 baud behind a real
+// pseudo-terminal, and real buttons are clicked:
+//   - "Read Register": click to the grid cell's new text, vs frame + reply + package interval;
+//   - "Read All Register" (256 registers): click to the last grid cell written, vs frame + 256
+//     reply bytes + package interval;
+//   - "Send Configuration" of 512 lines: click to the last frame the board received, vs the
+//     wire time of its 514 frames;
+//   - the longest stall of the UI event loop while the board babbles at full speed.
+// Usage: bench_gui [reads] [sends] [babbles] [babbleBytes]
+
+#include "app/AppSetup.h"
+#include "app/ReplyHandoff.h"
+#include "bench/perf/BenchStats.h"
+#include "console/Tkv2580mfrm.h"
+#include "protocol/Command.h"
+#include "sim/SimBoard.h"
+
+#include <QAbstractItemModel>
+#include <QAction>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <optional>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+using namespace evbbench;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+constexpr double kBaud = 19200.0;
+constexpr double kByteTime = 10.0 / kBaud;
+constexpr double kPackageInterval = 0.050;
+constexpr int kFrameBytes = 20;
+constexpr int kSendLines = 512;
+constexpr int kSendFrames = kSendLines + 2; // batch begin, the writes, batch end
+
+double seconds(Clock::duration d) {
+    return std::chrono::duration<double>(d).count();
+}
+
+// Runs the UI event loop until done() holds or the timeout passes; the loop sleeps between
+// events, so what is measured is not disturbed by polling.
+bool runUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
+    const auto deadline = Clock::now() + timeout;
+    QTimer wake; // guarantees a look at done() and the deadline at least this often
+    wake.start(20);
+    while (!done()) {
+        if (Clock::now() >= deadline) return false;
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+    return true;
+}
+
+// Waits until no package event has reached the UI thread for quiet ms (the link is at rest).
+void settle(evbsim::SimBoard& board, std::chrono::milliseconds quiet = std::chrono::milliseconds(150)) {
+    board.WaitRepliesSent(std::chrono::milliseconds(5000));
+    int seen = evb::ReplyHandoff().queued.load();
+    auto since = Clock::now();
+    runUntil(
+        [&] {
+            const int now = evb::ReplyHandoff().queued.load();
+            if (now != seen) {
+                seen = now;
+                since = Clock::now();
+            }
+            return Clock::now() - since >= quiet;
+        },
+        std::chrono::milliseconds(10000));
+}
+
+template <class T> T* child(QWidget* window, const char* name) {
+    T* w = window ? window->findChild<T*>(name) : nullptr;
+    if (!w) {
+        std::fprintf(stderr, "bench_gui: no widget %s\n", name);
+        std::exit(1);
+    }
+    return w;
+}
+
+QString cellText(std::uint8_t v) {
+    return QString::asprintf("  0x%02X", v);
+}
+
+// Longest gap between two turns of the UI event loop while it lives, less the probe's period.
+class StallProbe {
+  public:
+    StallProbe() {
+        m_timer.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&m_timer, &QTimer::timeout, [this] {
+            const auto now = Clock::now();
+            m_longest = std::max(m_longest, now - m_last);
+            m_last = now;
+        });
+        m_timer.start(kPeriodMs);
+    }
+    double longest() const { return std::max(0.0, seconds(m_longest) - kPeriodMs / 1000.0); }
+
+  private:
+    static constexpr int kPeriodMs = 1;
+    QTimer m_timer;
+    Clock::time_point m_last = Clock::now();
+    Clock::duration m_longest{};
+};
+
+class Bench {
+  public:
+    Bench(AppInstance& app) : m_app(app), m_board(*app.sim), m_console(app.windows.kv2580mfrm) {
+        m_grid = child<QTableWidget>(m_console, "RegMapGrid");
+        evb::SetReplyObserver([this](std::uint8_t kind) {
+            m_lastKind = kind;
+            ++m_replies;
+        });
+        // Fires synchronously inside QTableWidgetItem::setText: the moment a cell shows its text.
+        QObject::connect(m_grid->model(), &QAbstractItemModel::dataChanged,
+                         [this](const QModelIndex& tl, const QModelIndex& br) {
+                             m_lastCellChange = Clock::now();
+                             if (m_watchRow >= tl.row() && m_watchRow <= br.row() &&
+                                 m_watchCol >= tl.column() && m_watchCol <= br.column()) {
+                                 const QTableWidgetItem* item = m_grid->item(m_watchRow, m_watchCol);
+                                 if (item && item->text() == m_watchText) m_watchHit = Clock::now();
+                             }
+                         });
+    }
+    ~Bench() { evb::SetReplyObserver(nullptr); }
+
+    // Picks a chip with 256 registers from the "Codec Type" menu (which reads them all once).
+    void chooseCodec() {
+        QAction* action = nullptr;
+        for (QAction* a : m_app.main->findChildren<QAction*>())
+            if (a->objectName() == "KV2440") action = a;
+        if (!action) {
+            std::fprintf(stderr, "bench_gui: no KV2440 menu entry\n");
+            std::exit(1);
+        }
+        const int before = m_replies;
+        action->trigger();
+        if (!runUntil([&] { return m_replies > before; }, std::chrono::milliseconds(3000)))
+            std::fprintf(stderr, "bench_gui: the first read-all got no reply\n");
+        settle(m_board);
+    }
+
+    std::vector<double> readRoundTrips(int runs) {
+        std::vector<double> out;
+        const std::uint8_t reg = 0x1A;
+        const std::uint8_t chip = m_board.State().chipAddress;
+        child<QLineEdit>(m_console, "RegAddrTxt")->setText("0x1A");
+        QPushButton* button = child<QPushButton>(m_console, "RDRegCMD");
+        for (int i = 0; i < runs; ++i) {
+            const auto v = static_cast<std::uint8_t>(m_board.Register(chip, reg) + 0x35 + i);
+            m_board.SetRegister(chip, reg, v);
+            m_watchRow = (reg >> 4) + 1;
+            m_watchCol = (reg & 0x0F) + 1;
+            m_watchText = cellText(v);
+            m_watchHit.reset();
+            const auto t0 = Clock::now();
+            button->click();
+            if (!runUntil([&] { return m_watchHit.has_value(); }, std::chrono::milliseconds(3000))) {
+                std::fprintf(stderr, "bench_gui: read %d: the cell never showed %s\n", i,
+                             qPrintable(m_watchText));
+                continue;
+            }
+            out.push_back(seconds(*m_watchHit - t0));
+            m_watchRow = m_watchCol = -1;
+        }
+        settle(m_board);
+        return out;
+    }
+
+    std::vector<double> readAllRoundTrips(int runs) {
+        std::vector<double> out;
+        const std::uint8_t chip = m_board.State().chipAddress;
+        QPushButton* button = child<QPushButton>(m_console, "RdAllRegCMD");
+        std::mt19937 rng(7);
+        for (int i = 0; i < runs; ++i) {
+            // Every register changes, so every cell of the grid is rewritten.
+            for (int r = 0; r < 256; ++r) {
+                const auto old = m_board.Register(chip, static_cast<std::uint8_t>(r));
+                m_board.SetRegister(chip, static_cast<std::uint8_t>(r),
+                                    static_cast<std::uint8_t>(old + 1 + rng() % 255));
+            }
+            const int before = m_replies;
+            const auto t0 = Clock::now();
+            m_lastCellChange = t0;
+            button->click();
+            if (!runUntil([&] { return m_replies > before && m_lastKind == evb::kReplyBlock; },
+                          std::chrono::milliseconds(3000))) {
+                std::fprintf(stderr, "bench_gui: read-all %d got no reply\n", i);
+                continue;
+            }
+            out.push_back(seconds(m_lastCellChange - t0));
+        }
+        settle(m_board);
+        return out;
+    }
+
+    std::vector<double> configSends(int runs, const QString& file) {
+        std::vector<double> out;
+        m_console->opfcmd = [file] { return QStringList{file}; };
+        child<QPushButton>(m_console, "LDFileCMD")->click();
+        QPushButton* send = child<QPushButton>(m_console, "SDFileCMD");
+        for (int i = 0; i < runs; ++i) {
+            const std::size_t base = m_board.FrameCount();
+            const auto t0 = Clock::now();
+            send->click(); // the send runs on the UI thread until its last frame is queued
+            if (!m_board.WaitForFrames(base + kSendFrames, std::chrono::milliseconds(30000))) {
+                std::fprintf(stderr, "bench_gui: send %d: the board got %zu of %d frames\n", i,
+                             m_board.FrameCount() - base, kSendFrames);
+                continue;
+            }
+            const std::vector<evbsim::ReceivedFrame> frames = m_board.Frames();
+            out.push_back(seconds(frames[base + kSendFrames - 1].at - t0));
+            settle(m_board);
+        }
+        return out;
+    }
+
+    // Longest gap between two turns of the UI event loop while the board sends bytes at full
+    // speed, minus the probe's own period. The reply kind is that of a read-all, the heaviest
+    // decoding a package can meet.
+    std::vector<double> babbleStalls(int runs, std::size_t bytes, double& babbleSeconds,
+                                     std::vector<double>& idleStalls) {
+        std::vector<double> out;
+        QPushButton* readAll = child<QPushButton>(m_console, "RdAllRegCMD");
+        for (int i = 0; i < runs; ++i) {
+            const int before = m_replies;
+            readAll->click();
+            runUntil([&] { return m_replies > before; }, std::chrono::milliseconds(3000));
+            settle(m_board);
+
+            // Reference: the same probe over an idle stretch of the same run (the machine's noise).
+            {
+                StallProbe idle;
+                runUntil([] { return false; }, std::chrono::milliseconds(500));
+                idleStalls.push_back(idle.longest());
+            }
+
+            StallProbe probe;
+            const auto t0 = Clock::now();
+            // The board's noise is generated on a thread of the bench, not on the UI thread.
+            std::atomic<bool> noiseQueued{false};
+            std::thread noise([&] {
+                m_board.Babble(bytes, static_cast<std::uint32_t>(i + 1));
+                noiseQueued = true;
+            });
+            runUntil([&] { return noiseQueued && m_board.WaitRepliesSent(std::chrono::milliseconds(0)); },
+                     std::chrono::milliseconds(60000));
+            noise.join();
+            babbleSeconds = seconds(Clock::now() - t0);
+            // The last package closes one interval after the last byte and is then decoded.
+            const int queued = evb::ReplyHandoff().queued.load();
+            runUntil([&] { return evb::ReplyHandoff().queued.load() > queued; },
+                     std::chrono::milliseconds(500));
+            settle(m_board);
+            out.push_back(probe.longest());
+        }
+        return out;
+    }
+
+  private:
+    AppInstance& m_app;
+    evbsim::SimBoard& m_board;
+    Tkv2580mfrm* m_console;
+    QTableWidget* m_grid = nullptr;
+    int m_replies = 0;
+    std::uint8_t m_lastKind = 0;
+    int m_watchRow = -1, m_watchCol = -1;
+    QString m_watchText;
+    std::optional<Clock::time_point> m_watchHit;
+    Clock::time_point m_lastCellChange;
+};
+
+void printRatioRow(const char* figure, const std::vector<double>& values, double limit) {
+    if (values.empty()) {
+        PrintRow(figure, Format("%.1f ms", limit * 1e3), 99, 99, "failed", "failed", "<=", 1.10);
+        return;
+    }
+    const Summary s = Summarise(values);
+    PrintRow(figure, Format("%.1f ms", limit * 1e3), s.median / limit, s.worst / limit,
+             Format("%.2fx (%.1f ms)", s.median / limit, s.median * 1e3),
+             Format("%.2fx (%.1f ms)", s.worst / limit, s.worst * 1e3), "<=", 1.10);
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    const int reads = argc > 1 ? std::max(1, std::atoi(argv[1])) : 15;
+    const int sends = argc > 2 ? std::max(1, std::atoi(argv[2])) : 3;
+    const int babbles = argc > 3 ? std::max(1, std::atoi(argv[3])) : 3;
+    const std::size_t babbleBytes = argc > 4 ? std::strtoul(argv[4], nullptr, 10) : 8u << 20;
+
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication qapp(argc, argv);
+    QApplication::setApplicationName("evbconsole");
+    QTemporaryDir tmp;
+    if (!tmp.isValid()) return 1;
+
+    AppConfig config;
+    config.simulate = true;
+    config.simulatePace = true;                      // the board's pacing: 19200 baud, 10 bits a byte
+    config.start.sysRoot = tmp.path().toStdString(); // no machine ports: the board's is the only one
+    config.start.listMachinePorts = false;
+    std::unique_ptr<AppInstance> app = CreateApplicationWindows(config);
+    if (!app->sim) return 1;
+    app->main->show();
+
+    const QString file = tmp.filePath("send512.txt");
+    {
+        std::ofstream f(file.toStdString(), std::ios::binary);
+        for (int i = 0; i < kSendLines; ++i) {
+            char line[16];
+            std::snprintf(line, sizeof line, ":W%02X%02X@\n", i & 0xFF, (i * 7) & 0xFF);
+            f << line;
+        }
+    }
+
+    Bench bench(*app);
+    bench.chooseCodec();
+    const auto readTimes = bench.readRoundTrips(reads);
+    const auto readAllTimes = bench.readAllRoundTrips(std::max(3, reads / 2));
+    const auto sendTimes = bench.configSends(sends, file);
+    double babbleSeconds = 0;
+    std::vector<double> idleStalls;
+    const auto stalls = bench.babbleStalls(babbles, babbleBytes, babbleSeconds, idleStalls);
+
+    printRatioRow("GUI register read round trip", readTimes,
+                  kFrameBytes * kByteTime + kByteTime + kPackageInterval);
+    printRatioRow("GUI read-all (256 registers)", readAllTimes,
+                  kFrameBytes * kByteTime + 256 * kByteTime + kPackageInterval);
+    printRatioRow("GUI 512-line configuration send", sendTimes, kSendFrames * kFrameBytes * kByteTime);
+    if (stalls.empty()) {
+        PrintRow("longest UI stall under babble", "", 99, 99, "failed", "failed", "<", 0.050);
+    } else {
+        const Summary s = Summarise(stalls);
+        PrintRow("longest UI stall under babble",
+                 Format("idle %.1f ms; %.0f MB/%.1fs", Summarise(idleStalls).worst * 1e3,
+                        static_cast<double>(babbleBytes) / 1e6, babbleSeconds),
+                 s.median, s.worst, Format("%.1f ms", s.median * 1e3), Format("%.1f ms", s.worst * 1e3), "<",
+                 0.050);
+    }
+    app.reset();
+    return 0;
+}

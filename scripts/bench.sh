@@ -1,0 +1,114 @@
+#!/usr/bin/env bash
+# Builds the benchmarks (Release, into build-bench/ or $BUILD_DIR) and runs every one of them
+# against the simulated board paced at 19200 baud, then prints one table: each figure as a ratio
+# to its limit or to a reference measured in the same run, median and worst of repeated runs,
+# and whether it meets its target.
+#   bash scripts/bench.sh            full run (about 3 minutes)
+#   bash scripts/bench.sh --quick    fewer repetitions, for a first look
+#   bash scripts/bench.sh --no-build run what is already built
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+BUILD_DIR=${BUILD_DIR:-build-bench}
+quick=0
+build=1
+for arg in "$@"; do
+    case "$arg" in
+    --quick) quick=1 ;;
+    --no-build) build=0 ;;
+    *)
+        echo "usage: $0 [--quick] [--no-build]" >&2
+        exit 2
+        ;;
+    esac
+done
+
+if ((build)); then
+    cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=Release -DEVB_BUILD_TESTS=OFF >/dev/null
+    cmake --build "$BUILD_DIR" -j"$(nproc)" --target evbconsole bench_serial bench_evbctl bench_gui \
+        bench_process bench_minimal_window >/dev/null
+fi
+find_bin() { # the executable named $1 wherever the build put it
+    local f
+    for f in "$BUILD_DIR/bin/$1" "$BUILD_DIR/bench/perf/$1" "$BUILD_DIR/bench/serial/$1" \
+        "$BUILD_DIR/bench/cli/$1" "$BUILD_DIR/app/$1"; do
+        [[ -x "$f" ]] && {
+            echo "$f"
+            return
+        }
+    done
+    echo "bench: $1 was not built" >&2
+    exit 1
+}
+
+if ((quick)); then
+    gui_args=(7 1 1 $((4 << 20)))
+    cli_runs=2
+    serial_runs=1
+    process_args=(3 1)
+else
+    gui_args=(15 3 3 $((8 << 20)))
+    cli_runs=5
+    serial_runs=3
+    process_args=(9 3)
+fi
+
+export QT_QPA_PLATFORM=offscreen
+rows=$(mktemp)
+trap 'rm -f "$rows"' EXIT
+
+echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//'),"\
+    "kernel $(uname -r), load $(cut -d' ' -f1-3 /proc/loadavg)" >&2
+
+echo "bench: windows against the simulated board (reads, read-all, send, babble)..." >&2
+"$(find_bin bench_gui)" "${gui_args[@]}" | grep '^ROW' >>"$rows"
+
+echo "bench: evbctl read and send..." >&2
+"$(find_bin bench_evbctl)" "$cli_runs" | awk '
+    / limit / {
+        name = ""; lim = ""; med = ""; wst = ""; rm = ""; rw = ""
+        for (i = 1; i <= NF; ++i) {
+            if ($i == "limit") { lim = $(i + 1); for (j = 1; j < i; ++j) name = name (j > 1 ? " " : "") $j }
+            else if ($i == "median") med = $(i + 1)
+            else if ($i == "worst") wst = $(i + 1)
+            else if ($i == "(ratio") { r = $(i + 1); sub(/\)/, "", r); if (rm == "") rm = r; else rw = r }
+        }
+        printf "ROW\tevbctl %s\t%s ms\t%s\t%s\t%sx (%s ms)\t%sx (%s ms)\t<=\t1.10\n", name, lim, rm, rw, rm, med, rw, wst
+    }' >>"$rows"
+
+echo "bench: serial engine throughput (x$serial_runs)..." >&2
+serial_bin=$(find_bin bench_serial)
+ratios=() engine=() plain=()
+for ((i = 0; i < serial_runs; ++i)); do
+    out=$("$serial_bin")
+    ratios+=("$(awk '/engine \/ plain loop/ { print $NF }' <<<"$out")")
+    engine+=("$(awk '/engine through pty/ { print $NF }' <<<"$out")")
+    plain+=("$(awk '/plain pty read\/write loop/ { print $NF }' <<<"$out")")
+done
+median_of() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+min_of() { printf '%s\n' "$@" | sort -g | head -1; }
+rmed=$(median_of "${ratios[@]}")
+rmin=$(min_of "${ratios[@]}")
+printf 'ROW\tengine throughput through a pty\tplain loop %s MB/s\t%s\t%s\t%sx (%s MB/s)\t%sx\t>=\t0.80\n' \
+    "$(median_of "${plain[@]}")" "$rmed" "$rmin" "$rmed" "$(median_of "${engine[@]}")" "$rmin" >>"$rows"
+
+echo "bench: start-up and idle wake-ups of evbconsole..." >&2
+"$(find_bin bench_process)" "${process_args[@]}" "$(find_bin evbconsole)" "$(find_bin bench_minimal_window)" |
+    grep '^ROW' >>"$rows"
+
+echo
+awk -F'\t' '
+    BEGIN {
+        fmt = "%-36s %-24s %-20s %-20s %-9s %s\n"
+        printf fmt, "figure", "limit / reference", "median", "worst", "target", "verdict"
+        printf fmt, "------", "-----------------", "------", "-----", "------", "-------"
+    }
+    {
+        med = $4 + 0; wst = $5 + 0; op = $8; t = $9 + 0
+        if (op == "<=") ok = (t == 0) ? (wst <= 0) : (med <= t)
+        else if (op == ">=") ok = med >= t
+        else if (op == "<") ok = wst < t
+        else ok = -1
+        target = (op == "-") ? "-" : (op == "<" ? "< " t * 1000 " ms" : op " " (t == 0 ? "0" : t "x"))
+        printf fmt, $2, ($3 == "" ? "-" : $3), $6, $7, target, ok < 0 ? "(reported)" : (ok ? "ok" : "MISSED")
+    }' "$rows"
