@@ -54,6 +54,8 @@ else
 fi
 
 export QT_QPA_PLATFORM=offscreen
+# The offscreen platform warns about every raise() and size hint it cannot honour.
+export QT_LOGGING_RULES="default.warning=false"
 rows=$(mktemp)
 trap 'rm -f "$rows"' EXIT
 
