@@ -140,6 +140,9 @@ class Bench {
     }
     ~Bench() { evb::SetReplyObserver(nullptr); }
 
+    // Of each read: click to the frame's last byte at the board (the rest is the way back).
+    const std::vector<double>& readOutbound() const { return m_readOutbound; }
+
     // Picks a chip with 256 registers from the "Codec Type" menu (which reads them all once).
     void chooseCodec() {
         QAction* action = nullptr;
@@ -177,6 +180,8 @@ class Bench {
                 continue;
             }
             out.push_back(seconds(*m_watchHit - t0));
+            const std::vector<evbsim::ReceivedFrame> frames = m_board.Frames();
+            if (!frames.empty()) m_readOutbound.push_back(seconds(frames.back().at - t0));
             m_watchRow = m_watchCol = -1;
         }
         settle(m_board);
@@ -284,6 +289,7 @@ class Bench {
     QString m_watchText;
     std::optional<Clock::time_point> m_watchHit;
     Clock::time_point m_lastCellChange;
+    std::vector<double> m_readOutbound;
 };
 
 void printRatioRow(const char* figure, const std::vector<double>& values, double limit) {
@@ -339,6 +345,15 @@ int main(int argc, char* argv[]) {
     std::vector<double> idleStalls;
     const auto stalls = bench.babbleStalls(babbles, babbleBytes, babbleSeconds, idleStalls);
 
+    if (!readTimes.empty() && !bench.readOutbound().empty()) {
+        const double total = Summarise(readTimes).median;
+        const double outbound = Summarise(bench.readOutbound()).median;
+        std::fprintf(stderr,
+                     "bench_gui: read, median: click to the frame complete at the board %.1f ms (wire %.1f); "
+                     "from there to the cell %.1f ms (reply byte + silence %.1f)\n",
+                     outbound * 1e3, kFrameBytes * kByteTime * 1e3, (total - outbound) * 1e3,
+                     (kByteTime + kPackageInterval) * 1e3);
+    }
     printRatioRow("GUI register read round trip", readTimes,
                   kFrameBytes * kByteTime + kByteTime + kPackageInterval);
     printRatioRow("GUI read-all (256 registers)", readAllTimes,
