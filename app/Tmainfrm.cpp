@@ -541,6 +541,9 @@ void Tmainfrm::showErrorBox(const QString& message, const QString& reason) {
 void Tmainfrm::reportHangup() {
     ConsoleAppend(" RS232 PORT " + RS232.fGetPortName() +
                   " went away (device closed or unplugged); press \"Refresh\" to open it again\r\n");
+    // Let go of the vanished device now: a held descriptor keeps a USB adapter's old device
+    // node alive, so the adapter plugged in again would come back under another name.
+    if (!RS232.fGetActive()) runHandler([this] { RS232.fSetActive(false); });
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -475,7 +475,9 @@ bool TRkCustomCommDevice::fGetActive() const {
 
 void TRkCustomCommDevice::fSetActive(bool b) {
     const bool packageTarget = b && m_usePackage;
-    if (b != m_engine->fGetActive()) m_engine->fSetActive(b);
+    // Closing always reaches the engine: a port that vanished is already inactive there but may
+    // still hold its descriptor and lock until it is closed.
+    if (!b || b != m_engine->fGetActive()) m_engine->fSetActive(b);
     if (packageTarget != m_package->fGetActive()) m_package->fSetActive(packageTarget);
 }
 
