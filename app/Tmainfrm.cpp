@@ -566,6 +566,9 @@ void Tmainfrm::FormCreate() {
 }
 
 void Tmainfrm::RefreshClick() {
+    // A start-up cut short by a port that would not open left the commands masked; "Refresh"
+    // runs with them enabled, as after a complete start-up.
+    evb::BoardReady = 255;
     initialiseBoard(true);
 }
 
@@ -846,6 +849,8 @@ void Tmainfrm::RS2321Click() {
 // Serial port selection
 
 void Tmainfrm::setrs232cmdClick() {
+    // After a start-up cut short, choosing a port by hand ends the masking of commands too.
+    evb::BoardReady = 255;
     const std::string typed = RS232_CommPort->text().toStdString();
     const std::string path = RS232_CommPort->text().trimmed().toStdString();
     // A device path selects that device as it stands (USB adapters, pseudo-terminals have no
