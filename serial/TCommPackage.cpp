@@ -142,7 +142,11 @@ unsigned long TCommPackage::WritePackage(const void* buf, unsigned long n) {
 
 void TCommPackage::PurgeRead() {
     if (!fGetActive()) return;
+    // Under the timer thread's lock: bytes it already took from the engine belong to a package
+    // in the making, which is discarded with the rest instead of joining the next answer.
+    std::lock_guard<std::mutex> lock(m_mutex);
     m_engine->PurgeRead(false);
+    m_assembler.Reset();
     m_rxQueue->Discard();
 }
 
