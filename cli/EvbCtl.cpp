@@ -412,10 +412,19 @@ class Session {
             if (m_replyBytes >= frames) return kExitOk;
             const bool answeredAfterEnd = seen > packagesAtEnd;
             if (answeredAfterEnd && Clock::now() >= wireDone) return kExitOk;
-            if (m_watch.hungUp()) return noAnswer(0, 1);
-            if (!m_watch.waitBeyond(seen, answeredAfterEnd ? wireDone : until))
+            if (m_watch.hungUp()) return batchCutOff(frames);
+            if (!m_watch.waitBeyond(seen, answeredAfterEnd ? wireDone : until)) {
+                // Frames still in the driver when the line went away never reach the board.
+                if (m_watch.hungUp()) return batchCutOff(frames);
                 return answeredAfterEnd ? kExitOk : noAnswer(0, 1);
+            }
         }
+    }
+
+    int batchCutOff(std::uint64_t frames) {
+        m_err << "evbctl: the port closed (hang-up) before the board had the whole batch: " << m_replyBytes
+              << " of " << frames << " frames acknowledged" << std::endl;
+        return kExitNoAnswer;
     }
 
     std::function<int()> address() {
