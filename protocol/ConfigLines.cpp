@@ -144,7 +144,8 @@ ConfigSendResult SendConfigLines(std::string_view text, int lineLimit, int begin
 
 TextLoad LoadTextFile(const std::string& path, std::size_t capacity) {
     TextLoad load;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking, so that a named pipe without a writer cannot hold the caller in open().
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         load.error = path + ": " + std::strerror(errno);
         return load;
@@ -153,6 +154,13 @@ TextLoad LoadTextFile(const std::string& path, std::size_t capacity) {
     if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
         ::close(fd);
         load.error = path + ": " + std::strerror(EISDIR);
+        return load;
+    }
+    // Pipes and device nodes (a FIFO, /dev/zero) could keep the reader waiting or reading for
+    // ever: only regular files are configuration files.
+    if (!S_ISREG(st.st_mode)) {
+        ::close(fd);
+        load.error = path + ": not a regular file";
         return load;
     }
     char buf[8192];
