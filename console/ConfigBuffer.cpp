@@ -25,6 +25,11 @@ ConfigBuffer::LoadResult ConfigBuffer::load(const std::string& path) {
     result.ok = true;
     result.loadedBytes = n;
     result.droppedBytes = loaded.droppedBytes + (loaded.text.size() - n);
+    // The text ends at the first NUL: whatever follows it is never sent.
+    if (const auto nul = loaded.text.find('\0', 0); nul != std::string::npos && nul < n)
+        result.nulLine =
+            1 + static_cast<int>(std::count(loaded.text.begin(),
+                                            loaded.text.begin() + static_cast<std::ptrdiff_t>(nul), '\n'));
     return result;
 }
 
@@ -36,10 +41,14 @@ std::string_view ConfigBuffer::text() const {
 std::string ConfigBuffer::problemLine(const std::string& path, const LoadResult& result,
                                       std::size_t capacity) {
     if (!result.ok) return "File not loaded: " + path + " (" + result.error + ")\r\n";
+    std::string lines;
+    if (result.nulLine > 0)
+        lines += "File holds a NUL byte in line " + std::to_string(result.nulLine) + ": " + path +
+                 ": the text from there on is not used\r\n";
     if (result.droppedBytes > 0)
-        return "File too long: " + path + ": only the first " + std::to_string(capacity) + " bytes loaded, " +
-               std::to_string(result.droppedBytes) + " bytes not loaded\r\n";
-    return {};
+        lines += "File too long: " + path + ": only the first " + std::to_string(capacity) +
+                 " bytes loaded, " + std::to_string(result.droppedBytes) + " bytes not loaded\r\n";
+    return lines;
 }
 
 } // namespace evb

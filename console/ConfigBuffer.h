@@ -20,6 +20,7 @@ class ConfigBuffer {
         std::size_t loadedBytes = 0;
         std::size_t droppedBytes = 0; // text beyond the buffer's size, not loaded
         std::string error;            // why the file could not be read
+        int nulLine = 0;              // line (from 1) holding the first NUL byte, 0 when none
     };
 
     void clear();
@@ -28,8 +29,8 @@ class ConfigBuffer {
     std::string_view text() const;
     std::size_t capacity() const { return m_bytes.size(); }
 
-    // The console line (with its "\r\n") that tells the user what went wrong, empty when all of
-    // the file was loaded.
+    // The console lines (each with its "\r\n") that tell the user what went wrong, empty when
+    // all of the file was loaded and can be used.
     static std::string problemLine(const std::string& path, const LoadResult& result, std::size_t capacity);
 
   private:
