@@ -1,0 +1,92 @@
+#include "ProcessProbe.h"
+
+#include <dirent.h>
+#include <fstream>
+#include <limits.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+namespace reliability {
+
+namespace {
+
+std::vector<std::string> entries(const char* dir) {
+    std::vector<std::string> names;
+    if (DIR* d = ::opendir(dir)) {
+        while (const dirent* e = ::readdir(d))
+            if (e->d_name[0] != '.') names.emplace_back(e->d_name);
+        ::closedir(d);
+    }
+    return names;
+}
+
+std::string resolved(const std::string& path) {
+    char buf[PATH_MAX];
+    return ::realpath(path.c_str(), buf) ? std::string(buf) : path;
+}
+
+} // namespace
+
+int OpenDescriptorCount() {
+    return static_cast<int>(entries("/proc/self/fd").size());
+}
+
+bool DescriptorOpenOn(const std::string& path) {
+    const std::string target = resolved(path);
+    for (const std::string& fd : entries("/proc/self/fd")) {
+        char buf[PATH_MAX];
+        const ssize_t n = ::readlink(("/proc/self/fd/" + fd).c_str(), buf, sizeof buf - 1);
+        if (n > 0 && std::string(buf, static_cast<std::size_t>(n)) == target) return true;
+    }
+    return false;
+}
+
+std::vector<std::string> ThreadNames() {
+    std::vector<std::string> names;
+    for (const std::string& tid : entries("/proc/self/task")) {
+        std::ifstream comm("/proc/self/task/" + tid + "/comm");
+        std::string name;
+        if (std::getline(comm, name)) names.push_back(name);
+    }
+    return names;
+}
+
+int ThreadCount() {
+    return static_cast<int>(entries("/proc/self/task").size());
+}
+
+int ThreadsNamed(const std::string& prefix) {
+    int n = 0;
+    for (const std::string& name : ThreadNames())
+        if (name.rfind(prefix, 0) == 0) ++n;
+    return n;
+}
+
+std::size_t ResidentBytes() {
+    std::ifstream statm("/proc/self/statm");
+    std::size_t size = 0, resident = 0;
+    statm >> size >> resident;
+    return resident * static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+}
+
+} // namespace reliability
+
+namespace reliability {
+
+bool ThreadsAsleep(const std::string& prefix) {
+    for (const std::string& tid : entries("/proc/self/task")) {
+        std::ifstream stat("/proc/self/task/" + tid + "/stat");
+        std::string line;
+        if (!std::getline(stat, line)) continue;
+        // "tid (comm) S ...": the name may hold spaces, the state follows the last ')'.
+        const auto open = line.find('(');
+        const auto close = line.rfind(')');
+        if (open == std::string::npos || close == std::string::npos || close + 2 >= line.size()) continue;
+        const std::string name = line.substr(open + 1, close - open - 1);
+        const char state = line[close + 2];
+        if (name.rfind(prefix, 0) == 0 && state != 'S' && state != 'D') return false;
+    }
+    return true;
+}
+
+} // namespace reliability

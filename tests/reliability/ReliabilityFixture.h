@@ -1,0 +1,139 @@
+#pragma once
+// The program's windows against a simulated board published under a stable link (like
+// /dev/serial/by-id/...), so that a board that hung up can come back under the same name and
+// be opened again with "Refresh". Helpers wait for the board's replies to be handed over.
+
+#include "ProcessProbe.h"
+
+#include "app/ReplyHandoff.h"
+#include "console/PresetFiles.h"
+#include "console/RegisterState.h"
+#include "console/Tkv2580mfrm.h"
+#include "protocol/BoardCommand.h"
+#include "protocol/BoardState.h"
+#include "serial/TRkCommDevice.h"
+#include "tests/gui/support/GuiHarness.h"
+#include "windows/Twarnfrm.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QProgressBar>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+using namespace std::chrono_literals;
+
+class LinkedBoardFixture : public GuiFixture {
+  protected:
+    virtual evbsim::SimOptions boardOptions() const {
+        evbsim::SimOptions options;
+        options.pace = false;
+        return options;
+    }
+
+    void SetUp() override {
+        TestApp();
+        evb::ReplyHandoff().queued.store(0);
+        evb::ReplyHandoff().finished.store(0);
+        evb::gRegs = evb::RegisterState{};
+        evb::SetPresetSearchRoots({});
+        sysRoot = std::make_unique<QTemporaryDir>();
+        ASSERT_TRUE(sysRoot->isValid());
+        ownBoard = std::make_unique<evbsim::SimBoard>(boardOptions());
+        ASSERT_TRUE(ownBoard->Start());
+        linkPath = (sysRoot->path() + "/evb-board").toStdString();
+        ASSERT_TRUE(ownBoard->Link(linkPath));
+        startApp(linkPath);
+    }
+
+    void startApp(const std::string& port) {
+        AppConfig config;
+        config.start.sysRoot = sysRoot->path().toStdString();
+        config.start.extraPort = port;
+        sentBase = evb::FramesSent();
+        app = CreateApplicationWindows(config);
+        board = ownBoard.get();
+        app->main->show();
+        frameMark = board->FrameCount();
+        sentMark = sentBase;
+        con = app->windows.kv2580mfrm;
+    }
+
+    void TearDown() override {
+        evb::SetPresetSearchRoots({});
+        GuiFixture::TearDown(); // the program lets go of the port before the board goes
+        ownBoard.reset();
+    }
+
+    bool portOpen() const { return app->main->RS232.fGetActive(); }
+    bool consoleHas(const QString& text) const { return consoleText().contains(text); }
+    QString warning() const { return app->windows.warnfrm->Errlbl->text(); }
+
+    // Waits until every reply the board sent has been decoded on the UI thread and no package
+    // was closed for several package intervals.
+    void settle() {
+        ASSERT_TRUE(board->WaitRepliesSent(5s));
+        auto& h = evb::ReplyHandoff();
+        int last = h.queued.load();
+        auto since = std::chrono::steady_clock::now();
+        const bool quiet = WaitUntil(
+            [&] {
+                const int q = h.queued.load();
+                const auto now = std::chrono::steady_clock::now();
+                if (q != last) {
+                    last = q;
+                    since = now;
+                    return false;
+                }
+                return h.finished.load() == q && now - since > 300ms;
+            },
+            20s);
+        ASSERT_TRUE(quiet);
+    }
+
+    void chooseCodec(const QString& entry) {
+        triggerMenu(entry);
+        settle();
+        markFrames();
+    }
+
+    // "Load Configuration File" with these files chosen in the dialog.
+    void load(const QStringList& files) {
+        con->opfcmd = [files] { return files; };
+        click("kv2580mfrm/LDFileCMD");
+    }
+
+    std::string writeFile(const std::string& name, const std::string& bytes) {
+        const std::string path = (files.path() + "/" + QString::fromStdString(name)).toStdString();
+        std::ofstream(path, std::ios::binary) << bytes;
+        return path;
+    }
+
+    static std::string numberedLines(int count) {
+        std::string text;
+        for (int i = 0; i < count; ++i) {
+            char line[16];
+            std::snprintf(line, sizeof line, ":W%02X%02X@\r\n", i & 0x7F, i & 0xFF);
+            text += line;
+        }
+        return text;
+    }
+
+    // Frames the board logged since the last mark (no waiting).
+    std::vector<evbsim::ReceivedFrame> framesLogged() const {
+        const auto all = board->Frames();
+        if (all.size() <= frameMark) return {};
+        return {all.begin() + static_cast<std::ptrdiff_t>(frameMark), all.end()};
+    }
+
+    std::unique_ptr<evbsim::SimBoard> ownBoard;
+    std::string linkPath;
+    Tkv2580mfrm* con = nullptr;
+    QTemporaryDir files;
+};
