@@ -6,6 +6,18 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define EVB_SANITIZED_ALLOCATOR 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define EVB_SANITIZED_ALLOCATOR 1
+#endif
+#endif
+#ifdef EVB_SANITIZED_ALLOCATOR
+// From the sanitizer runtime (its header is not installed with every compiler).
+extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
+#endif
+
 namespace reliability {
 
 namespace {
@@ -67,6 +79,22 @@ std::size_t ResidentBytes() {
     std::size_t size = 0, resident = 0;
     statm >> size >> resident;
     return resident * static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+}
+
+std::size_t MemoryInUse() {
+#ifdef EVB_SANITIZED_ALLOCATOR
+    return __sanitizer_get_current_allocated_bytes();
+#else
+    return ResidentBytes();
+#endif
+}
+
+const char* MemoryMeasure() {
+#ifdef EVB_SANITIZED_ALLOCATOR
+    return "allocated";
+#else
+    return "resident";
+#endif
 }
 
 } // namespace reliability

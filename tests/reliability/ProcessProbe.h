@@ -17,6 +17,12 @@ int ThreadCount();
 // How many threads carry a name beginning with prefix (e.g. "evb-read").
 int ThreadsNamed(const std::string& prefix);
 std::size_t ResidentBytes();
+// Memory the process holds for its data: resident memory, or, in a sanitizer build (whose
+// quarantine and shadow keep freed memory resident), the bytes its allocator has handed out and
+// not got back.
+std::size_t MemoryInUse();
+// What MemoryInUse measures, for messages.
+const char* MemoryMeasure();
 
 } // namespace reliability
 

@@ -106,9 +106,9 @@ TEST_F(BadFileTest, ATenMegabyteFileIsCutAtTheBufferAndTheRestReported) {
     std::string bytes = ":W0101@\r\n:W0202@\r\nend\r\n";
     bytes.resize(10 * 1024 * 1024, 'z');
     const std::string path = writeFile("ten-megabytes.txt", bytes);
-    const std::size_t rssBefore = reliability::ResidentBytes();
+    const std::size_t rssBefore = reliability::MemoryInUse();
     const QString shown = loadOnly(path);
-    EXPECT_LT(reliability::ResidentBytes() - std::min(rssBefore, reliability::ResidentBytes()),
+    EXPECT_LT(reliability::MemoryInUse() - std::min(rssBefore, reliability::MemoryInUse()),
               std::size_t{8} << 20)
         << "the whole file was held in memory";
     const std::size_t folded = bytes.size() - 3; // three CR LF become LF
