@@ -6,6 +6,7 @@
 #include <QEvent>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <fstream>
 
 namespace {
@@ -174,7 +175,9 @@ class PresetFixture : public ConsoleFixture {
     std::vector<evbsim::ReceivedFrame> press(const char* button, std::size_t expectFrames) {
         markFrames();
         click(QString("kv2580mfrm/") + button);
-        auto frames = framesSinceMark(expectFrames, 10s);
+        // The press returns once every frame is queued; the board may still be reading them.
+        const std::size_t queued = std::max<std::size_t>(expectFrames, sentSinceMark());
+        auto frames = framesSinceMark(queued, 10s);
         settle();
         return frames;
     }
