@@ -48,7 +48,10 @@ bool DescriptorOpenOn(const std::string& path) {
     for (const std::string& fd : entries("/proc/self/fd")) {
         char buf[PATH_MAX];
         const ssize_t n = ::readlink(("/proc/self/fd/" + fd).c_str(), buf, sizeof buf - 1);
-        if (n > 0 && std::string(buf, static_cast<std::size_t>(n)) == target) return true;
+        // A device node removed while open (a pseudo-terminal whose master closed, a USB adapter
+        // unplugged) reads "<path> (deleted)".
+        const std::string link(buf, n > 0 ? static_cast<std::size_t>(n) : 0);
+        if (link == target || link == target + " (deleted)") return true;
     }
     return false;
 }

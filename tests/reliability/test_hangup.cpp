@@ -135,6 +135,26 @@ TEST_F(HangUpTest, InTheMiddleOfA512LineSendTheSendStopsAtOnceAndSaysHowFarItGot
     expectHangUpHandled(slave);
 }
 
+// The serial device alone: a port that vanished is inactive at once, and closing it lets go of
+// the descriptor (and the lock) the hang-up left behind.
+TEST(SerialHangUp, ClosingAPortThatVanishedReleasesItsDescriptor) {
+    evbsim::SimBoard board(evbsim::SimOptions{.baud = 19200, .pace = false});
+    ASSERT_TRUE(board.Start());
+    const std::string slave = board.DevicePath();
+    TalonComm::TRkCommDevice device;
+    device.fSetSyncEvents(false);
+    device.fSetPortName(slave);
+    device.fSetUsePackage(true);
+    device.fSetActive(true);
+    ASSERT_TRUE(DescriptorOpenOn(slave));
+    board.HangUp();
+    ASSERT_TRUE(WaitUntil([&] { return !device.fGetActive(); }));
+    device.fSetActive(false);
+    EXPECT_FALSE(DescriptorOpenOn(slave));
+    EXPECT_EQ(ThreadsNamed("evb-read"), 0);
+    EXPECT_EQ(ThreadsNamed("evb-write"), 0);
+}
+
 // --- evbctl ---------------------------------------------------------------------------------
 
 struct CtlResult {
