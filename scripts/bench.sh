@@ -63,10 +63,22 @@ echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -
     "kernel $(uname -r), load $(cut -d' ' -f1-3 /proc/loadavg)" >&2
 
 echo "bench: windows against the simulated board (reads, read-all, send, babble)..." >&2
-"$(find_bin bench_gui)" "${gui_args[@]}" | grep '^ROW' >>"$rows"
+# A benchmark that fails leaves a FAILED row and the others still run.
+failures=0
+failed_row() { # figure, exit status
+    printf 'ROW\t%s\t-\t0\t0\tfailed (exit %s)\t-\t!\t0\n' "$1" "$2" >>"$rows"
+    failures=$((failures + 1))
+}
+
+if out=$("$(find_bin bench_gui)" "${gui_args[@]}"); then
+    grep '^ROW' <<<"$out" >>"$rows"
+else
+    failed_row "windows (bench_gui)" $?
+fi
 
 echo "bench: evbctl read and send..." >&2
-"$(find_bin bench_evbctl)" "$cli_runs" | awk '
+if out=$("$(find_bin bench_evbctl)" "$cli_runs"); then
+    awk '
     / limit / {
         name = ""; lim = ""; med = ""; wst = ""; rm = ""; rw = ""
         for (i = 1; i <= NF; ++i) {
@@ -76,27 +88,38 @@ echo "bench: evbctl read and send..." >&2
             else if ($i == "(ratio") { r = $(i + 1); sub(/\)/, "", r); if (rm == "") rm = r; else rw = r }
         }
         printf "ROW\tevbctl %s\t%s ms\t%s\t%s\t%sx (%s ms)\t%sx (%s ms)\t<=\t1.10\n", name, lim, rm, rw, rm, med, rw, wst
-    }' >>"$rows"
+    }' <<<"$out" >>"$rows"
+else
+    failed_row "evbctl read and send (bench_evbctl)" $?
+fi
 
 echo "bench: serial engine throughput (x$serial_runs)..." >&2
 serial_bin=$(find_bin bench_serial)
 ratios=() engine=() plain=()
 for ((i = 0; i < serial_runs; ++i)); do
-    out=$("$serial_bin")
+    if ! out=$("$serial_bin"); then
+        failed_row "engine throughput (bench_serial)" $?
+        break
+    fi
     ratios+=("$(awk '/engine \/ plain loop/ { print $NF }' <<<"$out")")
     engine+=("$(awk '/engine through pty/ { print $NF }' <<<"$out")")
     plain+=("$(awk '/plain pty read\/write loop/ { print $NF }' <<<"$out")")
 done
 median_of() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 min_of() { printf '%s\n' "$@" | sort -g | head -1; }
-rmed=$(median_of "${ratios[@]}")
-rmin=$(min_of "${ratios[@]}")
-printf 'ROW\tengine throughput through a pty\tplain loop %s MB/s\t%s\t%s\t%sx (%s MB/s)\t%sx\t>=\t0.80\n' \
-    "$(median_of "${plain[@]}")" "$rmed" "$rmin" "$rmed" "$(median_of "${engine[@]}")" "$rmin" >>"$rows"
+if ((${#ratios[@]} > 0)); then
+    rmed=$(median_of "${ratios[@]}")
+    rmin=$(min_of "${ratios[@]}")
+    printf 'ROW\tengine throughput through a pty\tplain loop %s MB/s\t%s\t%s\t%sx (%s MB/s)\t%sx\t>=\t0.80\n' \
+        "$(median_of "${plain[@]}")" "$rmed" "$rmin" "$rmed" "$(median_of "${engine[@]}")" "$rmin" >>"$rows"
+fi
 
 echo "bench: start-up and idle wake-ups of evbconsole..." >&2
-"$(find_bin bench_process)" "${process_args[@]}" "$(find_bin evbconsole)" "$(find_bin bench_minimal_window)" |
-    grep '^ROW' >>"$rows"
+if out=$("$(find_bin bench_process)" "${process_args[@]}" "$(find_bin evbconsole)" "$(find_bin bench_minimal_window)"); then
+    grep '^ROW' <<<"$out" >>"$rows"
+else
+    failed_row "start-up and idle (bench_process)" $?
+fi
 
 echo
 awk -F'\t' '
@@ -110,7 +133,10 @@ awk -F'\t' '
         if (op == "<=") ok = (t == 0) ? (wst <= 0) : (med <= t)
         else if (op == ">=") ok = med >= t
         else if (op == "<") ok = wst < t
+        else if (op == "!") ok = -2
         else ok = -1
-        target = (op == "-") ? "-" : (op == "<" ? "< " t * 1000 " ms" : op " " (t == 0 ? "0" : t "x"))
-        printf fmt, $2, ($3 == "" ? "-" : $3), $6, $7, target, ok < 0 ? "(reported)" : (ok ? "ok" : "MISSED")
+        target = (op == "-" || op == "!") ? "-" : (op == "<" ? "< " t * 1000 " ms" : op " " (t == 0 ? "0" : t "x"))
+        verdict = ok == -2 ? "FAILED" : (ok < 0 ? "(reported)" : (ok ? "ok" : "MISSED"))
+        printf fmt, $2, ($3 == "" ? "-" : $3), $6, $7, target, verdict
     }' "$rows"
+exit $((failures > 0))
