@@ -70,14 +70,15 @@ failed_row() { # figure, exit status
     failures=$((failures + 1))
 }
 
-if out=$("$(find_bin bench_gui)" "${gui_args[@]}"); then
+if out=$(timeout 600 "$(find_bin bench_gui)" "${gui_args[@]}"); then
     grep '^ROW' <<<"$out" >>"$rows"
 else
     failed_row "windows (bench_gui)" $?
 fi
 
 echo "bench: evbctl read and send..." >&2
-if out=$("$(find_bin bench_evbctl)" "$cli_runs"); then
+# A send that stalls must not hold the table up: each evbctl send needs about 5.5 s.
+if out=$(timeout $((60 + cli_runs * 40)) "$(find_bin bench_evbctl)" "$cli_runs"); then
     awk '
     / limit / {
         name = ""; lim = ""; med = ""; wst = ""; rm = ""; rw = ""
