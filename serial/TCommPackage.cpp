@@ -53,6 +53,7 @@ void TCommPackage::resetLocked() {
     m_txQueue->Clear();
     m_sendBuffer.clear();
     m_sentCount = 0;
+    m_sendPending.store(false, std::memory_order_release);
 }
 
 void TCommPackage::fSetActive(bool b) {
@@ -174,11 +175,9 @@ bool TCommPackage::WaitWriteRoom(long n, std::chrono::milliseconds timeout) {
     if (!fGetActive()) return false;
     return m_engine->WaitUntil(
         [&] {
-            if (m_txQueue->Count() != 0) return false;
-            {
-                std::unique_lock<std::mutex> lock(m_sendMutex, std::try_to_lock);
-                if (!lock.owns_lock() || m_sentCount < m_sendBuffer.size()) return false;
-            }
+            // Never takes the send lock: a send step that finds it held leaves its work to the
+            // holder, and a waiter holding it would swallow that work and stall the queue.
+            if (m_txQueue->Count() != 0 || m_sendPending.load(std::memory_order_acquire)) return false;
             return m_engine->fGetOutQueue()->Remain() >= n;
         },
         std::chrono::steady_clock::now() + timeout);
@@ -191,15 +190,21 @@ bool TCommPackage::sendOnce() {
         const long k = m_engine->Write(m_sendBuffer.data() + m_sentCount,
                                        static_cast<long>(m_sendBuffer.size() - m_sentCount));
         m_sentCount += static_cast<std::size_t>(std::max(0L, k));
+        m_sendPending.store(m_sentCount < m_sendBuffer.size(), std::memory_order_release);
         return m_sentCount == m_sendBuffer.size();
     }
     if (m_txQueue->Count() == 0) return false;
+    // Set before the package leaves the queue, so a waiter never sees it nowhere.
+    m_sendPending.store(true, std::memory_order_release);
     if (fGetPackageType() == cptFrameTimeout) {
         m_sendBuffer.resize(m_packageSize);
         const long k = m_txQueue->OutPackage(m_sendBuffer.data(), m_packageSize);
         m_sendBuffer.resize(static_cast<std::size_t>(std::max(0L, k)));
     } else {
-        if (!m_txQueue->Out(m_staging.data())) return false;
+        if (!m_txQueue->Out(m_staging.data())) {
+            m_sendPending.store(false, std::memory_order_release);
+            return false;
+        }
         std::uint32_t len = 0;
         std::memcpy(&len, m_staging.data(), 4);
         len = std::min(len, m_packageSize);
@@ -207,15 +212,22 @@ bool TCommPackage::sendOnce() {
                             m_sendBuffer);
     }
     m_sentCount = 0;
-    if (m_sendBuffer.empty()) return true;
-    const long k = m_engine->Write(m_sendBuffer.data(), static_cast<long>(m_sendBuffer.size()));
-    m_sentCount = static_cast<std::size_t>(std::max(0L, k));
+    if (!m_sendBuffer.empty()) {
+        const long k = m_engine->Write(m_sendBuffer.data(), static_cast<long>(m_sendBuffer.size()));
+        m_sentCount = static_cast<std::size_t>(std::max(0L, k));
+    }
+    m_sendPending.store(m_sentCount < m_sendBuffer.size(), std::memory_order_release);
     return m_sentCount == m_sendBuffer.size();
 }
 
 void TCommPackage::_WritePackage() {
-    m_sendAgain.store(true, std::memory_order_release);
-    while (m_sendAgain.load(std::memory_order_acquire)) {
+    // A caller that finds the send lock taken leaves its request in m_sendAgain for the holder.
+    // Both sides fence between their store and their look at the other's (flag, lock): without
+    // that, the holder could read the flag before the request became visible, let go of the lock
+    // and leave a queued package behind with nobody to send it.
+    m_sendAgain.store(true, std::memory_order_seq_cst);
+    for (;;) {
+        std::atomic_thread_fence(std::memory_order_seq_cst);
         std::unique_lock<std::mutex> lock(m_sendMutex, std::try_to_lock);
         if (!lock.owns_lock()) return; // the holder runs once more for us
         while (m_sendAgain.exchange(false, std::memory_order_acq_rel)) {
@@ -223,6 +235,9 @@ void TCommPackage::_WritePackage() {
             while (fGetActive() && sendOnce()) {
             }
         }
+        lock.unlock();
+        std::atomic_thread_fence(std::memory_order_seq_cst);
+        if (!m_sendAgain.load(std::memory_order_seq_cst)) break;
     }
     m_engine->NotifyWaiters();
 }

@@ -73,6 +73,8 @@ class TCommPackage : public TObject {
 
     TCommPackageQueue* ReceiveQueue() const { return m_rxQueue.get(); }
     TCommPackageQueue* TransmitQueue() const { return m_txQueue.get(); }
+    // A package is out of the transmit ring but not yet wholly with the engine.
+    bool SendPending() const { return m_sendPending.load(std::memory_order_acquire); }
     TTalonComm* Engine() const { return m_engine; }
 
     // The package notification.
@@ -118,6 +120,9 @@ class TCommPackage : public TObject {
     std::atomic<bool> m_sendAgain{false};
     std::vector<std::uint8_t> m_sendBuffer;
     std::size_t m_sentCount = 0;
+    // True while a package is out of the transmit ring but not wholly handed to the engine.
+    // Written under m_sendMutex, read without it by WaitWriteRoom.
+    std::atomic<bool> m_sendPending{false};
     std::vector<char> m_staging;
 
     // Held by the timer thread while it runs the package handler.

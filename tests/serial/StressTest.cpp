@@ -205,3 +205,56 @@ TEST(Stress, HangupsAndReopensLeaveNoDescriptorOrThread) {
     EXPECT_EQ(countEntries("/proc/self/fd"), fds);
     EXPECT_EQ(countEntries("/proc/self/task"), threads);
 }
+
+// The transmit path's pattern: wait for room for a whole frame, then write it. Many thousands of
+// frames while the read thread's transmit-empty events run the send step concurrently: no wait
+// may give up, and every frame arrives whole and in order.
+TEST(Stress, FramesWrittenAfterWaitingForRoomNeverStall) {
+    PtyPair pty;
+    TRkCommDevice dev;
+    dev.fSetSyncEvents(false);
+    dev.fSetOutBufSize(256); // a small queue keeps the writer waiting for room most of the time
+    dev.fSetPortName(pty.SlavePath());
+    dev.fSetPackageType(cptFrameTimeout);
+    dev.fSetUsePackage(true);
+    dev.fSetActive(true);
+
+    constexpr size_t kFrames = 50000;
+    constexpr size_t kFrameSize = 20;
+    std::atomic<size_t> received{0};
+    std::atomic<size_t> firstBad{SIZE_MAX};
+    std::atomic<bool> stop{false};
+    std::thread reader([&] {
+        unsigned char buf[97]; // odd-sized reads keep the driver's buffer part full
+        size_t at = 0;
+        while (!stop && at < kFrames * kFrameSize) {
+            pollfd pfd{pty.Master(), POLLIN, 0};
+            if (::poll(&pfd, 1, 50) <= 0) continue;
+            const ssize_t n = ::read(pty.Master(), buf, sizeof buf);
+            for (ssize_t i = 0; i < n; ++i, ++at)
+                if (buf[i] != patternByte(at) && firstBad == SIZE_MAX) firstBad = at;
+            if (n > 0) received = at;
+        }
+    });
+
+    size_t stalled = 0;
+    std::vector<char> frame(kFrameSize);
+    for (size_t f = 0; f < kFrames; ++f) {
+        for (size_t i = 0; i < kFrameSize; ++i)
+            frame[i] = static_cast<char>(patternByte(f * kFrameSize + i));
+        if (!dev.WaitWriteRoom(static_cast<long>(kFrameSize), std::chrono::seconds(5))) {
+            ++stalled;
+            ADD_FAILURE() << "frame " << f << ": " << dev.Package()->TransmitQueue()->Count()
+                          << " package(s) left queued, send pending " << dev.Package()->SendPending();
+            break;
+        }
+        ASSERT_EQ(dev.Write(frame.data(), static_cast<long>(kFrameSize)), static_cast<long>(kFrameSize));
+    }
+    EXPECT_EQ(stalled, 0u) << "a wait for room gave up with the line idle";
+    EXPECT_TRUE(WaitFor([&] { return received.load() >= kFrames * kFrameSize; }, std::chrono::seconds(60)));
+    stop = true;
+    reader.join();
+    dev.fSetActive(false);
+    EXPECT_EQ(received.load(), kFrames * kFrameSize);
+    EXPECT_EQ(firstBad.load(), SIZE_MAX) << "first wrong byte";
+}
