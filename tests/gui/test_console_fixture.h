@@ -42,29 +42,7 @@ class ConsoleFixture : public GuiFixture {
         GuiFixture::TearDown();
     }
 
-    // Waits until every reply the board sent has been handed over and decoded: the board has
-    // written all its replies, every package event reached the UI thread, and no new package
-    // was closed for several package intervals (the package layer closes one after 50 ms of
-    // silence).
-    void settle() {
-        ASSERT_TRUE(board->WaitRepliesSent(3s));
-        auto& h = evb::ReplyHandoff();
-        int last = h.queued.load();
-        auto since = std::chrono::steady_clock::now();
-        const bool quiet = WaitUntil(
-            [&] {
-                const int q = h.queued.load();
-                const auto now = std::chrono::steady_clock::now();
-                if (q != last) {
-                    last = q;
-                    since = now;
-                    return false;
-                }
-                return h.finished.load() == q && now - since > 400ms;
-            },
-            10s);
-        ASSERT_TRUE(quiet);
-    }
+    void settle() { settleReplies(400ms, 10s); }
 
     void chooseCodec(const QString& entry) {
         triggerMenu(entry);

@@ -75,27 +75,7 @@ class LinkedBoardFixture : public GuiFixture {
     bool consoleHas(const QString& text) const { return consoleText().contains(text); }
     QString warning() const { return app->windows.warnfrm->Errlbl->text(); }
 
-    // Waits until every reply the board sent has been decoded on the UI thread and no package
-    // was closed for several package intervals.
-    void settle() {
-        ASSERT_TRUE(board->WaitRepliesSent(5s));
-        auto& h = evb::ReplyHandoff();
-        int last = h.queued.load();
-        auto since = std::chrono::steady_clock::now();
-        const bool quiet = WaitUntil(
-            [&] {
-                const int q = h.queued.load();
-                const auto now = std::chrono::steady_clock::now();
-                if (q != last) {
-                    last = q;
-                    since = now;
-                    return false;
-                }
-                return h.finished.load() == q && now - since > 300ms;
-            },
-            20s);
-        ASSERT_TRUE(quiet);
-    }
+    void settle() { settleReplies(300ms, 20s); }
 
     void chooseCodec(const QString& entry) {
         triggerMenu(entry);

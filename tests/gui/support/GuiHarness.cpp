@@ -1,5 +1,7 @@
 #include "tests/gui/support/GuiHarness.h"
 
+#include "app/ReplyHandoff.h"
+
 #include "protocol/BoardCommand.h"
 
 #include <QAbstractButton>
@@ -177,4 +179,24 @@ void GuiFixture::closeErrorBoxes() {
     for (QWidget* window : QApplication::topLevelWidgets())
         if (auto* box = qobject_cast<QMessageBox*>(window)) box->close();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+void GuiFixture::settleReplies(std::chrono::milliseconds quiet, std::chrono::milliseconds timeout) {
+    ASSERT_TRUE(board->WaitRepliesSent(timeout));
+    auto& handoff = evb::ReplyHandoff();
+    int last = handoff.queued.load();
+    auto since = std::chrono::steady_clock::now();
+    const bool settled = WaitUntil(
+        [&] {
+            const int queued = handoff.queued.load();
+            const auto now = std::chrono::steady_clock::now();
+            if (queued != last) {
+                last = queued;
+                since = now;
+                return false;
+            }
+            return handoff.finished.load() == queued && now - since > quiet;
+        },
+        timeout);
+    ASSERT_TRUE(settled) << "replies still arriving or not yet decoded";
 }

@@ -47,6 +47,10 @@ class GuiFixture : public ::testing::Test {
     framesSinceMark(std::size_t n, std::chrono::milliseconds timeout = std::chrono::milliseconds(3000));
     // Waits until the board has received every frame the program sent, then marks.
     void markFrames();
+    // Waits until every reply the board sent has been handed over to the UI thread and decoded,
+    // and no new package was closed for `quiet` (the package layer closes one after 50 ms of
+    // silence). Fails the test when that does not happen within `timeout`.
+    void settleReplies(std::chrono::milliseconds quiet, std::chrono::milliseconds timeout);
     // Frames the program handed to the serial device since the last mark (exact, no waiting).
     std::uint64_t sentSinceMark() const;
     // The error box the program shows for an exception of a handler, when one is open.
