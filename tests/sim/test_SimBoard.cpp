@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <set>
 #include <unistd.h>
@@ -43,9 +44,10 @@ class SimBoardTest : public ::testing::Test {
 };
 
 Bytes Frame(const std::array<std::uint8_t, 18>& record) {
-    Bytes f{0x3A};
-    f.insert(f.end(), record.begin(), record.end());
-    f.push_back(0x40);
+    Bytes f(record.size() + 2);
+    f.front() = 0x3A;
+    std::copy(record.begin(), record.end(), f.begin() + 1);
+    f.back() = 0x40;
     return f;
 }
 
