@@ -19,16 +19,6 @@ std::string writeFile(const QTemporaryDir& dir, const std::string& name, const s
     return path;
 }
 
-std::string numberedLines(int count) {
-    std::string text;
-    for (int i = 0; i < count; ++i) {
-        char line[16];
-        std::snprintf(line, sizeof line, ":W%02X%02X@\r\n", i & 0x7F, i & 0xFF);
-        text += line;
-    }
-    return text;
-}
-
 class FileFixture : public ConsoleFixture {
   protected:
     void SetUp() override {
@@ -116,7 +106,7 @@ TEST_F(FileFixture, CancelledDialogDiscardsTheLoadedText) {
 }
 
 TEST_F(FileFixture, FiveHundredTwelveWindowsLinesAllReachTheBoard) {
-    load({QString::fromStdString(writeFile(dir, "512.txt", numberedLines(512)))});
+    load({QString::fromStdString(writeFile(dir, "512.txt", NumberedConfigLines(512)))});
     EXPECT_FALSE(consoleHas("not loaded"));
     // The bar is repainted while the send runs on the UI thread.
     struct PaintCounter : QObject {
@@ -149,7 +139,7 @@ TEST_F(FileFixture, ShortFileAfterLongOneSendsTheLongOnesRemainingLines) {
 }
 
 TEST_F(FileFixture, OversizedAndUnreadableFilesAreReportedNotLostSilently) {
-    const auto big = writeFile(dir, "big.txt", numberedLines(520));
+    const auto big = writeFile(dir, "big.txt", NumberedConfigLines(520));
     load({QString::fromStdString(big), dir.path()});
     EXPECT_TRUE(
         consoleHas(QString::fromStdString(big) + ": only the first 4096 bytes loaded, 64 bytes not loaded"))

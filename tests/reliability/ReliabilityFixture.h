@@ -95,16 +95,6 @@ class LinkedBoardFixture : public GuiFixture {
         return path;
     }
 
-    static std::string numberedLines(int count) {
-        std::string text;
-        for (int i = 0; i < count; ++i) {
-            char line[16];
-            std::snprintf(line, sizeof line, ":W%02X%02X@\r\n", i & 0x7F, i & 0xFF);
-            text += line;
-        }
-        return text;
-    }
-
     // Frames the board logged since the last mark (no waiting).
     std::vector<evbsim::ReceivedFrame> framesLogged() const {
         const auto all = board->Frames();

@@ -93,7 +93,7 @@ TEST_F(HangUpTest, DuringAReadAllTheAnswerIsAbandonedAndTheGridKeepsItsValues) {
 
 TEST_F(HangUpTest, InTheMiddleOfA512LineSendTheSendStopsAtOnceAndSaysHowFarItGot) {
     chooseCodec("KV2440");
-    load({QString::fromStdString(writeFile("512.txt", numberedLines(512)))});
+    load({QString::fromStdString(writeFile("512.txt", NumberedConfigLines(512)))});
     const std::string slave = board->DevicePath();
     markFrames();
 

@@ -2,6 +2,8 @@
 
 #include "app/ReplyHandoff.h"
 
+#include <cstdio>
+
 #include "protocol/BoardCommand.h"
 
 #include <QAbstractButton>
@@ -199,4 +201,14 @@ void GuiFixture::settleReplies(std::chrono::milliseconds quiet, std::chrono::mil
         },
         timeout);
     ASSERT_TRUE(settled) << "replies still arriving or not yet decoded";
+}
+
+std::string NumberedConfigLines(int count) {
+    std::string text;
+    for (int i = 0; i < count; ++i) {
+        char line[16];
+        std::snprintf(line, sizeof line, ":W%02X%02X@\r\n", i & 0x7F, i & 0xFF);
+        text += line;
+    }
+    return text;
 }

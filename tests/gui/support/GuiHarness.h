@@ -23,6 +23,10 @@ class QMessageBox;
 bool WaitUntil(const std::function<bool()>& pred,
                std::chrono::milliseconds timeout = std::chrono::milliseconds(5000));
 
+// A configuration text of `count` register writes, ":Waavv@" with CR LF line ends as files made
+// on Windows have; the register and value follow the line number.
+std::string NumberedConfigLines(int count);
+
 // A QApplication for the whole test executable (offscreen platform).
 QApplication& TestApp();
 
