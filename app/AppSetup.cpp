@@ -1,13 +1,7 @@
 #include "app/AppSetup.h"
 
-#include "console/Tkv2580mfrm.h"
 #include "sim/SimBoard.h"
-#include "windows/TForm1.h"
-#include "windows/TForm6.h"
-#include "windows/TRS232CfgFrm.h"
 #include "windows/TSPDIFConfigFRM.h"
-#include "windows/TSetCodecComodeFrm.h"
-#include "windows/Twarnfrm.h"
 
 #include <QApplication>
 #include <QMetaObject>
@@ -18,7 +12,6 @@ AppInstance::~AppInstance() {
     // The main window owns the other windows (Qt parent) and the serial device; it goes before
     // the simulated board, so the port is closed before the board's side of the link.
     main.reset();
-    owned.clear();
     sim.reset();
 }
 
@@ -39,20 +32,10 @@ std::unique_ptr<AppInstance> CreateApplicationWindows(const AppConfig& config) {
         start.simulatedPort = app->sim->DevicePath();
     }
 
-    // Creation order: main window, register console, RS-232, warning, control interface,
-    // S/PDIF (visible from the start), about, MATLAB.
+    // The main window and the S/PDIF window, visible from the start; the other windows are
+    // created hidden the first time they are needed.
     app->main = std::make_unique<Tmainfrm>(start);
-    Tmainfrm* main = app->main.get();
-    AppWindows& w = app->windows;
-    w.kv2580mfrm = new Tkv2580mfrm(main);
-    w.RS232CfgFrm = new TRS232CfgFrm(main);
-    w.warnfrm = new Twarnfrm(main);
-    w.SetCodecComodeFrm = new TSetCodecComodeFrm(main);
-    w.SPDIFConfigFRM = new TSPDIFConfigFRM(main);
-    w.SPDIFConfigFRM->show();
-    w.Form6 = new TForm6(main);
-    w.Form1 = new TForm1(main);
-
-    main->AttachWindows(w);
+    app->main->SpdifWindow()->show();
+    app->main->Start();
     return app;
 }

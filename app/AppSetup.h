@@ -1,6 +1,6 @@
 #pragma once
-// Creates the program's windows in their start-up order, as main does; GUI tests use the same
-// function so they drive exactly the program's windows.
+// Creates the program's start-up windows as main does; GUI tests use the same function so they
+// drive exactly the program's windows.
 
 #include "app/Tmainfrm.h"
 
@@ -13,8 +13,6 @@ class SimBoard;
 struct AppInstance {
     std::unique_ptr<evbsim::SimBoard> sim; // --simulate: the in-process board (created first)
     std::unique_ptr<Tmainfrm> main;
-    AppWindows windows;                    // owned by main (Qt parent/child) or by this struct
-    std::vector<std::unique_ptr<QWidget>> owned;
     ~AppInstance();
 };
 
@@ -24,8 +22,8 @@ struct AppConfig {
     bool simulatePace = true;  // pace the simulated board to the baud rate
 };
 
-// Creates every window in order (main window, register console, RS-232, warning,
-// control-interface, S/PDIF (visible), about, MATLAB), installs the main-thread dispatcher and
-// the protocol's report sink, and runs the main window's FormCreate. Errors of FormCreate
-// (a port that cannot be opened) are shown as the program shows them and do not abort.
+// Creates the main window and the S/PDIF window (both shown; the main window creates the others
+// when they are first needed), installs the main-thread dispatcher and the protocol's report
+// sink, and runs the main window's FormCreate. Errors of FormCreate (a port that cannot be
+// opened) are shown as the program shows them and do not abort.
 std::unique_ptr<AppInstance> CreateApplicationWindows(const AppConfig& config);

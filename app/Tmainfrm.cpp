@@ -459,9 +459,38 @@ bool Tmainfrm::eventFilter(QObject* watched, QEvent* event) {
     return QMainWindow::eventFilter(watched, event);
 }
 
-void Tmainfrm::AttachWindows(const AppWindows& windows) {
-    Windows = windows;
+void Tmainfrm::Start() {
     runHandler([this] { FormCreate(); });
+}
+
+namespace {
+template <class Window>
+Window* createdOnce(Window*& slot, QWidget* parent) {
+    if (!slot) slot = new Window(parent);
+    return slot;
+}
+} // namespace
+
+Tkv2580mfrm* Tmainfrm::RegisterConsole() {
+    return createdOnce(Windows.kv2580mfrm, this);
+}
+TRS232CfgFrm* Tmainfrm::Rs232Window() {
+    return createdOnce(Windows.RS232CfgFrm, this);
+}
+Twarnfrm* Tmainfrm::WarningWindow() {
+    return createdOnce(Windows.warnfrm, this);
+}
+TSetCodecComodeFrm* Tmainfrm::ControlInterfaceWindow() {
+    return createdOnce(Windows.SetCodecComodeFrm, this);
+}
+TSPDIFConfigFRM* Tmainfrm::SpdifWindow() {
+    return createdOnce(Windows.SPDIFConfigFRM, this);
+}
+TForm6* Tmainfrm::AboutWindow() {
+    return createdOnce(Windows.Form6, this);
+}
+TForm1* Tmainfrm::MatlabWindow() {
+    return createdOnce(Windows.Form1, this);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -489,8 +518,7 @@ void Tmainfrm::ShowWarning(const std::string& line1, const std::string& line2) {
             this, [this, line1, line2] { ShowWarning(line1, line2); }, Qt::QueuedConnection);
         return;
     }
-    if (!Windows.warnfrm) return;
-    Windows.warnfrm->Report(QString::fromStdString(line1), QString::fromStdString(line2));
+    WarningWindow()->Report(QString::fromStdString(line1), QString::fromStdString(line2));
 }
 
 bool Tmainfrm::isApplicationForm(const QWidget* window) const {
@@ -782,8 +810,7 @@ void Tmainfrm::SPDIF_TX_STOPClick() {
 }
 
 void Tmainfrm::SetTXCMDClick() {
-    TSPDIFConfigFRM* w = Windows.SPDIFConfigFRM;
-    if (!w) return;
+    TSPDIFConfigFRM* w = SpdifWindow();
     w->show();
     w->setWindowTitle("SPDIF Configuration");
     w->SPDIFTitle->setTitle("SPDIF Configuration");
@@ -817,8 +844,7 @@ void Tmainfrm::SetTXCMDClick() {
 // Codec control interface
 
 void Tmainfrm::setcodecI2CClick() {
-    TSetCodecComodeFrm* w = Windows.SetCodecComodeFrm;
-    if (!w) return;
+    TSetCodecComodeFrm* w = ControlInterfaceWindow();
     const auto addressText = [] { return QString::fromStdString("0x" + evb::Hex2(evb::gBoard.ChipAddress)); };
     // Checking the buttons runs their handlers; nothing they would send may reach the board.
     evb::BoardReady = 0;
@@ -833,8 +859,7 @@ void Tmainfrm::setcodecI2CClick() {
 }
 
 void Tmainfrm::RS2321Click() {
-    TSetCodecComodeFrm* w = Windows.SetCodecComodeFrm;
-    if (!w) return;
+    TSetCodecComodeFrm* w = ControlInterfaceWindow();
     evb::BoardReady = 0;
     w->ChipaddTxt->setText(QString::fromStdString("0x" + evb::Hex2(evb::gBoard.ChipAddress)));
     if (evb::gBoard.CommMode == 0) w->CODEC_I2C_SEL->setChecked(true);
@@ -871,5 +896,5 @@ void Tmainfrm::setrs232cmdClick() {
 }
 
 void Tmainfrm::RS2322Click() {
-    ShowToolWindow(Windows.RS232CfgFrm);
+    ShowToolWindow(Rs232Window());
 }

@@ -33,7 +33,7 @@ class TSPDIFConfigFRM;
 class TForm6;
 class TForm1;
 
-// The set of windows the main window works with; created by main in the specified order.
+// The other windows of the program, each created the first time it is needed.
 struct AppWindows {
     Tkv2580mfrm* kv2580mfrm = nullptr;
     TRS232CfgFrm* RS232CfgFrm = nullptr;
@@ -60,8 +60,18 @@ class Tmainfrm : public QMainWindow, public evb::IUserReport {
     explicit Tmainfrm(StartOptions options = {}, QWidget* parent = nullptr);
     ~Tmainfrm() override;
 
-    // Must be called once the other windows exist; wires them in and runs FormCreate.
-    void AttachWindows(const AppWindows& windows);
+    // Runs FormCreate: the start-up banners, the port and the board's first settings.
+    void Start();
+
+    // The program's other windows. Each is created hidden on first use, so that start-up pays
+    // only for the windows it shows; the same window is returned from then on.
+    Tkv2580mfrm* RegisterConsole();
+    TRS232CfgFrm* Rs232Window();
+    Twarnfrm* WarningWindow();
+    TSetCodecComodeFrm* ControlInterfaceWindow();
+    TSPDIFConfigFRM* SpdifWindow();
+    TForm6* AboutWindow();
+    TForm1* MatlabWindow();
 
     // IUserReport: console pane and warning window.
     void ConsoleAppend(const std::string& text) override;
@@ -169,8 +179,6 @@ class Tmainfrm : public QMainWindow, public evb::IUserReport {
     QAction* RS2322 = nullptr;
     QAction* EXIT1 = nullptr;
 
-    AppWindows Windows;
-
     // The port names start-up and "Refresh" open, in order (the last one stays open).
     std::vector<std::string> StartupPortNames() const;
 
@@ -178,6 +186,7 @@ class Tmainfrm : public QMainWindow, public evb::IUserReport {
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
+    AppWindows Windows; // null until created
     // Start-up (refresh false) and "Refresh" (refresh true) share one sequence.
     void initialiseBoard(bool refresh);
     // Runs a handler as the toolkit runs an event handler: an exception that escapes it is

@@ -96,6 +96,8 @@ void Tmainfrm::CorvaneClick() {
 }
 
 void Tmainfrm::selectCodecType(std::int32_t code, std::uint8_t highest, const char* name, int enableSet) {
+    // The profile is laid out on the register console and its read-all lands there.
+    RegisterConsole();
     evb::gBoard.CodecType = code;
 
     struct Enables {
@@ -129,7 +131,7 @@ void Tmainfrm::selectCodecType(std::int32_t code, std::uint8_t highest, const ch
     evb::CmdReadAllReg(0, highest);
     evb::gRegs.HighestAddress = highest;
     evb::ApplyChipProfile();
-    ShowToolWindow(Windows.kv2580mfrm);
+    ShowToolWindow(RegisterConsole());
     if (UARTSHOW) UARTSHOW->clear();
     ConsoleAppend(std::string("..............................Codec Type:") + name +
                   "..............................\r\n");
@@ -148,10 +150,10 @@ void Tmainfrm::EVBInstructions1Click() {
     evb::ShellOpenFile("Corvane EvbSoftware user manual.pdf");
 }
 void Tmainfrm::MatlabInstruction1Click() {
-    ShowToolWindow(Windows.Form1);
+    ShowToolWindow(MatlabWindow());
 }
 void Tmainfrm::VersionV221Click() {
-    ShowToolWindow(Windows.Form6);
+    ShowToolWindow(AboutWindow());
 }
 void Tmainfrm::Image1Click() {
     evb::CmdBoardInfo();
@@ -179,6 +181,7 @@ void Tmainfrm::RS232CommNotify(TalonComm::TObject* /*Sender*/, int NotifyType) {
     if (RS232.Read(buf.data(), kReplyBufferSize) <= 0) return;
 
     const std::uint8_t kind = evb::ExpectedReply;
+    // Register replies answer the register console's own commands; without it nobody asked.
     Tkv2580mfrm* console = Windows.kv2580mfrm;
     switch (kind) {
     case evb::kReplyRegister: {

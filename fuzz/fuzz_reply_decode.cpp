@@ -93,7 +93,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         LLVMFuzzerInitialize(&argc, &argv);
     }
     Tmainfrm& main = *gApp->main;
-    Tkv2580mfrm& console = *gApp->windows.kv2580mfrm;
+    Tkv2580mfrm& console = *gApp->main->RegisterConsole();
     TalonComm::TCommPackageQueue& rx = *main.RS232.Package()->ReceiveQueue();
 
     evbfuzz::FuzzInput in(data, size);

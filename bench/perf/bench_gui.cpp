@@ -121,7 +121,7 @@ class StallProbe {
 
 class Bench {
   public:
-    Bench(AppInstance& app) : m_app(app), m_board(*app.sim), m_console(app.windows.kv2580mfrm) {
+    Bench(AppInstance& app) : m_app(app), m_board(*app.sim), m_console(app.main->RegisterConsole()) {
         m_grid = child<QTableWidget>(m_console, "RegMapGrid");
         evb::SetReplyObserver([this](std::uint8_t kind) {
             m_lastKind = kind;

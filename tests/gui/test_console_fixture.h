@@ -34,7 +34,7 @@ class ConsoleFixture : public GuiFixture {
         GuiFixture::SetUp();
         evb::gRegs = evb::RegisterState{};
         evb::SetPresetSearchRoots({});
-        con = app->windows.kv2580mfrm;
+        con = app->main->RegisterConsole();
         ASSERT_NE(con, nullptr);
     }
     void TearDown() override {

@@ -5,6 +5,7 @@
 #include "app/Tmainfrm.h"
 #include "protocol/Command.h"
 #include "windows/ShellOpen.h"
+#include "windows/Twarnfrm.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -99,7 +100,7 @@ TEST_F(ConsoleFixture, AddressCheckFollowsTheProfilesHighestAddress) {
             chooseCodec(c.codec);
             current = c.codec;
         }
-        auto* warn = find<QWidget>("warnfrm");
+        QWidget* warn = app->main->WarningWindow();
         ASSERT_NE(warn, nullptr);
         warn->hide();
         typeText("kv2580mfrm/RegAddrTxt", c.address);

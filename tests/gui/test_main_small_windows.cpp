@@ -57,8 +57,8 @@ class SmallWindowsTest : public GuiFixture {
         markFrames();
     }
     bool checked(const char* name) { return find<QRadioButton>(name)->isChecked(); }
-    TSPDIFConfigFRM* spdif() { return app->windows.SPDIFConfigFRM; }
-    TSetCodecComodeFrm* codecWindow() { return app->windows.SetCodecComodeFrm; }
+    TSPDIFConfigFRM* spdif() { return app->main->SpdifWindow(); }
+    TSetCodecComodeFrm* codecWindow() { return app->main->ControlInterfaceWindow(); }
 };
 
 const QString kSpdifBanner =
@@ -230,7 +230,7 @@ TEST_F(SmallWindowsTest, RefreshResetsTheAddressTheControlInterfaceWindowThenSho
 
 TEST_F(SmallWindowsTest, RS232PortMenuShowsTheConfigurationWindowWhoseExitDoesNothing) {
     triggerMenu("RS-232 Port");
-    TRS232CfgFrm* w = app->windows.RS232CfgFrm;
+    TRS232CfgFrm* w = app->main->Rs232Window();
     ASSERT_TRUE(w->isVisible());
     EXPECT_EQ(w->windowTitle(), "RS-232 Configuration");
     EXPECT_EQ(find<QComboBox>("RS232BaudSet_Box")->currentText(), "9600");
@@ -249,7 +249,7 @@ TEST_F(SmallWindowsTest, RS232PortMenuShowsTheConfigurationWindowWhoseExitDoesNo
 // --- warning window ---
 
 TEST_F(SmallWindowsTest, WarningWindowHasNoCloseButtonAndASecondReportReplacesBothLines) {
-    Twarnfrm* w = app->windows.warnfrm;
+    Twarnfrm* w = app->main->WarningWindow();
     EXPECT_EQ(w->windowTitle(), "Warnning");
     EXPECT_FALSE(w->windowFlags().testFlag(Qt::WindowCloseButtonHint));
     EXPECT_EQ(w->Errlbl->text(), "");
@@ -268,10 +268,10 @@ TEST_F(SmallWindowsTest, ShowToolWindowOpensOnlyTheApplicationsWindows) {
     EXPECT_FALSE(app->main->ShowToolWindow(&stranger));
     EXPECT_FALSE(stranger.isVisible());
     EXPECT_FALSE(app->main->ShowToolWindow(nullptr));
-    app->windows.Form6->showMinimized();
-    EXPECT_TRUE(app->main->ShowToolWindow(app->windows.Form6));
-    EXPECT_TRUE(app->windows.Form6->isVisible());
-    EXPECT_FALSE(app->windows.Form6->isMinimized());
+    app->main->AboutWindow()->showMinimized();
+    EXPECT_TRUE(app->main->ShowToolWindow(app->main->AboutWindow()));
+    EXPECT_TRUE(app->main->AboutWindow()->isVisible());
+    EXPECT_FALSE(app->main->AboutWindow()->isMinimized());
 }
 
 } // namespace

@@ -123,11 +123,31 @@ TEST_F(MainWindowTest, StartupLeavesTheSpecifiedControlsAndStateSet) {
 }
 
 TEST_F(MainWindowTest, OnlyTheSpdifWindowIsShownBesideTheMainWindow) {
-    EXPECT_TRUE(app->windows.SPDIFConfigFRM->isVisible());
-    for (QWidget* w : std::initializer_list<QWidget*>{app->windows.kv2580mfrm, app->windows.RS232CfgFrm,
-                                                      app->windows.warnfrm, app->windows.SetCodecComodeFrm,
-                                                      app->windows.Form6, app->windows.Form1})
-        EXPECT_FALSE(w->isVisible()) << w->objectName().toStdString();
+    QStringList shown;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->isVisible()) shown << w->objectName();
+    shown.sort();
+    EXPECT_EQ(shown, (QStringList{"SPDIFConfigFRM", "mainfrm"}));
+}
+
+TEST_F(MainWindowTest, EveryOtherWindowIsCreatedHiddenOnceAndKeptForLaterUse) {
+    const std::initializer_list<std::pair<QWidget* (*)(Tmainfrm&), const char*>> windows = {
+        {[](Tmainfrm& m) -> QWidget* { return m.RegisterConsole(); }, "kv2580mfrm"},
+        {[](Tmainfrm& m) -> QWidget* { return m.Rs232Window(); }, "RS232CfgFrm"},
+        {[](Tmainfrm& m) -> QWidget* { return m.WarningWindow(); }, "warnfrm"},
+        {[](Tmainfrm& m) -> QWidget* { return m.ControlInterfaceWindow(); }, "SetCodecComodeFrm"},
+        {[](Tmainfrm& m) -> QWidget* { return m.AboutWindow(); }, "Form6"},
+        {[](Tmainfrm& m) -> QWidget* { return m.MatlabWindow(); }, "Form1"},
+    };
+    markFrames();
+    for (const auto& [get, name] : windows) {
+        QWidget* w = get(*app->main);
+        ASSERT_NE(w, nullptr) << name;
+        EXPECT_EQ(w->objectName(), name);
+        EXPECT_FALSE(w->isVisible()) << name;
+        EXPECT_EQ(get(*app->main), w) << name;
+    }
+    EXPECT_EQ(sentSinceMark(), 0u);
 }
 
 // --- Refresh ---
@@ -143,7 +163,7 @@ TEST_F(MainWindowTest, RefreshSendsExactlyTheFiveInitialisationFrames) {
                              " Mode:Master Format:IIS   Resolution:24 Bits   MCLK/LRCK:256  SCLK/LRCK:64\n" +
                              kEndBanner;
     EXPECT_EQ(consoleText(), expected);
-    EXPECT_FALSE(app->windows.SPDIFConfigFRM->isVisible());
+    EXPECT_FALSE(app->main->SpdifWindow()->isVisible());
     EXPECT_TRUE(portOpen());
 }
 
@@ -372,7 +392,7 @@ TEST_F(MainWindowTest, SelectingAPortThatCannotBeOpenedShowsTheErrorAndLeavesThe
     markFrames();
     click("SDP2_SLV");
     EXPECT_EQ(sentSinceMark(), 0u);
-    EXPECT_TRUE(app->windows.warnfrm->isVisible());
+    EXPECT_TRUE(app->main->WarningWindow()->isVisible());
     EXPECT_EQ(evb::ExpectedReply, 255);
 }
 
@@ -394,7 +414,7 @@ class ShowCounter : public QObject {
 };
 
 TEST_F(MainWindowTest, CommandsOnAClosedPortShowTheWarningWindowOnce) {
-    Twarnfrm* warning = app->windows.warnfrm;
+    Twarnfrm* warning = app->main->WarningWindow();
     ShowCounter counter;
     warning->installEventFilter(&counter);
     app->main->RS232.fSetActive(false);
@@ -424,7 +444,7 @@ TEST_F(MainWindowTest, ABoardThatHangsUpIsReportedAndCommandsThenWarn) {
                                "again\n"));
     EXPECT_TRUE(WaitUntil([&] { return !portOpen(); }));
     click("SDP2_SLV");
-    EXPECT_TRUE(app->windows.warnfrm->isVisible());
+    EXPECT_TRUE(app->main->WarningWindow()->isVisible());
 }
 
 // A board behind a stable device name (like /dev/serial/by-id/...) unplugged and plugged in
@@ -460,13 +480,13 @@ TEST_F(MainWindowTest, RefreshReopensABoardThatCameBackUnderTheSameName) {
 }
 
 TEST_F(MainWindowTest, ExitClosesTheMainWindowWhichEndsTheProgram) {
-    ASSERT_TRUE(app->windows.SPDIFConfigFRM->isVisible());
+    ASSERT_TRUE(app->main->SpdifWindow()->isVisible());
     // The program's own event loop must end; a deadline ends it otherwise with code 1.
     QTimer::singleShot(0, qApp, [this] { triggerMenu("EXIT"); });
     QTimer::singleShot(5000, qApp, [] { QCoreApplication::exit(1); });
     EXPECT_EQ(QApplication::exec(), 0);
     EXPECT_FALSE(app->main->isVisible());
-    EXPECT_FALSE(app->windows.SPDIFConfigFRM->isVisible());
+    EXPECT_FALSE(app->main->SpdifWindow()->isVisible());
 }
 
 // A start-up whose port cannot be opened: the error box, and every command dropped.
@@ -492,7 +512,7 @@ TEST_F(MainWindowTest, StartupWithAPortThatCannotBeOpenedShowsTheErrorAndSendsNo
     closeErrorBoxes();
     click("SDP2_SLV");
     EXPECT_EQ(evb::FramesSent(), sentBase);
-    EXPECT_FALSE(app->windows.warnfrm->isVisible());
+    EXPECT_FALSE(app->main->WarningWindow()->isVisible());
 }
 
 } // namespace

@@ -62,7 +62,7 @@ class LinkedBoardFixture : public GuiFixture {
         app->main->show();
         frameMark = board->FrameCount();
         sentMark = sentBase;
-        con = app->windows.kv2580mfrm;
+        con = app->main->RegisterConsole();
     }
 
     void TearDown() override {
@@ -73,7 +73,7 @@ class LinkedBoardFixture : public GuiFixture {
 
     bool portOpen() const { return app->main->RS232.fGetActive(); }
     bool consoleHas(const QString& text) const { return consoleText().contains(text); }
-    QString warning() const { return app->windows.warnfrm->Errlbl->text(); }
+    QString warning() const { return app->main->WarningWindow()->Errlbl->text(); }
 
     void settle() { settleReplies(300ms, 20s); }
 

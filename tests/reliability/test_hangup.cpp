@@ -39,7 +39,7 @@ class HangUpTest : public LinkedBoardFixture {
         const std::uint64_t sent = evb::FramesSent();
         click("SDP2_SLV");
         EXPECT_EQ(evb::FramesSent(), sent);
-        EXPECT_TRUE(app->windows.warnfrm->isVisible());
+        EXPECT_TRUE(app->main->WarningWindow()->isVisible());
         EXPECT_EQ(warning(), "COM1 used by others Device!");
         click("warnfrm/Button1");
 

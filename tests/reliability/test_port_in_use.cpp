@@ -101,7 +101,7 @@ TEST_F(PortInUseTest, ThisConsoleAsTheSecondProgramShowsTheReasonAndSendsNothing
     closeErrorBoxes();
     EXPECT_FALSE(portOpen());
     click("SDP2_SLV");
-    EXPECT_TRUE(app->windows.warnfrm->isVisible());
+    EXPECT_TRUE(app->main->WarningWindow()->isVisible());
     EXPECT_EQ(warning(), "COM1 used by others Device!");
     EXPECT_EQ(board->FrameCount(), frameMark);
     EXPECT_TRUE(holder.fGetActive());
