@@ -94,9 +94,9 @@ QPixmap drawBoardPicture() {
         }
         p.fillRect(r, body);
         p.setPen(Qt::white);
+        // The window's own face, so the picture loads no font of its own.
         QFont f = p.font();
         f.setPixelSize(10);
-        f.setBold(true);
         p.setFont(f);
         p.drawText(r, Qt::AlignCenter, label);
     };
@@ -119,7 +119,6 @@ QPixmap drawBoardPicture() {
     p.setPen(Qt::white);
     QFont f = p.font();
     f.setPixelSize(9);
-    f.setBold(false);
     p.setFont(f);
     p.drawText(QRectF(160, 44, 52, 12), Qt::AlignCenter, "RS-232");
     p.drawText(QRectF(20, 116, 120, 14), Qt::AlignLeft | Qt::AlignVCenter, "CODEC EVB");
@@ -306,9 +305,9 @@ void Tmainfrm::BuildLayout() {
     UARTSHOW->setUndoRedoEnabled(false);
     UARTSHOW->setLineWrapMode(QTextEdit::NoWrap);
     UARTSHOW->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    // A monospaced face that also carries the full-width colon.
-    QFont consoleFont("Noto Sans Mono CJK SC");
-    consoleFont.setStyleHint(QFont::Monospace);
+    // The desktop's monospaced face; the few full-width colons the console prints come from
+    // its fallback font, which is loaded only when one is shown.
+    QFont consoleFont = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     consoleFont.setPointSize(9);
     UARTSHOW->setFont(consoleFont);
     UARTSHOW->setMinimumSize(560, 380);
