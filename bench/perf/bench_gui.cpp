@@ -258,14 +258,15 @@ class Bench {
 
             StallProbe probe;
             const auto t0 = Clock::now();
-            // The board's noise is generated on a thread of the bench, not on the UI thread.
-            std::atomic<bool> noiseQueued{false};
+            // The board's noise is generated, and waited for, on a thread of the bench: the UI
+            // thread must not block on the simulated board's lock, which its writer holds.
+            std::atomic<bool> noiseSent{false};
             std::thread noise([&] {
                 m_board.Babble(bytes, static_cast<std::uint32_t>(i + 1));
-                noiseQueued = true;
+                m_board.WaitRepliesSent(std::chrono::milliseconds(60000));
+                noiseSent = true;
             });
-            runUntil([&] { return noiseQueued && m_board.WaitRepliesSent(std::chrono::milliseconds(0)); },
-                     std::chrono::milliseconds(60000));
+            runUntil([&] { return noiseSent.load(); }, std::chrono::milliseconds(60000));
             noise.join();
             babbleSeconds = seconds(Clock::now() - t0);
             // The last package closes one interval after the last byte and is then decoded.
