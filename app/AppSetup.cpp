@@ -4,6 +4,8 @@
 #include "windows/TSPDIFConfigFRM.h"
 
 #include <QApplication>
+#include <QFont>
+#include <QFontInfo>
 #include <QMetaObject>
 
 #include <stdexcept>
@@ -31,6 +33,12 @@ std::unique_ptr<AppInstance> CreateApplicationWindows(const AppConfig& config) {
             throw std::runtime_error("the simulated board could not get a pseudo-terminal");
         start.simulatedPort = app->sim->DevicePath();
     }
+
+    // The captions' full-width colons come from the console's face, which start-up loads
+    // anyway, instead of from a search of every installed font for a fallback.
+    QFont font = QApplication::font();
+    font.setFamilies({QFontInfo(font).family(), "Noto Sans Mono CJK SC"});
+    QApplication::setFont(font);
 
     // The main window and the S/PDIF window, visible from the start; the other windows are
     // created hidden the first time they are needed.

@@ -94,10 +94,7 @@ QPixmap drawBoardPicture() {
         }
         p.fillRect(r, body);
         p.setPen(Qt::white);
-        // The window's own face, so the picture loads no font of its own.
-        QFont f = p.font();
-        f.setPixelSize(10);
-        p.setFont(f);
+        // The labels use the window's own font as it stands: no face or size of their own to load.
         p.drawText(r, Qt::AlignCenter, label);
     };
     chip(QRectF(20, 22, 50, 34), "MCU", QColor(0x22, 0x22, 0x22));
@@ -117,11 +114,7 @@ QPixmap drawBoardPicture() {
     for (int i = 0; i < 3; ++i)
         p.drawEllipse(QPointF(186, 66 + i * 22), 7, 7);
     p.setPen(Qt::white);
-    QFont f = p.font();
-    f.setPixelSize(9);
-    p.setFont(f);
-    p.drawText(QRectF(160, 44, 52, 12), Qt::AlignCenter, "RS-232");
-    p.drawText(QRectF(20, 116, 120, 14), Qt::AlignLeft | Qt::AlignVCenter, "CODEC EVB");
+    p.drawText(QRectF(156, 43, 60, 16), Qt::AlignCenter, "RS-232");
     return pixmap;
 }
 
@@ -305,9 +298,10 @@ void Tmainfrm::BuildLayout() {
     UARTSHOW->setUndoRedoEnabled(false);
     UARTSHOW->setLineWrapMode(QTextEdit::NoWrap);
     UARTSHOW->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    // The desktop's monospaced face; the few full-width colons the console prints come from
-    // its fallback font, which is loaded only when one is shown.
-    QFont consoleFont = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    // A monospaced face that also carries the full-width colon, and narrow enough for the
+    // banners to fit the pane.
+    QFont consoleFont("Noto Sans Mono CJK SC");
+    consoleFont.setStyleHint(QFont::Monospace);
     consoleFont.setPointSize(9);
     UARTSHOW->setFont(consoleFont);
     UARTSHOW->setMinimumSize(560, 380);
