@@ -50,7 +50,7 @@ else
     gui_args=(15 3 3 $((8 << 20)))
     cli_runs=5
     serial_runs=3
-    process_args=(9 3)
+    process_args=(15 3)
 fi
 
 export QT_QPA_PLATFORM=offscreen
