@@ -306,9 +306,15 @@ std::string TRkCustomCommDevice::fGetPortParams() const {
     static const char kParity[] = "NOEMS";
     const std::uint8_t parity = m_engine->fGetParity();
     const std::uint8_t stop = m_engine->fGetStopBits();
-    std::string s = m_engine->fGetPortName() + "," + std::to_string(m_engine->fGetBaudRate()) + ",";
+    // Appended piece by piece: GCC 12 misreads the inserts of `"," + std::string` at -O2.
+    std::string s = m_engine->fGetPortName();
+    s += ',';
+    s += std::to_string(m_engine->fGetBaudRate());
+    s += ',';
     s += parity <= 4 ? kParity[parity] : 'N';
-    s += "," + std::to_string(m_engine->fGetByteSize()) + ",";
+    s += ',';
+    s += std::to_string(m_engine->fGetByteSize());
+    s += ',';
     s += stop == 1 ? "1.5" : stop == 2 ? "2" : "1";
     return s;
 }

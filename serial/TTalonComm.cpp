@@ -79,7 +79,12 @@ long TTalonComm::Write(const void* buf, long n) {
     const long k = m_outQueue->In(static_cast<const char*>(buf), n);
     if (k > 0) {
         m_writeGen.fetch_add(1, std::memory_order_acq_rel);
-        signal(m_writeWakeFd);
+        // The write thread needs waking only when it sleeps for want of data; while it is busy
+        // it takes these bytes on its next look at the queue. It raises the flag before that
+        // look, and the fences order flag and queue on both sides: either it sees the bytes or
+        // we see the flag.
+        std::atomic_thread_fence(std::memory_order_seq_cst);
+        if (m_writerWaiting.load(std::memory_order_relaxed)) signal(m_writeWakeFd);
     }
     return k;
 }
@@ -467,8 +472,11 @@ void TTalonComm::_WriteThread() {
             }
         } else if (!broken) {
             const std::uint64_t gen = m_writeGen.load(std::memory_order_acquire);
+            m_writerWaiting.store(true, std::memory_order_relaxed);
+            std::atomic_thread_fence(std::memory_order_seq_cst);
             const long k = m_outQueue->Out(chunk, kWriteChunk);
             if (k > 0) {
+                m_writerWaiting.store(false, std::memory_order_relaxed);
                 fill = k;
                 sent = 0;
                 NotifyWaiters();
@@ -488,6 +496,7 @@ void TTalonComm::_WriteThread() {
             }
         }
         if (::poll(fds, 3, timeout) < 0 && errno != EINTR) break;
+        m_writerWaiting.store(false, std::memory_order_relaxed);
         if (fds[0].revents & POLLIN) break;
         if (fds[1].revents & POLLIN) drainEventFd(m_writeWakeFd);
     }

@@ -156,6 +156,8 @@ class TTalonComm : public TObject {
     // the generation it saw fully drained. Waiters block on m_waitCv.
     std::atomic<std::uint64_t> m_writeGen{0};
     std::atomic<std::uint64_t> m_drainedGen{0};
+    // The write thread is about to sleep, or sleeps, until told that the queue has data.
+    std::atomic<bool> m_writerWaiting{false};
     std::atomic<int> m_waiters{0};
     std::mutex m_waitMutex;
     std::condition_variable m_waitCv;
