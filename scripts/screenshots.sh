@@ -12,7 +12,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 BUILD_DIR=${BUILD_DIR:-build}
 OUT=${OUT:-docs/screenshots}
-if [ ! -x "$BUILD_DIR/bin/evbconsole" ]; then
+# A build directory that exists is brought up to date first: an old binary makes old pictures.
+if [ -f "$BUILD_DIR/CMakeCache.txt" ]; then
+  cmake --build "$BUILD_DIR" --target evbconsole >/dev/null
+else
   scripts/build.sh
 fi
 STEPS="grab:mainfrm:main-window.png"
