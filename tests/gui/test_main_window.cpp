@@ -458,12 +458,8 @@ TEST_F(MainWindowTest, RefreshReopensABoardThatCameBackUnderTheSameName) {
     const std::string link = (sysRoot->path() + "/evb-board").toStdString();
     ASSERT_TRUE(replugged->Link(link));
     AppConfig config;
-    config.start.sysRoot = sysRoot->path().toStdString();
     config.start.extraPort = link;
-    sentBase = evb::FramesSent();
-    app = CreateApplicationWindows(config);
-    board = replugged.get();
-    app->main->show();
+    restartApp(config, replugged.get());
     ASSERT_TRUE(portOpen());
 
     board->HangUp();
@@ -491,16 +487,11 @@ TEST_F(MainWindowTest, ExitClosesTheMainWindowWhichEndsTheProgram) {
 
 // A start-up whose port cannot be opened: the error box, and every command dropped.
 TEST_F(MainWindowTest, StartupWithAPortThatCannotBeOpenedShowsTheErrorAndSendsNothing) {
-    app.reset();
     AppConfig config;
     config.simulate = true;
     config.simulatePace = false;
-    config.start.sysRoot = sysRoot->path().toStdString();
     config.start.extraPort = "/nonexistent/ttyEVB";
-    sentBase = evb::FramesSent();
-    app = CreateApplicationWindows(config);
-    board = app->sim.get();
-    app->main->show();
+    restartApp(config);
 
     QMessageBox* box = errorBox();
     ASSERT_NE(box, nullptr);

@@ -54,14 +54,8 @@ class LinkedBoardFixture : public GuiFixture {
 
     void startApp(const std::string& port) {
         AppConfig config;
-        config.start.sysRoot = sysRoot->path().toStdString();
         config.start.extraPort = port;
-        sentBase = evb::FramesSent();
-        app = CreateApplicationWindows(config);
-        board = ownBoard.get();
-        app->main->show();
-        frameMark = board->FrameCount();
-        sentMark = sentBase;
+        restartApp(config, ownBoard.get());
         con = app->main->RegisterConsole();
     }
 

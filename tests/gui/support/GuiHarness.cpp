@@ -73,13 +73,18 @@ void GuiFixture::SetUp() {
     AppConfig config;
     config.simulate = true;
     config.simulatePace = false;
+    restartApp(config);
+    ASSERT_NE(board, nullptr);
+}
+
+void GuiFixture::restartApp(AppConfig config, evbsim::SimBoard* portBoard) {
+    app.reset();
     config.start.sysRoot = sysRoot->path().toStdString();
     sentBase = evb::FramesSent();
     app = CreateApplicationWindows(config);
-    board = app->sim.get();
-    ASSERT_NE(board, nullptr);
+    board = portBoard ? portBoard : app->sim.get();
     app->main->show();
-    frameMark = 0;
+    frameMark = board ? board->FrameCount() : 0;
     sentMark = sentBase;
 }
 

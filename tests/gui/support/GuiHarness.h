@@ -40,6 +40,10 @@ class GuiFixture : public ::testing::Test {
     void
     SetUp() override; // starts the board (unpaced) and the windows; the board's port is the one kept open
     void TearDown() override;
+    // Closes the windows and starts them again with `config` (its sysfs root set to the test's
+    // own) as main does; `portBoard` is the board behind the port when it is not the simulated
+    // board the config starts.
+    void restartApp(AppConfig config, evbsim::SimBoard* portBoard = nullptr);
 
     template <class T> T* find(const QString& objectName) const;
     void click(const QString& objectName);       // a real mouse click on the widget
