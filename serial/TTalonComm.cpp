@@ -217,6 +217,7 @@ void TTalonComm::Open() {
     if (fGetActive()) return;
     // Leftovers of a port that vanished under us.
     stopThreads();
+    dropOutputOfVanishedDevice();
     closeDescriptors();
 
     int code = 0;
@@ -295,6 +296,7 @@ void TTalonComm::Close() {
     if (wasActive) CommBeforeClose();
     const bool wasOpen = m_stopFd >= 0;
     stopThreads();
+    dropOutputOfVanishedDevice();
     closeDescriptors();
     // Only a port that was open takes its lines from the control block: a wish recorded while
     // closed must survive the closing setters called before the next open.
@@ -307,6 +309,13 @@ void TTalonComm::Close() {
         NotifyWaiters();
         CommNotify(kMaskOpenClose);
     }
+}
+
+void TTalonComm::dropOutputOfVanishedDevice() {
+    // Bytes still queued when the device went away were meant for it: sent to the device opened
+    // next (the board plugged in again), they would arrive out of context, after the user was
+    // told how far the work got. A port closed in good order keeps them for its next opening.
+    if (m_hungUp.exchange(false, std::memory_order_acq_rel)) m_outQueue->Discard();
 }
 
 void TTalonComm::stopThreads() {
@@ -384,6 +393,7 @@ void TTalonComm::CommBeforeClose() {
 }
 
 void TTalonComm::reportHangup() {
+    m_hungUp.store(true, std::memory_order_release);
     m_writeRun.store(false, std::memory_order_release);
     signal(m_stopFd);
     if (!m_active.exchange(false, std::memory_order_acq_rel)) return; // Close got there first

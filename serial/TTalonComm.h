@@ -117,6 +117,8 @@ class TTalonComm : public TObject {
     void stopThreads();
     void closeDescriptors();
     void reportHangup();
+    // With the threads stopped: discards the output of a device that hung up.
+    void dropOutputOfVanishedDevice();
     void signal(int efd);
     void wakeWaiters();
     std::string openDevice(int& code);
@@ -158,6 +160,8 @@ class TTalonComm : public TObject {
     std::atomic<std::uint64_t> m_drainedGen{0};
     // The write thread is about to sleep, or sleeps, until told that the queue has data.
     std::atomic<bool> m_writerWaiting{false};
+    // The device went away under the threads (set by the read thread, taken by Close/Open).
+    std::atomic<bool> m_hungUp{false};
     std::atomic<int> m_waiters{0};
     std::mutex m_waitMutex;
     std::condition_variable m_waitCv;

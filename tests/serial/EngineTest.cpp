@@ -350,9 +350,14 @@ TEST(EngineHangup, PortOpensAgainCleanlyAfterAHangup) {
     comm.fSetActive(true);
     first.CloseMaster();
     ASSERT_TRUE(WaitFor([&] { return !comm.fGetActive(); }));
+    // Meant for the device that went away: never sent to the one opened next.
+    EXPECT_EQ(comm.Write("stale", 5), 5);
     PtyPair second;
     comm.fSetPortName(second.SlavePath());
     comm.fSetActive(true);
     second.WriteMaster("again");
     EXPECT_EQ(readAll(comm, 5), "again");
+    comm.Write("fresh", 5);
+    const auto out = second.ReadMaster(5);
+    EXPECT_EQ(std::string(out.begin(), out.end()), "fresh");
 }
