@@ -24,13 +24,15 @@ bool portActive() {
 
 } // namespace
 
-std::vector<ConfigRecord> ParseConfigLines(std::string_view text, int lineLimit) {
+std::vector<ConfigRecord> ParseConfigLines(std::string_view text, int lineLimit,
+                                           std::vector<std::size_t>* starts) {
     if (const auto nul = text.find('\0'); nul != std::string_view::npos) text = text.substr(0, nul);
     std::vector<ConfigRecord> records;
     std::size_t p = 0;
     bool more = !text.empty();
     while (more && static_cast<int>(records.size()) < lineLimit) {
         ConfigRecord rec{};
+        if (starts) starts->push_back(p);
         std::size_t copied = 0;
         bool atSeen = false;
         for (;;) {
@@ -165,6 +167,7 @@ TextLoad LoadTextFile(const std::string& path, std::size_t capacity) {
     }
     char buf[8192];
     bool pendingCr = false; // a CR at the end of one chunk may pair with an LF in the next
+    bool first = true;
     const auto put = [&](char c) {
         if (load.text.size() < capacity)
             load.text.push_back(c);
@@ -182,7 +185,11 @@ TextLoad LoadTextFile(const std::string& path, std::size_t capacity) {
             return load;
         }
         if (r == 0) break;
-        for (ssize_t i = 0; i < r; ++i) {
+        ssize_t i = 0;
+        // A UTF-8 byte-order mark, which many editors write, is not part of the text.
+        if (first && r >= 3 && std::memcmp(buf, "\xEF\xBB\xBF", 3) == 0) i = 3;
+        first = false;
+        for (; i < r; ++i) {
             const char c = buf[i];
             if (pendingCr) {
                 pendingCr = false;

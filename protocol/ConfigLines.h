@@ -22,8 +22,10 @@ constexpr int kPresetLineLimit = 500;
 using ConfigRecord = std::array<char, 8>;
 
 // Parses the command block at the start of text (up to the first NUL). Returns the records
-// scanned (at most lineLimit); CountCommandLines gives how many lead with ':'.
-std::vector<ConfigRecord> ParseConfigLines(std::string_view text, int lineLimit);
+// scanned (at most lineLimit); CountCommandLines gives how many lead with ':'. starts, when
+// given, receives the offset in text at which each record begins.
+std::vector<ConfigRecord> ParseConfigLines(std::string_view text, int lineLimit,
+                                           std::vector<std::size_t>* starts = nullptr);
 int CountCommandLines(const std::vector<ConfigRecord>& records);
 
 struct ConfigSendHooks {
@@ -43,6 +45,7 @@ ConfigSendResult SendConfigLines(std::string_view text, int lineLimit, int begin
                                  const ConfigSendHooks& hooks = {});
 
 // Reads a text file as Windows text mode does (CR LF becomes LF) into at most capacity bytes.
+// A UTF-8 byte-order mark at the start of the file is skipped.
 struct TextLoad {
     bool ok = false;
     std::string text;          // at most capacity bytes, CR LF folded
