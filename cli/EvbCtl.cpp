@@ -1,5 +1,7 @@
 #include "cli/EvbCtl.h"
 
+#include "cli/EvbCtlCheck.h"
+
 #include "protocol/BoardCommand.h"
 #include "protocol/Command.h"
 #include "protocol/ConfigLines.h"
@@ -39,6 +41,9 @@ struct UsageError {
 struct FileError {
     std::string message;
 };
+
+// The file has errors: nothing is sent and no port is opened (exit 4).
+struct NothingSent {};
 
 // Console lines to out without the pane's "\r" (a terminal or a pipe wants plain "\n");
 // warnings, which the program shows in its warning window, to err.
@@ -370,13 +375,19 @@ class Session {
 
     std::function<int()> send() {
         expectArgs(m_options, 1, 1);
-        // Read before the port is opened: a wrong file name costs no port and sends nothing.
-        auto load =
-            std::make_shared<evb::TextLoad>(evb::LoadTextFile(m_options.args[0], evb::kConfigBufferSize));
-        if (!load->ok) throw FileError{"cannot read " + load->error};
-        if (load->droppedBytes > 0)
-            m_err << "evbctl: " << m_options.args[0] << " is longer than " << evb::kConfigBufferSize
-                  << " bytes; the last " << load->droppedBytes << " bytes were not loaded" << std::endl;
+        // Read and checked before the port is opened: a wrong file name or a file with errors
+        // costs no port and sends nothing.
+        const std::string& path = m_options.args[0];
+        auto load = std::make_shared<CheckedFile>(LoadAndCheck(path));
+        if (!load->load.ok) throw FileError{"cannot read " + load->load.error};
+        if (load->load.droppedBytes > 0)
+            m_err << "evbctl: " << path << " is longer than " << evb::kConfigBufferSize << " bytes; the last "
+                  << load->load.droppedBytes << " bytes were not loaded" << std::endl;
+        m_err << load->check.format(path) << std::flush;
+        if (load->check.hasErrors()) {
+            m_err << "evbctl: " << load->check.nothingSent(path) << std::endl;
+            throw NothingSent{};
+        }
         return [this, load]() -> int {
             discardWaiting();
             const std::uint64_t framesBefore = evb::FramesSent();
@@ -386,7 +397,7 @@ class Session {
             evb::ConfigSendHooks hooks;
             hooks.setProgress = [this](int) { m_replyBytes += drainReplies(); };
             const evb::ConfigSendResult r =
-                evb::SendConfigLines(load->text, evb::kConfigLineLimit, 1, true, hooks);
+                evb::SendConfigLines(load->sendable(), evb::kConfigLineLimit, 1, true, hooks);
             if (r.aborted || r.framesNotSent > 0) {
                 if (!r.aborted)
                     m_err << "evbctl: " << r.framesNotSent << " frames could not be sent" << std::endl;
@@ -503,6 +514,8 @@ std::string UsageText() {
            "  dump [COUNT]          read COUNT registers from 0 (1..256, default 256) as a table\n"
            "  send FILE             send a register configuration file (lines :Wrrvv@ :Dhhll@ :Gaabb@ "
            ":Cxxxx@)\n"
+           "  send --dry-run FILE   print the frames send would write, one a line; opens no port\n"
+           "  check FILE...         print the file's errors and warnings and a summary; opens no port\n"
            "  address ADDR          set the codec's chip address on its control bus\n"
            "  mode i2c|spi          choose the codec's control interface\n"
            "  mclk osc|dmclk|amclk  choose the codec's MCLK source\n"
@@ -517,7 +530,7 @@ std::string UsageText() {
            "\n"
            "Numbers may be written 26, 0x1A, x1A or $1A.\n"
            "Exit status: 0 success, 1 no answer in time or a frame not sent, 2 usage error,\n"
-           "3 the port could not be opened.\n";
+           "3 the port could not be opened, 4 the file has errors and nothing was sent.\n";
 }
 
 int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
@@ -530,10 +543,21 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     }
     try {
         const Options options = parse(args);
+        // The file commands that need no port.
+        if (options.command == "check") {
+            if (options.args.empty()) throw UsageError{"'check' needs at least one file"};
+            return RunCheck(options.args, options.baud, out, err);
+        }
+        if (options.command == "send" && !options.args.empty() && options.args[0] == "--dry-run") {
+            if (options.args.size() != 2) throw UsageError{"wrong number of arguments for 'send --dry-run'"};
+            return RunDryRun(options.args[1], out, err);
+        }
         Session session(options, out, err);
         const std::function<int()> action = session.prepare();
         if (const int rc = session.open(); rc != kExitOk) return rc;
         return action();
+    } catch (const NothingSent&) {
+        return kExitFileErrors;
     } catch (const FileError& e) {
         err << "evbctl: " << e.message << std::endl;
         return kExitUsage;

@@ -5,7 +5,8 @@
 //   evbctl [--port DEVICE] [--baud N] [--timeout MS] [--simulate] COMMAND [ARGS]
 //
 // Exit status: 0 success; 1 the board did not answer within the timeout or a frame could not
-// be sent; 2 usage error (usage text on stderr); 3 the port could not be opened.
+// be sent; 2 usage error (usage text on stderr); 3 the port could not be opened; 4 the file has
+// errors and nothing was sent.
 
 #include <iosfwd>
 #include <string>
@@ -13,7 +14,7 @@
 
 namespace evbctl {
 
-enum ExitCode { kExitOk = 0, kExitNoAnswer = 1, kExitUsage = 2, kExitPort = 3 };
+enum ExitCode { kExitOk = 0, kExitNoAnswer = 1, kExitUsage = 2, kExitPort = 3, kExitFileErrors = 4 };
 
 // Runs one invocation. Console lines go to out, warnings and errors to err. Not reentrant:
 // it installs the process-wide board device and report sink for the duration of the call.

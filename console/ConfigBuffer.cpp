@@ -11,6 +11,9 @@ ConfigBuffer::ConfigBuffer(std::size_t capacity) : m_bytes(capacity, '\0') {}
 
 void ConfigBuffer::clear() {
     std::fill(m_bytes.begin(), m_bytes.end(), '\0');
+    m_filled = 0;
+    m_overflow = false;
+    m_name.clear();
 }
 
 ConfigBuffer::LoadResult ConfigBuffer::load(const std::string& path) {
@@ -25,6 +28,9 @@ ConfigBuffer::LoadResult ConfigBuffer::load(const std::string& path) {
     result.ok = true;
     result.loadedBytes = n;
     result.droppedBytes = loaded.droppedBytes + (loaded.text.size() - n);
+    m_filled = std::max(m_filled, n);
+    if (n == m_bytes.size()) m_overflow = result.droppedBytes > 0;
+    m_name = path;
     // The text ends at the first NUL: whatever follows it is never sent.
     if (const auto nul = loaded.text.find('\0', 0); nul != std::string::npos && nul < n)
         result.nulLine =
@@ -36,6 +42,18 @@ ConfigBuffer::LoadResult ConfigBuffer::load(const std::string& path) {
 std::string_view ConfigBuffer::text() const {
     const auto end = std::find(m_bytes.begin(), m_bytes.end(), '\0');
     return std::string_view(m_bytes.data(), static_cast<std::size_t>(end - m_bytes.begin()));
+}
+
+ConfigTextEnd ConfigBuffer::textEnd() const {
+    const std::size_t end = text().size();
+    if (end < m_filled) return ConfigTextEnd::Nul;
+    if (end == m_bytes.size() && m_overflow) return ConfigTextEnd::BufferFull;
+    return ConfigTextEnd::Complete;
+}
+
+CheckedTextSource ConfigBuffer::loaded(const LoadResult& result) const {
+    return ConfigTextSource(std::string_view(m_bytes.data(), result.ok ? result.loadedBytes : 0),
+                            result.droppedBytes);
 }
 
 std::string ConfigBuffer::problemLine(const std::string& path, const LoadResult& result,

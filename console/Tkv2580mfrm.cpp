@@ -4,6 +4,7 @@
 #include "console/RegisterState.h"
 #include "protocol/BoardCommand.h"
 #include "protocol/Command.h"
+#include "protocol/ConfigCheck.h"
 #include "protocol/ConfigLines.h"
 #include "protocol/TextConv.h"
 
@@ -330,12 +331,52 @@ void Tkv2580mfrm::LDFileCMDClick() {
         const std::string problem =
             ConfigBuffer::problemLine(file.toStdString(), result, m_config.capacity());
         if (!problem.empty()) say(problem);
+        if (!result.ok) continue;
+        // The file's own problems, before the user presses "Send Configuration".
+        const CheckedTextSource source = m_config.loaded(result);
+        ConfigCheckOptions options = checkOptions(m_config, kConfigLineLimit);
+        options.end = source.end;
+        const std::string diagnostics =
+            CheckConfigText(source.text, options).format(file.toStdString(), "\r\n");
+        if (!diagnostics.empty()) say(diagnostics);
     }
     say(std::string("Load Confuguration File") + kWideColon + "\r\n");
 }
 
 void Tkv2580mfrm::SDFileCMDClick() {
-    SendConfigLines(m_config.text(), kConfigLineLimit, 1, true, progressHooks());
+    const std::optional<std::string_view> text = checkedForSend(
+        m_config, QFile::decodeName(m_config.name().c_str()).toStdString(), kConfigLineLimit, true);
+    if (!text) return;
+    SendConfigLines(*text, kConfigLineLimit, 1, true, progressHooks());
+}
+
+ConfigCheckOptions Tkv2580mfrm::checkOptions(const ConfigBuffer& buffer, int lineLimit) const {
+    ConfigCheckOptions options;
+    options.lineLimit = lineLimit;
+    options.end = buffer.textEnd();
+    options.bufferSize = buffer.capacity();
+    // Register addresses are checked only where the chip, and so its highest register, is known.
+    if (CurrentChipProfile()) options.highestAddress = gRegs.HighestAddress;
+    return options;
+}
+
+std::optional<std::string_view> Tkv2580mfrm::checkedForSend(const ConfigBuffer& buffer,
+                                                            const std::string& name, int lineLimit,
+                                                            bool errorsOnly) {
+    const ConfigCheck check = CheckConfigText(buffer.text(), checkOptions(buffer, lineLimit));
+    ConfigCheck shown = check;
+    if (errorsOnly)
+        std::erase_if(shown.diagnostics,
+                      [](const ConfigDiagnostic& d) { return d.severity != ConfigSeverity::Error; });
+    const std::string diagnostics = shown.format(name, "\r\n");
+    if (!diagnostics.empty()) say(diagnostics);
+    if (check.hasErrors()) {
+        std::string refusal = check.nothingSent(name);
+        refusal[0] = 'N';
+        say(refusal + "\r\n");
+        return std::nullopt;
+    }
+    return check.sendable(buffer.text());
 }
 
 ConfigSendHooks Tkv2580mfrm::progressHooks() {

@@ -13,7 +13,9 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
+#include <string_view>
 
 class QGroupBox;
 class QLabel;
@@ -24,6 +26,7 @@ class QTableWidget;
 
 namespace evb {
 struct ChipProfile;
+struct ConfigCheckOptions;
 struct ConfigSendHooks;
 } // namespace evb
 
@@ -86,6 +89,13 @@ class Tkv2580mfrm : public QWidget {
     void buildLayout();
     void restoreRowHeaders();
     evb::ConfigSendHooks progressHooks();
+    // What the checker is told about the current chip and a buffer.
+    evb::ConfigCheckOptions checkOptions(const evb::ConfigBuffer& buffer, int lineLimit) const;
+    // Checks the buffer's text before a send: writes the diagnostics (all of them, or only the
+    // errors when the user saw the rest on loading) and returns the part that may be sent, or
+    // nothing when the text has errors; then nothing at all is sent and the console says so.
+    std::optional<std::string_view> checkedForSend(const evb::ConfigBuffer& buffer, const std::string& name,
+                                                   int lineLimit, bool errorsOnly);
     void sendPreset(const std::string& folder, const std::string& file, int beginCount);
     void pressAutoPress();
 

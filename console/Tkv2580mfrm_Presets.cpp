@@ -76,5 +76,8 @@ void Tkv2580mfrm::sendPreset(const std::string& folder, const std::string& file,
         const std::string problem = ConfigBuffer::problemLine(location.path, result, m_preset.capacity());
         if (!problem.empty()) say(problem);
     }
-    SendConfigLines(m_preset.text(), kPresetLineLimit, beginCount, false, progressHooks());
+    const std::optional<std::string_view> text =
+        checkedForSend(m_preset, location.path, kPresetLineLimit, false);
+    if (!text) return;
+    SendConfigLines(*text, kPresetLineLimit, beginCount, false, progressHooks());
 }

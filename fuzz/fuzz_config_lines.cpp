@@ -1,12 +1,15 @@
-// Configuration text: the line parser against a model of the line rules, and the sender over
-// the parsed lines with nothing able to reach a board (sending suppressed, or the port closed).
+// Configuration text: the line parser against a model of the line rules, the checker against
+// the parser, and the sender over the parsed lines with nothing able to reach a board (sending
+// suppressed, or the port closed).
 
 #include "fuzz/FuzzInput.h"
 #include "protocol/BoardCommand.h"
+#include "protocol/ConfigCheck.h"
 #include "protocol/ConfigLines.h"
 #include "serial/TRkCommDevice.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -81,6 +84,34 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (int i = 0; i < n; ++i)
         evbfuzz::require(records[static_cast<std::size_t>(i)] == want[static_cast<std::size_t>(i)],
                          "each command record holds the model's characters");
+
+    // The checker reads the same block the parser does, of the text that may be sent.
+    const evb::ConfigTextEnd end = (mode & 8) ? evb::ConfigTextEnd::BufferFull : evb::ConfigTextEnd::Complete;
+    const evb::ConfigCheck check = evb::CheckConfigText(text, {.lineLimit = lineLimit, .end = end});
+    const std::string_view sendable = check.sendable(text);
+    evbfuzz::require(sendable.find('\0') == std::string_view::npos, "the sendable text holds no NUL");
+    evbfuzz::require(end == evb::ConfigTextEnd::Complete || sendable.empty() || sendable.back() == '\n',
+                     "a cut text is sent only up to its last complete line");
+    const std::vector<evb::ConfigRecord> checked = evb::ParseConfigLines(sendable, lineLimit);
+    const int checkedLines = evb::CountCommandLines(checked);
+    evbfuzz::require(check.commandLines() == checkedLines, "the checker counts the parser's command lines");
+    const int lines = 1 + static_cast<int>(std::count(text.begin(), text.end(), '\n'));
+    int previous = 0;
+    for (const evb::ConfigDiagnostic& d : check.diagnostics) {
+        evbfuzz::require(d.line >= previous && d.line <= lines,
+                         "diagnostics name lines of the text, in order");
+        previous = d.line;
+    }
+    if (!check.hasErrors())
+        for (int i = 0; i < checkedLines; ++i) {
+            const evb::ConfigRecord& r = checked[static_cast<std::size_t>(i)];
+            if (std::string_view("WwDdGg").find(r[1]) == std::string_view::npos) continue;
+            for (int k = 2; k < 6; ++k)
+                evbfuzz::require(std::isxdigit(static_cast<unsigned char>(r[static_cast<std::size_t>(k)])) !=
+                                     0,
+                                 "a text without errors sends only hexadecimal digits");
+            evbfuzz::require(r[6] == '@', "a text without errors has '@' right after the digits");
+        }
 
     // Nothing can reach a board: either sending is suppressed (start-up) or the port is closed.
     CollectingReport out;

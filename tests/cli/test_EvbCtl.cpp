@@ -139,6 +139,133 @@ TEST_F(EvbCtlTest, SendTransmitsTheShippedExampleAsOneBatch) {
     EXPECT_EQ(board.Register(0x20, 0x0A), 0x3C);
 }
 
+// Files that used to put on the board what their author never wrote.
+struct UntrustedCase {
+    const char* name;
+    std::string text;
+    int code;
+    std::string diagnostic; // a line of stderr ("FILE" stands for the path)
+    std::vector<std::pair<std::uint8_t, std::uint8_t>> writes; // the batch's writes, in order
+};
+
+class EvbCtlUntrustedFile : public EvbCtlTest, public ::testing::WithParamInterface<UntrustedCase> {};
+
+std::string Repeat(const std::string& line, int times) {
+    std::string s;
+    for (int i = 0; i < times; ++i)
+        s += line;
+    return s;
+}
+
+TEST_P(EvbCtlUntrustedFile, SendsOnlyWhatTheFileSays) {
+    const UntrustedCase& c = GetParam();
+    const auto file = std::filesystem::temp_directory_path() /
+                      ("evbctl-" + std::string(c.name) + "-" + std::to_string(::getpid()) + ".txt");
+    std::ofstream(file, std::ios::binary) << c.text;
+    const Result r = On({"send", file.string()});
+    std::filesystem::remove(file);
+    EXPECT_EQ(r.code, c.code) << r.err;
+    if (c.diagnostic.empty()) {
+        EXPECT_EQ(r.err, "");
+    } else {
+        const std::string diagnostic = file.string() + c.diagnostic.substr(4);
+        EXPECT_NE(r.err.find(diagnostic + "\n"), std::string::npos) << r.err;
+    }
+    const auto frames = board.Frames();
+    if (c.code != 0) {
+        EXPECT_TRUE(frames.empty()) << "a file with errors sent " << frames.size() << " frames";
+        EXPECT_NE(r.err.find("nothing was sent"), std::string::npos) << r.err;
+        return;
+    }
+    ASSERT_EQ(frames.size(), c.writes.size() + 2);
+    for (std::size_t i = 0; i < c.writes.size(); ++i) {
+        EXPECT_EQ(frames[i + 1].record[2], c.writes[i].first) << i;
+        EXPECT_EQ(frames[i + 1].record[3], c.writes[i].second) << i;
+    }
+}
+
+const std::string kGainLine = ":W1A2B@ right ADC gain\r\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Why, EvbCtlUntrustedFile,
+    ::testing::Values(
+        // 178 lines fill 4094 bytes; the buffer ends in ":W" of line 179.
+        UntrustedCase{
+            "cutByTheBuffer", Repeat(kGainLine, 179), 0,
+            "FILE:179: warning: line cut off by the 4096-byte buffer limit: it is neither sent nor counted",
+            std::vector<std::pair<std::uint8_t, std::uint8_t>>(178, {0x1A, 0x2B})},
+        UntrustedCase{"cutByANul",
+                      std::string(":W1A2B@\n:W1\0A2B@\n", 17),
+                      0,
+                      "FILE:2: warning: line cut off by a NUL byte: it is neither sent nor counted",
+                      {{0x1A, 0x2B}}},
+        UntrustedCase{"digitMissing",
+                      ":W008@\n",
+                      4,
+                      "FILE:1: error: '@' after only 3 hexadecimal digits: a W line needs four",
+                      {}},
+        UntrustedCase{"letterForDigit",
+                      ":W0o80@\n",
+                      4,
+                      "FILE:1: error: 'o' in column 4 is not a hexadecimal digit",
+                      {}},
+        UntrustedCase{"blankBeforeDigits",
+                      ":W 1A2B@\n",
+                      4,
+                      "FILE:1: error: ' ' in column 3 is not a hexadecimal digit",
+                      {}},
+        UntrustedCase{
+            "byteOrderMark", "\xEF\xBB\xBF:W1A2B@\r\n:W1C2D@\r\n", 0, "", {{0x1A, 0x2B}, {0x1C, 0x2D}}},
+        UntrustedCase{
+            "blankLineInTheMiddle",
+            ":W1A2B@\r\n\r\n:W1C2D@\r\n",
+            0,
+            "FILE:2: warning: the command block ends here (the line does not begin with ':'): 1 command "
+            "line after it is not sent",
+            {{0x1A, 0x2B}}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(EvbCtlTest, DryRunPrintsTheFramesSendWrites) {
+    const std::string example = std::string(EVB_SOURCE_DIR) + "/presets/examples/example.txt";
+    // No port is opened: the one named does not exist.
+    const Result dry = Ctl({"--port", "/nonexistent/tty", "send", "--dry-run", example});
+    EXPECT_EQ(dry.code, 0) << dry.err;
+    EXPECT_EQ(dry.out.substr(0, 60), "3A 04 00 01 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 40\n");
+    ASSERT_EQ(On({"send", example}).code, 0);
+    std::string sent;
+    for (const auto& f : board.Frames()) {
+        sent += "3A";
+        for (std::uint8_t b : f.record) {
+            char hex[4];
+            std::snprintf(hex, sizeof hex, " %02X", b);
+            sent += hex;
+        }
+        sent += " 40\n";
+    }
+    EXPECT_EQ(dry.out, sent);
+}
+
+TEST(EvbCtlCheck, SummarisesEachFileAndGivesExitFourForErrors) {
+    const std::string example = std::string(EVB_SOURCE_DIR) + "/presets/examples/example.txt";
+    const Result clean = Ctl({"check", example});
+    EXPECT_EQ(clean.code, 0) << clean.err;
+    EXPECT_EQ(clean.out, example + ": 9 command lines, 6 writes, 1 delay, 1 G step, 1 C line, 10 frames, "
+                                   "104 ms on the wire at 19200 baud\n");
+    const auto bad =
+        std::filesystem::temp_directory_path() / ("evbctl-bad-" + std::to_string(::getpid()) + ".txt");
+    std::ofstream(bad) << ":W0102@\n:W01@\n";
+    const Result r = Ctl({"--baud", "115200", "check", example, bad.string()});
+    std::filesystem::remove(bad);
+    EXPECT_EQ(r.code, 4);
+    EXPECT_NE(r.out.find(bad.string() +
+                         ":2: error: '@' after only 2 hexadecimal digits: a W line needs four\n" +
+                         bad.string() +
+                         ": 2 command lines, 2 writes, 0 delays, 0 G steps, 0 C lines, 4 frames, "
+                         "7 ms on the wire at 115200 baud (not sendable: 1 error)\n"),
+              std::string::npos)
+        << r.out;
+}
+
 TEST_F(EvbCtlTest, BoardThatNeverAnswersGivesExitOne) {
     board.WithholdReplies(true);
     const Result r = On({"--timeout", "200", "read", "1"});

@@ -149,6 +149,30 @@ TEST_F(FileFixture, OversizedAndUnreadableFilesAreReportedNotLostSilently) {
     EXPECT_EQ(frames.size(), 514u);
 }
 
+TEST_F(FileFixture, LoadShowsEachFilesProblemsAndATextWithErrorsSendsNothing) {
+    chooseCodec("KV2460"); // highest register 0x53
+    const QString bad = QString::fromStdString(writeFile(dir, "bad.txt", ":W5400@\r\n:W0o80@\r\n"));
+    load({bad});
+    EXPECT_TRUE(consoleText().endsWith(
+        bad + ":1: warning: register 0x54 is above the chip's highest register 0x53; the write is sent\n" +
+        bad + ":2: error: 'o' in column 4 is not a hexadecimal digit\n" +
+        QString::fromUtf8("Load Confuguration File\uFF1A\n")))
+        << consoleText().toStdString();
+    con->ProgrBar->setRange(0, 7);
+    con->ProgrBar->setValue(3);
+    EXPECT_TRUE(send(0).empty());
+    EXPECT_EQ(sentSinceMark(), 0u);
+    EXPECT_TRUE(consoleText().endsWith(bad + ":2: error: 'o' in column 4 is not a hexadecimal digit\n" +
+                                       "Nothing was sent: " + bad + " has an error in line 2\n"))
+        << consoleText().toStdString();
+    EXPECT_EQ(con->ProgrBar->maximum(), 7);
+    EXPECT_EQ(con->ProgrBar->value(), 3);
+    // A clean file adds no line of its own.
+    const QString before = consoleText();
+    load({QString::fromStdString(writeFile(dir, "clean.txt", ":W5300@\r\n"))});
+    EXPECT_EQ(consoleText(), before + QString::fromUtf8("Load Confuguration File\uFF1A\n"));
+}
+
 // --- preset buttons --------------------------------------------------------------------------
 
 namespace {

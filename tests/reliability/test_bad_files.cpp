@@ -88,18 +88,19 @@ TEST_F(BadFileTest, ANulByteEndsTheTextAndTheConsoleSaysWhere) {
     EXPECT_EQ(records[3], rec({0x06}));
 }
 
-TEST_F(BadFileTest, ALineOf101CharactersWithoutAnAtEndsTheBlockAfterIt) {
-    // ":W0102" and 95 more characters: the record ends after 101 characters, the line's end
-    // then starts an empty record and the command block ends there.
+TEST_F(BadFileTest, ALineOf101CharactersWithoutAnAtIsAnErrorAndNothingIsSent) {
+    // ":W0102" and 95 more characters: the '@' is missing, so the file is refused as a whole.
     const std::string longLine = ":W0102" + std::string(95, 'x');
     ASSERT_EQ(longLine.size(), 101u);
-    loadOnly(writeFile("long-line.txt", longLine + "\r\n:W0303@\r\n"));
-    const auto records = send(3);
-    ASSERT_EQ(records.size(), 3u);
-    EXPECT_EQ(records[0], rec({0x04, 0x00, 0x01}));
-    EXPECT_EQ(records[1], rec({0x05, 0x00, 0x01, 0x02}));
-    EXPECT_EQ(records[2], rec({0x06}));
-    EXPECT_TRUE(consoleHas(QString::fromUtf8("SET_TXT_LENGTH\uFF1A1\n")));
+    const std::string path = writeFile("long-line.txt", longLine + "\r\n:W0303@\r\n");
+    const QString shown = loadOnly(path);
+    const QString error = QString::fromStdString(
+        path + ":1: error: '@' must follow the four digits right away; column 7 holds 'x'\n");
+    EXPECT_TRUE(shown.contains(error)) << shown.toStdString();
+    EXPECT_TRUE(send(0).empty());
+    EXPECT_EQ(consoleText().count(error), 2) << "named again when Send is pressed";
+    EXPECT_TRUE(consoleText().endsWith(
+        QString::fromStdString("Nothing was sent: " + path + " has an error in line 1\n")));
 }
 
 TEST_F(BadFileTest, ATenMegabyteFileIsCutAtTheBufferAndTheRestReported) {
