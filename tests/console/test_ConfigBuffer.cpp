@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 using evb::ConfigBuffer;
+using evb::ConfigTextEnd;
 
 namespace {
 
@@ -27,6 +28,7 @@ TEST(ConfigBufferLoad, WindowsLineEndsArriveAsSingleLf) {
     const auto result = buffer.load(dir.write("a.txt", ":W0080@ reset\r\n:D0064@\r\n"));
     ASSERT_TRUE(result.ok);
     EXPECT_EQ(buffer.text(), ":W0080@ reset\n:D0064@\n");
+    EXPECT_EQ(buffer.textEnd(), ConfigTextEnd::Complete);
     EXPECT_EQ(ConfigBuffer::problemLine("a.txt", result, buffer.capacity()), "");
 }
 
@@ -40,6 +42,7 @@ TEST(ConfigBufferLoad, FiveHundredTwelveCrLfLinesFitExactly) {
     EXPECT_EQ(result.droppedBytes, 0u);
     EXPECT_EQ(buffer.text().size(), evb::kConfigBufferSize);
     EXPECT_EQ(buffer.text(), lines(512, "\n"));
+    EXPECT_EQ(buffer.textEnd(), ConfigTextEnd::Complete) << "full, but nothing was cut";
 }
 
 TEST(ConfigBufferLoad, ShortFileOverLongKeepsTheLongTail) {
@@ -71,6 +74,22 @@ TEST(ConfigBufferLoad, LongerFileLoadsUpToTheBufferAndSaysHowMuchWasLeft) {
     EXPECT_NE(line.find(path), std::string::npos);
     EXPECT_NE(line.find("64 bytes not loaded"), std::string::npos) << line;
     EXPECT_EQ(line.substr(line.size() - 2), "\r\n");
+    EXPECT_EQ(buffer.textEnd(), ConfigTextEnd::BufferFull);
+    // A shorter file loaded over it leaves the cut tail at the buffer's end.
+    ASSERT_TRUE(buffer.load(dir.write("short.txt", ":W0909@\r\n")).ok);
+    EXPECT_EQ(buffer.textEnd(), ConfigTextEnd::BufferFull);
+    buffer.clear();
+    EXPECT_EQ(buffer.textEnd(), ConfigTextEnd::Complete);
+}
+
+TEST(ConfigBufferLoad, ANulByteOfTheFileEndsTheText) {
+    TempDir dir;
+    ConfigBuffer buffer(64);
+    const auto result = buffer.load(dir.write("nul.txt", std::string(":W0101@\n:W02\0:W0303@\n", 20)));
+    ASSERT_TRUE(result.ok);
+    EXPECT_EQ(buffer.text(), ":W0101@\n:W02");
+    EXPECT_EQ(buffer.textEnd(), ConfigTextEnd::Nul);
+    EXPECT_EQ(buffer.loaded(result).end, ConfigTextEnd::Nul);
 }
 
 TEST(ConfigBufferLoad, UnreadableInputsAreNamedAndLeaveTheBufferAlone) {
