@@ -76,8 +76,8 @@ int RunCheck(const std::vector<std::string>& files, std::uint32_t baud, std::ost
         }
         const evb::ConfigCheck& c = f.check;
         if (f.load.droppedBytes > 0)
-            out << path << ": warning: longer than the " << evb::kConfigBufferSize << "-byte buffer: the last "
-                << f.load.droppedBytes << " bytes are not sent\n";
+            out << path << ": warning: longer than the " << evb::kConfigBufferSize
+                << "-byte buffer: the last " << f.load.droppedBytes << " bytes are not sent\n";
         out << c.format(path);
         const int cLines =
             static_cast<int>(std::count_if(c.commands.begin(), c.commands.end(),

@@ -291,3 +291,17 @@ TEST_F(PresetFixture, ShownButtonWithoutAFileSendsNothing) {
     click("kv2580mfrm/ButtonB3");
     EXPECT_EQ(sentSinceMark(), 0u);
 }
+
+TEST_F(PresetFixture, PresetWithErrorsSendsNothingAndNamesTheLine) {
+    QTemporaryDir root;
+    const std::string path = writeFile(root, "KV2330/KV2330_Lin1.TXT", ":W0102@\r\n:W01@\r\n");
+    evb::SetPresetSearchRoots({root.path().toStdString()});
+    chooseCodec("KV2330");
+    EXPECT_TRUE(press("ButtonA2", 0).empty());
+    EXPECT_EQ(sentSinceMark(), 0u);
+    EXPECT_TRUE(consoleText().endsWith(QString::fromStdString(
+        "Press the Button A2:Record form LIN1 && RIN1\n" + path +
+        ":2: error: '@' after only 2 hexadecimal digits: a W line needs four\nNothing was sent: " + path +
+        " has an error in line 2\n")))
+        << consoleText().toStdString();
+}
