@@ -314,7 +314,8 @@ INSTANTIATE_TEST_SUITE_P(
         UsageCase{"dumpTooMany", {"dump", "257"}}, UsageCase{"badMode", {"mode", "uart"}},
         UsageCase{"badMclk", {"mclk", "pll"}}, UsageCase{"badSdpPort", {"sdp", "4", "to-codec"}},
         UsageCase{"badSdpDir", {"sdp", "1", "sideways"}}, UsageCase{"optionWithoutValue", {"--timeout"}},
-        UsageCase{"simulateAndPort", {"--simulate", "info"}}),
+        UsageCase{"simulateAndPort", {"--simulate", "info"}}, UsageCase{"checkWithoutFile", {"check"}},
+        UsageCase{"dryRunWithoutFile", {"send", "--dry-run"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(EvbCtlPort, PortThatCannotBeOpenedGivesExitThreeWithTheReason) {
