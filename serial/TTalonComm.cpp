@@ -2,6 +2,7 @@
 
 #include "serial/ETalonCommError.h"
 #include "serial/TCommSerialPortInfo.h"
+#include "serial/TLinePacer.h"
 #include "serial/TSerialLine.h"
 
 #include <algorithm>
@@ -269,6 +270,8 @@ void TTalonComm::Open() {
     }
     if (!code) {
         m_writeRun.store(true, std::memory_order_release);
+        m_paced = TLinePacer::Enabled();
+        m_pacer.Reset(m_dcb.BaudRate);
         try {
             m_writeThread = std::thread(&TTalonComm::_WriteThread, this);
         } catch (const std::system_error&) {
@@ -466,14 +469,31 @@ void TTalonComm::_WriteThread() {
     while (m_writeRun.load(std::memory_order_acquire)) {
         pollfd fds[3] = {{m_stopFd, POLLIN, 0}, {m_writeWakeFd, POLLIN, 0}, {-1, POLLOUT, 0}};
         int timeout = -1;
+        bool preciseWait = false; // a paced line: wake at the exact time in `precise`
+        std::chrono::steady_clock::duration precise{};
         if (!broken && sent < fill) {
-            const ssize_t n = ::write(m_fd, chunk + sent, static_cast<size_t>(fill - sent));
+            long len = fill - sent;
+            if (m_paced) {
+                const auto now = std::chrono::steady_clock::now();
+                const long room = m_pacer.Room(now);
+                if (room <= 0) {
+                    preciseWait = true;
+                    precise = m_pacer.UntilRoom(now);
+                    len = 0;
+                }
+                len = std::min(len, room);
+            }
+            const ssize_t n = len > 0 ? ::write(m_fd, chunk + sent, static_cast<size_t>(len)) : 0;
             if (n > 0) {
+                if (m_paced) m_pacer.Wrote(n, std::chrono::steady_clock::now());
                 sent += n;
                 continue;
             }
-            if (n < 0 && errno == EINTR) continue;
-            if (n < 0 && errno == EAGAIN) {
+            if (len == 0) {
+                // Waiting for the paced line to take more: the precise wait below.
+            } else if (n < 0 && errno == EINTR) {
+                continue;
+            } else if (n < 0 && errno == EAGAIN) {
                 fds[2].fd = m_fd;
             } else {
                 // The device is gone: the read thread reports it; nothing more can be sent.
@@ -492,7 +512,9 @@ void TTalonComm::_WriteThread() {
                 NotifyWaiters();
                 continue;
             }
-            const int outq = TSerialLine::OutQueue(m_fd);
+            // A paced line holds its unsent bytes here, in chunk; what it took sits in its
+            // FIFO, which a UART's driver does not count in its output queue either.
+            const int outq = m_paced ? 0 : TSerialLine::OutQueue(m_fd);
             if (outq > 0) {
                 // Bytes still in the driver: look again when they should have left the wire.
                 const std::uint32_t baud = std::max<std::uint32_t>(m_dcb.BaudRate, 300);
@@ -505,7 +527,15 @@ void TTalonComm::_WriteThread() {
                 NotifyWaiters();
             }
         }
-        if (::poll(fds, 3, timeout) < 0 && errno != EINTR) break;
+        int polled;
+        if (preciseWait) {
+            const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(precise).count();
+            const timespec ts{static_cast<time_t>(ns / 1'000'000'000), static_cast<long>(ns % 1'000'000'000)};
+            polled = ::ppoll(fds, 3, &ts, nullptr);
+        } else {
+            polled = ::poll(fds, 3, timeout);
+        }
+        if (polled < 0 && errno != EINTR) break;
         m_writerWaiting.store(false, std::memory_order_relaxed);
         if (fds[0].revents & POLLIN) break;
         if (fds[1].revents & POLLIN) drainEventFd(m_writeWakeFd);
