@@ -7,11 +7,13 @@
 #include "console/Tkv2580mfrm.h"
 #include "protocol/BoardState.h"
 #include "protocol/Command.h"
+#include "protocol/LinkMeaning.h"
 #include "protocol/TextConv.h"
 #include "serial/ETalonCommError.h"
 #include "serial/TCommSerialPortInfo.h"
 #include "windows/TForm1.h"
 #include "windows/TForm6.h"
+#include "windows/TLinkMonitorFrm.h"
 #include "windows/TRS232CfgFrm.h"
 #include "windows/TSPDIFConfigFRM.h"
 #include "windows/TSetCodecComodeFrm.h"
@@ -47,6 +49,9 @@
 Tmainfrm* mainfrm = nullptr;
 
 namespace {
+
+// The engine's report of its port opened or closed.
+constexpr int kOpenCloseReport = 0x38;
 
 constexpr const char* kStartBanner =
     "..............................Initialize the EVB Start..............................\r\n";
@@ -150,9 +155,22 @@ Tmainfrm::Tmainfrm(StartOptions options, QWidget* parent)
         queuePackageEvent(sender, notifyType);
     };
     RS232.OnCommNotify = [this](TalonComm::TObject*, int notifyType) {
+        if (QThread::currentThread() == thread() && notifyType == kOpenCloseReport) {
+            // The engine reports its port opened or closed on the owner's thread.
+            evb::LogPortEvent(RS232.fGetPortName(), RS232.fGetActive() ? "opened" : "closed");
+            return;
+        }
         if (notifyType & TalonComm::evHangup)
             QMetaObject::invokeMethod(
                 this, [this] { reportHangup(); }, Qt::QueuedConnection);
+        // A configuration send in progress waits for this to send its next line.
+        if (notifyType & TalonComm::evTxEmpty)
+            QMetaObject::invokeMethod(
+                this,
+                [this] {
+                    if (Windows.kv2580mfrm) Windows.kv2580mfrm->TransmitterEmpty();
+                },
+                Qt::QueuedConnection);
     };
 
     evb::SetBoardDevice(&RS232);
@@ -305,6 +323,8 @@ void Tmainfrm::BuildLayout() {
     consoleFont.setPointSize(9);
     UARTSHOW->setFont(consoleFont);
     UARTSHOW->setMinimumSize(560, 380);
+    UARTSHOW->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(UARTSHOW, &QTextEdit::customContextMenuRequested, this, &Tmainfrm::UARTSHOWContextPopup);
 
     HEXSHOW = new QCheckBox("Display in Hex", central);
     HEXSHOW->setObjectName("HEXSHOW");
@@ -425,6 +445,7 @@ void Tmainfrm::BuildMenus() {
     communication->setObjectName("Communication");
     RS2321 = add(communication, "Codec I2C Address", "RS2321", true, &Tmainfrm::RS2321Click);
     RS2322 = add(communication, "RS-232 Port", "RS2322", true, &Tmainfrm::RS2322Click);
+    LinkMonitor1 = add(communication, "Link Monitor", "LinkMonitor1", true, &Tmainfrm::LinkMonitor1Click);
 
     QMenu* eq = menuBar()->addMenu("EQTool");
     eq->setObjectName("EQTool");
@@ -442,7 +463,7 @@ void Tmainfrm::BuildMenus() {
 }
 
 bool Tmainfrm::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == Image1 && event->type() == QEvent::MouseButtonRelease) {
+    if (watched == Image1 && Image1->isEnabled() && event->type() == QEvent::MouseButtonRelease) {
         auto* mouse = static_cast<QMouseEvent*>(event);
         if (mouse->button() == Qt::LeftButton && Image1->rect().contains(mouse->position().toPoint())) {
             runHandler([this] { Image1Click(); });
@@ -465,7 +486,11 @@ Window* createdOnce(Window*& slot, QWidget* parent) {
 } // namespace
 
 Tkv2580mfrm* Tmainfrm::RegisterConsole() {
-    return createdOnce(Windows.kv2580mfrm, this);
+    if (!Windows.kv2580mfrm) {
+        createdOnce(Windows.kv2580mfrm, this);
+        connect(Windows.kv2580mfrm, &Tkv2580mfrm::sendingChanged, this, &Tmainfrm::setSendLock);
+    }
+    return Windows.kv2580mfrm;
 }
 TRS232CfgFrm* Tmainfrm::Rs232Window() {
     return createdOnce(Windows.RS232CfgFrm, this);
@@ -523,7 +548,8 @@ bool Tmainfrm::isApplicationForm(const QWidget* window) const {
                               Windows.SetCodecComodeFrm,
                               Windows.SPDIFConfigFRM,
                               Windows.Form6,
-                              Windows.Form1};
+                              Windows.Form1,
+                              Windows.LinkMonitorFrm};
     for (const QWidget* form : forms)
         if (form == window) return true;
     return false;
@@ -560,6 +586,7 @@ void Tmainfrm::showErrorBox(const QString& message, const QString& reason) {
 }
 
 void Tmainfrm::reportHangup() {
+    evb::LogPortEvent(RS232.fGetPortName(), "went away");
     ConsoleAppend(" RS232 PORT " + RS232.fGetPortName() +
                   " went away (device closed or unplugged); press \"Refresh\" to open it again\r\n");
     // Let go of the vanished device now: a held descriptor keeps a USB adapter's old device

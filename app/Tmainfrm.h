@@ -8,6 +8,8 @@
 #include "serial/TRkCommDevice.h"
 
 #include <QMainWindow>
+#include <QPointer>
+#include <QString>
 
 #include <atomic>
 #include <functional>
@@ -32,6 +34,7 @@ class TRS232CfgFrm;
 class TSPDIFConfigFRM;
 class TForm6;
 class TForm1;
+class TLinkMonitorFrm;
 
 // The other windows of the program, each created the first time it is needed.
 struct AppWindows {
@@ -42,6 +45,7 @@ struct AppWindows {
     TSPDIFConfigFRM* SPDIFConfigFRM = nullptr;
     TForm6* Form6 = nullptr;
     TForm1* Form1 = nullptr;
+    TLinkMonitorFrm* LinkMonitorFrm = nullptr;
 };
 
 struct StartOptions {
@@ -72,6 +76,7 @@ class Tmainfrm : public QMainWindow, public evb::IUserReport {
     TSPDIFConfigFRM* SpdifWindow();
     TForm6* AboutWindow();
     TForm1* MatlabWindow();
+    TLinkMonitorFrm* LinkMonitorWindow();
 
     // IUserReport: console pane and warning window.
     void ConsoleAppend(const std::string& text) override;
@@ -112,6 +117,12 @@ class Tmainfrm : public QMainWindow, public evb::IUserReport {
     void RS2321Click();
     void setrs232cmdClick();
     void RS2322Click();
+    // link monitor, console pane menu (Tmainfrm_Link.cpp)
+    void LinkMonitor1Click();
+    void UARTSHOWContextPopup(const QPoint& where);
+    void UARTSHOWSaveAsClick();
+    // The file chooser of the console pane's "Save As…"; replaceable for tests. Empty: cancelled.
+    std::function<QString()> consoleSaveFile;
     // codec type menu and tools (Tmainfrm_Codec.cpp)
     void KV1120Click();
     void KV1150Click();
@@ -178,6 +189,7 @@ class Tmainfrm : public QMainWindow, public evb::IUserReport {
     QAction* RS2321 = nullptr;
     QAction* RS2322 = nullptr;
     QAction* EXIT1 = nullptr;
+    QAction* LinkMonitor1 = nullptr;
 
     // The port names start-up and "Refresh" open, in order (the last one stays open).
     std::vector<std::string> StartupPortNames() const;
@@ -193,6 +205,10 @@ class Tmainfrm : public QMainWindow, public evb::IUserReport {
     // shown in an error box and the program goes on.
     void runHandler(const std::function<void()>& handler);
     void showErrorBox(const QString& message, const QString& reason);
+    // While a configuration or preset send runs, every control that would send to the board
+    // (or change the port under it) is disabled; enabled again after the batch.
+    void setSendLock(bool sending);
+    std::vector<QPointer<QObject>> m_lockedForSend;
     // Called on the UI thread when the device reports that its port went away.
     void reportHangup();
     bool isApplicationForm(const QWidget* window) const;

@@ -13,7 +13,7 @@
 
 namespace evbctl {
 
-enum ExitCode { kExitOk = 0, kExitNoAnswer = 1, kExitUsage = 2, kExitPort = 3 };
+enum ExitCode { kExitOk = 0, kExitNoAnswer = 1, kExitUsage = 2, kExitPort = 3, kExitInterrupted = 130 };
 
 // Runs one invocation. Console lines go to out, warnings and errors to err. Not reentrant:
 // it installs the process-wide board device and report sink for the duration of the call.

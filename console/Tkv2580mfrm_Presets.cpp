@@ -76,5 +76,5 @@ void Tkv2580mfrm::sendPreset(const std::string& folder, const std::string& file,
         const std::string problem = ConfigBuffer::problemLine(location.path, result, m_preset.capacity());
         if (!problem.empty()) say(problem);
     }
-    SendConfigLines(m_preset.text(), kPresetLineLimit, beginCount, false, progressHooks());
+    startSend(m_preset.text(), kPresetLineLimit, beginCount, false);
 }

@@ -108,7 +108,7 @@ TEST_F(FileFixture, CancelledDialogDiscardsTheLoadedText) {
 TEST_F(FileFixture, FiveHundredTwelveWindowsLinesAllReachTheBoard) {
     load({QString::fromStdString(writeFile(dir, "512.txt", NumberedConfigLines(512)))});
     EXPECT_FALSE(consoleHas("not loaded"));
-    // The bar is repainted while the send runs on the UI thread.
+    // The send runs from events, so the window repaints while it runs.
     struct PaintCounter : QObject {
         int paints = 0;
         bool eventFilter(QObject*, QEvent* e) override {
@@ -123,7 +123,7 @@ TEST_F(FileFixture, FiveHundredTwelveWindowsLinesAllReachTheBoard) {
     EXPECT_TRUE(recordIs(frames[512], {0x05, 0x00, 0x7F, 0xFF}));
     EXPECT_EQ(board->State().batchLines, 512u);
     EXPECT_TRUE(consoleHas(QString::fromUtf8("SET_TXT_LENGTH\uFF1A512\n")));
-    EXPECT_GT(counter.paints, 100);
+    EXPECT_GT(counter.paints, 10);
     EXPECT_EQ(con->ProgrBar->value(), 0);
 }
 
