@@ -5,15 +5,22 @@
 #include "console/Tkv2580mfrm.h"
 #include "protocol/BoardCommand.h"
 #include "protocol/BoardState.h"
+#include "protocol/Command.h"
+#include "protocol/LinkLog.h"
 #include "serial/TRkCommDevice.h"
 #include "windows/TForm1.h"
 #include "windows/TForm6.h"
+#include "windows/LinkLogModel.h"
+#include "windows/TLinkMonitorFrm.h"
 #include "windows/TRS232CfgFrm.h"
 #include "windows/TSPDIFConfigFRM.h"
 #include "windows/TSetCodecComodeFrm.h"
 #include "windows/Twarnfrm.h"
 
 #include <QCheckBox>
+#include <QFile>
+#include <QTableView>
+#include <QTemporaryDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -223,6 +230,82 @@ TEST_F(MainWindowTest, ConsoleTextReplacesTheSelectionAndKeepsTheCaretAfterIt) {
     app->main->ConsoleAppend("3rd");
     EXPECT_EQ(consoleText(), "first\nsecond\n3rd\n");
     EXPECT_EQ(console->textCursor().position(), 16);
+}
+
+// --- link monitor and the console pane's menu ---
+
+// Rows of the Link Monitor as "DIR|bytes|meaning", once at least n are shown.
+std::vector<std::string> monitorRows(TLinkMonitorFrm* monitor, std::size_t n) {
+    LinkLogModel* m = monitor->model();
+    WaitUntil([&] { return static_cast<std::size_t>(m->rowCount()) >= n; });
+    std::vector<std::string> rows;
+    for (int r = 0; r < m->rowCount(); ++r) {
+        std::string row;
+        for (int c = LinkLogModel::kDirection; c < LinkLogModel::kColumnCount; ++c)
+            row += (c > LinkLogModel::kDirection ? "|" : "") + m->index(r, c).data().toString().toStdString();
+        rows.push_back(row);
+    }
+    return rows;
+}
+
+TEST_F(MainWindowTest, LinkMonitorShowsTheFiveFramesOfRefreshInOrderAndSavesThem) {
+    triggerMenu("Link Monitor");
+    TLinkMonitorFrm* monitor = app->main->LinkMonitorWindow();
+    ASSERT_TRUE(monitor->isVisible());
+    click("LinkMonitorFrm/ShowRx");
+    click("LinkMonitorFrm/ShowEvents");
+    click("LinkMonitorFrm/ClearCMD");
+    click("Refresh");
+    const std::string z = " 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00";
+    const std::vector<std::string> expected = {
+        "TX|3A 0D 20 00" + z + " 40|ChipAddress 0x20",
+        "TX|3A 0A 00 00" + z + " 40|MclkSource S/PDIF DMCLK",
+        "TX|3A 02 00 01" + z + " 40|SdpDirection SDP1 Spdif=>Codec",
+        "TX|3A 02 01 00" + z + " 40|SdpDirection SDP2 Codec=>Spdif",
+        "TX|3A 02 02 01" + z + " 40|SdpDirection SDP3 Spdif=>Codec"};
+    EXPECT_EQ(monitorRows(monitor, 5), expected);
+
+    QTemporaryDir dir;
+    const QString path = dir.filePath("link.txt");
+    monitor->saveFile = [&] { return path; };
+    click("LinkMonitorFrm/SaveCMD");
+    QFile saved(path);
+    ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+    const QStringList lines = QString::fromUtf8(saved.readAll()).split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 6);
+    EXPECT_TRUE(lines[0].startsWith("Link log saved " + QDate::currentDate().toString("yyyy-MM-dd")));
+    EXPECT_TRUE(lines[1].endsWith(" TX 3A 0D 20 00" + QString::fromStdString(z) + " 40  ChipAddress 0x20"))
+        << lines[1].toStdString();
+}
+
+TEST_F(MainWindowTest, AReadReplyArrivingAfterALaterCommandIsShownAsThatCommandReadsIt) {
+    triggerMenu("Link Monitor");
+    TLinkMonitorFrm* monitor = app->main->LinkMonitorWindow();
+    click("LinkMonitorFrm/ShowTx");
+    click("LinkMonitorFrm/ShowEvents");
+    click("LinkMonitorFrm/ClearCMD");
+    board->SetRegister(0x20, 0x05, 0x6B);
+    board->DelayReplies(std::chrono::milliseconds(300));
+    ASSERT_FALSE(evb::CmdReadReg(0x05));
+    ASSERT_FALSE(evb::CmdBoardInfo()); // sent before the read's answer comes back
+    // The read's byte leads the package (both answers come in one burst) and is read as the
+    // board information record the last command asked for.
+    const auto rows = monitorRows(monitor, 1);
+    ASSERT_FALSE(rows.empty());
+    EXPECT_EQ(rows[0].substr(0, 6), "RX|6B ") << rows[0];
+    EXPECT_TRUE(QString::fromStdString(rows[0]).endsWith("|19 bytes, board information")) << rows[0];
+}
+
+TEST_F(MainWindowTest, ConsoleSaveAsWritesThePanesText) {
+    app->main->ConsoleAppend("one\r\ntwo\r\n");
+    QTemporaryDir dir;
+    const QString path = dir.filePath("console.txt");
+    app->main->consoleSaveFile = [&] { return path; };
+    app->main->UARTSHOWSaveAsClick();
+    QFile saved(path);
+    ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+    EXPECT_EQ(QString::fromUtf8(saved.readAll()), consoleText() + "\n");
+    EXPECT_EQ(app->main->UARTSHOW->contextMenuPolicy(), Qt::CustomContextMenu);
 }
 
 // --- clock, supply and PLL ---
