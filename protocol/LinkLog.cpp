@@ -21,6 +21,7 @@ std::int64_t wallClockMs() {
 LinkLog::LinkLog(std::size_t capacity) : m_ring(std::max<std::size_t>(capacity, 1)) {}
 
 void LinkLog::append(LinkDirection direction, const std::uint8_t* data, std::size_t n, std::string meaning) {
+    if (!m_enabled) return;
     std::size_t slot;
     if (m_count < m_ring.size()) {
         slot = (m_head + m_count) % m_ring.size();

@@ -49,6 +49,10 @@ class LinkLog {
     int addObserver(std::function<void(const LinkEntry&)> observer);
     void removeObserver(int id);
 
+    // Off: append does nothing (benchmarks compare the cost of logging).
+    void setEnabled(bool on) { m_enabled = on; }
+    bool enabled() const { return m_enabled; }
+
     // Replaces the wall clock (tests).
     void setClock(std::function<std::int64_t()> clock) { m_clock = std::move(clock); }
 
@@ -60,6 +64,7 @@ class LinkLog {
     std::function<std::int64_t()> m_clock;
     std::vector<std::pair<int, std::function<void(const LinkEntry&)>>> m_observers;
     int m_nextObserver = 1;
+    bool m_enabled = true;
 };
 
 // The program's one link log.
