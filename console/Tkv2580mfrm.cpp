@@ -179,7 +179,7 @@ void Tkv2580mfrm::buildLayout() {
     LDFileCMD = button("LDFileCMD", "Load Configuration File", 536, 544, 177, &Tkv2580mfrm::LDFileCMDClick);
     SDFileCMD = button("SDFileCMD", "Send Configuration", 536, 576, 177, &Tkv2580mfrm::SDFileCMDClick);
     ExitCMD = button("ExitCMD", "Exit", 536, 608, 177, &Tkv2580mfrm::ExitCMDClick);
-    StopSendCMD = button("StopSendCMD", "Stop", 720, 576, 97, &Tkv2580mfrm::StopSendCMDClick);
+    StopSendCMD = button("StopSendCMD", "Stop", 720, 576, 73, &Tkv2580mfrm::StopSendCMDClick);
     StopSendCMD->hide(); // shown only while a send runs
     auto* esc = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     esc->setObjectName("StopSendShortcut");

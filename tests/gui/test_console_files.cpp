@@ -173,6 +173,11 @@ TEST_F(PacedFileFixture, StopEndsTheSendAfterTheCurrentFrameWithTheEndFrame) {
     std::uint64_t sentAtStop = 0;
     atProgress(100, [&] {
         EXPECT_TRUE(con->StopSendCMD->isVisible());
+        // It covers no other control of the window (the bevels around the groups have no name).
+        for (QWidget* w : con->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+            if (w == con->StopSendCMD || !w->isVisible() || w->objectName().isEmpty()) continue;
+            EXPECT_FALSE(w->geometry().intersects(con->StopSendCMD->geometry())) << w->objectName().toStdString();
+        }
         sentAtStop = evb::FramesSent();
         click("kv2580mfrm/StopSendCMD");
     });
