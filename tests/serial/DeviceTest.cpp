@@ -336,7 +336,7 @@ TEST(DeviceActive, ClosingWaitsForAPackageHandlerUnderWay) {
     // The owner may drop its handler once the port is closed (the main window does so when it
     // goes away): no handler may still be running then.
     PtyPair pty;
-    std::atomic<bool> inHandler{false}, closed{false}, overlap{false};
+    std::atomic<bool> inHandler{false}, closed{false}, overlap{false}, handlerDone{false};
     TRkCommDevice dev;
     dev.fSetSyncEvents(false);
     dev.fSetPackageInterval(1);
@@ -345,6 +345,7 @@ TEST(DeviceActive, ClosingWaitsForAPackageHandlerUnderWay) {
         inHandler = true;
         WaitFor([&] { return closed.load(); }, std::chrono::milliseconds(300));
         if (closed.load()) overlap = true;
+        handlerDone = true;
     };
     dev.fSetPortName(pty.SlavePath());
     dev.fSetActive(true);
@@ -354,6 +355,7 @@ TEST(DeviceActive, ClosingWaitsForAPackageHandlerUnderWay) {
     ASSERT_TRUE(WaitFor([&] { return inHandler.load(); }));
     dev.fSetActive(false);
     closed = true;
+    ASSERT_TRUE(WaitFor([&] { return handlerDone.load(); }));
     EXPECT_FALSE(overlap.load());
 }
 
