@@ -11,6 +11,7 @@
 #include "protocol/TextConv.h"
 #include "serial/ETalonCommError.h"
 #include "serial/TCommSerialPortInfo.h"
+#include "serial/TTalonComm.h"
 #include "windows/TForm1.h"
 #include "windows/TForm6.h"
 #include "windows/TLinkMonitorFrm.h"
@@ -154,6 +155,11 @@ Tmainfrm::Tmainfrm(StartOptions options, QWidget* parent)
     RS232.OnPackage = [this](TalonComm::TObject* sender, int notifyType) {
         queuePackageEvent(sender, notifyType);
     };
+    // Its persistent name is taken while the device is there: once it went away, so did the name.
+    RS232.AfterOpen = [this](TalonComm::TObject*) {
+        m_portAlias = TalonComm::TPortWatch::AliasOf(TalonComm::TTalonComm::DevicePath(RS232.fGetPortName()),
+                                                     m_options.byIdDir);
+    };
     RS232.OnCommNotify = [this](TalonComm::TObject*, int notifyType) {
         if (QThread::currentThread() == thread() && notifyType == kOpenCloseReport) {
             // The engine reports its port opened or closed on the owner's thread.
@@ -178,6 +184,7 @@ Tmainfrm::Tmainfrm(StartOptions options, QWidget* parent)
 }
 
 Tmainfrm::~Tmainfrm() {
+    disarmReopen();
     if (evb::UserReport() == this) evb::SetUserReport(nullptr);
     if (evb::BoardDevice() == &RS232) evb::SetBoardDevice(nullptr);
     // Stop the worker threads before the callbacks that point at this window go away.
@@ -187,6 +194,7 @@ Tmainfrm::~Tmainfrm() {
     }
     RS232.OnPackage = nullptr;
     RS232.OnCommNotify = nullptr;
+    RS232.AfterOpen = nullptr;
     if (mainfrm == this) mainfrm = nullptr;
 }
 
@@ -592,6 +600,41 @@ void Tmainfrm::reportHangup() {
     // Let go of the vanished device now: a held descriptor keeps a USB adapter's old device
     // node alive, so the adapter plugged in again would come back under another name.
     if (!RS232.fGetActive()) runHandler([this] { RS232.fSetActive(false); });
+    // A device that vanished right after opening by itself is only tried again on a change in
+    // its directory, so that one that opens and fails at once cannot make a loop.
+    if (!RS232.fGetActive()) armReopen(!m_reopenedByItself);
+}
+
+void Tmainfrm::armReopen(bool checkNow) {
+    const std::uint64_t generation = ++m_reopenGeneration;
+    const std::string path = TalonComm::TTalonComm::DevicePath(RS232.fGetPortName());
+    // A pseudo-terminal never comes back: its number is soon another program's terminal.
+    if (path.rfind("/dev/pts/", 0) == 0) return;
+    m_portWatch.Arm(path, m_portAlias, checkNow, [this, generation](const std::string& name) {
+        QMetaObject::invokeMethod(
+            this, [this, generation, name] { reopenPort(generation, name); }, Qt::QueuedConnection);
+    });
+}
+
+void Tmainfrm::disarmReopen() {
+    ++m_reopenGeneration;
+    m_portWatch.Stop();
+    m_reopenedByItself = false;
+}
+
+void Tmainfrm::reopenPort(std::uint64_t generation, const std::string& name) {
+    if (generation != m_reopenGeneration || RS232.fGetActive()) return;
+    // Under its alias when only that came back (the adapter got another node).
+    if (name != TalonComm::TTalonComm::DevicePath(RS232.fGetPortName())) RS232.fSetPortName(name);
+    try {
+        RS232.fSetActive(true);
+    } catch (const TalonComm::ETalonCommError&) {
+        // There but not usable yet (udev still setting its permissions, say): the next change.
+        armReopen(false);
+        return;
+    }
+    m_reopenedByItself = true;
+    ConsoleAppend(" RS232 PORT " + RS232.fGetPortName() + " is open again\r\n");
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -629,6 +672,7 @@ void Tmainfrm::initialiseBoard(bool refresh) {
     }
     evb::ExpectedReply = 0;
     ConsoleAppend(kStartBanner);
+    disarmReopen();
 
     // Every port is opened in turn; the last one stays open. A port that cannot be opened
     // throws out of here and the rest is skipped.
@@ -896,6 +940,7 @@ void Tmainfrm::RS2321Click() {
 void Tmainfrm::setrs232cmdClick() {
     // After a start-up cut short, choosing a port by hand ends the masking of commands too.
     evb::BoardReady = 255;
+    disarmReopen();
     const std::string typed = RS232_CommPort->text().toStdString();
     const std::string path = RS232_CommPort->text().trimmed().toStdString();
     // A device path selects that device as it stands (USB adapters, pseudo-terminals have no

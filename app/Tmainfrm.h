@@ -5,6 +5,7 @@
 // handling, codec-type menu, tools menu, board picture).
 
 #include "protocol/BoardCommand.h"
+#include "serial/TPortWatch.h"
 #include "serial/TRkCommDevice.h"
 
 #include <QMainWindow>
@@ -56,6 +57,9 @@ struct StartOptions {
     // false: the machine's serial ports are not listed (and so not opened) at start-up and
     // "Refresh"; only extraPort and simulatedPort are.
     bool listMachinePorts = true;
+    // Where the persistent names of USB serial devices live (a port that went away is also
+    // watched for under the name it had there).
+    std::string byIdDir = "/dev/serial/by-id";
 };
 
 class Tmainfrm : public QMainWindow, public evb::IUserReport {
@@ -211,6 +215,11 @@ class Tmainfrm : public QMainWindow, public evb::IUserReport {
     std::vector<QPointer<QObject>> m_lockedForSend;
     // Called on the UI thread when the device reports that its port went away.
     void reportHangup();
+    // A port that went away is opened again, as it was, when its device comes back.
+    // armReopen starts the watch for it; disarmReopen ends it (the user chose a port).
+    void armReopen(bool checkNow);
+    void disarmReopen();
+    void reopenPort(std::uint64_t generation, const std::string& name);
     bool isApplicationForm(const QWidget* window) const;
 
     void BuildLayout();
@@ -221,6 +230,10 @@ class Tmainfrm : public QMainWindow, public evb::IUserReport {
     void selectCodecType(std::int32_t code, std::uint8_t highest, const char* name, int enableSet);
 
     StartOptions m_options;
+    TalonComm::TPortWatch m_portWatch;
+    std::uint64_t m_reopenGeneration = 0; // UI thread; a watch's answer for an older one is dropped
+    std::string m_portAlias;              // the open port's /dev/serial/by-id name, if any
+    bool m_reopenedByItself = false;      // the port's last opening was automatic
 };
 
 extern Tmainfrm* mainfrm;

@@ -1,5 +1,7 @@
 #include "cli/EvbCtl.h"
 
+#include "cli/EvbCtlPorts.h"
+
 #include "protocol/BoardCommand.h"
 #include "protocol/Command.h"
 #include "protocol/ConfigLines.h"
@@ -210,8 +212,7 @@ class Session {
         } else if (m_options.port) {
             port = *m_options.port;
         } else {
-            TalonComm::TCommSerialPortInfo info;
-            info.Refresh();
+            TalonComm::TCommSerialPortInfo info(SysfsRoot(), ByIdDir());
             if (info.List->SPCount() == 0) {
                 m_err << "evbctl: no serial port found; name one with --port DEVICE (or try --simulate)"
                       << std::endl;
@@ -545,6 +546,8 @@ std::string UsageText() {
            "  address ADDR          set the codec's chip address on its control bus\n"
            "  mode i2c|spi          choose the codec's control interface\n"
            "  mclk osc|dmclk|amclk  choose the codec's MCLK source\n"
+           "  ports                 list the serial ports (tab-separated: name, description, maker,\n"
+           "                        driver, USB vendor:product, location, /dev/serial/by-id alias)\n"
            "  sdp PORT DIR          route SDP1..SDP3: DIR is to-spdif (Codec=>Spdif) or to-codec "
            "(Spdif=>Codec)\n"
            "\n"
@@ -571,6 +574,10 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     }
     try {
         const Options options = parse(args);
+        if (options.command == "ports") {
+            expectArgs(options, 0, 0);
+            return ListPorts(out);
+        }
         Session session(options, out, err);
         const std::function<int()> action = session.prepare();
         if (const int rc = session.open(); rc != kExitOk) return rc;

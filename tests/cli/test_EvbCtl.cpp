@@ -3,6 +3,7 @@
 #include "cli/EvbCtl.h"
 #include "serial/TLinePacer.h"
 #include "sim/SimBoard.h"
+#include "tests/serial/FakeSysfs.h"
 
 #include <gtest/gtest.h>
 
@@ -191,8 +192,35 @@ INSTANTIATE_TEST_SUITE_P(
         UsageCase{"dumpTooMany", {"dump", "257"}}, UsageCase{"badMode", {"mode", "uart"}},
         UsageCase{"badMclk", {"mclk", "pll"}}, UsageCase{"badSdpPort", {"sdp", "4", "to-codec"}},
         UsageCase{"badSdpDir", {"sdp", "1", "sideways"}}, UsageCase{"optionWithoutValue", {"--timeout"}},
-        UsageCase{"simulateAndPort", {"--simulate", "info"}}),
+        UsageCase{"simulateAndPort", {"--simulate", "info"}}, UsageCase{"portsWithArgument", {"ports", "all"}}),
     [](const auto& info) { return std::string(info.param.name); });
+
+TEST(EvbCtlPorts, ListsTheRealUartAndTheAdapterButNoPlaceholderOrConsole) {
+    evbtest::FakeSysfs sys;
+    sys.AddSerial8250("ttyS0", 4, true); // a 16550A
+    for (const char* placeholder : {"ttyS1", "ttyS2", "ttyS3"})
+        sys.AddSerial8250(placeholder, 0, true);
+    sys.AddUsb("ttyUSB0", "bus/usb-serial/drivers/ftdi_sio", true);
+    sys.AddById("usb-FTDI_FT232R_USB_UART_A1-if00-port0", "../../ttyUSB0");
+    sys.AddVirtual("tty0");
+    ::setenv("EVB_SYSFS_ROOT", sys.Root().c_str(), 1);
+    ::setenv("EVB_SERIAL_BY_ID", sys.ById().c_str(), 1);
+    const Result r = Ctl({"ports"});
+    ::unsetenv("EVB_SYSFS_ROOT");
+    ::unsetenv("EVB_SERIAL_BY_ID");
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(r.out, "COM1\t\t\tserial8250\t\t\t\n"
+                     "/dev/ttyUSB0\tFT232R USB UART\tFTDI\tftdi_sio\t0403:6001\t1-1.2:1.0\t" +
+                         sys.ById() + "/usb-FTDI_FT232R_USB_UART_A1-if00-port0\n");
+}
+
+TEST(EvbCtlPorts, NoPortsIsNotAnError) {
+    ::setenv("EVB_SYSFS_ROOT", "/nonexistent-evb-sysfs", 1);
+    const Result r = Ctl({"ports"});
+    ::unsetenv("EVB_SYSFS_ROOT");
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(r.out, "");
+}
 
 TEST(EvbCtlPort, PortThatCannotBeOpenedGivesExitThreeWithTheReason) {
     const Result r = Ctl({"--port", "/nonexistent/tty", "info"});

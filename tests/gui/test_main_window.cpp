@@ -531,8 +531,9 @@ TEST_F(MainWindowTest, ABoardThatHangsUpIsReportedAndCommandsThenWarn) {
 }
 
 // A board behind a stable device name (like /dev/serial/by-id/...) unplugged and plugged in
-// again: "Refresh" opens it again and sends the default set-up.
-TEST_F(MainWindowTest, RefreshReopensABoardThatCameBackUnderTheSameName) {
+// again: the port opens again by itself, sends nothing on opening, and the next click reaches
+// the board.
+TEST_F(MainWindowTest, ABoardThatComesBackUnderTheSameNameIsOpenedAgainByItself) {
     app.reset();
     evbsim::SimOptions options;
     options.pace = false;
@@ -546,15 +547,32 @@ TEST_F(MainWindowTest, RefreshReopensABoardThatCameBackUnderTheSameName) {
     ASSERT_TRUE(portOpen());
 
     board->HangUp();
+    ASSERT_TRUE(WaitUntil([&] { return consoleText().contains("went away"); }));
     ASSERT_TRUE(WaitUntil([&] { return !portOpen(); }));
+    const QString before = consoleText();
+    const std::uint64_t sentBefore = evb::FramesSent();
     ASSERT_TRUE(board->Reconnect());
-    sentBase = evb::FramesSent(); // the new link starts with no frames
+    sentBase = evb::FramesSent();
     markFrames();
-    click("Refresh");
+    ASSERT_TRUE(WaitUntil([&] { return portOpen(); }));
+    EXPECT_TRUE(consoleText().endsWith(QString::fromStdString(" RS232 PORT " + link + " is open again\n")))
+        << consoleText().toStdString();
+    EXPECT_TRUE(consoleText().startsWith(before)) << "the console is not cleared";
+    EXPECT_EQ(evb::FramesSent(), sentBefore) << "nothing is sent on reopening";
+    EXPECT_EQ(framesSinceMark(1, std::chrono::milliseconds(200)).size(), 0u);
+    click("SDP2_SLV");
+    EXPECT_EQ(framesSinceMark(1).size(), 1u);
     EXPECT_EQ(errorBox(), nullptr);
-    EXPECT_TRUE(portOpen());
-    expectSent({rec({0x0D, 0x20}), rec({0x0A, 0x00}), rec({0x02, 0x00, 0x01}), rec({0x02, 0x01, 0x00}),
-                rec({0x02, 0x02, 0x01})});
+
+    // Gone again, and the user chooses another port meanwhile: that choice stands.
+    board->HangUp();
+    ASSERT_TRUE(WaitUntil([&] { return !portOpen(); }));
+    typeText("RS232_CommPort", "/nonexistent/ttyEVB");
+    click("setrs232cmd");
+    closeErrorBoxes();
+    ASSERT_TRUE(board->Reconnect());
+    EXPECT_FALSE(WaitUntil([&] { return portOpen(); }, std::chrono::milliseconds(300)));
+    EXPECT_EQ(app->main->RS232.fGetPortName(), "/nonexistent/ttyEVB");
     app.reset(); // the program lets go of the port before the board goes
 }
 
