@@ -6,6 +6,8 @@
 #include "serial/TLinePacer.h"
 
 #include <QEvent>
+#include <QKeyEvent>
+#include <QTextEdit>
 #include <QMouseEvent>
 #include <QRadioButton>
 #include <QTimer>
@@ -196,6 +198,20 @@ TEST_F(PacedFileFixture, StopEndsTheSendAfterTheCurrentFrameWithTheEndFrame) {
     EXPECT_FALSE(con->StopSendCMD->isVisible());
     EXPECT_TRUE(con->SDFileCMD->isEnabled());
     EXPECT_EQ(board->State().batchesCompleted, 1u);
+}
+
+TEST_F(PacedFileFixture, EscStopsTheSendLikeStop) {
+    load({QString::fromStdString(writeFile(dir, "64.txt", NumberedConfigLines(64)))});
+    atProgress(10, [&] {
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+        QApplication::sendEvent(app->main->UARTSHOW, &press); // Esc in any window of the program
+        QKeyEvent release(QEvent::KeyRelease, Qt::Key_Escape, Qt::NoModifier);
+        QApplication::sendEvent(app->main->UARTSHOW, &release);
+    });
+    click("kv2580mfrm/SDFileCMD");
+    ASSERT_TRUE(m_fired);
+    EXPECT_TRUE(consoleText().contains(QRegularExpression("Send stopped after 1[12] of 64 lines\n")))
+        << consoleText().right(200).toStdString();
 }
 
 TEST_F(PacedFileFixture, NoOtherCommandReachesTheBoardDuringASend) {
