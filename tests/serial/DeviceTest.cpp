@@ -360,8 +360,9 @@ TEST(DeviceActive, ClosingWaitsForAPackageHandlerUnderWay) {
 }
 
 TEST(DeviceActive, ReceiveRingResizedUnderLivePackagesKeepsWorking) {
-    // The package layer's timer thread reads the ring that a resize replaces (ASan shows the
-    // use after free when the layer is not stopped around it).
+    // The package layer's timer thread reads the ring that a resize replaces: unless the layer
+    // stands still around it, ThreadSanitizer reports the race (and ASan the use after free
+    // when a copy is under way as the ring goes).
     OpenDevice d(1);
     std::atomic<bool> stop{false};
     std::thread feeder([&] {
