@@ -7,11 +7,14 @@
 #include "console/Tkv2580mfrm.h"
 #include "protocol/BoardState.h"
 #include "protocol/Command.h"
+#include "protocol/LinkMeaning.h"
 #include "protocol/TextConv.h"
 #include "serial/ETalonCommError.h"
 #include "serial/TCommSerialPortInfo.h"
+#include "serial/TTalonComm.h"
 #include "windows/TForm1.h"
 #include "windows/TForm6.h"
+#include "windows/TLinkMonitorFrm.h"
 #include "windows/TRS232CfgFrm.h"
 #include "windows/TSPDIFConfigFRM.h"
 #include "windows/TSetCodecComodeFrm.h"
@@ -47,6 +50,9 @@
 Tmainfrm* mainfrm = nullptr;
 
 namespace {
+
+// The engine's report of its port opened or closed.
+constexpr int kOpenCloseReport = 0x38;
 
 constexpr const char* kStartBanner =
     "..............................Initialize the EVB Start..............................\r\n";
@@ -149,10 +155,28 @@ Tmainfrm::Tmainfrm(StartOptions options, QWidget* parent)
     RS232.OnPackage = [this](TalonComm::TObject* sender, int notifyType) {
         queuePackageEvent(sender, notifyType);
     };
+    // Its persistent name is taken while the device is there: once it went away, so did the name.
+    RS232.AfterOpen = [this](TalonComm::TObject*) {
+        m_portAlias = TalonComm::TPortWatch::AliasOf(TalonComm::TTalonComm::DevicePath(RS232.fGetPortName()),
+                                                     m_options.byIdDir);
+    };
     RS232.OnCommNotify = [this](TalonComm::TObject*, int notifyType) {
+        if (QThread::currentThread() == thread() && notifyType == kOpenCloseReport) {
+            // The engine reports its port opened or closed on the owner's thread.
+            evb::LogPortEvent(RS232.fGetPortName(), RS232.fGetActive() ? "opened" : "closed");
+            return;
+        }
         if (notifyType & TalonComm::evHangup)
             QMetaObject::invokeMethod(
                 this, [this] { reportHangup(); }, Qt::QueuedConnection);
+        // A configuration send in progress waits for this to send its next line.
+        if (notifyType & TalonComm::evTxEmpty)
+            QMetaObject::invokeMethod(
+                this,
+                [this] {
+                    if (Windows.kv2580mfrm) Windows.kv2580mfrm->TransmitterEmpty();
+                },
+                Qt::QueuedConnection);
     };
 
     evb::SetBoardDevice(&RS232);
@@ -160,6 +184,7 @@ Tmainfrm::Tmainfrm(StartOptions options, QWidget* parent)
 }
 
 Tmainfrm::~Tmainfrm() {
+    disarmReopen();
     if (evb::UserReport() == this) evb::SetUserReport(nullptr);
     if (evb::BoardDevice() == &RS232) evb::SetBoardDevice(nullptr);
     // Stop the worker threads before the callbacks that point at this window go away.
@@ -169,6 +194,7 @@ Tmainfrm::~Tmainfrm() {
     }
     RS232.OnPackage = nullptr;
     RS232.OnCommNotify = nullptr;
+    RS232.AfterOpen = nullptr;
     if (mainfrm == this) mainfrm = nullptr;
 }
 
@@ -305,6 +331,8 @@ void Tmainfrm::BuildLayout() {
     consoleFont.setPointSize(9);
     UARTSHOW->setFont(consoleFont);
     UARTSHOW->setMinimumSize(560, 380);
+    UARTSHOW->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(UARTSHOW, &QTextEdit::customContextMenuRequested, this, &Tmainfrm::UARTSHOWContextPopup);
 
     HEXSHOW = new QCheckBox("Display in Hex", central);
     HEXSHOW->setObjectName("HEXSHOW");
@@ -425,6 +453,7 @@ void Tmainfrm::BuildMenus() {
     communication->setObjectName("Communication");
     RS2321 = add(communication, "Codec I2C Address", "RS2321", true, &Tmainfrm::RS2321Click);
     RS2322 = add(communication, "RS-232 Port", "RS2322", true, &Tmainfrm::RS2322Click);
+    LinkMonitor1 = add(communication, "Link Monitor", "LinkMonitor1", true, &Tmainfrm::LinkMonitor1Click);
 
     QMenu* eq = menuBar()->addMenu("EQTool");
     eq->setObjectName("EQTool");
@@ -442,7 +471,7 @@ void Tmainfrm::BuildMenus() {
 }
 
 bool Tmainfrm::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == Image1 && event->type() == QEvent::MouseButtonRelease) {
+    if (watched == Image1 && Image1->isEnabled() && event->type() == QEvent::MouseButtonRelease) {
         auto* mouse = static_cast<QMouseEvent*>(event);
         if (mouse->button() == Qt::LeftButton && Image1->rect().contains(mouse->position().toPoint())) {
             runHandler([this] { Image1Click(); });
@@ -465,7 +494,11 @@ Window* createdOnce(Window*& slot, QWidget* parent) {
 } // namespace
 
 Tkv2580mfrm* Tmainfrm::RegisterConsole() {
-    return createdOnce(Windows.kv2580mfrm, this);
+    if (!Windows.kv2580mfrm) {
+        createdOnce(Windows.kv2580mfrm, this);
+        connect(Windows.kv2580mfrm, &Tkv2580mfrm::sendingChanged, this, &Tmainfrm::setSendLock);
+    }
+    return Windows.kv2580mfrm;
 }
 TRS232CfgFrm* Tmainfrm::Rs232Window() {
     return createdOnce(Windows.RS232CfgFrm, this);
@@ -523,7 +556,8 @@ bool Tmainfrm::isApplicationForm(const QWidget* window) const {
                               Windows.SetCodecComodeFrm,
                               Windows.SPDIFConfigFRM,
                               Windows.Form6,
-                              Windows.Form1};
+                              Windows.Form1,
+                              Windows.LinkMonitorFrm};
     for (const QWidget* form : forms)
         if (form == window) return true;
     return false;
@@ -560,11 +594,47 @@ void Tmainfrm::showErrorBox(const QString& message, const QString& reason) {
 }
 
 void Tmainfrm::reportHangup() {
+    evb::LogPortEvent(RS232.fGetPortName(), "went away");
     ConsoleAppend(" RS232 PORT " + RS232.fGetPortName() +
                   " went away (device closed or unplugged); press \"Refresh\" to open it again\r\n");
     // Let go of the vanished device now: a held descriptor keeps a USB adapter's old device
     // node alive, so the adapter plugged in again would come back under another name.
     if (!RS232.fGetActive()) runHandler([this] { RS232.fSetActive(false); });
+    // A device that vanished right after opening by itself is only tried again on a change in
+    // its directory, so that one that opens and fails at once cannot make a loop.
+    if (!RS232.fGetActive()) armReopen(!m_reopenedByItself);
+}
+
+void Tmainfrm::armReopen(bool checkNow) {
+    const std::uint64_t generation = ++m_reopenGeneration;
+    const std::string path = TalonComm::TTalonComm::DevicePath(RS232.fGetPortName());
+    // A pseudo-terminal never comes back: its number is soon another program's terminal.
+    if (path.rfind("/dev/pts/", 0) == 0) return;
+    m_portWatch.Arm(path, m_portAlias, checkNow, [this, generation](const std::string& name) {
+        QMetaObject::invokeMethod(
+            this, [this, generation, name] { reopenPort(generation, name); }, Qt::QueuedConnection);
+    });
+}
+
+void Tmainfrm::disarmReopen() {
+    ++m_reopenGeneration;
+    m_portWatch.Stop();
+    m_reopenedByItself = false;
+}
+
+void Tmainfrm::reopenPort(std::uint64_t generation, const std::string& name) {
+    if (generation != m_reopenGeneration || RS232.fGetActive()) return;
+    // Under its alias when only that came back (the adapter got another node).
+    if (name != TalonComm::TTalonComm::DevicePath(RS232.fGetPortName())) RS232.fSetPortName(name);
+    try {
+        RS232.fSetActive(true);
+    } catch (const TalonComm::ETalonCommError&) {
+        // There but not usable yet (udev still setting its permissions, say): the next change.
+        armReopen(false);
+        return;
+    }
+    m_reopenedByItself = true;
+    ConsoleAppend(" RS232 PORT " + RS232.fGetPortName() + " is open again\r\n");
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -602,6 +672,7 @@ void Tmainfrm::initialiseBoard(bool refresh) {
     }
     evb::ExpectedReply = 0;
     ConsoleAppend(kStartBanner);
+    disarmReopen();
 
     // Every port is opened in turn; the last one stays open. A port that cannot be opened
     // throws out of here and the rest is skipped.
@@ -869,6 +940,7 @@ void Tmainfrm::RS2321Click() {
 void Tmainfrm::setrs232cmdClick() {
     // After a start-up cut short, choosing a port by hand ends the masking of commands too.
     evb::BoardReady = 255;
+    disarmReopen();
     const std::string typed = RS232_CommPort->text().toStdString();
     const std::string path = RS232_CommPort->text().trimmed().toStdString();
     // A device path selects that device as it stands (USB adapters, pseudo-terminals have no

@@ -5,9 +5,12 @@
 // handling, codec-type menu, tools menu, board picture).
 
 #include "protocol/BoardCommand.h"
+#include "serial/TPortWatch.h"
 #include "serial/TRkCommDevice.h"
 
 #include <QMainWindow>
+#include <QPointer>
+#include <QString>
 
 #include <atomic>
 #include <functional>
@@ -32,6 +35,7 @@ class TRS232CfgFrm;
 class TSPDIFConfigFRM;
 class TForm6;
 class TForm1;
+class TLinkMonitorFrm;
 
 // The other windows of the program, each created the first time it is needed.
 struct AppWindows {
@@ -42,6 +46,7 @@ struct AppWindows {
     TSPDIFConfigFRM* SPDIFConfigFRM = nullptr;
     TForm6* Form6 = nullptr;
     TForm1* Form1 = nullptr;
+    TLinkMonitorFrm* LinkMonitorFrm = nullptr;
 };
 
 struct StartOptions {
@@ -52,6 +57,9 @@ struct StartOptions {
     // false: the machine's serial ports are not listed (and so not opened) at start-up and
     // "Refresh"; only extraPort and simulatedPort are.
     bool listMachinePorts = true;
+    // Where the persistent names of USB serial devices live (a port that went away is also
+    // watched for under the name it had there).
+    std::string byIdDir = "/dev/serial/by-id";
 };
 
 class Tmainfrm : public QMainWindow, public evb::IUserReport {
@@ -72,6 +80,7 @@ class Tmainfrm : public QMainWindow, public evb::IUserReport {
     TSPDIFConfigFRM* SpdifWindow();
     TForm6* AboutWindow();
     TForm1* MatlabWindow();
+    TLinkMonitorFrm* LinkMonitorWindow();
 
     // IUserReport: console pane and warning window.
     void ConsoleAppend(const std::string& text) override;
@@ -112,6 +121,12 @@ class Tmainfrm : public QMainWindow, public evb::IUserReport {
     void RS2321Click();
     void setrs232cmdClick();
     void RS2322Click();
+    // link monitor, console pane menu (Tmainfrm_Link.cpp)
+    void LinkMonitor1Click();
+    void UARTSHOWContextPopup(const QPoint& where);
+    void UARTSHOWSaveAsClick();
+    // The file chooser of the console pane's "Save As…"; replaceable for tests. Empty: cancelled.
+    std::function<QString()> consoleSaveFile;
     // codec type menu and tools (Tmainfrm_Codec.cpp)
     void KV1120Click();
     void KV1150Click();
@@ -178,6 +193,7 @@ class Tmainfrm : public QMainWindow, public evb::IUserReport {
     QAction* RS2321 = nullptr;
     QAction* RS2322 = nullptr;
     QAction* EXIT1 = nullptr;
+    QAction* LinkMonitor1 = nullptr;
 
     // The port names start-up and "Refresh" open, in order (the last one stays open).
     std::vector<std::string> StartupPortNames() const;
@@ -193,8 +209,17 @@ class Tmainfrm : public QMainWindow, public evb::IUserReport {
     // shown in an error box and the program goes on.
     void runHandler(const std::function<void()>& handler);
     void showErrorBox(const QString& message, const QString& reason);
+    // While a configuration or preset send runs, every control that would send to the board
+    // (or change the port under it) is disabled; enabled again after the batch.
+    void setSendLock(bool sending);
+    std::vector<QPointer<QObject>> m_lockedForSend;
     // Called on the UI thread when the device reports that its port went away.
     void reportHangup();
+    // A port that went away is opened again, as it was, when its device comes back.
+    // armReopen starts the watch for it; disarmReopen ends it (the user chose a port).
+    void armReopen(bool checkNow);
+    void disarmReopen();
+    void reopenPort(std::uint64_t generation, const std::string& name);
     bool isApplicationForm(const QWidget* window) const;
 
     void BuildLayout();
@@ -205,6 +230,10 @@ class Tmainfrm : public QMainWindow, public evb::IUserReport {
     void selectCodecType(std::int32_t code, std::uint8_t highest, const char* name, int enableSet);
 
     StartOptions m_options;
+    TalonComm::TPortWatch m_portWatch;
+    std::uint64_t m_reopenGeneration = 0; // UI thread; a watch's answer for an older one is dropped
+    std::string m_portAlias;              // the open port's /dev/serial/by-id name, if any
+    bool m_reopenedByItself = false;      // the port's last opening was automatic
 };
 
 extern Tmainfrm* mainfrm;

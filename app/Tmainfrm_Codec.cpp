@@ -6,6 +6,7 @@
 #include "console/Tkv2580mfrm.h"
 #include "protocol/BoardState.h"
 #include "protocol/Command.h"
+#include "protocol/LinkMeaning.h"
 #include "protocol/ReplyFormat.h"
 #include "protocol/TextConv.h"
 #include "windows/ShellOpen.h"
@@ -178,9 +179,12 @@ void Tmainfrm::RS232CommNotify(TalonComm::TObject* /*Sender*/, int NotifyType) {
     std::array<std::uint8_t, kReplyBufferSize> buf{};
     // Each package raises one event, but the echo loop below and CmdReadReg take packages out
     // of turn; an event whose package is gone has nothing to decode.
-    if (RS232.Read(buf.data(), kReplyBufferSize) <= 0) return;
+    const long got = RS232.Read(buf.data(), kReplyBufferSize);
+    if (got <= 0) return;
 
     const std::uint8_t kind = evb::ExpectedReply;
+    evb::LogPackage(buf.data(), static_cast<std::size_t>(got),
+                    evb::DescribeReply(kind, buf.data(), static_cast<std::size_t>(got), evb::gRegs.RegCount, true));
     // Register replies answer the register console's own commands; without it nobody asked.
     Tkv2580mfrm* console = Windows.kv2580mfrm;
     switch (kind) {
@@ -230,7 +234,15 @@ void Tmainfrm::RS232CommNotify(TalonComm::TObject* /*Sender*/, int NotifyType) {
     default:
         // The answer to this command is consumed unseen; whatever else is waiting is echoed.
         for (;;) {
-            if (RS232.Read(&evb::ReplyByte, 1) <= 0 || evb::ReplyByte == 0) break;
+            // The whole package is read for the link log; only its first byte is echoed.
+            std::array<std::uint8_t, kReplyBufferSize> later{};
+            const long n = RS232.Read(later.data(), kReplyBufferSize);
+            if (n <= 0) break;
+            evb::ReplyByte = later[0];
+            evb::LogPackage(later.data(), static_cast<std::size_t>(n),
+                            evb::DescribeReply(kind, later.data(), static_cast<std::size_t>(n), 0,
+                                               evb::ReplyByte == 0));
+            if (evb::ReplyByte == 0) break;
             const std::uint8_t b = evb::ReplyByte;
             if (HEXSHOW && HEXSHOW->isChecked())
                 ConsoleAppend(evb::Hex2(b) + " ");

@@ -1,10 +1,13 @@
 #include "cli/EvbCtl.h"
 
 #include "cli/EvbCtlCheck.h"
+#include "cli/EvbCtlPorts.h"
 
 #include "protocol/BoardCommand.h"
 #include "protocol/Command.h"
 #include "protocol/ConfigLines.h"
+#include "protocol/LinkLog.h"
+#include "protocol/LinkMeaning.h"
 #include "protocol/ReplyFormat.h"
 #include "protocol/TextConv.h"
 #include "serial/ETalonCommError.h"
@@ -13,7 +16,9 @@
 #include "sim/SimBoard.h"
 
 #include <chrono>
+#include <atomic>
 #include <condition_variable>
+#include <csignal>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -32,6 +37,14 @@ using Bytes = std::vector<std::uint8_t>;
 constexpr std::uint32_t kDefaultBaud = 19200;
 constexpr int kDefaultTimeoutMs = 1000;
 constexpr long kReplyBufferSize = 257; // what the console takes of one package
+
+// Set by SIGINT while a configuration file is sent: the send stops after the current line.
+std::atomic<bool> gInterrupted{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+
+void onInterrupt(int) {
+    gInterrupted.store(true, std::memory_order_relaxed);
+}
 
 struct UsageError {
     std::string message;
@@ -110,6 +123,7 @@ struct Options {
     std::uint32_t baud = kDefaultBaud;
     int timeoutMs = kDefaultTimeoutMs;
     bool simulate = false;
+    bool trace = false; // the link log on stderr, one entry a line
     std::string command;
     std::vector<std::string> args;
 };
@@ -145,6 +159,8 @@ Options parse(const std::vector<std::string>& args) {
             o.timeoutMs = number(value(a), "timeout", 1, 3600000);
         else if (a == "--simulate")
             o.simulate = true;
+        else if (a == "--trace")
+            o.trace = true;
         else if (a.size() > 1 && a[0] == '-' && a[1] == '-')
             throw UsageError{"unknown option " + a};
         else
@@ -178,7 +194,11 @@ class Session {
                 m_device.fSetActive(false);
             } catch (const TalonComm::ETalonCommError&) {
             }
+            evb::LogPortEvent(m_device.fGetPortName(), "closed");
+        } else if (m_watch.hungUp()) {
+            evb::LogPortEvent(m_device.fGetPortName(), "went away");
         }
+        if (m_traceObserver) evb::TheLinkLog().removeObserver(m_traceObserver);
         if (m_sim) m_sim->Stop();
     }
 
@@ -196,8 +216,7 @@ class Session {
         } else if (m_options.port) {
             port = *m_options.port;
         } else {
-            TalonComm::TCommSerialPortInfo info;
-            info.Refresh();
+            TalonComm::TCommSerialPortInfo info(SysfsRoot(), ByIdDir());
             if (info.List->SPCount() == 0) {
                 m_err << "evbctl: no serial port found; name one with --port DEVICE (or try --simulate)"
                       << std::endl;
@@ -207,6 +226,9 @@ class Session {
         }
 
         evb::SetUserReport(&m_report);
+        if (m_options.trace)
+            m_traceObserver = evb::TheLinkLog().addObserver(
+                [this](const evb::LinkEntry& e) { m_err << evb::FormatLinkEntry(e) << '\n' << std::flush; });
         m_device.fSetPortName(port);
         m_device.fSetBaudRate(m_options.baud);
         m_device.fSetParity(TalonComm::ptNoParity);
@@ -230,6 +252,7 @@ class Session {
             if (!e.OsReason().empty()) m_err << e.OsReason() << std::endl;
             return kExitPort;
         }
+        evb::LogPortEvent(port, "opened");
         // Bytes that were waiting in the driver (a late answer to an earlier run) are not an
         // answer to this run's command.
         m_device.PurgeRead(true);
@@ -261,16 +284,18 @@ class Session {
     std::uint64_t drainReplies() {
         std::uint8_t buf[kReplyBufferSize];
         std::uint64_t total = 0;
-        for (long n; (n = m_device.Read(buf, kReplyBufferSize)) > 0;)
+        for (long n; (n = m_device.Read(buf, kReplyBufferSize)) > 0;) {
+            evb::LogPackage(buf, static_cast<std::size_t>(n), "consumed");
             total += static_cast<std::uint64_t>(n);
+        }
         return total;
     }
 
     // Throws away whatever the board said before the command (noise, late answers).
     void discardWaiting() {
         std::uint8_t buf[kReplyBufferSize];
-        while (m_device.Read(buf, kReplyBufferSize) > 0) {
-        }
+        for (long n; (n = m_device.Read(buf, kReplyBufferSize)) > 0;)
+            evb::LogPackage(buf, static_cast<std::size_t>(n), "consumed");
     }
 
     // Gathers reply bytes package by package until want bytes arrived or the deadline passed.
@@ -281,8 +306,12 @@ class Session {
             // Counted before reading, so a package completed meanwhile is not waited for again.
             const std::uint64_t seen = m_watch.packages();
             long n;
-            while (got.size() < want && (n = m_device.Read(buf, kReplyBufferSize)) > 0)
+            while (got.size() < want && (n = m_device.Read(buf, kReplyBufferSize)) > 0) {
+                const auto len = static_cast<std::size_t>(n);
+                evb::LogPackage(buf, len,
+                                evb::DescribeReply(evb::ExpectedReply, buf, len, static_cast<int>(want), got.empty()));
                 got.insert(got.end(), buf, buf + n);
+            }
             if (got.size() >= want || m_watch.hungUp() || !m_watch.waitBeyond(seen, until)) break;
         }
         return got;
@@ -396,8 +425,17 @@ class Session {
             m_replyBytes = 0;
             evb::ConfigSendHooks hooks;
             hooks.setProgress = [this](int) { m_replyBytes += drainReplies(); };
+            // Ctrl+C stops the send after the current line and still closes the batch.
+            hooks.stopRequested = [] { return gInterrupted.load(std::memory_order_relaxed); };
+            gInterrupted.store(false);
+            const auto previous = std::signal(SIGINT, onInterrupt);
             const evb::ConfigSendResult r =
                 evb::SendConfigLines(load->sendable(), evb::kConfigLineLimit, 1, true, hooks);
+            std::signal(SIGINT, previous == SIG_ERR ? SIG_DFL : previous);
+            if (r.stopped) {
+                m_replyBytes += drainReplies();
+                return kExitInterrupted;
+            }
             if (r.aborted || r.framesNotSent > 0) {
                 if (!r.aborted)
                     m_err << "evbctl: " << r.framesNotSent << " frames could not be sent" << std::endl;
@@ -499,13 +537,14 @@ class Session {
     ReplyWatch m_watch;
     std::unique_ptr<evbsim::SimBoard> m_sim;
     std::uint64_t m_replyBytes = 0;    // acknowledgement bytes of the batch being sent
+    int m_traceObserver = 0;           // the link log's observer writing --trace lines
     TalonComm::TRkCommDevice m_device; // declared last: closed before the board goes away
 };
 
 } // namespace
 
 std::string UsageText() {
-    return "usage: evbctl [--port DEVICE] [--baud N] [--timeout MS] [--simulate] COMMAND [ARGS]\n"
+    return "usage: evbctl [--port DEVICE] [--baud N] [--timeout MS] [--simulate] [--trace] COMMAND [ARGS]\n"
            "\n"
            "commands:\n"
            "  info                  print the board's information record (.....EVBINFO:...)\n"
@@ -519,6 +558,8 @@ std::string UsageText() {
            "  address ADDR          set the codec's chip address on its control bus\n"
            "  mode i2c|spi          choose the codec's control interface\n"
            "  mclk osc|dmclk|amclk  choose the codec's MCLK source\n"
+           "  ports                 list the serial ports (tab-separated: name, description, maker,\n"
+           "                        driver, USB vendor:product, location, /dev/serial/by-id alias)\n"
            "  sdp PORT DIR          route SDP1..SDP3: DIR is to-spdif (Codec=>Spdif) or to-codec "
            "(Spdif=>Codec)\n"
            "\n"
@@ -527,10 +568,13 @@ std::string UsageText() {
            "  --baud N        line speed (default 19200, 8N1)\n"
            "  --timeout MS    how long to wait for the board's answer (default 1000)\n"
            "  --simulate      use a simulated board inside evbctl instead of a port\n"
+           "  --trace         write every frame, reply package and port event to stderr\n"
+           "                  (HH:MM:SS.mmm TX|RX bytes  meaning)\n"
            "\n"
            "Numbers may be written 26, 0x1A, x1A or $1A.\n"
            "Exit status: 0 success, 1 no answer in time or a frame not sent, 2 usage error,\n"
-           "3 the port could not be opened, 4 the file has errors and nothing was sent.\n";
+           "3 the port could not be opened, 4 the file has errors and nothing was sent,\n"
+           "130 a send stopped by Ctrl+C (the batch is closed).\n";
 }
 
 int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
@@ -551,6 +595,10 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         if (options.command == "send" && !options.args.empty() && options.args[0] == "--dry-run") {
             if (options.args.size() != 2) throw UsageError{"wrong number of arguments for 'send --dry-run'"};
             return RunDryRun(options.args[1], out, err);
+        }
+        if (options.command == "ports") {
+            expectArgs(options, 0, 0);
+            return ListPorts(out);
         }
         Session session(options, out, err);
         const std::function<int()> action = session.prepare();

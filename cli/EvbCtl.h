@@ -6,7 +6,7 @@
 //
 // Exit status: 0 success; 1 the board did not answer within the timeout or a frame could not
 // be sent; 2 usage error (usage text on stderr); 3 the port could not be opened; 4 the file has
-// errors and nothing was sent.
+// errors and nothing was sent; 130 a send stopped by Ctrl+C.
 
 #include <iosfwd>
 #include <string>
@@ -14,7 +14,14 @@
 
 namespace evbctl {
 
-enum ExitCode { kExitOk = 0, kExitNoAnswer = 1, kExitUsage = 2, kExitPort = 3, kExitFileErrors = 4 };
+enum ExitCode {
+    kExitOk = 0,
+    kExitNoAnswer = 1,
+    kExitUsage = 2,
+    kExitPort = 3,
+    kExitFileErrors = 4,
+    kExitInterrupted = 130
+};
 
 // Runs one invocation. Console lines go to out, warnings and errors to err. Not reentrant:
 // it installs the process-wide board device and report sink for the duration of the call.

@@ -1,11 +1,13 @@
 #include "console/Tkv2580mfrm.h"
 
 #include "console/ChipProfiles.h"
+#include "console/ConfigSendRun.h"
 #include "console/RegisterState.h"
 #include "protocol/BoardCommand.h"
 #include "protocol/Command.h"
 #include "protocol/ConfigCheck.h"
 #include "protocol/ConfigLines.h"
+#include "protocol/ConfigSender.h"
 #include "protocol/TextConv.h"
 
 #include <QFile>
@@ -16,6 +18,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
+#include <QShortcut>
 #include <QPushButton>
 #include <QTableWidget>
 
@@ -177,6 +180,14 @@ void Tkv2580mfrm::buildLayout() {
     LDFileCMD = button("LDFileCMD", "Load Configuration File", 536, 544, 177, &Tkv2580mfrm::LDFileCMDClick);
     SDFileCMD = button("SDFileCMD", "Send Configuration", 536, 576, 177, &Tkv2580mfrm::SDFileCMDClick);
     ExitCMD = button("ExitCMD", "Exit", 536, 608, 177, &Tkv2580mfrm::ExitCMDClick);
+    StopSendCMD = button("StopSendCMD", "Stop", 720, 576, 73, &Tkv2580mfrm::StopSendCMDClick);
+    StopSendCMD->hide(); // shown only while a send runs
+    auto* esc = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    esc->setObjectName("StopSendShortcut");
+    esc->setContext(Qt::ApplicationShortcut);
+    esc->setEnabled(false);
+    connect(esc, &QShortcut::activated, this, &Tkv2580mfrm::StopSendCMDClick);
+    connect(this, &Tkv2580mfrm::sendingChanged, esc, &QShortcut::setEnabled);
 
     ProgrBar = new QProgressBar(this);
     ProgrBar->setObjectName("ProgrBar");
@@ -347,7 +358,7 @@ void Tkv2580mfrm::SDFileCMDClick() {
     const std::optional<std::string_view> text = checkedForSend(
         m_config, QFile::decodeName(m_config.name().c_str()).toStdString(), kConfigLineLimit, true);
     if (!text) return;
-    SendConfigLines(*text, kConfigLineLimit, 1, true, progressHooks());
+    startSend(*text, kConfigLineLimit, 1, true);
 }
 
 ConfigCheckOptions Tkv2580mfrm::checkOptions(const ConfigBuffer& buffer, int lineLimit) const {
@@ -379,14 +390,47 @@ std::optional<std::string_view> Tkv2580mfrm::checkedForSend(const ConfigBuffer& 
     return check.sendable(buffer.text());
 }
 
+bool Tkv2580mfrm::startSend(std::string_view text, int lineLimit, int beginCount, bool report) {
+    if (m_run) return false;
+    m_run = new ConfigSendRun(std::make_unique<ConfigSender>(text, lineLimit, beginCount, report, progressHooks()),
+                              [this] { sendEnded(); }, this);
+    // Everything in this window that talks to the board waits for the end of the batch.
+    m_enabledBeforeSend.clear();
+    for (QWidget* w : findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        if (w == StopSendCMD || w == ProgrBar || !w->isEnabled()) continue;
+        m_enabledBeforeSend.emplace_back(w);
+        w->setEnabled(false);
+    }
+    StopSendCMD->setEnabled(true);
+    StopSendCMD->show();
+    emit sendingChanged(true);
+    m_run->start();
+    return true;
+}
+
+void Tkv2580mfrm::sendEnded() {
+    ConfigSendRun* run = m_run;
+    m_run = nullptr;
+    run->deleteLater(); // it called us
+    StopSendCMD->hide();
+    for (const QPointer<QWidget>& w : m_enabledBeforeSend)
+        if (w) w->setEnabled(true);
+    m_enabledBeforeSend.clear();
+    emit sendingChanged(false);
+}
+
+void Tkv2580mfrm::StopSendCMDClick() {
+    if (m_run) m_run->stop();
+}
+
+void Tkv2580mfrm::TransmitterEmpty() {
+    if (m_run) m_run->TransmitterEmpty();
+}
+
 ConfigSendHooks Tkv2580mfrm::progressHooks() {
     ConfigSendHooks hooks;
     // A range of 0..0 would turn the bar into a busy indicator; keep it a plain empty bar.
     hooks.setProgressMaximum = [this](int maximum) { ProgrBar->setRange(0, std::max(1, maximum)); };
-    // The send runs on the UI thread, so the bar is repainted at once to advance visibly.
-    hooks.setProgress = [this](int position) {
-        ProgrBar->setValue(position);
-        ProgrBar->repaint();
-    };
+    hooks.setProgress = [this](int position) { ProgrBar->setValue(position); };
     return hooks;
 }

@@ -7,6 +7,7 @@
 
 #include "console/ConfigBuffer.h"
 
+#include <QPointer>
 #include <QStringList>
 #include <QWidget>
 
@@ -16,6 +17,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 class QGroupBox;
 class QLabel;
@@ -23,6 +25,7 @@ class QLineEdit;
 class QProgressBar;
 class QPushButton;
 class QTableWidget;
+class ConfigSendRun;
 
 namespace evb {
 struct ChipProfile;
@@ -46,6 +49,14 @@ class Tkv2580mfrm : public QWidget {
     void SDFileCMDClick();
     // A1..A10 are 0..9, B1..B8 10..17, C1..C3 18..20.
     void PresetButtonClick(int index);
+    // "Stop" (shown during a send) and Esc: the send ends after the current frame.
+    void StopSendCMDClick();
+
+    // A configuration or preset send is in progress. It runs from events on the UI thread;
+    // meanwhile every control that would send to the board is disabled.
+    bool sending() const { return m_run != nullptr; }
+    // The main window hands over the device's transmit-empty reports here.
+    void TransmitterEmpty();
 
     // --- used by the reply handler and the chip profiles ---
     // Cell of the grid, column first as the grid rule states it. Creates the cell when needed.
@@ -76,6 +87,7 @@ class Tkv2580mfrm : public QWidget {
     QPushButton* LDFileCMD = nullptr;
     QPushButton* SDFileCMD = nullptr;
     QPushButton* ExitCMD = nullptr;
+    QPushButton* StopSendCMD = nullptr;
     QProgressBar* ProgrBar = nullptr;
     QLabel* Label5 = nullptr;
     QLabel* Label4 = nullptr;
@@ -85,7 +97,13 @@ class Tkv2580mfrm : public QWidget {
     // The configuration text buffer "Send Configuration" works on.
     const evb::ConfigBuffer& configBuffer() const { return m_config; }
 
+  signals:
+    void sendingChanged(bool sending);
+
   private:
+    // Starts the event-driven send of text; refused (false) while another send runs.
+    bool startSend(std::string_view text, int lineLimit, int beginCount, bool report);
+    void sendEnded();
     void buildLayout();
     void restoreRowHeaders();
     evb::ConfigSendHooks progressHooks();
@@ -101,6 +119,8 @@ class Tkv2580mfrm : public QWidget {
 
     evb::ConfigBuffer m_config;
     evb::ConfigBuffer m_preset;
+    ConfigSendRun* m_run = nullptr; // owned; deleted later once its send has ended
+    std::vector<QPointer<QWidget>> m_enabledBeforeSend; // disabled for the send, enabled after
 };
 
 extern Tkv2580mfrm* kv2580mfrm;

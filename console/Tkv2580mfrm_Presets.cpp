@@ -79,5 +79,5 @@ void Tkv2580mfrm::sendPreset(const std::string& folder, const std::string& file,
     const std::optional<std::string_view> text =
         checkedForSend(m_preset, location.path, kPresetLineLimit, false);
     if (!text) return;
-    SendConfigLines(*text, kPresetLineLimit, beginCount, false, progressHooks());
+    startSend(*text, kPresetLineLimit, beginCount, false);
 }

@@ -1,5 +1,6 @@
 #include "protocol/BoardCommand.h"
 
+#include "protocol/LinkMeaning.h"
 #include "protocol/SendStatus.h"
 #include "serial/TRkCommDevice.h"
 
@@ -18,6 +19,8 @@ IUserReport* gReport = nullptr;
 std::chrono::milliseconds gSendTimeout{2000};
 std::uint64_t gFramesSent = 0;
 CommandFrame gTransmitBuffer{};
+const void* gBatchOwner = nullptr;
+bool gOwnerSending = false;
 
 bool portActive(TalonComm::TRkCustomCommDevice* device) {
     return device != nullptr && device->fGetActive();
@@ -56,8 +59,24 @@ CommandFrame MakeFrame(const CommandRecord& record) {
     return frame;
 }
 
+void SetBatchOwner(const void* owner) {
+    gBatchOwner = owner;
+}
+const void* BatchOwner() {
+    return gBatchOwner;
+}
+
+BatchOwnerTurn::BatchOwnerTurn() : m_was(gOwnerSending) {
+    gOwnerSending = true;
+}
+BatchOwnerTurn::~BatchOwnerTurn() {
+    gOwnerSending = m_was;
+}
+
 SendStatus SendBoardCommandStatus(const CommandRecord& record) {
     if (BoardReady == 0) return SendStatus::Suppressed;
+    // While a batch is open only its sender may write: anything else would land inside it.
+    if (gBatchOwner != nullptr && !gOwnerSending) return SendStatus::Suppressed;
     ExpectedReply = kReplySendingMark;
     TalonComm::TRkCustomCommDevice* device = gDevice;
     if (!portActive(device)) {
@@ -88,6 +107,7 @@ SendStatus SendBoardCommandStatus(const CommandRecord& record) {
     }
     ExpectedReply = kFrameEnd; // the last byte written, as after a byte-by-byte send
     ++gFramesSent;
+    LogFrameSent(gTransmitBuffer);
     return SendStatus::Sent;
 }
 

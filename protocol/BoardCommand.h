@@ -61,6 +61,22 @@ CommandFrame MakeFrame(const CommandRecord& record);
 // BoardReady 0, or no room within the send timeout).
 bool SendBoardCommand(const CommandRecord& record);
 
+// While a batch is open (owner not null) every frame is suppressed, as with BoardReady 0,
+// except those its owner sends inside a BatchOwnerTurn. That keeps commands of other windows
+// out of a configuration send that runs from events.
+void SetBatchOwner(const void* owner);
+const void* BatchOwner();
+class BatchOwnerTurn {
+  public:
+    BatchOwnerTurn();
+    ~BatchOwnerTurn();
+    BatchOwnerTurn(const BatchOwnerTurn&) = delete;
+    BatchOwnerTurn& operator=(const BatchOwnerTurn&) = delete;
+
+  private:
+    bool m_was;
+};
+
 // Frames handed to the device since start (for tests and statistics).
 std::uint64_t FramesSent();
 

@@ -2,6 +2,8 @@
 
 #include "protocol/BoardCommand.h"
 #include "protocol/BoardState.h"
+#include "protocol/LinkLog.h"
+#include "protocol/LinkMeaning.h"
 #include "protocol/SendStatus.h"
 #include "serial/TRkCommDevice.h"
 
@@ -52,7 +54,15 @@ bool CmdReadReg(std::uint8_t reg) {
     const bool failed = build(kReplyRegister, {0x01, reg, 0x00, 0x01}, &sent);
     // Takes the oldest package still waiting, if any (never this read's reply, which comes
     // later); ReplyByte keeps its value when none is waiting.
-    if (sent && BoardDevice() != nullptr) BoardDevice()->Read(&ReplyByte, 1);
+    if (sent && BoardDevice() != nullptr) {
+        // The whole package is taken, as a one-byte read takes it; the log shows all of it.
+        std::uint8_t package[LinkLog::kMaxBytes];
+        const long n = BoardDevice()->Read(package, static_cast<long>(sizeof package));
+        if (n > 0) {
+            ReplyByte = package[0];
+            LogPackage(package, static_cast<std::size_t>(n), "consumed");
+        }
+    }
     return failed;
 }
 

@@ -2,6 +2,7 @@
 
 #include "protocol/BoardCommand.h"
 #include "protocol/Command.h"
+#include "protocol/ConfigSender.h"
 #include "serial/TRkCommDevice.h"
 
 #include <cerrno>
@@ -16,11 +17,6 @@ namespace {
 
 constexpr std::size_t kMaxCopiedWithoutEnd = 101;
 constexpr std::size_t kStoredChars = 7;             // ':' up to and including '@'
-const std::string kFullWidthColon = "\xEF\xBC\x9A"; // U+FF1A in UTF-8
-
-bool portActive() {
-    return BoardDevice() != nullptr && BoardDevice()->fGetActive();
-}
 
 } // namespace
 
@@ -74,74 +70,15 @@ int CountCommandLines(const std::vector<ConfigRecord>& records) {
 
 ConfigSendResult SendConfigLines(std::string_view text, int lineLimit, int beginCount, bool report,
                                  const ConfigSendHooks& hooks) {
-    const std::vector<ConfigRecord> records = ParseConfigLines(text, lineLimit);
-    ConfigSendResult result;
-    const int n = CountCommandLines(records);
-    result.commandLines = n;
-    IUserReport* out = UserReport();
-    const auto progress = [&](int position) {
-        if (hooks.setProgress) hooks.setProgress(position);
-    };
-
-    if (hooks.setProgressMaximum) hooks.setProgressMaximum(n);
-    // Only a port that goes away during the send stops it; a port closed from the start gets
-    // the usual "not active" report from each command.
-    const bool activeAtStart = portActive();
-    if (CmdBatchBegin(static_cast<std::uint16_t>(beginCount < 0 ? n : beginCount))) ++result.framesNotSent;
-    if (report && out) out->ConsoleAppend("SET_TXT_LENGTH" + kFullWidthColon + std::to_string(n) + "\r\n");
-
-    int linesSent = 0;
-    for (int i = 0; i < n; ++i) {
-        if (activeAtStart && !portActive()) {
-            result.aborted = true;
-            break;
-        }
-        const ConfigRecord& r = records[static_cast<std::size_t>(i)];
-        const std::uint8_t a = HexPairToByte(r[2], r[3]);
-        const std::uint8_t b = HexPairToByte(r[4], r[5]);
-        bool notSent = false;
-        switch (r[1]) {
-        case 'W':
-        case 'w':
-            notSent = CmdBatchWriteReg(a, b);
-            if (!notSent) {
-                progress(i);
-                // Spaces the register writes on the link: the next frame follows once this
-                // one has left for the wire.
-                if (BoardDevice()) BoardDevice()->WaitWriteDrained(SendTimeout());
-            }
-            break;
-        case 'D':
-        case 'd':
-            notSent = CmdBatchDelay(static_cast<std::uint16_t>(a * 256 + b));
-            if (!notSent) progress(i);
-            break;
-        case 'G':
-        case 'g':
-            notSent = CmdBatchG(a, b);
-            if (!notSent) progress(i);
-            break;
-        default: // 'C' and unknown letters: the line only counts
-            continue;
-        }
-        if (notSent)
-            ++result.framesNotSent;
-        else
-            ++linesSent;
+    ConfigSender sender(text, lineLimit, beginCount, report, hooks);
+    sender.begin();
+    for (;;) {
+        if (hooks.stopRequested && hooks.stopRequested()) sender.stop();
+        const ConfigSender::Step step = sender.next();
+        if (step == ConfigSender::Step::Done) break;
+        if (step == ConfigSender::Step::WaitDrained && BoardDevice()) BoardDevice()->WaitWriteDrained(SendTimeout());
     }
-    if (activeAtStart && !portActive()) result.aborted = true; // the end frame could not go either
-
-    if (result.aborted) {
-        progress(0);
-        if (out)
-            out->ConsoleAppend("Send stopped: the port closed after " + std::to_string(linesSent) + " of " +
-                               std::to_string(n) + " lines were sent\r\n");
-        return result;
-    }
-    if (CmdBatchEnd()) ++result.framesNotSent;
-    progress(0);
-    if (report && out) out->ConsoleAppend("Send the Confuguration  \r\n");
-    return result;
+    return sender.result();
 }
 
 TextLoad LoadTextFile(const std::string& path, std::size_t capacity) {

@@ -31,12 +31,16 @@ int CountCommandLines(const std::vector<ConfigRecord>& records);
 struct ConfigSendHooks {
     std::function<void(int maximum)> setProgressMaximum;
     std::function<void(int position)> setProgress;
+    // Polled before each line by SendConfigLines; true stops the send after the current
+    // frame (the batch is closed with its end frame).
+    std::function<bool()> stopRequested;
 };
 
 struct ConfigSendResult {
     int commandLines = 0; // n
     int framesNotSent = 0;
     bool aborted = false; // the port went away during the send; the rest was not attempted
+    bool stopped = false; // stopped on request before the last line; the batch was closed
 };
 
 // beginCount < 0: CmdBatchBegin gets the number of command lines. report: write the

@@ -22,6 +22,7 @@ STEPS="grab:mainfrm:main-window.png"
 STEPS+=",click:SetTXCMD,grab:SPDIFConfigFRM:spdif-window.png"
 STEPS+=",click:setcodecI2C,grab:SetCodecComodeFrm:control-interface-window.png"
 STEPS+=",trigger:RS2322,grab:RS232CfgFrm:rs232-window.png"
+STEPS+=",trigger:LinkMonitor1,click:Refresh,trigger:KV2440,grab:LinkMonitorFrm:link-monitor.png"
 for step in "$@"; do STEPS+=",$step"; done
 mkdir -p "$OUT"
 QT_QPA_PLATFORM=offscreen "$BUILD_DIR/bin/evbconsole" --simulate --no-pace \

@@ -304,8 +304,10 @@ void TCommPackage::_TimerThread() {
             m_rxQueue->InPackage(package.data(), static_cast<std::uint32_t>(package.size()));
             lock.unlock();
             {
+                // Checked again under the lock that Quiesce takes: a layer switched off in the
+                // meantime raises nothing once Quiesce has returned.
                 std::lock_guard<std::mutex> running(m_callbackMutex);
-                CallNotify(evRxChar);
+                if (fGetActive()) CallNotify(evRxChar);
             }
             lock.lock();
         }

@@ -55,10 +55,12 @@ bool isUsbInterface(const std::string& name) {
            std::isdigit(static_cast<unsigned char>(name[0]));
 }
 
-// 8250-type drivers register placeholders for ports with no UART behind them.
+// 8250-type drivers register placeholders for ports with no UART behind them. Each such tty
+// has its own "type" (0: no UART), whatever its driver is called; only a ttySn without one is
+// probed, since every probing open toggles DTR.
 bool isPlaceholder(const std::string& ttyDir, const std::string& name) {
-    const std::string type = readLine(ttyDir + "/type");
-    if (!type.empty()) return std::atoi(type.c_str()) == PORT_UNKNOWN;
+    if (exists(ttyDir + "/type")) return std::atoi(readLine(ttyDir + "/type").c_str()) == PORT_UNKNOWN;
+    if (name.rfind("ttyS", 0) != 0) return false;
     const int fd = ::open(("/dev/" + name).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return true;
     struct serial_struct ss {};
@@ -73,6 +75,38 @@ std::string portNameOf(const std::string& ttyName) {
         ttyName.find_first_not_of("0123456789", 4) == std::string::npos)
         return TCommSerialPortInfo::PortName(std::atoi(ttyName.c_str() + 4) + 1);
     return "/dev/" + ttyName;
+}
+
+// The driver behind a tty's device. Since the serial-base rework the tty hangs below a "port"
+// device (and that below a "ctrl" one), both driven by serial-base: the driver that tells the
+// user something is that of the controller above them.
+std::string driverOf(const std::string& ttyDir) {
+    std::string dir = realPath(ttyDir + "/device");
+    std::string driver = baseName(realPath(dir + "/driver"));
+    while ((driver == "port" || driver == "ctrl") && !parentOf(dir).empty()) {
+        dir = parentOf(dir);
+        driver = baseName(realPath(dir + "/driver"));
+    }
+    return driver;
+}
+
+// The link in byIdDir that points at the tty (udev makes them relative, "../../ttyUSB0"), or "".
+std::string byIdAliasOf(const std::string& byIdDir, const std::string& ttyName) {
+    std::string alias;
+    if (DIR* dir = ::opendir(byIdDir.c_str())) {
+        while (dirent* entry = ::readdir(dir)) {
+            const std::string name = entry->d_name;
+            if (name == "." || name == "..") continue;
+            const std::string link = byIdDir + "/" + name;
+            char target[PATH_MAX];
+            const ssize_t n = ::readlink(link.c_str(), target, sizeof target - 1);
+            if (n <= 0) continue;
+            target[n] = '\0';
+            if (baseName(target) == ttyName && (alias.empty() || link < alias)) alias = link;
+        }
+        ::closedir(dir);
+    }
+    return alias;
 }
 
 bool lessForDisplay(const std::unique_ptr<TTalonSerialPortInfo>& x,
@@ -95,7 +129,8 @@ bool equalNoCase(const std::string& a, const std::string& b) {
 
 // ---- TTalonSerialPortList ----
 
-TTalonSerialPortList::TTalonSerialPortList(std::string sysRoot) : m_sysRoot(std::move(sysRoot)) {}
+TTalonSerialPortList::TTalonSerialPortList(std::string sysRoot, std::string byIdDir)
+    : m_sysRoot(std::move(sysRoot)), m_byIdDir(std::move(byIdDir)) {}
 
 TTalonSerialPortInfo* TTalonSerialPortList::PortByName(const std::string& name) {
     for (auto& item : m_items)
@@ -122,8 +157,7 @@ void TTalonSerialPortList::EnumPortsA() {
     for (const std::string& name : names) {
         const std::string ttyDir = classDir + "/" + name;
         if (!exists(ttyDir + "/device")) continue; // virtual terminals, pseudo-terminals, consoles
-        const std::string driver = baseName(realPath(ttyDir + "/device/driver"));
-        if (driver == "serial8250" && isPlaceholder(ttyDir, name)) continue;
+        if (isPlaceholder(ttyDir, name)) continue;
         const std::string portName = portNameOf(name);
         if (!PortByName(portName)) {
             auto info = std::make_unique<TTalonSerialPortInfo>();
@@ -147,14 +181,20 @@ void TTalonSerialPortList::EnumPortsA() {
         const std::string device = realPath(ttyDir + "/device");
         const std::string instance = realPath(ttyDir);
         if (!instance.empty()) info->InstanceId = instance;
-        const std::string driver = baseName(realPath(ttyDir + "/device/driver"));
+        const std::string driver = driverOf(ttyDir);
         if (!driver.empty()) info->Driver = driver;
+        const std::string alias = byIdAliasOf(m_byIdDir, name);
+        if (!alias.empty()) info->ByIdAlias = alias;
         for (std::string dir = device; !dir.empty(); dir = parentOf(dir)) {
             if (info->Location.empty() && isUsbInterface(baseName(dir))) info->Location = baseName(dir);
             if (exists(dir + "/idVendor")) {
                 const std::string product = readLine(dir + "/product");
                 const std::string maker = readLine(dir + "/manufacturer");
                 if (!product.empty()) info->Description = product;
+                if (!maker.empty()) info->Manufacturer = maker;
+                const std::string vendor = readLine(dir + "/idVendor");
+                const std::string productId = readLine(dir + "/idProduct");
+                if (!vendor.empty()) info->UsbId = vendor + ":" + productId;
                 std::string friendly = maker;
                 if (!product.empty()) friendly += (friendly.empty() ? "" : " ") + product;
                 if (!friendly.empty()) info->FriendlyName = friendly + " (" + info->PortName + ")";
@@ -169,8 +209,8 @@ void TTalonSerialPortList::EnumPortsA() {
 
 // ---- TCommSerialPortInfo ----
 
-TCommSerialPortInfo::TCommSerialPortInfo(std::string sysRoot)
-    : List(new TTalonSerialPortList(std::move(sysRoot))) {
+TCommSerialPortInfo::TCommSerialPortInfo(std::string sysRoot, std::string byIdDir)
+    : List(new TTalonSerialPortList(std::move(sysRoot), std::move(byIdDir))) {
     List->EnumPortsA();
 }
 

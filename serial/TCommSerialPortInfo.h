@@ -16,14 +16,20 @@ struct TTalonSerialPortInfo {
     std::string FriendlyName;
     std::string Location;
     std::string Driver;
+    // Linux details with no counterpart above: the USB device's maker, its vendor:product
+    // identifiers ("0403:6001"), and the /dev/serial/by-id link that points at the port.
+    std::string Manufacturer;
+    std::string UsbId;
+    std::string ByIdAlias;
 
     void Assign(const TTalonSerialPortInfo& other) { *this = other; }
 };
 
 class TTalonSerialPortList {
   public:
-    // sysRoot: the sysfs root to read ("/sys" normally; tests point it at a fake tree).
-    explicit TTalonSerialPortList(std::string sysRoot = "/sys");
+    // sysRoot: the sysfs root to read ("/sys" normally; tests point it at a fake tree);
+    // byIdDir: the directory of persistent links named after the device.
+    explicit TTalonSerialPortList(std::string sysRoot = "/sys", std::string byIdDir = kByIdDir);
     virtual ~TTalonSerialPortList() = default;
 
     virtual void EnumPortsA();
@@ -33,14 +39,18 @@ class TTalonSerialPortList {
     const std::string& PortName(int i) const { return SPInfo(i).PortName; }
     TTalonSerialPortInfo* PortByName(const std::string& name);
 
+    static constexpr const char* kByIdDir = "/dev/serial/by-id";
+
   private:
     std::string m_sysRoot;
+    std::string m_byIdDir;
     std::vector<std::unique_ptr<TTalonSerialPortInfo>> m_items;
 };
 
 class TCommSerialPortInfo {
   public:
-    explicit TCommSerialPortInfo(std::string sysRoot = "/sys");
+    explicit TCommSerialPortInfo(std::string sysRoot = "/sys",
+                                 std::string byIdDir = TTalonSerialPortList::kByIdDir);
     virtual ~TCommSerialPortInfo();
 
     void Refresh();

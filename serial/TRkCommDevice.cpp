@@ -419,13 +419,21 @@ long TRkCustomCommDevice::fGetInBufSize() const {
     return m_engine->fGetInBufSize();
 }
 void TRkCustomCommDevice::fSetInBufSize(long n) {
+    // The package layer's timer thread reads the receive ring: it stands still while the ring
+    // is replaced.
+    const bool packages = m_package->fGetActive();
+    if (packages) m_package->fSetActive(false);
     m_engine->fSetInBufSize(n);
+    if (packages && m_engine->fGetActive()) m_package->fSetActive(true);
 }
 long TRkCustomCommDevice::fGetOutBufSize() const {
     return m_engine->fGetOutBufSize();
 }
 void TRkCustomCommDevice::fSetOutBufSize(long n) {
+    const bool packages = m_package->fGetActive();
+    if (packages) m_package->fSetActive(false);
     m_engine->fSetOutBufSize(n);
+    if (packages && m_engine->fGetActive()) m_package->fSetActive(true);
 }
 long TRkCustomCommDevice::fGetHwInSize() const {
     return m_engine->fGetHwInSize();
@@ -485,6 +493,8 @@ void TRkCustomCommDevice::fSetActive(bool b) {
     // still hold its descriptor and lock until it is closed.
     if (!b || b != m_engine->fGetActive()) m_engine->fSetActive(b);
     if (packageTarget != m_package->fGetActive()) m_package->fSetActive(packageTarget);
+    // Once closed, no package event is under way: the owner may replace OnPackage.
+    if (!b) m_package->Quiesce();
 }
 
 int TRkCustomCommDevice::fGetHandle() const {

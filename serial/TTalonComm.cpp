@@ -2,6 +2,7 @@
 
 #include "serial/ETalonCommError.h"
 #include "serial/TCommSerialPortInfo.h"
+#include "serial/TLinePacer.h"
 #include "serial/TSerialLine.h"
 
 #include <algorithm>
@@ -11,6 +12,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
+#include <signal.h>
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -23,7 +25,9 @@ namespace {
 
 constexpr long kReadBlock = 2048;
 constexpr long kWriteChunk = 4096;
-constexpr int kMaskAll = 0x5BF;
+// Received character, receive flag, transmit empty, CTS, DSR, RLSD, break, error, ring and
+// receive-buffer-80%-full.
+constexpr int kMaskAll = 0x5FF;
 constexpr int kMaskDataOnly = 0x85;
 constexpr int kMaskOpenClose = 0x38;
 
@@ -43,6 +47,59 @@ void drainEventFd(int efd) {
 void closeFd(int& fd) {
     if (fd >= 0) ::close(fd);
     fd = -1;
+}
+
+// TIOCMIWAIT and tcdrain wait inside the driver, where no descriptor can reach them. The
+// threads that call them are woken by this signal instead: its handler does nothing and is
+// installed without SA_RESTART, so the waiting call returns EINTR. It is sent to one thread
+// (pthread_kill), only while that thread is being stopped. Installed once, and only where the
+// program has not given the signal a use of its own; without it the engine starts no modem
+// watcher and never waits in tcdrain.
+int interruptSignal() {
+    static const int sig = [] {
+        const int s = SIGRTMIN + 6;
+        struct sigaction old {};
+        if (s > SIGRTMAX || ::sigaction(s, nullptr, &old) != 0) return 0;
+        if ((old.sa_flags & SA_SIGINFO) || old.sa_handler != SIG_DFL) return 0;
+        struct sigaction sa {};
+        sa.sa_handler = [](int) {};
+        sigemptyset(&sa.sa_mask);
+        sa.sa_flags = 0;
+        return ::sigaction(s, &sa, nullptr) == 0 ? s : 0;
+    }();
+    return sig;
+}
+
+void unblockInterruptSignal() {
+    if (const int sig = interruptSignal()) {
+        sigset_t set;
+        sigemptyset(&set);
+        sigaddset(&set, sig);
+        pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+    }
+}
+
+// Joins a thread that may be waiting inside the driver: signals it until it has left its
+// loop (a signal that lands just before the wait is lost, so it is repeated).
+void joinInterrupting(std::thread& t, const std::atomic<bool>& done) {
+    if (!t.joinable()) return;
+    if (t.get_id() == std::this_thread::get_id()) {
+        t.detach();
+        return;
+    }
+    if (const int sig = interruptSignal()) {
+        while (!done.load(std::memory_order_acquire)) {
+            pthread_kill(t.native_handle(), sig);
+            ::poll(nullptr, 0, 1);
+        }
+    }
+    t.join();
+}
+
+// Modem-line events from a change of the status word (CTS 0x10, DSR 0x20, ring 0x40, RLSD 0x80).
+int modemEventsOf(std::uint32_t changed) {
+    return ((changed & 0x10) ? evCts : 0) | ((changed & 0x20) ? evDsr : 0) | ((changed & 0x40) ? evRing : 0) |
+           ((changed & 0x80) ? evRlsd : 0);
 }
 
 } // namespace
@@ -70,7 +127,14 @@ std::string TTalonComm::DevicePath(const std::string& portName) {
 
 long TTalonComm::Read(void* buf, long n) {
     const long k = m_inQueue->Out(static_cast<char*>(buf), n);
-    if (k > 0 && m_rxWaitingRoom.exchange(false, std::memory_order_acq_rel)) signal(m_readWakeFd);
+    if (k > 0) {
+        // Pairs with the read thread's fence between raising the flag and its look at the room:
+        // either it sees the room we made or we see its flag.
+        std::atomic_thread_fence(std::memory_order_seq_cst);
+        if (m_rxWaitingRoom.load(std::memory_order_relaxed) &&
+            m_rxWaitingRoom.exchange(false, std::memory_order_acq_rel))
+            signal(m_readWakeFd);
+    }
     return k;
 }
 
@@ -104,10 +168,20 @@ void TTalonComm::PurgeRead(bool /*abort*/) {
     if (m_rxWaitingRoom.exchange(false, std::memory_order_acq_rel)) signal(m_readWakeFd);
 }
 
-void TTalonComm::PurgeWrite(bool /*abort*/) {
+void TTalonComm::PurgeWrite(bool abort) {
     if (!fGetActive()) return;
     m_outQueue->Discard();
+    // Also ends a wait of the write thread for held output to drain.
     TSerialLine::FlushOutput(m_fd);
+    if (abort) {
+        // The chunk the write thread has taken from the queue is a write in progress: abort it,
+        // and wait (bounded) until the thread has let go of it before the last flush.
+        const std::uint64_t gen = m_purgeGen.fetch_add(1, std::memory_order_acq_rel) + 1;
+        signal(m_writeWakeFd);
+        WaitUntil([&] { return m_purgeAck.load(std::memory_order_acquire) >= gen; },
+                  std::chrono::steady_clock::now() + std::chrono::seconds(1));
+        TSerialLine::FlushOutput(m_fd);
+    }
     signal(m_writeWakeFd);
 }
 
@@ -232,7 +306,10 @@ void TTalonComm::Open() {
             if (m_dcb.DtrControl != dtrHandshake) m_dcb.DtrControl = m_dtr ? dtrEnable : dtrDisable;
             if (m_dcb.RtsControl != rtsHandshake && m_dcb.RtsControl != rtsToggle)
                 m_dcb.RtsControl = m_rts ? rtsEnable : rtsDisable;
-            if (!TSerialLine::ApplyDcb(m_fd, m_dcb)) {
+            // A byte size the line cannot have, or baud 0 (which would drop the line), is refused
+            // rather than replaced by something that opens.
+            if (m_dcb.ByteSize < 5 || m_dcb.ByteSize > 8 || m_dcb.BaudRate == 0 ||
+                !TSerialLine::ApplyDcb(m_fd, m_dcb)) {
                 code = 8;
             } else {
                 // Pseudo-terminals have no modem lines; they refuse these, which is fine.
@@ -240,8 +317,11 @@ void TTalonComm::Open() {
                 if (m_dcb.RtsControl != rtsHandshake)
                     TSerialLine::SetRts(m_fd, m_dcb.RtsControl != rtsDisable);
             }
-        } else if (m_fd < 0 || ::fcntl(m_fd, F_GETFL) < 0) {
+        } else if (m_fd < 0 || (m_externalFlags = ::fcntl(m_fd, F_GETFL)) < 0) {
             code = 7;
+        } else if (!(m_externalFlags & O_NONBLOCK) && ::fcntl(m_fd, F_SETFL, m_externalFlags | O_NONBLOCK) != 0) {
+            // The threads need a non-blocking descriptor: a blocking write could hold Close.
+            code = 8;
         }
     }
     if (!code) {
@@ -253,12 +333,26 @@ void TTalonComm::Open() {
         m_writeWakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
         if (m_writeWakeFd < 0) code = 10;
     }
+    bool watchModem = false;
     if (!code) {
         m_rxWaitingRoom.store(false);
         m_txEmptyPending.store(false);
+        m_writeFailed.store(false);
+        m_modemEvents.store(0);
+        m_purgeAck.store(m_purgeGen.load());
         // Bytes queued while the port was closed are not drained yet.
         const std::uint64_t gen = m_writeGen.load();
         m_drainedGen.store(m_outQueue->Count() > 0 && gen > 0 ? gen - 1 : gen);
+        m_disableWrite.store(false, std::memory_order_relaxed);
+        std::uint32_t status = 0;
+        watchModem = m_io->ModemStatus(m_fd, status) && interruptSignal() != 0;
+        m_modemStatus.store(watchModem ? status : 0, std::memory_order_relaxed);
+        m_haveCounters = m_io->Counters(m_fd, m_counters);
+        m_dtr = m_dcb.DtrControl != dtrDisable;
+        m_rts = m_dcb.RtsControl != rtsDisable;
+        // Active before the threads run: a hang-up they meet at once is reported and ends the
+        // port, instead of being dropped as one that Close got to first.
+        m_active.store(true, std::memory_order_release);
         m_readRun.store(true, std::memory_order_release);
         try {
             m_readThread = std::thread(&TTalonComm::_ReadThread, this);
@@ -269,6 +363,9 @@ void TTalonComm::Open() {
     }
     if (!code) {
         m_writeRun.store(true, std::memory_order_release);
+        m_writeDone.store(false, std::memory_order_release);
+        m_paced = TLinePacer::Enabled();
+        m_pacer.Reset(m_dcb.BaudRate);
         try {
             m_writeThread = std::thread(&TTalonComm::_WriteThread, this);
         } catch (const std::system_error&) {
@@ -276,17 +373,24 @@ void TTalonComm::Open() {
             code = 12;
         }
     }
+    if (!code && watchModem) {
+        m_modemRun.store(true, std::memory_order_release);
+        m_modemDone.store(false, std::memory_order_release);
+        try {
+            m_modemThread = std::thread(&TTalonComm::_ModemThread, this);
+        } catch (const std::system_error&) {
+            m_modemRun.store(false);
+            m_modemStatus.store(0, std::memory_order_relaxed); // the lines stay unknown
+        }
+    }
     if (code) {
+        m_active.store(false, std::memory_order_release);
         stopThreads();
         closeDescriptors();
         throw ETalonCommError(static_cast<TErrorCode>(code), m_portName, reason);
     }
-    m_active.store(true, std::memory_order_release);
-    m_disableWrite.store(false, std::memory_order_relaxed);
-    std::uint32_t status = 0;
-    if (TSerialLine::ModemStatus(m_fd, status)) m_modemStatus.store(status, std::memory_order_relaxed);
-    m_dtr = m_dcb.DtrControl != dtrDisable;
-    m_rts = m_dcb.RtsControl != rtsDisable;
+    // The device went away while opening: the read thread has reported it and ended the port.
+    if (!fGetActive()) return;
     CommNotify(kMaskOpenClose);
     CommAfterOpen();
 }
@@ -321,22 +425,29 @@ void TTalonComm::dropOutputOfVanishedDevice() {
 void TTalonComm::stopThreads() {
     m_readRun.store(false, std::memory_order_release);
     m_writeRun.store(false, std::memory_order_release);
+    m_modemRun.store(false, std::memory_order_release);
     signal(m_stopFd);
-    for (std::thread* t : {&m_readThread, &m_writeThread}) {
-        if (!t->joinable()) continue;
+    if (m_readThread.joinable()) {
         // A handler of the hang-up report that reopens the port runs on the read thread,
         // which ends right after the handler returns.
-        if (t->get_id() == std::this_thread::get_id())
-            t->detach();
+        if (m_readThread.get_id() == std::this_thread::get_id())
+            m_readThread.detach();
         else
-            t->join();
+            m_readThread.join();
     }
+    joinInterrupting(m_writeThread, m_writeDone);
+    joinInterrupting(m_modemThread, m_modemDone);
 }
 
 void TTalonComm::closeDescriptors() {
     closeFd(m_stopFd);
     closeFd(m_readWakeFd);
     closeFd(m_writeWakeFd);
+    if (m_externalHandle && m_externalFlags >= 0) {
+        // The caller's descriptor gets its own file status flags back (unless it closed it).
+        if (!m_externalGone.exchange(false)) (void)::fcntl(m_fd, F_SETFL, m_externalFlags);
+        m_externalFlags = -1;
+    }
     if (m_fd >= 0 && !m_externalHandle) {
         // Output still in the driver gets the time its bytes need on the wire; what is left
         // after that is dropped, so that a stuck device cannot hold close() for the kernel's
@@ -404,34 +515,60 @@ void TTalonComm::reportHangup() {
 
 // ---- threads ----
 
+int TTalonComm::lineEvents() {
+    int mask = m_modemEvents.exchange(0, std::memory_order_acq_rel);
+    // Line errors and breaks come with the bytes they spoiled: the driver counts them.
+    TLineCounters now;
+    if (m_haveCounters && m_io->Counters(m_fd, now)) {
+        if (now.Frame != m_counters.Frame || now.Overrun != m_counters.Overrun ||
+            now.Parity != m_counters.Parity || now.BufOverrun != m_counters.BufOverrun)
+            mask |= evErr;
+        if (now.Break != m_counters.Break) mask |= evBreak;
+        m_counters = now;
+    }
+    return mask;
+}
+
 void TTalonComm::_ReadThread() {
     pthread_setname_np(pthread_self(), "evb-read");
     char buf[kReadBlock];
     while (m_readRun.load(std::memory_order_acquire)) {
-        const bool full = m_inQueue->Remain() == 0;
+        bool full = m_inQueue->Remain() == 0;
         if (full) {
-            m_rxWaitingRoom.store(true, std::memory_order_seq_cst);
-            // Room may have appeared between the test and the flag.
-            if (m_inQueue->Remain() > 0 && m_rxWaitingRoom.exchange(false)) continue;
+            m_rxWaitingRoom.store(true, std::memory_order_relaxed);
+            // Pairs with the fence in Read: room made between the test and the flag is seen here.
+            std::atomic_thread_fence(std::memory_order_seq_cst);
+            if (m_inQueue->Remain() > 0 && m_rxWaitingRoom.exchange(false, std::memory_order_acq_rel)) continue;
         }
-        pollfd fds[3] = {{full ? -1 : m_fd, POLLIN, 0}, {m_stopFd, POLLIN, 0}, {m_readWakeFd, POLLIN, 0}};
-        if (::poll(fds, 3, -1) < 0) {
+        // With the receive queue full the device is still watched for a hang-up (which poll
+        // reports whatever is asked), just not for data.
+        pollfd fds[3] = {{m_fd, static_cast<short>(full ? 0 : POLLIN), 0},
+                         {m_stopFd, POLLIN, 0},
+                         {m_readWakeFd, POLLIN, 0}};
+        int mask = 0;
+        bool hangup = false;
+        if (m_io->Poll(fds, 3, -1) < 0) {
             if (errno == EINTR) continue;
-            break;
+            // Waiting is impossible: the port cannot be served any more.
+            fds[0].revents = fds[1].revents = fds[2].revents = 0;
+            mask |= evErr;
+            hangup = true;
         }
         if ((fds[1].revents & POLLIN) || !m_readRun.load(std::memory_order_acquire)) break;
         if (fds[2].revents & POLLIN) drainEventFd(m_readWakeFd);
 
-        int mask = 0;
-        bool hangup = false;
-        if (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) {
+        if (fds[0].revents & POLLNVAL) {
+            // The descriptor was closed under us (an external one, by its owner).
+            m_externalGone.store(true);
+            hangup = true;
+        } else if (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) {
             // Read what is there (a vanished device may still hold bytes), then judge.
             while (true) {
                 const long room = std::min(kReadBlock, m_inQueue->Remain());
                 if (room <= 0) break;
-                const ssize_t n = ::read(m_fd, buf, static_cast<size_t>(room));
+                const long n = m_io->Read(m_fd, buf, static_cast<size_t>(room));
                 if (n > 0) {
-                    m_inQueue->In(buf, static_cast<long>(n));
+                    m_inQueue->In(buf, n);
                     mask |= evRxChar;
                     if (n < room) break;
                     continue;
@@ -441,12 +578,20 @@ void TTalonComm::_ReadThread() {
                 } else if (errno == EINTR) {
                     continue;
                 } else if (errno != EAGAIN) {
+                    // Not a passing state: reported once, and the port ends as if it vanished,
+                    // instead of failing the same way on every pass.
                     mask |= evErr;
+                    hangup = true;
                 }
                 break;
             }
             if ((fds[0].revents & (POLLHUP | POLLERR)) && !(mask & evRxChar) && !hangup) hangup = true;
         }
+        if (m_writeFailed.load(std::memory_order_acquire)) {
+            mask |= evErr;
+            hangup = true;
+        }
+        mask |= lineEvents();
         if (m_txEmptyPending.exchange(false, std::memory_order_acq_rel)) mask |= evTxEmpty;
         mask &= m_dataOnly ? kMaskDataOnly : kMaskAll;
         if (mask) CommNotify(mask);
@@ -457,23 +602,87 @@ void TTalonComm::_ReadThread() {
     }
 }
 
+void TTalonComm::_ModemThread() {
+    pthread_setname_np(pthread_self(), "evb-modem");
+    unblockInterruptSignal();
+    std::uint32_t last = m_modemStatus.load(std::memory_order_relaxed);
+    TLineCounters counts;
+    const bool counted = m_io->Counters(m_fd, counts);
+    while (m_modemRun.load(std::memory_order_acquire)) {
+        const int err = m_io->WaitModemChange(m_fd);
+        if (!m_modemRun.load(std::memory_order_acquire)) break;
+        if (err == EINTR) continue;
+        if (err != 0) break; // the driver cannot wait, or the device is gone (the reader reports it)
+        std::uint32_t now = 0;
+        if (!m_io->ModemStatus(m_fd, now)) break;
+        int events = modemEventsOf(now ^ last);
+        // The counters see a pulse (a ring) that is over before the status is read.
+        TLineCounters c;
+        if (counted && m_io->Counters(m_fd, c)) {
+            events |= (c.Cts != counts.Cts ? evCts : 0) | (c.Dsr != counts.Dsr ? evDsr : 0) |
+                      (c.Ring != counts.Ring ? evRing : 0) | (c.Rlsd != counts.Rlsd ? evRlsd : 0);
+            counts = c;
+        }
+        const bool ctsReleased = (now & ~last & 0x10) != 0;
+        last = now;
+        m_modemStatus.store(now, std::memory_order_relaxed);
+        if (events) {
+            m_modemEvents.fetch_or(events, std::memory_order_acq_rel);
+            signal(m_readWakeFd);
+        }
+        // Output held by CTS moves again: the writer looks at the queues towards transmit-empty.
+        if (ctsReleased) signal(m_writeWakeFd);
+    }
+    m_modemDone.store(true, std::memory_order_release);
+}
+
 void TTalonComm::_WriteThread() {
     pthread_setname_np(pthread_self(), "evb-write");
+    unblockInterruptSignal();
     char chunk[kWriteChunk];
     long fill = 0;
     long sent = 0;
     bool broken = false;
+    // The driver still held output after the time its bytes need on the wire.
+    bool heldLooked = false;
+    std::uint64_t purgeSeen = m_purgeAck.load(std::memory_order_acquire);
     while (m_writeRun.load(std::memory_order_acquire)) {
+        const std::uint64_t purge = m_purgeGen.load(std::memory_order_acquire);
+        if (purge != purgeSeen) {
+            // An aborting purge: the chunk in hand is dropped with the rest.
+            purgeSeen = purge;
+            fill = sent = 0;
+            m_purgeAck.store(purge, std::memory_order_release);
+            NotifyWaiters();
+        }
         pollfd fds[3] = {{m_stopFd, POLLIN, 0}, {m_writeWakeFd, POLLIN, 0}, {-1, POLLOUT, 0}};
         int timeout = -1;
+        bool preciseWait = false; // a paced line: wake at the exact time in `precise`
+        std::chrono::steady_clock::duration precise{};
         if (!broken && sent < fill) {
-            const ssize_t n = ::write(m_fd, chunk + sent, static_cast<size_t>(fill - sent));
+            heldLooked = false;
+            long len = fill - sent;
+            if (m_paced) {
+                const auto now = std::chrono::steady_clock::now();
+                const long room = m_pacer.Room(now);
+                if (room <= 0) {
+                    preciseWait = true;
+                    precise = m_pacer.UntilRoom(now);
+                    len = 0;
+                }
+                len = std::min(len, room);
+            }
+            const long n = len > 0 ? m_io->Write(m_fd, chunk + sent, static_cast<size_t>(len)) : 0;
             if (n > 0) {
+                if (m_paced) m_pacer.Wrote(n, std::chrono::steady_clock::now());
                 sent += n;
                 continue;
             }
-            if (n < 0 && errno == EINTR) continue;
-            if (n < 0 && errno == EAGAIN) {
+            if (len == 0) {
+                // Waiting for the paced line to take more: the precise wait below.
+            } else if (n < 0 && errno == EINTR) {
+                continue;
+            } else if (n < 0 && errno == EAGAIN) {
                 fds[2].fd = m_fd;
             } else {
                 // The device is gone: the read thread reports it; nothing more can be sent.
@@ -492,24 +701,57 @@ void TTalonComm::_WriteThread() {
                 NotifyWaiters();
                 continue;
             }
-            const int outq = TSerialLine::OutQueue(m_fd);
-            if (outq > 0) {
+            // A paced line holds its unsent bytes here, in chunk; what it took sits in its
+            // FIFO, which a UART's driver does not count in its output queue either.
+            const int outq = m_paced ? 0 : m_io->OutQueue(m_fd);
+            if (outq > 0 && !heldLooked) {
                 // Bytes still in the driver: look again when they should have left the wire.
+                heldLooked = true;
                 const std::uint32_t baud = std::max<std::uint32_t>(m_dcb.BaudRate, 300);
                 timeout = static_cast<int>(
-                    std::clamp<std::uint64_t>(static_cast<std::uint64_t>(outq) * 10000u / baud + 1, 1, 100));
-            } else if (m_drainedGen.load(std::memory_order_relaxed) < gen) {
-                m_drainedGen.store(gen, std::memory_order_release);
-                m_txEmptyPending.store(true, std::memory_order_release);
-                signal(m_readWakeFd);
-                NotifyWaiters();
+                    std::clamp<std::uint64_t>(static_cast<std::uint64_t>(outq) * 10000u / baud + 1, 1, 1000));
+            } else if (outq > 0 && interruptSignal() != 0) {
+                // The driver holds the output (flow control): wait in the driver until it has
+                // drained, without waking meanwhile. New bytes wait as well, which costs
+                // nothing while the line is stopped; PurgeWrite's flush and Close end the wait.
+                const int err = m_io->WaitDrained(m_fd);
+                m_writerWaiting.store(false, std::memory_order_relaxed);
+                heldLooked = false;
+                if (err != 0 && err != EINTR) broken = true;
+                continue;
+            } else if (outq > 0) {
+                timeout = 1000; // no way to wait in the driver: look now and then
+            } else {
+                heldLooked = false;
+                if (m_drainedGen.load(std::memory_order_relaxed) < gen) {
+                    m_drainedGen.store(gen, std::memory_order_release);
+                    m_txEmptyPending.store(true, std::memory_order_release);
+                    signal(m_readWakeFd);
+                    NotifyWaiters();
+                }
             }
         }
-        if (::poll(fds, 3, timeout) < 0 && errno != EINTR) break;
+        int polled;
+        if (preciseWait) {
+            // The paced line's own wait, finer than the line calls' milliseconds.
+            const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(precise).count();
+            const timespec ts{static_cast<time_t>(ns / 1'000'000'000), static_cast<long>(ns % 1'000'000'000)};
+            polled = ::ppoll(fds, 3, &ts, nullptr);
+        } else {
+            polled = m_io->Poll(fds, 3, timeout);
+        }
+        if (polled < 0 && errno != EINTR) {
+            // The write side cannot wait any more: the read thread ends the port and says so.
+            m_writeFailed.store(true, std::memory_order_release);
+            signal(m_readWakeFd);
+            break;
+        }
         m_writerWaiting.store(false, std::memory_order_relaxed);
         if (fds[0].revents & POLLIN) break;
         if (fds[1].revents & POLLIN) drainEventFd(m_writeWakeFd);
+        if (fds[2].revents & (POLLNVAL | POLLERR)) broken = true;
     }
+    m_writeDone.store(true, std::memory_order_release);
 }
 
 // ---- settings ----
@@ -518,7 +760,7 @@ void TTalonComm::fSetPort(int n) {
     Close();
     m_port = n;
     if (n > 0) m_portName = TCommSerialPortInfo::PortName(n);
-    m_externalHandle = false;
+    releaseExternalHandle();
 }
 
 void TTalonComm::fSetPortName(const std::string& name) {
@@ -527,11 +769,18 @@ void TTalonComm::fSetPortName(const std::string& name) {
     Close();
     m_port = n;
     m_portName = n >= 1 ? TCommSerialPortInfo::PortName(n) : name;
+    releaseExternalHandle();
+}
+
+void TTalonComm::releaseExternalHandle() {
+    // The descriptor stays the caller's: the engine forgets it rather than closing it later.
+    if (m_externalHandle) m_fd = -1;
     m_externalHandle = false;
 }
 
 void TTalonComm::fSetHandle(int fd) {
     Close();
+    releaseExternalHandle();
     m_port = 0;
     m_portName.clear();
     m_fd = fd;

@@ -11,6 +11,8 @@
 #include "serial/CommTypes.h"
 #include "serial/TCommDcb.h"
 #include "serial/TCommQueue.h"
+#include "serial/TLineIo.h"
+#include "serial/TLinePacer.h"
 
 #include <atomic>
 #include <chrono>
@@ -59,6 +61,13 @@ class TTalonComm : public TObject {
     // The device path a port name stands for: COMn is /dev/ttyS(n-1), a name beginning with
     // '/' is a path, any other name lives in /dev.
     static std::string DevicePath(const std::string& portName);
+
+    // The line calls to use (nullptr: the system's). Only while the port is closed; io must
+    // outlive every later opening.
+    void SetLineIo(TLineIo* io) { m_io = io ? io : &TLineIo::System(); }
+    TLineIo* LineIo() const { return m_io; }
+    // True while a modem-line watcher runs (the driver can wait for modem changes).
+    bool fGetWatchingModem() const { return m_modemThread.joinable(); }
 
     bool fGetActive() const { return m_active.load(std::memory_order_acquire); }
     void fSetActive(bool b);
@@ -114,7 +123,11 @@ class TTalonComm : public TObject {
   private:
     void _ReadThread();
     void _WriteThread();
+    void _ModemThread();
+    // Events found by the read thread's look at the driver's counters and the modem word.
+    int lineEvents();
     void stopThreads();
+    void releaseExternalHandle();
     void closeDescriptors();
     void reportHangup();
     // With the threads stopped: discards the output of a device that hung up.
@@ -126,6 +139,9 @@ class TTalonComm : public TObject {
     int m_fd = -1;
     TCommDcb m_dcb;
     bool m_externalHandle = false;
+    // File status flags of an external descriptor before the engine made it non-blocking.
+    int m_externalFlags = -1;
+    TLineIo* m_io = &TLineIo::System();
     std::atomic<bool> m_active{false};
     std::atomic<bool> m_disableWrite{false};
     bool m_dtr = true;
@@ -141,6 +157,25 @@ class TTalonComm : public TObject {
 
     std::thread m_readThread;
     std::thread m_writeThread;
+    // Waits in TIOCMIWAIT, which no descriptor can interrupt: it is stopped by a signal (see
+    // TTalonComm.cpp, interruptThread). Runs only where the driver has modem lines.
+    std::thread m_modemThread;
+    std::atomic<bool> m_modemRun{false};
+    std::atomic<bool> m_modemDone{false};
+    // The write thread waits in the driver for held output to drain; stopped like the above.
+    std::atomic<bool> m_writeDone{false};
+    // Modem events (evCts, evDsr, evRlsd, evRing) found by the watcher, reported by the reader.
+    std::atomic<int> m_modemEvents{0};
+    // Read thread only: the driver's counters at the last look; false where it keeps none.
+    TLineCounters m_counters;
+    bool m_haveCounters = false;
+    // Bumped by PurgeWrite(abort); the write thread drops the chunk it holds and acknowledges.
+    std::atomic<std::uint64_t> m_purgeGen{0};
+    std::atomic<std::uint64_t> m_purgeAck{0};
+    // The write thread could not go on (its poll failed): the read thread ends the port.
+    std::atomic<bool> m_writeFailed{false};
+    // The read thread found the descriptor closed by its owner.
+    std::atomic<bool> m_externalGone{false};
     std::atomic<bool> m_readRun{false};
     std::atomic<bool> m_writeRun{false};
     // eventfds: stop ends both threads (never consumed); writeWake wakes the write thread;
@@ -163,6 +198,10 @@ class TTalonComm : public TObject {
     // The device went away under the threads (set by the read thread, taken by Close/Open).
     std::atomic<bool> m_hungUp{false};
     std::atomic<int> m_waiters{0};
+    // The test and benchmark line pace (TLinePacer); set before the write thread starts and
+    // used by it alone.
+    bool m_paced = false;
+    TLinePacer m_pacer;
     std::mutex m_waitMutex;
     std::condition_variable m_waitCv;
 };

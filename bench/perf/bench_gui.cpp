@@ -6,7 +6,12 @@
 //     reply bytes + package interval;
 //   - "Send Configuration" of 512 lines: click to the last frame the board received, vs the
 //     wire time of its 514 frames;
-//   - the longest stall of the UI event loop while the board babbles at full speed.
+//   - the same send over a port whose output drains at 19200 baud (the engine's line pace, as a
+//     real UART drains): click to the last frame vs wire time, and the longest stall of the UI
+//     event loop meanwhile;
+//   - the longest stall of the UI event loop while the board babbles at full speed;
+//   - the cost of the link log: frames a second through the engine to an unpaced board with
+//     the log on, against the same with it off, in alternating pairs.
 // Usage: bench_gui [reads] [sends] [babbles] [babbleBytes]
 
 #include "app/AppSetup.h"
@@ -14,6 +19,9 @@
 #include "bench/perf/BenchStats.h"
 #include "console/Tkv2580mfrm.h"
 #include "protocol/Command.h"
+#include "protocol/LinkLog.h"
+#include "serial/TLinePacer.h"
+#include "serial/TRkCommDevice.h"
 #include "sim/SimBoard.h"
 
 #include <QAbstractItemModel>
@@ -215,22 +223,34 @@ class Bench {
         return out;
     }
 
-    std::vector<double> configSends(int runs, const QString& file) {
+    // Opens the board's port again ("Refresh"), so that the line pace switch takes effect.
+    void reopenPort(bool paced) {
+        TalonComm::TLinePacer::SetEnabled(paced);
+        child<QPushButton>(m_app.main.get(), "Refresh")->click();
+        settle(m_board);
+    }
+
+    std::vector<double> configSends(int runs, const QString& file, std::vector<double>* stalls = nullptr) {
         std::vector<double> out;
         m_console->opfcmd = [file] { return QStringList{file}; };
         child<QPushButton>(m_console, "LDFileCMD")->click();
         QPushButton* send = child<QPushButton>(m_console, "SDFileCMD");
         for (int i = 0; i < runs; ++i) {
             const std::size_t base = m_board.FrameCount();
+            std::optional<StallProbe> probe;
+            if (stalls) probe.emplace();
             const auto t0 = Clock::now();
-            send->click(); // the send runs on the UI thread until its last frame is queued
-            if (!m_board.WaitForFrames(base + kSendFrames, std::chrono::milliseconds(30000))) {
+            send->click(); // the send runs from events on the UI thread
+            if (!runUntil([&] { return m_board.FrameCount() >= base + kSendFrames; },
+                          std::chrono::milliseconds(30000))) {
                 std::fprintf(stderr, "bench_gui: send %d: the board got %zu of %d frames\n", i,
                              m_board.FrameCount() - base, kSendFrames);
                 continue;
             }
             const std::vector<evbsim::ReceivedFrame> frames = m_board.Frames();
             out.push_back(seconds(frames[base + kSendFrames - 1].at - t0));
+            if (stalls) stalls->push_back(probe->longest());
+            probe.reset();
             settle(m_board);
         }
         return out;
@@ -276,6 +296,54 @@ class Bench {
             settle(m_board);
             out.push_back(probe.longest());
         }
+        return out;
+    }
+
+    // Frames a second through the engine to an unpaced board, log on / log off, per pair.
+    std::vector<double> linkLogCost(int pairs, int frames) {
+        evbsim::SimOptions so;
+        so.pace = false;
+        evbsim::SimBoard board(so);
+        if (!board.Start()) return {};
+        TalonComm::TRkCommDevice device;
+        device.fSetPortName(board.DevicePath());
+        device.fSetPackageSize(8192);
+        device.fSetPackageType(TalonComm::cptFrameTimeout);
+        device.fSetPackageInterval(50);
+        device.fSetSyncEvents(false);
+        device.fSetUsePackage(true);
+        device.fSetActive(true);
+        TalonComm::TRkCustomCommDevice* previous = evb::BoardDevice();
+        evb::SetBoardDevice(&device);
+        const auto rate = [&](bool logOn) {
+            evb::TheLinkLog().setEnabled(logOn);
+            const auto t0 = Clock::now();
+            std::uint8_t answer[257];
+            for (int i = 0; i < frames; ++i) {
+                evb::CmdWriteReg(static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(i >> 8));
+                // The board acknowledges every frame: take the packages, or its answers back up.
+                if (i % 64 == 0)
+                    while (device.Read(answer, sizeof answer) > 0) {
+                    }
+            }
+            device.WaitWriteDrained(std::chrono::milliseconds(60000));
+            return frames / seconds(Clock::now() - t0);
+        };
+        std::vector<double> out;
+        rate(true); // warm-up
+        for (int i = 0; i < pairs; ++i) {
+            const bool onFirst = i % 2 == 0;
+            const double first = rate(onFirst);
+            const double second = rate(!onFirst);
+            if (std::getenv("EVB_BENCH_VERBOSE"))
+                std::fprintf(stderr, "bench_gui: log %s %.0f frames/s, log %s %.0f frames/s\n", onFirst ? "on" : "off",
+                             first, onFirst ? "off" : "on", second);
+            out.push_back(onFirst ? first / second : second / first);
+        }
+        evb::TheLinkLog().setEnabled(true);
+        evb::SetBoardDevice(previous);
+        device.fSetActive(false);
+        board.Stop();
         return out;
     }
 
@@ -342,6 +410,10 @@ int main(int argc, char* argv[]) {
     const auto readTimes = bench.readRoundTrips(reads);
     const auto readAllTimes = bench.readAllRoundTrips(std::max(3, reads / 2));
     const auto sendTimes = bench.configSends(sends, file);
+    bench.reopenPort(true);
+    std::vector<double> pacedStalls;
+    const auto pacedSendTimes = bench.configSends(sends, file, &pacedStalls);
+    bench.reopenPort(false);
     double babbleSeconds = 0;
     std::vector<double> idleStalls;
     const auto stalls = bench.babbleStalls(babbles, babbleBytes, babbleSeconds, idleStalls);
@@ -360,6 +432,33 @@ int main(int argc, char* argv[]) {
     printRatioRow("GUI read-all (256 registers)", readAllTimes,
                   kFrameBytes * kByteTime + 256 * kByteTime + kPackageInterval);
     printRatioRow("GUI 512-line configuration send", sendTimes, kSendFrames * kFrameBytes * kByteTime);
+    {
+        const double wire = kSendFrames * kFrameBytes * kByteTime;
+        if (pacedSendTimes.empty()) {
+            PrintRow("GUI send, line draining at 19200", Format("%.1f ms", wire * 1e3), 99, 99, "failed", "failed",
+                     "<=", 1.01);
+        } else {
+            const Summary s = Summarise(pacedSendTimes);
+            PrintRow("GUI send, line draining at 19200", Format("%.1f ms", wire * 1e3), s.median / wire,
+                     s.worst / wire, Format("%.3fx (%.1f ms)", s.median / wire, s.median * 1e3),
+                     Format("%.3fx (%.1f ms)", s.worst / wire, s.worst * 1e3), "<=", 1.01);
+        }
+        if (pacedStalls.empty()) {
+            PrintRow("longest UI stall during that send", "", 99, 99, "failed", "failed", "<", 0.050);
+        } else {
+            const Summary s = Summarise(pacedStalls);
+            PrintRow("longest UI stall during that send", "", s.median, s.worst, Format("%.1f ms", s.median * 1e3),
+                     Format("%.1f ms", s.worst * 1e3), "<", 0.050);
+        }
+    }
+    const auto logCost = bench.linkLogCost(std::max(5, sends * 2 + 1), 200000);
+    if (logCost.empty()) {
+        PrintRow("engine frame rate, link log on/off", "", 0, 0, "failed", "failed", ">=", 0.95);
+    } else {
+        const Summary s = Summarise(logCost, true);
+        PrintRow("engine frame rate, link log on/off", "log off, same run", s.median, s.worst,
+                 Format("%.3fx", s.median), Format("%.3fx", s.worst), ">=", 0.95);
+    }
     if (stalls.empty()) {
         PrintRow("longest UI stall under babble", "", 99, 99, "failed", "failed", "<", 0.050);
     } else {

@@ -1,11 +1,15 @@
 // Serial layer figures, as ratios against references measured in the same run:
 //  - engine throughput through a pseudo-terminal vs a plain read/write loop on a pty pair;
-//  - wake-ups per second of the evb-* threads on an open, idle port (target 0).
+//  - wake-ups per second of the evb-* threads on an open, idle port (target 0);
+//  - the same while the driver holds output back (flow control stopped; target 0).
 
+#include "serial/TLineIo.h"
 #include "serial/TRkCommDevice.h"
 #include "serial/TTalonComm.h"
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -120,6 +124,43 @@ long evbSwitches(int& threads) {
     return total;
 }
 
+// A driver that holds its output back, as under flow control: bytes stay in its queue and a
+// wait for them to drain lasts until the engine interrupts it.
+class HeldLine : public TLineIo {
+  public:
+    int OutQueue(int) override { return 64; }
+    int WaitDrained(int) override {
+        pollfd none{-1, 0, 0};
+        return ::poll(&none, 1, -1) < 0 ? errno : 0;
+    }
+};
+
+double wakeupsPerSecond(double seconds) {
+    int threads = 0;
+    const long before = evbSwitches(threads);
+    const auto t0 = Clock::now();
+    std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+    const long after = evbSwitches(threads);
+    return (after - before) / std::chrono::duration<double>(Clock::now() - t0).count();
+}
+
+double heldOutputWakeupsPerSecond() {
+    Pty pty;
+    HeldLine held;
+    TRkCommDevice dev;
+    dev.Engine()->SetLineIo(&held);
+    dev.fSetSyncEvents(false);
+    dev.fSetPortName(pty.slave);
+    dev.fSetUsePackage(true);
+    dev.fSetActive(true);
+    dev.Write("x", 1);
+    // The writer looks once when the bytes should have left the wire, then waits in the driver.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const double perSecond = wakeupsPerSecond(3.0);
+    dev.fSetActive(false);
+    return perSecond;
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -156,6 +197,8 @@ int main(int argc, char* argv[]) {
     std::this_thread::sleep_for(std::chrono::duration<double>(idleSeconds));
     const long after = evbSwitches(threads);
     const double perSecond = (after - before) / std::chrono::duration<double>(Clock::now() - t0).count();
+    dev.fSetActive(false);
+    const double heldPerSecond = heldOutputWakeupsPerSecond();
 
     std::printf("%-44s %12s\n", "figure", "value");
     std::printf("%-44s %12.1f\n", "plain pty read/write loop, MB/s (reference)", plain);
@@ -163,5 +206,6 @@ int main(int argc, char* argv[]) {
     std::printf("%-44s %12.2f\n", "engine / plain loop (ratio)", ratio);
     std::printf("%-44s %12d\n", "evb-* threads on the idle open port", threads);
     std::printf("%-44s %12.2f\n", "evb-* wake-ups per second while idle", perSecond);
+    std::printf("%-44s %12.2f\n", "evb-* wake-ups per second, output held", heldPerSecond);
     return 0;
 }

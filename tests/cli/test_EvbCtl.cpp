@@ -1,12 +1,17 @@
 // evbctl run in-process against a simulated board on a real pseudo-terminal.
 
 #include "cli/EvbCtl.h"
+#include "serial/TLinePacer.h"
 #include "sim/SimBoard.h"
+#include "tests/serial/FakeSysfs.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <csignal>
 #include <fstream>
+#include <regex>
+#include <thread>
 #include <sstream>
 #include <unistd.h>
 
@@ -315,8 +320,35 @@ INSTANTIATE_TEST_SUITE_P(
         UsageCase{"badMclk", {"mclk", "pll"}}, UsageCase{"badSdpPort", {"sdp", "4", "to-codec"}},
         UsageCase{"badSdpDir", {"sdp", "1", "sideways"}}, UsageCase{"optionWithoutValue", {"--timeout"}},
         UsageCase{"simulateAndPort", {"--simulate", "info"}}, UsageCase{"checkWithoutFile", {"check"}},
-        UsageCase{"dryRunWithoutFile", {"send", "--dry-run"}}),
+        UsageCase{"dryRunWithoutFile", {"send", "--dry-run"}}, UsageCase{"portsWithArgument", {"ports", "all"}}),
     [](const auto& info) { return std::string(info.param.name); });
+
+TEST(EvbCtlPorts, ListsTheRealUartAndTheAdapterButNoPlaceholderOrConsole) {
+    evbtest::FakeSysfs sys;
+    sys.AddSerial8250("ttyS0", 4, true); // a 16550A
+    for (const char* placeholder : {"ttyS1", "ttyS2", "ttyS3"})
+        sys.AddSerial8250(placeholder, 0, true);
+    sys.AddUsb("ttyUSB0", "bus/usb-serial/drivers/ftdi_sio", true);
+    sys.AddById("usb-FTDI_FT232R_USB_UART_A1-if00-port0", "../../ttyUSB0");
+    sys.AddVirtual("tty0");
+    ::setenv("EVB_SYSFS_ROOT", sys.Root().c_str(), 1);
+    ::setenv("EVB_SERIAL_BY_ID", sys.ById().c_str(), 1);
+    const Result r = Ctl({"ports"});
+    ::unsetenv("EVB_SYSFS_ROOT");
+    ::unsetenv("EVB_SERIAL_BY_ID");
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(r.out, "COM1\t\t\tserial8250\t\t\t\n"
+                     "/dev/ttyUSB0\tFT232R USB UART\tFTDI\tftdi_sio\t0403:6001\t1-1.2:1.0\t" +
+                         sys.ById() + "/usb-FTDI_FT232R_USB_UART_A1-if00-port0\n");
+}
+
+TEST(EvbCtlPorts, NoPortsIsNotAnError) {
+    ::setenv("EVB_SYSFS_ROOT", "/nonexistent-evb-sysfs", 1);
+    const Result r = Ctl({"ports"});
+    ::unsetenv("EVB_SYSFS_ROOT");
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(r.out, "");
+}
 
 TEST(EvbCtlPort, PortThatCannotBeOpenedGivesExitThreeWithTheReason) {
     const Result r = Ctl({"--port", "/nonexistent/tty", "info"});
@@ -367,6 +399,89 @@ TEST(EvbCtlSend, FiveHundredTwelveLinesAtNineteenTwoHundredBaudArriveCompleteAnd
     }
     EXPECT_EQ(frames[513].record[0], 0x06);
     EXPECT_EQ(board.State().garbageBytes, 0u);
+}
+
+// --trace: one line per frame, package and port event on stderr; stdout as without it.
+struct TraceCase {
+    std::vector<std::string> args;
+    std::vector<std::string> lines; // regular expressions, in order, for the lines after "opened"
+};
+
+class EvbCtlTrace : public EvbCtlTest, public ::testing::WithParamInterface<TraceCase> {};
+
+TEST_P(EvbCtlTrace, WritesTheLinkLogOnStderr) {
+    const TraceCase& c = GetParam();
+    const std::string example = std::string(EVB_SOURCE_DIR) + "/presets/examples/example.txt";
+    std::vector<std::string> args = c.args;
+    if (args[0] == "send") args.push_back(example);
+    const Result plain = On(args);
+    args.insert(args.begin(), "--trace");
+    const Result traced = On(args);
+    EXPECT_EQ(traced.code, 0) << traced.err;
+    EXPECT_EQ(traced.out, plain.out);
+    std::istringstream err(traced.err);
+    std::vector<std::string> got;
+    for (std::string line; std::getline(err, line);)
+        got.push_back(line);
+    const std::string time = R"(\d\d:\d\d:\d\d\.\d\d\d )";
+    ASSERT_GE(got.size(), c.lines.size() + 2) << traced.err;
+    EXPECT_TRUE(std::regex_match(got.front(), std::regex(time + "--  .* opened"))) << got.front();
+    for (std::size_t i = 0; i < c.lines.size(); ++i)
+        EXPECT_TRUE(std::regex_match(got[i + 1], std::regex(time + c.lines[i]))) << got[i + 1];
+    EXPECT_TRUE(std::regex_match(got.back(), std::regex(time + "--  .* closed"))) << got.back();
+}
+
+const std::string kZeros14 = "( 00){14}";
+INSTANTIATE_TEST_SUITE_P(
+    Commands, EvbCtlTrace,
+    ::testing::Values(TraceCase{{"write", "0x1A", "5"},
+                                {"TX 3A 00 1A 05" + kZeros14 + " 00 40  WriteReg 0x1A = 0x05",
+                                 "RX 00  1 byte, consumed"}},
+                      TraceCase{{"read", "0x1A"},
+                                {"TX 3A 01 1A 00 01" + kZeros14 + " 40  ReadReg 0x1A",
+                                 "RX [0-9A-F]{2}  1 byte, ReadReg reply 0x[0-9A-F]{2}"}},
+                      TraceCase{{"info"},
+                                {"TX 3A 58 00 00 00" + kZeros14 + " 40  BoardInfo",
+                                 "RX ([0-9A-F]{2} ){17}[0-9A-F]{2}  18 bytes, board information"}},
+                      TraceCase{{"send"},
+                                {"TX 3A 04 00 01 00" + kZeros14 + " 40  BatchBegin 1",
+                                 "(TX|RX) .*"}}));
+
+TEST(EvbCtlSend, CtrlCStopsAfterTheCurrentLineAndClosesTheBatch) {
+    // The line drains at 19200 baud, so the send lasts long enough to be interrupted.
+    TalonComm::TLinePacer::SetEnabled(true);
+    evbsim::SimBoard board(Unpaced());
+    ASSERT_TRUE(board.Start());
+    const auto file =
+        std::filesystem::temp_directory_path() / ("evbctl-int-" + std::to_string(::getpid()) + ".txt");
+    {
+        std::ofstream f(file);
+        for (int i = 0; i < 512; ++i)
+            f << ":W0101@\n";
+    }
+    std::thread interrupter([&] {
+        // Some lines in, the send (and its SIGINT handler) is running.
+        if (board.WaitForFrames(50, 10s)) ::kill(::getpid(), SIGINT);
+    });
+    const Result r = Ctl({"--port", board.DevicePath(), "send", file.string()});
+    interrupter.join();
+    TalonComm::TLinePacer::SetEnabled(false);
+    std::filesystem::remove(file);
+    EXPECT_EQ(r.code, 130) << r.err;
+    const std::smatch m = [&] {
+        std::smatch found;
+        std::regex_search(r.out, found, std::regex("Send stopped after (\\d+) of 512 lines\n"));
+        return found;
+    }();
+    ASSERT_FALSE(m.empty()) << r.out;
+    const int k = std::stoi(m[1]);
+    EXPECT_GE(k, 49);
+    EXPECT_LT(k, 80);
+    ASSERT_TRUE(board.WaitForFrames(static_cast<std::size_t>(k) + 2, 5s));
+    const auto frames = board.Frames();
+    ASSERT_EQ(frames.size(), static_cast<std::size_t>(k) + 2);
+    EXPECT_EQ(frames.back().record[0], 0x06);
+    EXPECT_EQ(board.State().batchesCompleted, 1u);
 }
 
 } // namespace

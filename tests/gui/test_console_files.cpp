@@ -1,9 +1,17 @@
 // Configuration files and preset buttons, sent to the simulated board.
 #include "test_console_fixture.h"
 
+#include "protocol/Command.h"
 #include "protocol/ConfigLines.h"
+#include "serial/TLinePacer.h"
 
 #include <QEvent>
+#include <QKeyEvent>
+#include <QTextEdit>
+#include <QMouseEvent>
+#include <QRadioButton>
+#include <QTimer>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -108,7 +116,7 @@ TEST_F(FileFixture, CancelledDialogDiscardsTheLoadedText) {
 TEST_F(FileFixture, FiveHundredTwelveWindowsLinesAllReachTheBoard) {
     load({QString::fromStdString(writeFile(dir, "512.txt", NumberedConfigLines(512)))});
     EXPECT_FALSE(consoleHas("not loaded"));
-    // The bar is repainted while the send runs on the UI thread.
+    // The send runs from events, so the window repaints while it runs.
     struct PaintCounter : QObject {
         int paints = 0;
         bool eventFilter(QObject*, QEvent* e) override {
@@ -123,8 +131,110 @@ TEST_F(FileFixture, FiveHundredTwelveWindowsLinesAllReachTheBoard) {
     EXPECT_TRUE(recordIs(frames[512], {0x05, 0x00, 0x7F, 0xFF}));
     EXPECT_EQ(board->State().batchLines, 512u);
     EXPECT_TRUE(consoleHas(QString::fromUtf8("SET_TXT_LENGTH\uFF1A512\n")));
-    EXPECT_GT(counter.paints, 100);
+    EXPECT_GT(counter.paints, 10);
     EXPECT_EQ(con->ProgrBar->value(), 0);
+}
+
+// Sends over a port whose output drains at 19200 baud, as a real UART's does.
+class PacedFileFixture : public FileFixture {
+  protected:
+    void SetUp() override {
+        FileFixture::SetUp();
+        TalonComm::TLinePacer::SetEnabled(true);
+        click("Refresh"); // opens the port again, now paced
+        chooseCodec("KV2440");
+    }
+    void TearDown() override {
+        TalonComm::TLinePacer::SetEnabled(false);
+        FileFixture::TearDown();
+    }
+    // Runs action once, from the event loop, when the progress bar reaches `at`.
+    void atProgress(int at, std::function<void()> action) {
+        QObject::connect(con->ProgrBar, &QProgressBar::valueChanged, con, [this, at, action](int value) {
+            if (value != at || m_fired) return;
+            m_fired = true;
+            QTimer::singleShot(0, con, action);
+        });
+    }
+    // A mouse click that returns at once (the harness's click waits for the send to end).
+    static void clickNow(QWidget* w) {
+        const QPointF local = QRectF(w->rect()).center();
+        QMouseEvent press(QEvent::MouseButtonPress, local, w->mapToGlobal(local), Qt::LeftButton,
+                          Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(w, &press);
+        QMouseEvent release(QEvent::MouseButtonRelease, local, w->mapToGlobal(local), Qt::LeftButton,
+                            Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(w, &release);
+    }
+    bool m_fired = false;
+};
+
+TEST_F(PacedFileFixture, StopEndsTheSendAfterTheCurrentFrameWithTheEndFrame) {
+    load({QString::fromStdString(writeFile(dir, "512.txt", NumberedConfigLines(512)))});
+    markFrames();
+    std::uint64_t sentAtStop = 0;
+    atProgress(100, [&] {
+        EXPECT_TRUE(con->StopSendCMD->isVisible());
+        // It covers no other control of the window (the bevels around the groups have no name).
+        for (QWidget* w : con->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+            if (w == con->StopSendCMD || !w->isVisible() || w->objectName().isEmpty()) continue;
+            EXPECT_FALSE(w->geometry().intersects(con->StopSendCMD->geometry())) << w->objectName().toStdString();
+        }
+        sentAtStop = evb::FramesSent();
+        click("kv2580mfrm/StopSendCMD");
+    });
+    click("kv2580mfrm/SDFileCMD");
+    ASSERT_NE(sentAtStop, 0u);
+    const std::uint64_t after = evb::FramesSent() - sentAtStop;
+    EXPECT_GE(after, 1u);
+    EXPECT_LE(after, 2u); // at most one more line, then the end frame
+    const auto frames = framesSinceMark(sentSinceMark(), 5s);
+    ASSERT_EQ(frames.size(), sentSinceMark());
+    EXPECT_TRUE(recordIs(frames.back(), {0x06}));
+    const auto m = QRegularExpression("Send stopped after (\\d+) of 512 lines\n").match(consoleText());
+    ASSERT_TRUE(m.hasMatch()) << consoleText().right(300).toStdString();
+    EXPECT_EQ(static_cast<std::size_t>(m.captured(1).toInt()), frames.size() - 2); // begin and end
+    EXPECT_FALSE(consoleHas("Send the Confuguration"));
+    EXPECT_FALSE(con->StopSendCMD->isVisible());
+    EXPECT_TRUE(con->SDFileCMD->isEnabled());
+    EXPECT_EQ(board->State().batchesCompleted, 1u);
+}
+
+TEST_F(PacedFileFixture, EscStopsTheSendLikeStop) {
+    load({QString::fromStdString(writeFile(dir, "64.txt", NumberedConfigLines(64)))});
+    atProgress(10, [&] {
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+        QApplication::sendEvent(app->main->UARTSHOW, &press); // Esc in any window of the program
+        QKeyEvent release(QEvent::KeyRelease, Qt::Key_Escape, Qt::NoModifier);
+        QApplication::sendEvent(app->main->UARTSHOW, &release);
+    });
+    click("kv2580mfrm/SDFileCMD");
+    ASSERT_TRUE(m_fired);
+    EXPECT_TRUE(consoleText().contains(QRegularExpression("Send stopped after 1[12] of 64 lines\n")))
+        << consoleText().right(200).toStdString();
+}
+
+TEST_F(PacedFileFixture, NoOtherCommandReachesTheBoardDuringASend) {
+    load({QString::fromStdString(writeFile(dir, "64.txt", NumberedConfigLines(64)))});
+    markFrames();
+    atProgress(20, [&] {
+        EXPECT_FALSE(app->main->Sel_OSC_CLK->isEnabled());
+        EXPECT_FALSE(con->RDRegCMD->isEnabled());
+        clickNow(app->main->Sel_OSC_CLK);
+        clickNow(app->main->Refresh);
+        // A command that gets past the disabled controls is held back from the batch.
+        EXPECT_TRUE(evb::CmdWriteReg(0x01, 0x02));
+    });
+    click("kv2580mfrm/SDFileCMD");
+    ASSERT_TRUE(m_fired);
+    const auto frames = framesSinceMark(66, 5s);
+    ASSERT_EQ(frames.size(), 66u);
+    for (std::size_t i = 1; i + 1 < frames.size(); ++i)
+        ASSERT_EQ(frames[i].record[0], 0x05) << i;
+    EXPECT_TRUE(recordIs(frames.back(), {0x06}));
+    EXPECT_EQ(sentSinceMark(), 66u);
+    EXPECT_TRUE(app->main->Sel_OSC_CLK->isEnabled());
+    EXPECT_TRUE(app->main->Refresh->isEnabled());
 }
 
 TEST_F(FileFixture, ShortFileAfterLongOneSendsTheLongOnesRemainingLines) {

@@ -5,15 +5,22 @@
 #include "console/Tkv2580mfrm.h"
 #include "protocol/BoardCommand.h"
 #include "protocol/BoardState.h"
+#include "protocol/Command.h"
+#include "protocol/LinkLog.h"
 #include "serial/TRkCommDevice.h"
 #include "windows/TForm1.h"
 #include "windows/TForm6.h"
+#include "windows/LinkLogModel.h"
+#include "windows/TLinkMonitorFrm.h"
 #include "windows/TRS232CfgFrm.h"
 #include "windows/TSPDIFConfigFRM.h"
 #include "windows/TSetCodecComodeFrm.h"
 #include "windows/Twarnfrm.h"
 
 #include <QCheckBox>
+#include <QFile>
+#include <QTableView>
+#include <QTemporaryDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -223,6 +230,82 @@ TEST_F(MainWindowTest, ConsoleTextReplacesTheSelectionAndKeepsTheCaretAfterIt) {
     app->main->ConsoleAppend("3rd");
     EXPECT_EQ(consoleText(), "first\nsecond\n3rd\n");
     EXPECT_EQ(console->textCursor().position(), 16);
+}
+
+// --- link monitor and the console pane's menu ---
+
+// Rows of the Link Monitor as "DIR|bytes|meaning", once at least n are shown.
+std::vector<std::string> monitorRows(TLinkMonitorFrm* monitor, std::size_t n) {
+    LinkLogModel* m = monitor->model();
+    WaitUntil([&] { return static_cast<std::size_t>(m->rowCount()) >= n; });
+    std::vector<std::string> rows;
+    for (int r = 0; r < m->rowCount(); ++r) {
+        std::string row;
+        for (int c = LinkLogModel::kDirection; c < LinkLogModel::kColumnCount; ++c)
+            row += (c > LinkLogModel::kDirection ? "|" : "") + m->index(r, c).data().toString().toStdString();
+        rows.push_back(row);
+    }
+    return rows;
+}
+
+TEST_F(MainWindowTest, LinkMonitorShowsTheFiveFramesOfRefreshInOrderAndSavesThem) {
+    triggerMenu("Link Monitor");
+    TLinkMonitorFrm* monitor = app->main->LinkMonitorWindow();
+    ASSERT_TRUE(monitor->isVisible());
+    click("LinkMonitorFrm/ShowRx");
+    click("LinkMonitorFrm/ShowEvents");
+    click("LinkMonitorFrm/ClearCMD");
+    click("Refresh");
+    const std::string z = " 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00";
+    const std::vector<std::string> expected = {
+        "TX|3A 0D 20 00" + z + " 40|ChipAddress 0x20",
+        "TX|3A 0A 00 00" + z + " 40|MclkSource S/PDIF DMCLK",
+        "TX|3A 02 00 01" + z + " 40|SdpDirection SDP1 Spdif=>Codec",
+        "TX|3A 02 01 00" + z + " 40|SdpDirection SDP2 Codec=>Spdif",
+        "TX|3A 02 02 01" + z + " 40|SdpDirection SDP3 Spdif=>Codec"};
+    EXPECT_EQ(monitorRows(monitor, 5), expected);
+
+    QTemporaryDir dir;
+    const QString path = dir.filePath("link.txt");
+    monitor->saveFile = [&] { return path; };
+    click("LinkMonitorFrm/SaveCMD");
+    QFile saved(path);
+    ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+    const QStringList lines = QString::fromUtf8(saved.readAll()).split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 6);
+    EXPECT_TRUE(lines[0].startsWith("Link log saved " + QDate::currentDate().toString("yyyy-MM-dd")));
+    EXPECT_TRUE(lines[1].endsWith(" TX 3A 0D 20 00" + QString::fromStdString(z) + " 40  ChipAddress 0x20"))
+        << lines[1].toStdString();
+}
+
+TEST_F(MainWindowTest, AReadReplyArrivingAfterALaterCommandIsShownAsThatCommandReadsIt) {
+    triggerMenu("Link Monitor");
+    TLinkMonitorFrm* monitor = app->main->LinkMonitorWindow();
+    click("LinkMonitorFrm/ShowTx");
+    click("LinkMonitorFrm/ShowEvents");
+    click("LinkMonitorFrm/ClearCMD");
+    board->SetRegister(0x20, 0x05, 0x6B);
+    board->DelayReplies(std::chrono::milliseconds(300));
+    ASSERT_FALSE(evb::CmdReadReg(0x05));
+    ASSERT_FALSE(evb::CmdBoardInfo()); // sent before the read's answer comes back
+    // The read's byte leads the package (both answers come in one burst) and is read as the
+    // board information record the last command asked for.
+    const auto rows = monitorRows(monitor, 1);
+    ASSERT_FALSE(rows.empty());
+    EXPECT_EQ(rows[0].substr(0, 6), "RX|6B ") << rows[0];
+    EXPECT_TRUE(QString::fromStdString(rows[0]).endsWith("|19 bytes, board information")) << rows[0];
+}
+
+TEST_F(MainWindowTest, ConsoleSaveAsWritesThePanesText) {
+    app->main->ConsoleAppend("one\r\ntwo\r\n");
+    QTemporaryDir dir;
+    const QString path = dir.filePath("console.txt");
+    app->main->consoleSaveFile = [&] { return path; };
+    app->main->UARTSHOWSaveAsClick();
+    QFile saved(path);
+    ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+    EXPECT_EQ(QString::fromUtf8(saved.readAll()), consoleText() + "\n");
+    EXPECT_EQ(app->main->UARTSHOW->contextMenuPolicy(), Qt::CustomContextMenu);
 }
 
 // --- clock, supply and PLL ---
@@ -448,8 +531,9 @@ TEST_F(MainWindowTest, ABoardThatHangsUpIsReportedAndCommandsThenWarn) {
 }
 
 // A board behind a stable device name (like /dev/serial/by-id/...) unplugged and plugged in
-// again: "Refresh" opens it again and sends the default set-up.
-TEST_F(MainWindowTest, RefreshReopensABoardThatCameBackUnderTheSameName) {
+// again: the port opens again by itself, sends nothing on opening, and the next click reaches
+// the board.
+TEST_F(MainWindowTest, ABoardThatComesBackUnderTheSameNameIsOpenedAgainByItself) {
     app.reset();
     evbsim::SimOptions options;
     options.pace = false;
@@ -463,15 +547,32 @@ TEST_F(MainWindowTest, RefreshReopensABoardThatCameBackUnderTheSameName) {
     ASSERT_TRUE(portOpen());
 
     board->HangUp();
+    ASSERT_TRUE(WaitUntil([&] { return consoleText().contains("went away"); }));
     ASSERT_TRUE(WaitUntil([&] { return !portOpen(); }));
+    const QString before = consoleText();
+    const std::uint64_t sentBefore = evb::FramesSent();
     ASSERT_TRUE(board->Reconnect());
-    sentBase = evb::FramesSent(); // the new link starts with no frames
+    sentBase = evb::FramesSent();
     markFrames();
-    click("Refresh");
+    ASSERT_TRUE(WaitUntil([&] { return portOpen(); }));
+    EXPECT_TRUE(consoleText().endsWith(QString::fromStdString(" RS232 PORT " + link + " is open again\n")))
+        << consoleText().toStdString();
+    EXPECT_TRUE(consoleText().startsWith(before)) << "the console is not cleared";
+    EXPECT_EQ(evb::FramesSent(), sentBefore) << "nothing is sent on reopening";
+    EXPECT_EQ(framesSinceMark(1, std::chrono::milliseconds(200)).size(), 0u);
+    click("SDP2_SLV");
+    EXPECT_EQ(framesSinceMark(1).size(), 1u);
     EXPECT_EQ(errorBox(), nullptr);
-    EXPECT_TRUE(portOpen());
-    expectSent({rec({0x0D, 0x20}), rec({0x0A, 0x00}), rec({0x02, 0x00, 0x01}), rec({0x02, 0x01, 0x00}),
-                rec({0x02, 0x02, 0x01})});
+
+    // Gone again, and the user chooses another port meanwhile: that choice stands.
+    board->HangUp();
+    ASSERT_TRUE(WaitUntil([&] { return !portOpen(); }));
+    typeText("RS232_CommPort", "/nonexistent/ttyEVB");
+    click("setrs232cmd");
+    closeErrorBoxes();
+    ASSERT_TRUE(board->Reconnect());
+    EXPECT_FALSE(WaitUntil([&] { return portOpen(); }, std::chrono::milliseconds(300)));
+    EXPECT_EQ(app->main->RS232.fGetPortName(), "/nonexistent/ttyEVB");
     app.reset(); // the program lets go of the port before the board goes
 }
 

@@ -3,6 +3,10 @@
 // console is usable afterwards.
 #include "ReliabilityFixture.h"
 
+#include "app/Tmainfrm.h"
+#include "protocol/LinkLog.h"
+#include "windows/TLinkMonitorFrm.h"
+
 #include <QTimer>
 
 #include <algorithm>
@@ -21,6 +25,9 @@ TEST_F(BabbleTest, AMegabyteOfNoiseKeepsMemoryBoundedAndTheWindowResponsive) {
     QObject::connect(&timer, &QTimer::timeout, [&] { ++ticks; });
     timer.start(5);
     markFrames();
+    // The Link Monitor follows the noise live.
+    triggerMenu("Link Monitor");
+    const std::uint64_t loggedBefore = evb::TheLinkLog().appended();
 
     board->Babble(kNoise, 12345);
     // The timer keeps firing through every quarter of the noise: the window handles events
@@ -52,6 +59,10 @@ TEST_F(BabbleTest, AMegabyteOfNoiseKeepsMemoryBoundedAndTheWindowResponsive) {
     EXPECT_LT(rssPeak - rssBefore, std::size_t{48} << 20)
         << reliability::MemoryMeasure() << " memory grew by " << (rssPeak - rssBefore);
     EXPECT_EQ(sentSinceMark(), 0u) << "the program answered noise";
+    // The link log saw the noise and holds a bounded ring of it.
+    EXPECT_GT(evb::TheLinkLog().appended(), loggedBefore);
+    EXPECT_LE(evb::TheLinkLog().size(), evb::TheLinkLog().capacity());
+    EXPECT_TRUE(app->main->LinkMonitorWindow()->isVisible());
     EXPECT_TRUE(framesLogged().empty());
     EXPECT_TRUE(portOpen());
     EXPECT_EQ(errorBox(), nullptr);

@@ -331,3 +331,50 @@ TEST(DeviceEvents, WaitWriteDrainedCoversPackagesAndEngine) {
     reader.join();
     EXPECT_EQ(std::string(got.begin(), got.end()), "twenty bytes of data");
 }
+
+TEST(DeviceActive, ClosingWaitsForAPackageHandlerUnderWay) {
+    // The owner may drop its handler once the port is closed (the main window does so when it
+    // goes away): no handler may still be running then.
+    PtyPair pty;
+    std::atomic<bool> inHandler{false}, closed{false}, overlap{false}, handlerDone{false};
+    TRkCommDevice dev;
+    dev.fSetSyncEvents(false);
+    dev.fSetPackageInterval(1);
+    dev.OnPackage = [&](TObject*, int type) {
+        if (type != 1) return;
+        inHandler = true;
+        WaitFor([&] { return closed.load(); }, std::chrono::milliseconds(300));
+        if (closed.load()) overlap = true;
+        handlerDone = true;
+    };
+    dev.fSetPortName(pty.SlavePath());
+    dev.fSetActive(true);
+    dev.fSetPackageType(cptFrameTimeout);
+    dev.fSetUsePackage(true);
+    pty.WriteMaster("a");
+    ASSERT_TRUE(WaitFor([&] { return inHandler.load(); }));
+    dev.fSetActive(false);
+    closed = true;
+    ASSERT_TRUE(WaitFor([&] { return handlerDone.load(); }));
+    EXPECT_FALSE(overlap.load());
+}
+
+TEST(DeviceActive, ReceiveRingResizedUnderLivePackagesKeepsWorking) {
+    // The package layer's timer thread reads the ring that a resize replaces: unless the layer
+    // stands still around it, ThreadSanitizer reports the race (and ASan the use after free
+    // when a copy is under way as the ring goes).
+    OpenDevice d(1);
+    std::atomic<bool> stop{false};
+    std::thread feeder([&] {
+        while (!stop.load())
+            d.pty.WriteMaster("xyz");
+    });
+    for (int i = 0; i < 20; ++i)
+        d.dev.fSetInBufSize(4096 + i);
+    stop = true;
+    feeder.join();
+    EXPECT_TRUE(d.dev.fGetActive());
+    const int before = d.ones.load();
+    d.pty.WriteMaster("end");
+    EXPECT_TRUE(WaitFor([&] { return d.ones.load() > before; }));
+}

@@ -118,6 +118,8 @@ void GuiFixture::click(const QString& objectName) {
                         Qt::NoModifier);
     QApplication::sendEvent(widget, &release);
     QCoreApplication::processEvents();
+    // A configuration or preset send runs from events; like a user, the test waits for its end.
+    WaitUntil([] { return evb::BatchOwner() == nullptr; }, std::chrono::seconds(60));
 }
 
 void GuiFixture::triggerMenu(const QString& actionText) {

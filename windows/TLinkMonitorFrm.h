@@ -1,0 +1,61 @@
+#pragma once
+// The Link Monitor: the link log live, newest at the bottom, one row per frame sent, package
+// received or port event, with a direction filter, pause, clear and "Save…".
+//
+// It costs nothing while hidden: it follows the log only while shown, and then redraws at
+// most every kRedrawMs however fast entries arrive (a board that babbles).
+//
+// Threading: UI thread only.
+
+#include <QStringList>
+#include <QTimer>
+#include <QWidget>
+
+#include <functional>
+
+class QCheckBox;
+class QPushButton;
+class QTableView;
+class LinkLogModel;
+
+class TLinkMonitorFrm : public QWidget {
+    Q_OBJECT
+  public:
+    static constexpr int kRedrawMs = 50;
+
+    explicit TLinkMonitorFrm(QWidget* parent = nullptr);
+    ~TLinkMonitorFrm() override;
+
+    void PauseCMDClick();
+    void ClearCMDClick();
+    void SaveCMDClick();
+    // Writes the entries shown to path: a line with the date, then one line per entry.
+    bool saveTo(const QString& path) const;
+
+    // The file chooser of "Save…"; replaceable so that tests need no dialog. Empty: cancelled.
+    std::function<QString()> saveFile;
+
+    QTableView* LinkTable = nullptr;
+    QCheckBox* ShowTx = nullptr;
+    QCheckBox* ShowRx = nullptr;
+    QCheckBox* ShowEvents = nullptr;
+    QPushButton* PauseCMD = nullptr;
+    QPushButton* ClearCMD = nullptr;
+    QPushButton* SaveCMD = nullptr;
+
+    LinkLogModel* model() const { return m_model; }
+
+  protected:
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+
+  private:
+    void follow(bool on);
+    void redraw();
+    void filterChanged();
+
+    LinkLogModel* m_model = nullptr;
+    QTimer m_redraw; // single shot: one redraw for everything logged since the last
+    int m_observer = 0;
+    bool m_paused = false;
+};
