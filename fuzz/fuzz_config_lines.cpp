@@ -121,7 +121,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::uint64_t sentBefore = evb::FramesSent();
     int maximum = -1;
     int lastProgress = -1;
-    evb::ConfigSendHooks hooks{[&](int m) { maximum = m; }, [&](int p) { lastProgress = p; }};
+    evb::ConfigSendHooks hooks{[&](int m) { maximum = m; }, [&](int p) { lastProgress = p; }, nullptr};
     const evb::ConfigSendResult r = evb::SendConfigLines(text, lineLimit, -1, report, hooks);
     evb::BoardReady = 255;
     evb::SetBoardDevice(nullptr);

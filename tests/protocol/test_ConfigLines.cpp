@@ -121,7 +121,7 @@ TEST(ConfigLinesSend, FileOfWriteDelayAndGLinesSendsTheBatchAndReports) {
     BoardLink link;
     std::vector<int> progress;
     int maximum = -1;
-    evb::ConfigSendHooks hooks{[&](int m) { maximum = m; }, [&](int p) { progress.push_back(p); }};
+    evb::ConfigSendHooks hooks{[&](int m) { maximum = m; }, [&](int p) { progress.push_back(p); }, nullptr};
     const auto r = evb::SendConfigLines(":W0080@\n:D0064@\n:G0102@\nend\n", 512, 1, true, hooks);
     EXPECT_EQ(r.commandLines, 3);
     EXPECT_EQ(r.framesNotSent, 0);
@@ -167,7 +167,7 @@ TEST(ConfigLinesSend, UnknownLetterIsSkipped) {
 TEST(ConfigLinesSend, WithThePortClosedEveryFrameIsReportedAndNothingSent) {
     BoardLink link(LinkOptions{.open = false});
     std::vector<int> progress;
-    evb::ConfigSendHooks hooks{nullptr, [&](int p) { progress.push_back(p); }};
+    evb::ConfigSendHooks hooks{nullptr, [&](int p) { progress.push_back(p); }, nullptr};
     const auto r = evb::SendConfigLines(":W0080@\n:D0064@\n", 512, 1, true, hooks);
     EXPECT_EQ(r.framesNotSent, 4);
     EXPECT_FALSE(r.aborted);
@@ -182,7 +182,7 @@ TEST(ConfigLinesSend, HangUpDuringTheSendStopsItAndSaysHowFarItGot) {
         text += ":W" + evb::Hex2(static_cast<unsigned>(i & 0xFF)) + "00@\n";
     evb::ConfigSendHooks hooks{nullptr, [&](int p) {
                                    if (p == 10) link.board.HangUp();
-                               }};
+                               }, nullptr};
     const auto r = evb::SendConfigLines(text, 512, 1, true, hooks);
     EXPECT_TRUE(r.aborted);
     EXPECT_FALSE(link.device.fGetActive());
