@@ -2,6 +2,7 @@
 # Line, function and branch coverage of the whole test suite, per product folder.
 # Builds a Debug tree with --coverage in build-cov/ (or $BUILD_DIR), runs ctest headless,
 # and prints gcovr's summary for each folder and for all of them together.
+# Counters are updated atomically: the serial threads share them.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -9,7 +10,7 @@ command -v gcovr >/dev/null || { sudo=""; [ "$(id -u)" -ne 0 ] && sudo=sudo
   $sudo apt-get update -qq && DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq gcovr; }
 BUILD_DIR=${BUILD_DIR:-build-cov}
 BUILD_DIR=$BUILD_DIR BUILD_TYPE=Debug scripts/build.sh -DEVB_BUILD_BENCH=OFF \
-  -DCMAKE_CXX_FLAGS=--coverage -DCMAKE_EXE_LINKER_FLAGS=--coverage "$@"
+  "-DCMAKE_CXX_FLAGS=--coverage -fprofile-update=atomic" -DCMAKE_EXE_LINKER_FLAGS=--coverage "$@"
 find "$BUILD_DIR" -name '*.gcda' -delete
 QT_QPA_PLATFORM=offscreen ctest --test-dir "$BUILD_DIR" -j2 >"$BUILD_DIR/ctest.log" 2>&1 \
   || { tail -30 "$BUILD_DIR/ctest.log"; echo "coverage: some tests failed (see $BUILD_DIR/ctest.log)"; }
