@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <bitset>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -102,6 +103,7 @@ struct SimBoard::Impl {
 
     // Board state.
     std::map<std::uint8_t, std::array<std::uint8_t, 256>> registers;
+    std::map<std::uint8_t, std::bitset<256>> readOnly; // status registers: writes leave them as they are
     BoardSnapshot snapshot;
     std::array<std::uint8_t, 18> info = defaultInfoRecord();
 
@@ -127,6 +129,10 @@ struct SimBoard::Impl {
         auto it = registers.find(chip);
         if (it == registers.end()) it = registers.emplace(chip, powerOnRegisters()).first;
         return it->second;
+    }
+
+    void writeRegister(std::uint8_t chip, std::uint8_t reg, std::uint8_t value) {
+        if (!readOnly[chip].test(reg)) regsOf(chip)[reg] = value;
     }
 
     void wake() const {
@@ -200,7 +206,7 @@ struct SimBoard::Impl {
         const auto u16 = [](std::uint8_t hi, std::uint8_t lo) { return static_cast<unsigned>(hi << 8 | lo); };
         switch (r[0]) {
         case 0x00:
-            regsOf(s.chipAddress)[r[1]] = r[2];
+            writeRegister(s.chipAddress, r[1], r[2]);
             break;
         case 0x01: {
             const unsigned count = std::min(u16(r[2], r[3]), 256u);
@@ -219,7 +225,7 @@ struct SimBoard::Impl {
             s.batchLines = 0;
             break;
         case 0x05:
-            if (r[1] == 0x00) regsOf(s.chipAddress)[r[2]] = r[3];
+            if (r[1] == 0x00) writeRegister(s.chipAddress, r[2], r[3]);
             ++s.batchLines;
             break;
         case 0x06:
@@ -529,6 +535,11 @@ std::uint8_t SimBoard::Register(std::uint8_t chipAddress, std::uint8_t reg) cons
 void SimBoard::SetRegister(std::uint8_t chipAddress, std::uint8_t reg, std::uint8_t value) {
     std::lock_guard lock(m_impl->mutex);
     m_impl->regsOf(chipAddress)[reg] = value;
+}
+
+void SimBoard::SetReadOnly(std::uint8_t chipAddress, std::uint8_t reg, bool readOnly) {
+    std::lock_guard lock(m_impl->mutex);
+    m_impl->readOnly[chipAddress].set(reg, readOnly);
 }
 
 void SimBoard::SetInfoRecord(const std::array<std::uint8_t, 18>& record) {

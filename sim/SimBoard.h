@@ -74,6 +74,8 @@ class SimBoard {
     BoardSnapshot State() const;
     std::uint8_t Register(std::uint8_t chipAddress, std::uint8_t reg) const;
     void SetRegister(std::uint8_t chipAddress, std::uint8_t reg, std::uint8_t value);
+    // A read-only (status) register keeps its value when the program writes it.
+    void SetReadOnly(std::uint8_t chipAddress, std::uint8_t reg, bool readOnly);
     void SetInfoRecord(const std::array<std::uint8_t, 18>& record);
     std::uint64_t BytesSent() const;
 
