@@ -8,6 +8,7 @@
 #include "protocol/ConfigLines.h"
 #include "protocol/LinkLog.h"
 #include "protocol/LinkMeaning.h"
+#include "protocol/RegisterSnapshot.h"
 #include "protocol/ReplyFormat.h"
 #include "protocol/TextConv.h"
 #include "serial/ETalonCommError.h"
@@ -268,6 +269,9 @@ class Session {
         if (c == "write") return write();
         if (c == "dump") return dump();
         if (c == "send") return send();
+        if (c == "save") return save();
+        if (c == "diff") return diff();
+        if (c == "restore") return restore();
         if (c == "address") return address();
         if (c == "mode") return mode();
         if (c == "mclk") return mclk();
@@ -377,16 +381,28 @@ class Session {
         };
     }
 
+    // Reads count registers from register 0 into values (a count of 255 goes out as 256, the
+    // builder's rule, so 256 bytes come back).
+    int readAll(int count, Bytes& values) {
+        discardWaiting();
+        if (evb::CmdReadAllReg(0, static_cast<std::uint16_t>(count))) return notSent();
+        const auto answered = static_cast<std::size_t>(evb::RegistersAnswered(count));
+        values = collect(answered, deadline());
+        if (values.size() < answered) return noAnswer(values.size(), answered);
+        values.resize(answered);
+        return kExitOk;
+    }
+
+    int countArg(std::size_t index) const {
+        return m_options.args.size() > index ? number(m_options.args[index], "count", 1, 256) : 256;
+    }
+
     std::function<int()> dump() {
         expectArgs(m_options, 0, 1);
-        const int count = m_options.args.empty() ? 256 : number(m_options.args[0], "count", 1, 256);
+        const int count = countArg(0);
         return [this, count]() -> int {
-            discardWaiting();
-            if (evb::CmdReadAllReg(0, static_cast<std::uint16_t>(count))) return notSent();
-            // A count of 255 goes out as 256 (the builder's rule), so 256 bytes come back.
-            const std::size_t answered = count == 255 ? 256 : static_cast<std::size_t>(count);
-            const Bytes b = collect(answered, deadline());
-            if (b.size() < answered) return noAnswer(b.size(), answered);
+            Bytes b;
+            if (const int rc = readAll(count, b); rc != kExitOk) return rc;
             std::string text = "   ";
             for (int c = 0; c < 16; ++c)
                 text += " " + evb::Hex2(static_cast<unsigned>(c));
@@ -402,47 +418,112 @@ class Session {
         };
     }
 
-    std::function<int()> send() {
-        expectArgs(m_options, 1, 1);
-        // Read and checked before the port is opened: a wrong file name or a file with errors
-        // costs no port and sends nothing.
+    std::function<int()> save() {
+        expectArgs(m_options, 1, 2);
+        const std::string path = m_options.args[0];
+        const int count = countArg(1);
+        return [this, path, count]() -> int {
+            Bytes b;
+            if (const int rc = readAll(count, b); rc != kExitOk) return rc;
+            evb::SnapshotHeader header; // evbctl knows neither the chip nor its address
+            header.when = evb::SnapshotTime();
+            const std::string failed = evb::SaveTextFile(path, evb::SnapshotText(b, header));
+            if (!failed.empty()) {
+                m_err << "evbctl: cannot write " << failed << std::endl;
+                return kExitUsage;
+            }
+            m_out << b.size() << " registers saved to " << path << "\n" << std::flush;
+            return kExitOk;
+        };
+    }
+
+    // The file argument read and checked before the port is opened: a wrong file name or a
+    // file with errors costs no port and sends nothing.
+    std::shared_ptr<evb::CheckedConfigFile> checkedFile(const evb::ConfigCheckOptions& options) {
         const std::string& path = m_options.args[0];
-        auto load = std::make_shared<CheckedFile>(LoadAndCheck(path));
-        if (!load->load.ok) throw FileError{"cannot read " + load->load.error};
-        if (load->load.droppedBytes > 0)
+        auto f = std::make_shared<evb::CheckedConfigFile>(evb::LoadCheckedConfigFile(path, options));
+        if (!f->load.ok) throw FileError{"cannot read " + f->load.error};
+        if (f->load.droppedBytes > 0)
             m_err << "evbctl: " << path << " is longer than " << evb::kConfigBufferSize << " bytes; the last "
-                  << load->load.droppedBytes << " bytes were not loaded" << std::endl;
-        m_err << load->check.format(path) << std::flush;
-        if (load->check.hasErrors()) {
-            m_err << "evbctl: " << load->check.nothingSent(path) << std::endl;
+                  << f->load.droppedBytes << " bytes were not loaded" << std::endl;
+        m_err << f->check.format(path) << std::flush;
+        if (f->check.hasErrors()) {
+            m_err << "evbctl: " << f->check.nothingSent(path) << std::endl;
             throw NothingSent{};
         }
-        return [this, load]() -> int {
-            discardWaiting();
-            const std::uint64_t framesBefore = evb::FramesSent();
-            const auto started = Clock::now();
-            // Acknowledgements are taken as the lines go out, so the package slots never overflow.
-            m_replyBytes = 0;
-            evb::ConfigSendHooks hooks;
-            hooks.setProgress = [this](int) { m_replyBytes += drainReplies(); };
-            // Ctrl+C stops the send after the current line and still closes the batch.
-            hooks.stopRequested = [] { return gInterrupted.load(std::memory_order_relaxed); };
-            gInterrupted.store(false);
-            const auto previous = std::signal(SIGINT, onInterrupt);
-            const evb::ConfigSendResult r =
-                evb::SendConfigLines(load->sendable(), evb::kConfigLineLimit, 1, true, hooks);
-            std::signal(SIGINT, previous == SIG_ERR ? SIG_DFL : previous);
-            if (r.stopped) {
-                m_replyBytes += drainReplies();
-                return kExitInterrupted;
-            }
-            if (r.aborted || r.framesNotSent > 0) {
-                if (!r.aborted)
-                    m_err << "evbctl: " << r.framesNotSent << " frames could not be sent" << std::endl;
-                return kExitNoAnswer;
-            }
-            return awaitBatch(evb::FramesSent() - framesBefore, started);
+        return f;
+    }
+
+    // Lists the registers that differ; exit 0 when all match, 5 when some differ.
+    int reportComparison(const Bytes& board, const evb::RegisterValues& expected, const char* lead) {
+        const std::string& path = m_options.args[0];
+        const evb::RegisterComparison c = evb::CompareRegisters(board, expected);
+        for (const evb::RegisterDiff& d : c.diffs)
+            m_out << evb::FormatRegisterDiff(d) << "\n";
+        m_out << lead << evb::ComparisonSummary(c, path, static_cast<int>(board.size())) << "\n" << std::flush;
+        return c.matches() ? kExitOk : kExitRegistersDiffer;
+    }
+
+    std::function<int()> diff() {
+        expectArgs(m_options, 1, 2);
+        const int count = countArg(1);
+        const auto file = checkedFile({});
+        return [this, count, file]() -> int {
+            Bytes b;
+            if (const int rc = readAll(count, b); rc != kExitOk) return rc;
+            return reportComparison(b, evb::ExpectedRegisters(file->check), "");
         };
+    }
+
+    // Writes only the registers that differ, as one batch, then reads back and compares again.
+    std::function<int()> restore() {
+        expectArgs(m_options, 1, 2);
+        const int count = countArg(1);
+        const auto file = checkedFile({});
+        return [this, count, file]() -> int {
+            const evb::RegisterValues expected = evb::ExpectedRegisters(file->check);
+            Bytes b;
+            if (const int rc = readAll(count, b); rc != kExitOk) return rc;
+            const evb::RegisterComparison before = evb::CompareRegisters(b, expected);
+            if (before.matches()) return reportComparison(b, expected, "nothing to restore: ");
+            m_out << "writing " << before.diffs.size() << " registers\n" << std::flush;
+            const std::string text = evb::RestoreText(before.diffs);
+            if (const int rc = sendBatch(text); rc != kExitOk) return rc;
+            if (const int rc = readAll(count, b); rc != kExitOk) return rc;
+            return reportComparison(b, expected, "after restore: ");
+        };
+    }
+
+    std::function<int()> send() {
+        expectArgs(m_options, 1, 1);
+        auto load = checkedFile({});
+        return [this, load] { return sendBatch(load->sendable()); };
+    }
+
+    // Sends checked configuration text as one batch and waits for the board to take it.
+    int sendBatch(std::string_view text) {
+        discardWaiting();
+        const std::uint64_t framesBefore = evb::FramesSent();
+        const auto started = Clock::now();
+        // Acknowledgements are taken as the lines go out, so the package slots never overflow.
+        m_replyBytes = 0;
+        evb::ConfigSendHooks hooks;
+        hooks.setProgress = [this](int) { m_replyBytes += drainReplies(); };
+        // Ctrl+C stops the send after the current line and still closes the batch.
+        hooks.stopRequested = [] { return gInterrupted.load(std::memory_order_relaxed); };
+        gInterrupted.store(false);
+        const auto previous = std::signal(SIGINT, onInterrupt);
+        const evb::ConfigSendResult r = evb::SendConfigLines(text, evb::kConfigLineLimit, 1, true, hooks);
+        std::signal(SIGINT, previous == SIG_ERR ? SIG_DFL : previous);
+        if (r.stopped) {
+            m_replyBytes += drainReplies();
+            return kExitInterrupted;
+        }
+        if (r.aborted || r.framesNotSent > 0) {
+            if (!r.aborted) m_err << "evbctl: " << r.framesNotSent << " frames could not be sent" << std::endl;
+            return kExitNoAnswer;
+        }
+        return awaitBatch(evb::FramesSent() - framesBefore, started);
     }
 
     // The frames of a batch may still be on their way when the send returns (a driver's buffer
@@ -555,6 +636,11 @@ std::string UsageText() {
            ":Cxxxx@)\n"
            "  send --dry-run FILE   print the frames send would write, one a line; opens no port\n"
            "  check FILE...         print the file's errors and warnings and a summary; opens no port\n"
+           "  save FILE [COUNT]     save COUNT registers (default 256) as a configuration file\n"
+           "  diff FILE [COUNT]     list the registers whose value differs from FILE's writes\n"
+           "                        (Reg0x1A: board 0x05, file 0x07); exit 5 when some differ\n"
+           "  restore FILE [COUNT]  write only the registers that differ from FILE, as one batch,\n"
+           "                        then read back; exit 5 when some still differ\n"
            "  address ADDR          set the codec's chip address on its control bus\n"
            "  mode i2c|spi          choose the codec's control interface\n"
            "  mclk osc|dmclk|amclk  choose the codec's MCLK source\n"
@@ -574,7 +660,7 @@ std::string UsageText() {
            "Numbers may be written 26, 0x1A, x1A or $1A.\n"
            "Exit status: 0 success, 1 no answer in time or a frame not sent, 2 usage error,\n"
            "3 the port could not be opened, 4 the file has errors and nothing was sent,\n"
-           "130 a send stopped by Ctrl+C (the batch is closed).\n";
+           "5 registers differ from the file, 130 a send stopped by Ctrl+C (the batch is closed).\n";
 }
 
 int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {

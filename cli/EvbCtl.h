@@ -6,7 +6,8 @@
 //
 // Exit status: 0 success; 1 the board did not answer within the timeout or a frame could not
 // be sent; 2 usage error (usage text on stderr); 3 the port could not be opened; 4 the file has
-// errors and nothing was sent; 130 a send stopped by Ctrl+C.
+// errors and nothing was sent; 5 registers differ from the file (diff, restore); 130 a send
+// stopped by Ctrl+C.
 
 #include <iosfwd>
 #include <string>
@@ -20,6 +21,7 @@ enum ExitCode {
     kExitUsage = 2,
     kExitPort = 3,
     kExitFileErrors = 4,
+    kExitRegistersDiffer = 5,
     kExitInterrupted = 130
 };
 

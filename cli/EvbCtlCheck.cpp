@@ -2,6 +2,7 @@
 
 #include "cli/EvbCtl.h"
 #include "protocol/BoardCommand.h"
+#include "protocol/RegisterSnapshot.h"
 #include "protocol/TextConv.h"
 
 #include <algorithm>
@@ -47,7 +48,7 @@ std::vector<evb::CommandRecord> batchRecords(const evb::ConfigCheck& check) {
     return records;
 }
 
-bool readable(const std::string& path, const CheckedFile& f, std::ostream& err) {
+bool readable(const std::string& path, const evb::CheckedConfigFile& f, std::ostream& err) {
     if (f.load.ok) return true;
     err << "evbctl: cannot read " << (f.load.error.empty() ? path : f.load.error) << std::endl;
     return false;
@@ -55,21 +56,11 @@ bool readable(const std::string& path, const CheckedFile& f, std::ostream& err) 
 
 } // namespace
 
-CheckedFile LoadAndCheck(const std::string& path) {
-    CheckedFile f;
-    f.load = evb::LoadTextFile(path, evb::kConfigBufferSize);
-    if (!f.load.ok) return f;
-    const evb::CheckedTextSource source = evb::ConfigTextSource(f.load.text, f.load.droppedBytes);
-    f.load.text.resize(source.text.size());
-    f.check = evb::CheckConfigText(f.load.text, {.end = source.end});
-    return f;
-}
-
 int RunCheck(const std::vector<std::string>& files, std::uint32_t baud, std::ostream& out,
              std::ostream& err) {
     int rc = kExitOk;
     for (const std::string& path : files) {
-        const CheckedFile f = LoadAndCheck(path);
+        const evb::CheckedConfigFile f = evb::LoadCheckedConfigFile(path);
         if (!readable(path, f, err)) {
             if (rc == kExitOk) rc = kExitUsage;
             continue;
@@ -98,7 +89,7 @@ int RunCheck(const std::vector<std::string>& files, std::uint32_t baud, std::ost
 }
 
 int RunDryRun(const std::string& file, std::ostream& out, std::ostream& err) {
-    const CheckedFile f = LoadAndCheck(file);
+    const evb::CheckedConfigFile f = evb::LoadCheckedConfigFile(file);
     if (!readable(file, f, err)) return kExitUsage;
     err << f.check.format(file);
     if (f.check.hasErrors()) {
