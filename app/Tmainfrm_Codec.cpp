@@ -226,6 +226,8 @@ void Tmainfrm::RS232CommNotify(TalonComm::TObject* /*Sender*/, int NotifyType) {
         console->setUpdatesEnabled(wasUpdating);
         ShowToolWindow(console);
         ConsoleAppend(evb::FormatReadAllReg(evb::gRegs.HighestAddress));
+        console->ReadAllArrived(std::vector<std::uint8_t>(
+            buf.begin(), buf.begin() + std::min<std::ptrdiff_t>(evb::RegistersAnswered(n), kReplyBufferSize)));
         break;
     }
     case evb::kReplyBoardInfo:

@@ -101,6 +101,7 @@ Tkv2580mfrm::Tkv2580mfrm(QWidget* parent)
     base.setPointSize(8);
     setFont(base);
     buildLayout();
+    buildSnapshotActions();
     opfcmd = [this]() {
         QFileDialog dialog(this);
         dialog.setObjectName("opfcmd");
@@ -417,6 +418,7 @@ void Tkv2580mfrm::sendEnded() {
         if (w) w->setEnabled(true);
     m_enabledBeforeSend.clear();
     emit sendingChanged(false);
+    if (m_verifyAfterSend) verifyAfterRestore();
 }
 
 void Tkv2580mfrm::StopSendCMDClick() {

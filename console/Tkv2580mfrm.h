@@ -7,6 +7,8 @@
 
 #include "console/ConfigBuffer.h"
 
+#include "protocol/RegisterSnapshot.h"
+
 #include <QPointer>
 #include <QStringList>
 #include <QWidget>
@@ -19,12 +21,15 @@
 #include <string_view>
 #include <vector>
 
+class QAction;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
+class QMenu;
 class QProgressBar;
 class QPushButton;
 class QTableWidget;
+class QTimer;
 class ConfigSendRun;
 
 namespace evb {
@@ -52,6 +57,22 @@ class Tkv2580mfrm : public QWidget {
     // "Stop" (shown during a send) and Esc: the send ends after the current frame.
     void StopSendCMDClick();
 
+    // Register snapshots, from the grid's context menu (right-click or the Menu key) or their
+    // shortcuts. Save, Compare and Restore first read all registers as "Read All Register"
+    // does, and go on when the answer arrives.
+    void SaveRegsClick();
+    void CompareRegsClick();
+    void RestoreRegsClick();
+    // Mark changes (MarkChangesAction, checkable): after each read-all, the cells whose value
+    // differs from the previous read-all (or from the baseline) are marked until cleared.
+    void SetBaselineClick();
+    void ClearMarksClick();
+    // The main window's reply handler hands over each read-all answer once it is shown:
+    // values[i] is register i.
+    void ReadAllArrived(const std::vector<std::uint8_t>& values);
+    // The grid cell's mark text (its tooltip), empty when the cell is not marked.
+    QString cellMark(std::uint8_t reg) const;
+
     // A configuration or preset send is in progress. It runs from events on the UI thread;
     // meanwhile every control that would send to the board is disabled.
     bool sending() const { return m_run != nullptr; }
@@ -73,6 +94,9 @@ class Tkv2580mfrm : public QWidget {
     // The file chooser of "Load Configuration File". Replaceable so that tests need no dialog;
     // the default runs the open-file dialog. An empty list means cancelled.
     std::function<QStringList()> opfcmd;
+    // The file choosers of the snapshot actions, replaceable in the same way; empty: cancelled.
+    std::function<QString()> saveRegsDialog;
+    std::function<QString()> openRegsDialog;
 
     // --- controls (objectName = the member's name) ---
     QGroupBox* RegFrm = nullptr;
@@ -93,6 +117,13 @@ class Tkv2580mfrm : public QWidget {
     QLabel* Label4 = nullptr;
     QLabel* LogoLabel = nullptr;
     std::array<QPushButton*, 21> PresetButtons{}; // ButtonA1 .. ButtonC3
+    QMenu* RegMapMenu = nullptr;
+    QAction* SaveRegsAction = nullptr;
+    QAction* CompareRegsAction = nullptr;
+    QAction* RestoreRegsAction = nullptr;
+    QAction* MarkChangesAction = nullptr;
+    QAction* SetBaselineAction = nullptr;
+    QAction* ClearMarksAction = nullptr;
 
     // The configuration text buffer "Send Configuration" works on.
     const evb::ConfigBuffer& configBuffer() const { return m_config; }
@@ -116,6 +147,30 @@ class Tkv2580mfrm : public QWidget {
                                                    int lineLimit, bool errorsOnly);
     void sendPreset(const std::string& folder, const std::string& file, int beginCount);
     void pressAutoPress();
+
+    // What a read-all started by a snapshot action leads to once its answer arrives.
+    enum class AfterRead { Nothing, Save, Compare, Restore, Verify, Baseline };
+    void buildSnapshotActions();
+    void updateSnapshotActions();
+    // Sends the read-all; false (and a console line) when it could not be sent.
+    bool readAllThen(AfterRead next);
+    void readAllTimedOut();
+    void verifyAfterRestore();
+    // Loads and checks the file for Compare and Restore; false when it cannot be used.
+    bool loadExpected(const QString& file, const char* action);
+    // Lists the differences in the console and marks them in the grid.
+    evb::RegisterComparison showComparison(const std::vector<std::uint8_t>& values, const char* lead);
+    void markCell(std::uint8_t reg, const QColor& colour, const QString& text);
+
+    AfterRead m_afterRead = AfterRead::Nothing;
+    QTimer* m_readTimeout = nullptr;
+    std::string m_snapshotFile;        // the file Save writes, or Compare and Restore read (UTF-8)
+    std::string m_snapshotPath;        // the same, as the file system names it
+    evb::RegisterValues m_expected;    // what Compare and Restore hold the board against
+    std::string m_restoreText;         // the batch Restore sends
+    bool m_verifyAfterSend = false;    // Restore: read back once the batch has ended
+    std::vector<std::uint8_t> m_lastRead;            // the previous read-all's values
+    std::optional<std::vector<std::uint8_t>> m_baseline;
 
     evb::ConfigBuffer m_config;
     evb::ConfigBuffer m_preset;
