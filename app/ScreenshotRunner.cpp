@@ -64,6 +64,7 @@ bool ScreenshotRunner::Run(const QString& steps) {
                 return false;
             }
             button->click();
+            settle(); // what the click sent is answered before the next step
         } else if (kind == "trigger") {
             QAction* action = nullptr;
             for (QWidget* w : QApplication::topLevelWidgets())
@@ -73,6 +74,7 @@ bool ScreenshotRunner::Run(const QString& steps) {
                 return false;
             }
             action->trigger();
+            settle();
         } else if (kind == "text") {
             auto* edit = qobject_cast<QLineEdit*>(findWidget(arg.section('=', 0, 0)));
             if (!edit) {

@@ -486,7 +486,8 @@ class Session {
             if (const int rc = readAll(count, b); rc != kExitOk) return rc;
             const evb::RegisterComparison before = evb::CompareRegisters(b, expected);
             if (before.matches()) return reportComparison(b, expected, "nothing to restore: ");
-            m_out << "writing " << before.diffs.size() << " registers\n" << std::flush;
+            m_out << "writing " << before.diffs.size() << (before.diffs.size() == 1 ? " register\n" : " registers\n")
+                  << std::flush;
             const std::string text = evb::RestoreText(before.diffs);
             if (const int rc = sendBatch(text); rc != kExitOk) return rc;
             if (const int rc = readAll(count, b); rc != kExitOk) return rc;

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# Installs what evbconsole needs to build, run and test on Debian 12.
+# Installs what evbconsole needs to build, run and test on Debian 12. fonts-liberation2 stands in
+# for Arial with the same metrics: with a wider font the grid's cells would be cut off.
 set -euo pipefail
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 PKGS=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools libgl1-mesa-dev
-      libgtest-dev libgmock-dev fonts-noto-cjk xvfb xauth)
+      libgtest-dev libgmock-dev fonts-noto-cjk fonts-liberation2 xvfb xauth)
 missing=()
 for p in "${PKGS[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
