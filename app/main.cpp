@@ -1,6 +1,8 @@
 // evbconsole: the evaluation board's desktop console.
 #include "app/AppSetup.h"
 #include "app/ScreenshotRunner.h"
+#include "console/ChipProfiles.h"
+#include "console/PresetFiles.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -8,6 +10,7 @@
 
 #include <cstdio>
 #include <exception>
+#include <filesystem>
 #include <memory>
 #include <string_view>
 
@@ -17,7 +20,7 @@ bool wantsOnlyText(int argc, char* argv[]) {
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg(argv[i]);
         if (arg == "-h" || arg == "--help" || arg == "-?" || arg == "--help-all" || arg == "-v" ||
-            arg == "--version")
+            arg == "--version" || arg == "--show-files")
             return true;
     }
     return false;
@@ -26,6 +29,28 @@ bool wantsOnlyText(int argc, char* argv[]) {
 bool displayAvailable() {
     return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
            !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
+}
+
+// Where the equaliser preset, every chip's presets and the two documents resolve, one line
+// each; 0 when all were found.
+int showFiles() {
+    int missing = 0;
+    auto line = [&missing](const std::string& what, const evb::PresetLocation& where) {
+        if (!where.found) ++missing;
+        std::printf("%s\t%s%s\n", what.c_str(), where.path.c_str(), where.found ? "" : " (not found)");
+    };
+    line("presets", evb::FindPresetFile("", evb::kEqualiserFile));
+    for (const evb::ChipProfile& profile : evb::ChipProfileTable()) {
+        if (!profile.folder) continue;
+        for (const char* file : profile.files)
+            if (file && !evb::FindPresetFile(profile.folder, file).found)
+                line(profile.chip, evb::FindPresetFile(profile.folder, file));
+    }
+    for (const char* document : {evb::kManualFile, evb::kEqPictureFile}) {
+        const std::string path = evb::FindDocument(document);
+        line(document, {std::filesystem::is_regular_file(path), path});
+    }
+    return missing == 0 ? 0 : 1;
 }
 
 } // namespace
@@ -71,8 +96,12 @@ int main(int argc, char* argv[]) {
     // end banner is in the console) and the event loop runs.
     QCommandLineOption reportReady("report-ready", "Print \"ready\" once the console is up.");
     reportReady.setFlags(QCommandLineOption::HiddenFromHelp);
-    parser.addOptions({simulate, port, noPace, shotDir, shotSteps, reportReady});
+    QCommandLineOption showFilesOption("show-files",
+                                       "Print where the presets and the documents of the Instructions "
+                                       "menu are found, then exit (1 when one is missing).");
+    parser.addOptions({simulate, port, showFilesOption, noPace, shotDir, shotSteps, reportReady});
     parser.process(*application);
+    if (parser.isSet(showFilesOption)) return showFiles();
 
     AppConfig config;
     config.simulate = parser.isSet(simulate);
