@@ -3,6 +3,7 @@
 # that carries the full-width colon of the program's texts.
 set(CPACK_PACKAGE_NAME evbconsole)
 set(CPACK_PACKAGE_VENDOR "Corvane")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION}) # all four parts, as the program reports it
 set(CPACK_PACKAGE_CONTACT "Corvane evbconsole maintainers <support@corvane.example>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "desktop console for an audio-codec evaluation board")
 set(CPACK_PACKAGE_HOMEPAGE_URL "https://www.corvane.example/")

@@ -46,13 +46,12 @@ expect Version '^2\.4\.5\.2$'
 expect Architecture '^[a-z0-9]+$'
 expect Maintainer '<.+@.+>'
 expect Section '^electronics$'
-expect Depends 'fonts-noto-cjk'
-expect Depends 'libqt6widgets6'
-expect Depends 'libc6'
+expect Depends 'fonts-noto-cjk.*libc6.*libqt6widgets6'
 expect Description '^desktop console'
+listing=$(dpkg-deb -c "$deb")
 for f in ./usr/bin/evbconsole ./usr/bin/evbctl ./usr/bin/evbsim ./usr/share/evbconsole/CorvaneEQ.TXT \
     "./usr/share/evbconsole/Corvane EvbSoftware user manual.pdf" ./usr/share/applications/net.corvane.evbconsole.desktop; do
-    dpkg-deb -c "$deb" | grep -qF " $f" || { echo "  missing from the package: $f"; fail=1; }
+    grep -qF " $f" <<<"$listing" || { echo "  missing from the package: $f"; fail=1; }
 done
 [ "$fail" -eq 0 ] || { echo "package control fields: FAILED"; exit 1; }
 echo "package control fields: ok"
@@ -60,5 +59,5 @@ echo "package control fields: ok"
 if command -v lintian >/dev/null; then
     echo "lintian:"
     # Reported, not fatal: the package is built by CPack, not by the Debian tool chain.
-    lintian --no-tag-display-limit "$deb" | sed 's/^/  /' || true
+    lintian --tag-display-limit 0 --info "$deb" 2>&1 | grep -v "running with root privileges" | sed 's/^/  /' || true
 fi

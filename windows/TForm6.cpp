@@ -54,7 +54,7 @@ TForm6::TForm6(QWidget* parent)
     Label4 = addLabel("Label4", "If you have any question,please contact with us,");
     Label5 = addLabel("Label5", kWebAddress);
     QPalette linkPalette = Label5->palette();
-    linkPalette.setColor(QPalette::WindowText, Qt::blue);
+    linkPalette.setColor(QPalette::WindowText, linkPalette.color(QPalette::Link)); // readable on dark themes too
     Label5->setPalette(linkPalette);
     QFont linkFont = Label5->font();
     linkFont.setUnderline(true);
