@@ -3,13 +3,9 @@
 // every control in reading order.
 #include "tests/gui/support/GuiHarness.h"
 
-#include <QAbstractButton>
 #include <QAccessible>
 #include <QKeyEvent>
-#include <QLineEdit>
-#include <QMainWindow>
 #include <QRadioButton>
-#include <QTextEdit>
 
 #include <map>
 
@@ -24,17 +20,17 @@ struct Seen {
 void walk(QAccessibleInterface* iface, const QString& group, std::map<QString, Seen>& seen) {
     if (!iface || !iface->object()) return;
     Seen s{iface->text(QAccessible::Name), group, {}};
-    for (const auto& [other, relation] : iface->relations(QAccessible::Label)) s.labelledBy << other->text(QAccessible::Name);
+    for (const auto& [other, relation] : iface->relations(QAccessible::Label))
+        s.labelledBy << other->text(QAccessible::Name);
     seen[iface->object()->objectName()] = s;
     const QString inner = iface->role() == QAccessible::Grouping ? s.name : group;
-    for (int i = 0; i < iface->childCount(); ++i) walk(iface->child(i), inner, seen);
+    for (int i = 0; i < iface->childCount(); ++i)
+        walk(iface->child(i), inner, seen);
 }
 
 // In reading order: the controls of the main window that are enabled at start-up (SDP3 is not).
 const struct {
-    const char* object;
-    const char* name;
-    const char* group;
+    const char *object, *name, *group;
 } kControls[] = {
     {"setrs232cmd", "Set RS232 Port\uFF1A", "Set RS232 (UART)"},
     {"RS232_CommPort", "RS232 port number or device", "Set RS232 (UART)"},

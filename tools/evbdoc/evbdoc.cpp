@@ -95,7 +95,8 @@ int makeManual(const QString& markdownPath, const QString& pdfPath) {
         painter.restore();
         painter.setFont(small);
         painter.setPen(Qt::darkGray);
-        painter.drawText(QRectF(0, paper.height() - footer, paper.width(), footer), Qt::AlignRight | Qt::AlignBottom,
+        painter.drawText(QRectF(0, paper.height() - footer, paper.width(), footer),
+                         Qt::AlignRight | Qt::AlignBottom,
                          QString("Corvane EvbSoftware user manual  \u2014  %1 / %2").arg(i + 1).arg(pages));
     }
     return 0;
@@ -129,7 +130,8 @@ std::vector<Band> readBands(const QString& presetPath, QString& error) {
             bands.at(m.captured(1).toInt() - 1).shelf = true;
         }
     }
-    if (found != 5) error = presetPath + ": expected the gains of five bands, found " + QString::number(found);
+    if (found != 5)
+        error = presetPath + ": expected the gains of five bands, found " + QString::number(found);
     return bands;
 }
 
@@ -169,14 +171,19 @@ int makeEqPicture(const QString& presetPath, const QString& pngPath) {
     // Response plot: 20 Hz to 20 kHz, -6 to +6 dB.
     const QRectF plot(90, 120, 820, 330);
     const double fLo = 20, fHi = 20000, dbRange = 6;
-    auto xOf = [&](double f) { return plot.left() + plot.width() * std::log10(f / fLo) / std::log10(fHi / fLo); };
+    auto xOf = [&](double f) {
+        return plot.left() + plot.width() * std::log10(f / fLo) / std::log10(fHi / fLo);
+    };
     auto yOf = [&](double db) { return plot.center().y() - plot.height() / 2 * db / dbRange; };
     p.fillRect(plot, Qt::white);
     p.setPen(QPen(QColor(0xD0, 0xD0, 0xD0), 1));
-    for (double f : {50.0, 100.0, 200.0, 500.0, 1000.0, 2000.0, 5000.0, 10000.0}) p.drawLine(QPointF(xOf(f), plot.top()), QPointF(xOf(f), plot.bottom()));
-    for (int db = -6; db <= 6; db += 3) p.drawLine(QPointF(plot.left(), yOf(db)), QPointF(plot.right(), yOf(db)));
+    for (double f : {50.0, 100.0, 200.0, 500.0, 1000.0, 2000.0, 5000.0, 10000.0})
+        p.drawLine(QPointF(xOf(f), plot.top()), QPointF(xOf(f), plot.bottom()));
+    for (int db = -6; db <= 6; db += 3)
+        p.drawLine(QPointF(plot.left(), yOf(db)), QPointF(plot.right(), yOf(db)));
     p.setPen(QColor(0x40, 0x40, 0x40));
-    for (auto [f, label] : {std::pair{20.0, "20"}, {100.0, "100"}, {1000.0, "1k"}, {10000.0, "10k"}, {20000.0, "20k Hz"}})
+    for (auto [f, label] :
+         {std::pair{20.0, "20"}, {100.0, "100"}, {1000.0, "1k"}, {10000.0, "10k"}, {20000.0, "20k Hz"}})
         p.drawText(QRectF(xOf(f) - 40, plot.bottom() + 4, 80, 20), Qt::AlignHCenter, label);
     for (int db = -6; db <= 6; db += 3)
         p.drawText(QRectF(plot.left() - 80, yOf(db) - 10, 72, 20), Qt::AlignRight | Qt::AlignVCenter,
@@ -190,7 +197,8 @@ int makeEqPicture(const QString& presetPath, const QString& pngPath) {
     for (int i = 0; i <= 400; ++i) {
         const double f = fLo * std::pow(fHi / fLo, i / 400.0);
         double sum = 0;
-        for (std::size_t b = 0; b < bands.size(); ++b) sum += bandGain(bands[b], f, b == 0);
+        for (std::size_t b = 0; b < bands.size(); ++b)
+            sum += bandGain(bands[b], f, b == 0);
         const QPointF pt(xOf(f), yOf(sum));
         i == 0 ? total.moveTo(pt) : total.lineTo(pt);
     }
@@ -201,7 +209,8 @@ int makeEqPicture(const QString& presetPath, const QString& pngPath) {
         p.setBrush(colours[b]);
         p.drawEllipse(centre, 7, 7);
         p.setPen(colours[b]);
-        p.drawText(QRectF(centre.x() - 30, centre.y() - 30, 60, 20), Qt::AlignHCenter, QString("B%1").arg(b + 1));
+        p.drawText(QRectF(centre.x() - 30, centre.y() - 30, 60, 20), Qt::AlignHCenter,
+                   QString("B%1").arg(b + 1));
     }
     p.setBrush(Qt::NoBrush);
     p.setPen(QPen(QColor(0x10, 0x10, 0x10), 3));
@@ -218,16 +227,18 @@ int makeEqPicture(const QString& presetPath, const QString& pngPath) {
         p.fillRect(cell, QColor(colours[b].red(), colours[b].green(), colours[b].blue(), 40));
         p.setFont(bold);
         auto hex = [](int v) { return "0x" + QString::number(v, 16).toUpper(); };
-        p.drawText(cell.adjusted(8, 4, 0, 0), Qt::AlignLeft | Qt::AlignTop,
-                   QString("Band %1").arg(b + 1));
+        p.drawText(cell.adjusted(8, 4, 0, 0), Qt::AlignLeft | Qt::AlignTop, QString("Band %1").arg(b + 1));
         p.setFont(font);
-        const QString freq = band.freqHz >= 1000 ? QString("%1 kHz").arg(band.freqHz / 1000) : QString("%1 Hz").arg(band.freqHz);
-        p.drawText(cell.adjusted(8, 22, 0, 0), Qt::AlignLeft | Qt::AlignTop,
-                   QString("%1%2 dB at %3\n%4\nregisters %5, %6")
-                       .arg(band.gainDb > 0 ? "+" : "")
-                       .arg(band.gainDb)
-                       .arg(freq, band.shelf ? (b == 0 ? "low shelf" : "high shelf") : QString("bell, Q %1").arg(band.q),
-                            hex(0x31 + 2 * int(b)), hex(0x32 + 2 * int(b))));
+        const QString freq = band.freqHz >= 1000 ? QString("%1 kHz").arg(band.freqHz / 1000)
+                                                 : QString("%1 Hz").arg(band.freqHz);
+        p.drawText(
+            cell.adjusted(8, 22, 0, 0), Qt::AlignLeft | Qt::AlignTop,
+            QString("%1%2 dB at %3\n%4\nregisters %5, %6")
+                .arg(band.gainDb > 0 ? "+" : "")
+                .arg(band.gainDb)
+                .arg(freq,
+                     band.shelf ? (b == 0 ? "low shelf" : "high shelf") : QString("bell, Q %1").arg(band.q),
+                     hex(0x31 + 2 * int(b)), hex(0x32 + 2 * int(b))));
     }
     p.drawText(QRect(40, 576, 880, 60), Qt::AlignLeft | Qt::TextWordWrap,
                "Order of the writes: register 0x30 = 0x00 turns the equaliser off; each band gets its gain "
