@@ -12,6 +12,7 @@
 #include "serial/ETalonCommError.h"
 #include "serial/TCommSerialPortInfo.h"
 #include "serial/TTalonComm.h"
+#include "windows/GroupPanel.h"
 #include "windows/TForm1.h"
 #include "windows/TForm6.h"
 #include "windows/TLinkMonitorFrm.h"
@@ -74,14 +75,6 @@ QGroupBox* makeGroup(QWidget* parent, const char* name, const QString& caption) 
     return group;
 }
 
-// Groups inside a titled group sit in an untitled panel: assistive technology takes a titled
-// group box as the label of its direct children, which would announce an inner group by the
-// outer group's title.
-QWidget* makeInnerPanel(QGroupBox* outer, const char* name) {
-    auto* panel = new QWidget(outer);
-    panel->setObjectName(name);
-    return panel;
-}
 
 // A drawing of the evaluation board: PCB, codec socket, MCU, FPGA, S/PDIF transceiver and the
 // connectors. Ours, drawn at start-up.
@@ -252,7 +245,7 @@ void Tmainfrm::BuildLayout() {
 
     // --- clock, supply and PLL ---
     auto* clockGroup = makeGroup(central, "ClockGroup", "Setup MCLK &&  PLL for Codec");
-    auto* clockPanel = makeInnerPanel(clockGroup, "ClockPanel");
+    auto* clockPanel = evb::InnerGroupPanel(clockGroup, "ClockPanel");
     auto* mclkGroup = makeGroup(clockPanel, "MclkGroup", "Select MCLK ");
     Sel_OSC_CLK = makeRadio(mclkGroup, "Sel_OSC_CLK", "Use Oscillator Clock");
     Sel_SPDIF_DMCLK = makeRadio(mclkGroup, "Sel_SPDIF_DMCLK", "Use SPDIF DMCLK");
@@ -308,13 +301,11 @@ void Tmainfrm::BuildLayout() {
     clockGrid->addWidget(mclkGroup, 0, 0, 2, 1);
     clockGrid->addWidget(lrckGroup, 0, 1);
     clockGrid->addWidget(DvddGroup, 1, 1);
-    auto* clockLayout = new QVBoxLayout(clockGroup);
-    clockLayout->addWidget(clockPanel);
-    clockLayout->addLayout(pllRow);
+    qobject_cast<QVBoxLayout*>(clockGroup->layout())->addLayout(pllRow);
 
     // --- serial audio port routing ---
     auto* sdpGroup = makeGroup(central, "SdpGroup", "Set SDP SPDIF<=>Codec ");
-    auto* sdpPanel = makeInnerPanel(sdpGroup, "SdpPanel");
+    auto* sdpPanel = evb::InnerGroupPanel(sdpGroup, "SdpPanel");
     SDP1Group = makeGroup(sdpPanel, "SDP1Group", "SDP1 (I2S Port DAC)");
     SDP1_MS = makeRadio(SDP1Group, "SDP1_MS", "Codec=>Spdif");
     SDP1_SLV = makeRadio(SDP1Group, "SDP1_SLV", "Spdif=>Codec");
@@ -326,7 +317,6 @@ void Tmainfrm::BuildLayout() {
     SDP3_SLV = makeRadio(SDP3Group, "SDP3_SLV", "Spdif=>Codec");
     auto* sdpLayout = new QHBoxLayout(sdpPanel);
     sdpLayout->setContentsMargins(0, 0, 0, 0);
-    (new QVBoxLayout(sdpGroup))->addWidget(sdpPanel);
     for (auto [group, ms, slv] :
          {std::tuple{SDP1Group, SDP1_MS, SDP1_SLV}, std::tuple{SDP2Group, SDP2_MS, SDP2_SLV},
           std::tuple{SDP3Group, SDP3_MS, SDP3_SLV}}) {

@@ -63,7 +63,8 @@ class AccessibilityTest : public GuiFixture {};
 
 TEST_F(AccessibilityTest, EveryControlIsNamedAndLabelledByItsOwnGroup) {
     std::map<QString, Seen> seen;
-    walk(QAccessible::queryAccessibleInterface(app->main.get()), "", seen);
+    for (QWidget* window : {static_cast<QWidget*>(app->main.get()), FindWidgetByName("SPDIFConfigFRM")})
+        walk(QAccessible::queryAccessibleInterface(window), "", seen);
     for (const auto& c : kControls) {
         ASSERT_TRUE(seen.count(c.object)) << c.object << " is not in the accessible tree";
         const Seen& s = seen[c.object];
@@ -80,7 +81,9 @@ TEST_F(AccessibilityTest, EveryControlIsNamedAndLabelledByItsOwnGroup) {
           {"DvddGroup", "Select DVDD  Voltage", "Setup MCLK &  PLL for Codec"},
           {"SDP1Group", "SDP1 (I2S Port DAC)", "Set SDP SPDIF<=>Codec "},
           {"SDP2Group", "SDP2 (I2S Port ADC)", "Set SDP SPDIF<=>Codec "},
-          {"SDP3Group", "SDP3 (I2S Port 3)", "Set SDP SPDIF<=>Codec "}}) {
+          {"SDP3Group", "SDP3 (I2S Port 3)", "Set SDP SPDIF<=>Codec "},
+          {"GroupBox19", "Master/Slave", "Configuration(RX)"},
+          {"GroupBox20", "MCLK/LRCK", "Configuration(RX)"}}) {
         EXPECT_EQ(seen[object].name.toStdString(), title);
         EXPECT_EQ(seen[object].group.toStdString(), outer) << object;
         EXPECT_EQ(seen[object].labelledBy.join(", ").toStdString(), "") << object;
