@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QIcon>
 #include <QPalette>
 #include <QStyleFactory>
 #include <QTimer>
@@ -90,6 +91,9 @@ int main(int argc, char* argv[]) {
         return 2;
     } else {
         application = std::make_unique<QApplication>(argc, argv);
+        // The installed desktop entry and icon: the desktop matches the windows to them.
+        QGuiApplication::setDesktopFileName("net.corvane.evbconsole");
+        QApplication::setWindowIcon(QIcon::fromTheme("net.corvane.evbconsole"));
     }
     QCoreApplication::setApplicationName("evbconsole");
     QCoreApplication::setApplicationVersion("2.4.5.2");
