@@ -12,6 +12,7 @@
 #include "serial/ETalonCommError.h"
 #include "serial/TCommSerialPortInfo.h"
 #include "serial/TTalonComm.h"
+#include "windows/GroupPanel.h"
 #include "windows/TForm1.h"
 #include "windows/TForm6.h"
 #include "windows/TLinkMonitorFrm.h"
@@ -28,6 +29,7 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -72,6 +74,7 @@ QGroupBox* makeGroup(QWidget* parent, const char* name, const QString& caption) 
     group->setObjectName(name);
     return group;
 }
+
 
 // A drawing of the evaluation board: PCB, codec socket, MCU, FPGA, S/PDIF transceiver and the
 // connectors. Ours, drawn at start-up.
@@ -210,6 +213,7 @@ void Tmainfrm::BuildLayout() {
     RS232_CommPort = new QLineEdit("2", rs232Group);
     RS232_CommPort->setObjectName("RS232_CommPort");
     RS232_CommPort->setMaximumWidth(110);
+    RS232_CommPort->setAccessibleName("RS232 port number or device");
     Refresh = new QPushButton("Refresh", rs232Group);
     Refresh->setObjectName("Refresh");
     auto* rs232Layout = new QHBoxLayout(rs232Group);
@@ -241,7 +245,8 @@ void Tmainfrm::BuildLayout() {
 
     // --- clock, supply and PLL ---
     auto* clockGroup = makeGroup(central, "ClockGroup", "Setup MCLK &&  PLL for Codec");
-    auto* mclkGroup = makeGroup(clockGroup, "MclkGroup", "Select MCLK ");
+    auto* clockPanel = evb::InnerGroupPanel(clockGroup, "ClockPanel");
+    auto* mclkGroup = makeGroup(clockPanel, "MclkGroup", "Select MCLK ");
     Sel_OSC_CLK = makeRadio(mclkGroup, "Sel_OSC_CLK", "Use Oscillator Clock");
     Sel_SPDIF_DMCLK = makeRadio(mclkGroup, "Sel_SPDIF_DMCLK", "Use SPDIF DMCLK");
     Sel_SPDIF_AMCLK = makeRadio(mclkGroup, "Sel_SPDIF_AMCLK", "Use SPDIF AMCLK");
@@ -249,7 +254,9 @@ void Tmainfrm::BuildLayout() {
     mclktxt->setObjectName("mclktxt");
     mclktxt->setMaximumWidth(60);
     auto* mclkRow = new QHBoxLayout;
-    mclkRow->addWidget(new QLabel("MCLK = ", mclkGroup));
+    auto* mclkLabel = new QLabel("MCLK = ", mclkGroup);
+    mclkLabel->setBuddy(mclktxt);
+    mclkRow->addWidget(mclkLabel);
     mclkRow->addWidget(mclktxt);
     mclkRow->addWidget(new QLabel("MHz", mclkGroup));
     mclkRow->addStretch(1);
@@ -259,17 +266,19 @@ void Tmainfrm::BuildLayout() {
     mclkLayout->addWidget(Sel_SPDIF_AMCLK);
     mclkLayout->addLayout(mclkRow);
 
-    auto* lrckGroup = makeGroup(clockGroup, "LrckGroup", "Set LRCK Frequency");
+    auto* lrckGroup = makeGroup(clockPanel, "LrckGroup", "Set LRCK Frequency");
     LRCKTXT = new QLineEdit("48", lrckGroup);
     LRCKTXT->setObjectName("LRCKTXT");
     LRCKTXT->setMaximumWidth(60);
     auto* lrckLayout = new QHBoxLayout(lrckGroup);
-    lrckLayout->addWidget(new QLabel("LRCK = ", lrckGroup));
+    auto* lrckLabel = new QLabel("LRCK = ", lrckGroup);
+    lrckLabel->setBuddy(LRCKTXT);
+    lrckLayout->addWidget(lrckLabel);
     lrckLayout->addWidget(LRCKTXT);
     lrckLayout->addWidget(new QLabel("kHz", lrckGroup));
     lrckLayout->addStretch(1);
 
-    DvddGroup = makeGroup(clockGroup, "DvddGroup", "Select DVDD  Voltage");
+    DvddGroup = makeGroup(clockPanel, "DvddGroup", "Select DVDD  Voltage");
     DVDD2 = makeRadio(DvddGroup, "DVDD2", "DVDD <=2 .0V");
     DVDD2P5 = makeRadio(DvddGroup, "DVDD2P5", "2.0V < DVDD <= 2.5V");
     DVDD3P3 = makeRadio(DvddGroup, "DVDD3P3", "2.5V < DVDD <= 3.3V");
@@ -287,24 +296,27 @@ void Tmainfrm::BuildLayout() {
     pllRow->addStretch(1);
     pllRow->addWidget(PLLCMD);
 
-    auto* clockLayout = new QGridLayout(clockGroup);
-    clockLayout->addWidget(mclkGroup, 0, 0, 2, 1);
-    clockLayout->addWidget(lrckGroup, 0, 1);
-    clockLayout->addWidget(DvddGroup, 1, 1);
-    clockLayout->addLayout(pllRow, 2, 0, 1, 2);
+    auto* clockGrid = new QGridLayout(clockPanel);
+    clockGrid->setContentsMargins(0, 0, 0, 0);
+    clockGrid->addWidget(mclkGroup, 0, 0, 2, 1);
+    clockGrid->addWidget(lrckGroup, 0, 1);
+    clockGrid->addWidget(DvddGroup, 1, 1);
+    qobject_cast<QVBoxLayout*>(clockGroup->layout())->addLayout(pllRow);
 
     // --- serial audio port routing ---
     auto* sdpGroup = makeGroup(central, "SdpGroup", "Set SDP SPDIF<=>Codec ");
-    SDP1Group = makeGroup(sdpGroup, "SDP1Group", "SDP1 (I2S Port DAC)");
+    auto* sdpPanel = evb::InnerGroupPanel(sdpGroup, "SdpPanel");
+    SDP1Group = makeGroup(sdpPanel, "SDP1Group", "SDP1 (I2S Port DAC)");
     SDP1_MS = makeRadio(SDP1Group, "SDP1_MS", "Codec=>Spdif");
     SDP1_SLV = makeRadio(SDP1Group, "SDP1_SLV", "Spdif=>Codec");
-    SDP2Group = makeGroup(sdpGroup, "SDP2Group", "SDP2 (I2S Port ADC)");
+    SDP2Group = makeGroup(sdpPanel, "SDP2Group", "SDP2 (I2S Port ADC)");
     SDP2_MS = makeRadio(SDP2Group, "SDP2_MS", "Codec=>Spdif");
     SDP2_SLV = makeRadio(SDP2Group, "SDP2_SLV", "Spdif=>Codec");
-    SDP3Group = makeGroup(sdpGroup, "SDP3Group", "SDP3 (I2S Port 3)");
+    SDP3Group = makeGroup(sdpPanel, "SDP3Group", "SDP3 (I2S Port 3)");
     SDP3_MS = makeRadio(SDP3Group, "SDP3_MS", "Codec=>Spdif");
     SDP3_SLV = makeRadio(SDP3Group, "SDP3_SLV", "Spdif=>Codec");
-    auto* sdpLayout = new QHBoxLayout(sdpGroup);
+    auto* sdpLayout = new QHBoxLayout(sdpPanel);
+    sdpLayout->setContentsMargins(0, 0, 0, 0);
     for (auto [group, ms, slv] :
          {std::tuple{SDP1Group, SDP1_MS, SDP1_SLV}, std::tuple{SDP2Group, SDP2_MS, SDP2_SLV},
           std::tuple{SDP3Group, SDP3_MS, SDP3_SLV}}) {
@@ -320,6 +332,8 @@ void Tmainfrm::BuildLayout() {
     // --- console pane ---
     UARTSHOW = new QTextEdit(central);
     UARTSHOW->setObjectName("UARTSHOW");
+    UARTSHOW->setAccessibleName("Console");
+    UARTSHOW->setTabChangesFocus(true); // Tab moves on instead of typing into the console
     UARTSHOW->setAcceptRichText(false);
     UARTSHOW->setUndoRedoEnabled(false);
     UARTSHOW->setLineWrapMode(QTextEdit::NoWrap);
@@ -342,7 +356,9 @@ void Tmainfrm::BuildLayout() {
     Image1->setObjectName("Image1");
     Image1->setPixmap(drawBoardPicture());
     Image1->setCursor(Qt::PointingHandCursor);
+    Image1->setFocusPolicy(Qt::StrongFocus);
     Image1->setToolTip("Read the board information");
+    Image1->setAccessibleName("Evaluation board: read the board information");
     Image1->installEventFilter(this);
     Label8 = new QLabel(QString::fromUtf8("Version\uFF1A2.4.5.2    "), central);
     Label8->setObjectName("Label8");
@@ -474,6 +490,14 @@ bool Tmainfrm::eventFilter(QObject* watched, QEvent* event) {
     if (watched == Image1 && Image1->isEnabled() && event->type() == QEvent::MouseButtonRelease) {
         auto* mouse = static_cast<QMouseEvent*>(event);
         if (mouse->button() == Qt::LeftButton && Image1->rect().contains(mouse->position().toPoint())) {
+            runHandler([this] { Image1Click(); });
+            return true;
+        }
+    }
+    // The picture takes the keyboard focus too: Space or Enter is its click.
+    if (watched == Image1 && Image1->isEnabled() && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Space || key == Qt::Key_Return || key == Qt::Key_Enter) {
             runHandler([this] { Image1Click(); });
             return true;
         }

@@ -2,6 +2,7 @@
 #include "app/ReplyHandoff.h"
 #include "app/Tmainfrm.h"
 #include "console/ChipProfiles.h"
+#include "console/PresetFiles.h"
 #include "console/RegisterState.h"
 #include "console/Tkv2580mfrm.h"
 #include "protocol/BoardState.h"
@@ -144,11 +145,13 @@ void Tmainfrm::selectCodecType(std::int32_t code, std::uint8_t highest, const ch
 void Tmainfrm::EQ2Click() {
     evb::ShellOpenFile("CorvaneEQ.exe");
 }
+// The documents are ours and ship with the program: the working folder's copy first, as the
+// shell would open the bare name, else the one next to the program or installed with it.
 void Tmainfrm::EQInstruction1Click() {
-    evb::ShellOpenFile("CorvaneEQ.PNG");
+    evb::ShellOpen(QUrl::fromLocalFile(QString::fromStdString(evb::FindDocument(evb::kEqPictureFile))));
 }
 void Tmainfrm::EVBInstructions1Click() {
-    evb::ShellOpenFile("Corvane EvbSoftware user manual.pdf");
+    evb::ShellOpen(QUrl::fromLocalFile(QString::fromStdString(evb::FindDocument(evb::kManualFile))));
 }
 void Tmainfrm::MatlabInstruction1Click() {
     ShowToolWindow(MatlabWindow());

@@ -1,13 +1,19 @@
 // evbconsole: the evaluation board's desktop console.
 #include "app/AppSetup.h"
 #include "app/ScreenshotRunner.h"
+#include "console/ChipProfiles.h"
+#include "console/PresetFiles.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QIcon>
+#include <QPalette>
+#include <QStyleFactory>
 #include <QTimer>
 
 #include <cstdio>
 #include <exception>
+#include <filesystem>
 #include <memory>
 #include <string_view>
 
@@ -17,7 +23,7 @@ bool wantsOnlyText(int argc, char* argv[]) {
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg(argv[i]);
         if (arg == "-h" || arg == "--help" || arg == "-?" || arg == "--help-all" || arg == "-v" ||
-            arg == "--version")
+            arg == "--version" || arg == "--show-files")
             return true;
     }
     return false;
@@ -26,6 +32,49 @@ bool wantsOnlyText(int argc, char* argv[]) {
 bool displayAvailable() {
     return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
            !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
+}
+
+// Where the equaliser preset, every chip's presets and the two documents resolve, one line
+// each; 0 when all were found.
+int showFiles() {
+    int missing = 0;
+    auto line = [&missing](const std::string& what, const evb::PresetLocation& where) {
+        if (!where.found) ++missing;
+        std::printf("%s\t%s%s\n", what.c_str(), where.path.c_str(), where.found ? "" : " (not found)");
+    };
+    line("presets", evb::FindPresetFile("", evb::kEqualiserFile));
+    for (const evb::ChipProfile& profile : evb::ChipProfileTable()) {
+        if (!profile.folder) continue;
+        for (const char* file : profile.files)
+            if (file && !evb::FindPresetFile(profile.folder, file).found)
+                line(profile.chip, evb::FindPresetFile(profile.folder, file));
+    }
+    for (const char* document : {evb::kManualFile, evb::kEqPictureFile}) {
+        const std::string path = evb::FindDocument(document);
+        line(document, {std::filesystem::is_regular_file(path), path});
+    }
+    return missing == 0 ? 0 : 1;
+}
+
+void useDarkPalette() {
+    QApplication::setStyle(QStyleFactory::create("Fusion"));
+    QPalette p;
+    const QColor window(0x2D, 0x2D, 0x30), base(0x1E, 0x1E, 0x1E), text(0xE8, 0xE8, 0xE8);
+    p.setColor(QPalette::Window, window);
+    p.setColor(QPalette::WindowText, text);
+    p.setColor(QPalette::Base, base);
+    p.setColor(QPalette::AlternateBase, window);
+    p.setColor(QPalette::Text, text);
+    p.setColor(QPalette::Button, QColor(0x3C, 0x3C, 0x40));
+    p.setColor(QPalette::ButtonText, text);
+    p.setColor(QPalette::Highlight, QColor(0x3A, 0x7B, 0xD5));
+    p.setColor(QPalette::HighlightedText, Qt::white);
+    p.setColor(QPalette::Link, QColor(0x6C, 0xB4, 0xFF));
+    p.setColor(QPalette::ToolTipBase, base);
+    p.setColor(QPalette::ToolTipText, text);
+    for (auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+        p.setColor(QPalette::Disabled, role, QColor(0x80, 0x80, 0x80));
+    QApplication::setPalette(p);
 }
 
 } // namespace
@@ -42,6 +91,9 @@ int main(int argc, char* argv[]) {
         return 2;
     } else {
         application = std::make_unique<QApplication>(argc, argv);
+        // The installed desktop entry and icon: the desktop matches the windows to them.
+        QGuiApplication::setDesktopFileName("net.corvane.evbconsole");
+        QApplication::setWindowIcon(QIcon::fromTheme("net.corvane.evbconsole"));
     }
     QCoreApplication::setApplicationName("evbconsole");
     QCoreApplication::setApplicationVersion("2.4.5.2");
@@ -71,8 +123,16 @@ int main(int argc, char* argv[]) {
     // end banner is in the console) and the event loop runs.
     QCommandLineOption reportReady("report-ready", "Print \"ready\" once the console is up.");
     reportReady.setFlags(QCommandLineOption::HiddenFromHelp);
-    parser.addOptions({simulate, port, noPace, shotDir, shotSteps, reportReady});
+    QCommandLineOption showFilesOption("show-files",
+                                       "Print where the presets and the documents of the Instructions "
+                                       "menu are found, then exit (1 when one is missing).");
+    // For screenshots: the look of a dark desktop theme (Fusion with a dark palette).
+    QCommandLineOption dark("dark", "Use the Fusion style with a dark palette.");
+    dark.setFlags(QCommandLineOption::HiddenFromHelp);
+    parser.addOptions({simulate, port, showFilesOption, noPace, shotDir, shotSteps, reportReady, dark});
     parser.process(*application);
+    if (parser.isSet(showFilesOption)) return showFiles();
+    if (parser.isSet(dark)) useDarkPalette();
 
     AppConfig config;
     config.simulate = parser.isSet(simulate);

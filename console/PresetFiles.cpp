@@ -6,6 +6,9 @@
 #ifndef EVB_DATADIR
 #define EVB_DATADIR "/usr/local/share/evbconsole"
 #endif
+#ifndef EVB_DATADIR_FROM_BIN
+#define EVB_DATADIR_FROM_BIN "../share/evbconsole"
+#endif
 
 namespace evb {
 
@@ -20,9 +23,19 @@ std::string ProgramFolder() {
     return exe.parent_path().string();
 }
 
+std::string InstalledDataFolder() {
+    // Relative to the program first, so an installed tree that was moved or unpacked elsewhere
+    // (a DESTDIR, a relocated prefix) finds its own data rather than another installation's.
+    std::error_code ec;
+    const std::filesystem::path relative =
+        (std::filesystem::path(ProgramFolder()) / EVB_DATADIR_FROM_BIN).lexically_normal();
+    if (std::filesystem::is_directory(relative, ec)) return relative.string();
+    return EVB_DATADIR;
+}
+
 std::vector<std::string> PresetSearchRoots() {
     if (!gRootsOverride.empty()) return gRootsOverride;
-    return {ProgramFolder(), EVB_DATADIR};
+    return {ProgramFolder(), InstalledDataFolder()};
 }
 
 void SetPresetSearchRoots(std::vector<std::string> roots) {
@@ -44,6 +57,15 @@ PresetLocation FindPresetFile(const std::string& folder, const std::string& name
         }
     }
     return location;
+}
+
+std::string FindDocument(const std::string& name) {
+    std::error_code ec;
+    const std::filesystem::path here = std::filesystem::absolute(name, ec);
+    if (ec) return name;
+    if (std::filesystem::is_regular_file(here, ec)) return here.string();
+    const PresetLocation shipped = FindPresetFile("", name);
+    return shipped.found ? shipped.path : here.string();
 }
 
 } // namespace evb

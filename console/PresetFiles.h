@@ -10,7 +10,11 @@ namespace evb {
 // The directory of the running executable (from /proc/self/exe), without a trailing slash.
 std::string ProgramFolder();
 
-// The folders searched, in order. Default: the program folder, then <prefix>/share/evbconsole.
+// <prefix>/share/evbconsole: the one next to the program's <prefix>/bin when there is one, else
+// the configured installation's.
+std::string InstalledDataFolder();
+
+// The folders searched, in order. Default: the program folder, then InstalledDataFolder().
 std::vector<std::string> PresetSearchRoots();
 // Replaces the search folders (tests point them at a fixture tree); empty restores the default.
 void SetPresetSearchRoots(std::vector<std::string> roots);
@@ -23,5 +27,14 @@ struct PresetLocation {
     std::string path;
 };
 PresetLocation FindPresetFile(const std::string& folder, const std::string& name);
+
+// The documents of the "Instructions" menu, shipped beside the presets.
+constexpr const char* kManualFile = "Corvane EvbSoftware user manual.pdf";
+constexpr const char* kEqPictureFile = "CorvaneEQ.PNG";
+
+// A document the menu opens by name: the file in the working directory when it is there (as the
+// shell would resolve the bare name), else the copy shipped with the program (found like a
+// preset directly in a root), else the working-directory path (opening it then does nothing).
+std::string FindDocument(const std::string& name);
 
 } // namespace evb

@@ -147,8 +147,9 @@ void Tkv2580mfrm::buildLayout() {
         QFont f("Arial");
         f.setPixelSize(19);
         e->setFont(f);
+        // Blue as the theme draws links: Qt::blue on a light palette, a light blue on a dark one.
         QPalette pal = e->palette();
-        pal.setColor(QPalette::Text, Qt::blue);
+        pal.setColor(QPalette::Text, pal.color(QPalette::Link));
         e->setPalette(pal);
         e->setGeometry(x, y, 73, 32);
         return e;

@@ -26,7 +26,8 @@ TForm1::TForm1(QWidget* parent)
     Label2 = addLabel("Label2", QString::fromUtf8("Matlab library file connection\uFF1A  "), 24, 56);
     Label5 = addLabel("Label5", kDownloadLink, 40, 82);
     QPalette linkPalette = Label5->palette();
-    linkPalette.setColor(QPalette::WindowText, Qt::blue);
+    // The theme's link colour: blue on a light palette, still readable on a dark one.
+    linkPalette.setColor(QPalette::WindowText, linkPalette.color(QPalette::Link));
     Label5->setPalette(linkPalette);
     QFont linkFont = Label5->font();
     linkFont.setUnderline(true);

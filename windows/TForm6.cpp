@@ -54,7 +54,8 @@ TForm6::TForm6(QWidget* parent)
     Label4 = addLabel("Label4", "If you have any question,please contact with us,");
     Label5 = addLabel("Label5", kWebAddress);
     QPalette linkPalette = Label5->palette();
-    linkPalette.setColor(QPalette::WindowText, Qt::blue);
+    // The theme's link colour: blue on a light palette, still readable on a dark one.
+    linkPalette.setColor(QPalette::WindowText, linkPalette.color(QPalette::Link));
     Label5->setPalette(linkPalette);
     QFont linkFont = Label5->font();
     linkFont.setUnderline(true);

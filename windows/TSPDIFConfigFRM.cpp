@@ -3,6 +3,7 @@
 #include "protocol/BoardCommand.h"
 #include "protocol/BoardState.h"
 #include "protocol/Command.h"
+#include "windows/GroupPanel.h"
 
 #include <QGridLayout>
 #include <QGroupBox>
@@ -63,10 +64,11 @@ TSPDIFConfigFRM::TSPDIFConfigFRM(QWidget* parent) : QWidget(parent, Qt::Window) 
     SPDIFTitle = new QGroupBox("Configuration(RX)", this);
     SPDIFTitle->setObjectName("SPDIFTitle");
 
-    GroupBox19 = stackedGroup(SPDIFTitle, "GroupBox19", "Master/Slave", {&SPDIF_MASTER, &SPDIF_SLAVE},
+    QWidget* panel = evb::InnerGroupPanel(SPDIFTitle, "SpdifPanel");
+    GroupBox19 = stackedGroup(panel, "GroupBox19", "Master/Slave", {&SPDIF_MASTER, &SPDIF_SLAVE},
                               {{"SPDIF_MASTER", "CS8416 Master"}, {"SPDIF_SLAVE", "CS8416 Slave"}});
 
-    GroupBox20 = new QGroupBox("MCLK/LRCK", SPDIFTitle);
+    GroupBox20 = new QGroupBox("MCLK/LRCK", panel);
     GroupBox20->setObjectName("GroupBox20");
     SPDIF_LRC_256 = addRadio(GroupBox20, "SPDIF_LRC_256", "256");
     SPDIF_LRC_384 = addRadio(GroupBox20, "SPDIF_LRC_384", "384");
@@ -82,16 +84,17 @@ TSPDIFConfigFRM::TSPDIFConfigFRM(QWidget* parent) : QWidget(parent, Qt::Window) 
     }
     GroupBox20->setMinimumSize(std::max(widest + 2 * kLrcLeft, 110), top + 6);
 
-    GroupBox21 = stackedGroup(SPDIFTitle, "GroupBox21", "SCLK/LRCK", {&SPDIF_SCLK_64, &SPDIF_SCLK_128},
+    GroupBox21 = stackedGroup(panel, "GroupBox21", "SCLK/LRCK", {&SPDIF_SCLK_64, &SPDIF_SCLK_128},
                               {{"SPDIF_SCLK_64", "64"}, {"SPDIF_SCLK_128", "128"}});
     GroupBox30 = stackedGroup(
-        SPDIFTitle, "GroupBox30", "Digital Audio Format", {&SPDIF_FMT_I2S, &SPDIF_FMT_LJ, &SPDIF_FMT_RJ},
+        panel, "GroupBox30", "Digital Audio Format", {&SPDIF_FMT_I2S, &SPDIF_FMT_LJ, &SPDIF_FMT_RJ},
         {{"SPDIF_FMT_I2S", "I2S"}, {"SPDIF_FMT_LJ", "Left Justified"}, {"SPDIF_FMT_RJ", "Right Justified"}});
     GroupBox31 = stackedGroup(
-        SPDIFTitle, "GroupBox31", "Resolution", {&SPDIF_FMT_B16, &SPDIF_FMT_B20, &SPDIF_FMT_B24},
+        panel, "GroupBox31", "Resolution", {&SPDIF_FMT_B16, &SPDIF_FMT_B20, &SPDIF_FMT_B24},
         {{"SPDIF_FMT_B16", "16 Bits"}, {"SPDIF_FMT_B20", "20 Bits"}, {"SPDIF_FMT_B24", "24 Bits"}});
 
-    auto* grid = new QGridLayout(SPDIFTitle);
+    auto* grid = new QGridLayout(panel);
+    grid->setContentsMargins(0, 0, 0, 0);
     grid->addWidget(GroupBox19, 0, 0);
     grid->addWidget(GroupBox30, 0, 1);
     grid->addWidget(GroupBox31, 0, 2);

@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
+#include <QTemporaryDir>
 
 #include <thread>
 
@@ -345,12 +346,15 @@ class ToolsTest : public ConsoleFixture {
     void SetUp() override {
         ConsoleFixture::SetUp();
         evb::SetShellOpenHook([this](const QUrl& url) { opened << url; });
+        // No shipped copies of the documents: the bare names resolve in the working folder.
+        evb::SetPresetSearchRoots({nowhere.path().toStdString()});
     }
     void TearDown() override {
         evb::SetShellOpenHook(nullptr);
         ConsoleFixture::TearDown();
     }
     QList<QUrl> opened;
+    QTemporaryDir nowhere;
 };
 
 TEST_F(ToolsTest, ToolEntriesOpenTheirFilesInTheWorkingFolder) {
