@@ -1,5 +1,6 @@
 // The simulated board, driven through its pseudo-terminal with plain POSIX calls (no serial
-// layer): one row per exchange of frames and the reply bytes and state they leave.
+// layer). Each row is a short script of what the program and the test do on the line, the
+// reply bytes the program must read, and what the board must then show.
 
 #include "sim/SimBoard.h"
 
@@ -8,9 +9,9 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <filesystem>
-#include <functional>
 #include <poll.h>
 #include <set>
+#include <sstream>
 #include <termios.h>
 #include <unistd.h>
 
@@ -20,21 +21,30 @@ using Bytes = std::vector<std::uint8_t>;
 
 namespace {
 
-Bytes Padded(Bytes leading) {
+// Hexadecimal bytes; "seq FROM COUNT STEP" (FROM hexadecimal) stands for a run of bytes.
+Bytes Hex(std::istream& in) {
+    Bytes out;
+    for (std::string t; in >> t;)
+        if (t == "seq") {
+            int from, n, step;
+            in >> std::hex >> from >> std::dec >> n >> step;
+            for (int i = 0; i < n; ++i)
+                out.push_back(static_cast<std::uint8_t>(from + i * step));
+        } else {
+            out.push_back(static_cast<std::uint8_t>(std::stoi(t, nullptr, 16)));
+        }
+    return out;
+}
+Bytes Hex(const std::string& s) {
+    std::istringstream in(s);
+    return Hex(in);
+}
+
+Bytes Frame(Bytes leading) {
     leading.resize(18);
+    leading.insert(leading.begin(), 0x3A);
+    leading.push_back(0x40);
     return leading;
-}
-
-Bytes Frame(const Bytes& leading) {
-    Bytes f = Padded(leading);
-    f.insert(f.begin(), 0x3A);
-    f.push_back(0x40);
-    return f;
-}
-
-Bytes Received(const SimBoard& b, std::size_t i = 0) {
-    const auto r = b.Frames().at(i).record;
-    return Bytes(r.begin(), r.end());
 }
 
 // The program's end of the line.
@@ -64,211 +74,134 @@ struct Peer {
     int fd;
 };
 
-struct Line {
-    SimBoard& board;
-    Peer& peer;
-    void Send(const Bytes& leading) { // one frame, received whole
-        const std::size_t before = board.FrameCount();
-        ASSERT_TRUE(peer.Write(Frame(leading)));
-        ASSERT_TRUE(board.WaitForFrames(before + 1, 5s));
+// "> BYTES" sends a frame and waits until the board has it; "raw BYTES" writes bytes as they
+// are; "say BYTES" has the board send them unasked; the other words set the board up (all
+// numbers hexadecimal).
+void Play(SimBoard& board, Peer& peer, const std::string& script) {
+    std::istringstream statements(script);
+    for (std::string statement; std::getline(statements, statement, ';');) {
+        std::istringstream in(statement);
+        std::string op;
+        in >> op;
+        if (op == ">" || op == "raw" || op == "say") {
+            const Bytes bytes = Hex(in);
+            const std::size_t before = board.FrameCount();
+            if (op == "say") board.SendUnsolicited(bytes);
+            ASSERT_TRUE(op == "say" || peer.Write(op == "raw" ? bytes : Frame(bytes)));
+            ASSERT_TRUE(op != ">" || board.WaitForFrames(before + 1, 5s)) << statement;
+            continue;
+        }
+        int a = 0, b = 0;
+        in >> std::hex >> a >> b;
+        if (op == "reg") board.SetRegister(0x20, static_cast<std::uint8_t>(a), static_cast<std::uint8_t>(b));
+        if (op == "regs") // registers 0 to b - 1 hold a, a + 1, ...
+            for (int i = 0; i < b; ++i)
+                board.SetRegister(0x20, static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(a + i));
+        if (op == "info") { // the information record holds a, a + 1, ...
+            std::array<std::uint8_t, 18> info{};
+            for (std::size_t i = 0; i < info.size(); ++i)
+                info[i] = static_cast<std::uint8_t>(a + static_cast<int>(i));
+            board.SetInfoRecord(info);
+        }
+        if (op == "drop") board.DropReplies(a);
+        if (op == "corrupt") board.CorruptReplies(a);
+        if (op == "truncate") board.TruncateReplies(a, b);
+        if (op == "withhold") board.WithholdReplies(a != 0);
+        if (op == "delay") board.DelayReplies(std::chrono::milliseconds(a));
     }
-};
+}
+
+std::string Hex2(unsigned v) {
+    char s[8];
+    std::snprintf(s, sizeof s, "%02X", v);
+    return s;
+}
+std::string Join(const auto& bytes) {
+    std::string s;
+    for (unsigned b : bytes)
+        s += (s.empty() ? "" : " ") + Hex2(b);
+    return s;
+}
+
+// What the board shows, as "name=value" words; registers are rCHIP.REG.
+std::string Show(const SimBoard& board, const std::string& names) {
+    const auto s = board.State();
+    std::istringstream in(names);
+    std::string out;
+    for (std::string n; in >> n;) {
+        std::string v;
+        if (n == "frames") v = std::to_string(board.FrameCount());
+        if (n == "garbage") v = std::to_string(s.garbageBytes);
+        if (n == "rec") v = Join(board.Frames().at(0).record);
+        if (n == "mclk") v = Hex2(s.mclkSource);
+        if (n == "comm") v = Hex2(s.commMode);
+        if (n == "chip") v = Hex2(s.chipAddress);
+        if (n == "sdp") v = Join(s.sdp);
+        if (n == "spdif") v = Hex2(s.spdif.reset) + " " + Hex2(s.spdif.txStop) + " " + Join(s.spdif.format);
+        if (n == "batch")
+            v = std::to_string(s.batchOpen) + " " + std::to_string(s.batchDeclared) + " " +
+                std::to_string(s.batchLines) + " " + std::to_string(s.batchesCompleted);
+        if (n[0] == 'r' && n.size() == 6)
+            v = Hex2(board.Register(static_cast<std::uint8_t>(std::stoi(n.substr(1, 2), nullptr, 16)),
+                                    static_cast<std::uint8_t>(std::stoi(n.substr(4, 2), nullptr, 16))));
+        out += (out.empty() ? "" : ", ") + n + "=" + v;
+    }
+    return out;
+}
 
 struct Exchange {
     const char* name;
-    std::function<void(Line&)> act;
-    Bytes reply;
-    std::function<void(const SimBoard&)> check = [](const SimBoard&) {};
+    const char* script;
+    const char* reply;
+    const char* names = ""; // what to look at afterwards
+    const char* shown = "";
 };
 
 class SimExchange : public ::testing::TestWithParam<Exchange> {};
 
-TEST_P(SimExchange, FramesGiveTheReplyAndTheState) {
+TEST_P(SimExchange, ScriptGivesTheReplyAndTheBoardState) {
     SimBoard board(evbsim::SimOptions{.pace = false});
     ASSERT_TRUE(board.Start());
     Peer peer(board.DevicePath());
-    Line line{board, peer};
-    GetParam().act(line);
-    EXPECT_EQ(peer.Read(GetParam().reply.size()), GetParam().reply);
-    GetParam().check(board);
-}
-
-Exchange Resync(const char* name, Bytes garbage) {
-    return {name,
-            [garbage](Line& l) {
-                l.peer.Write(garbage);
-                l.Send({0x0A, 0x03});
-            },
-            {0x00},
-            [n = garbage.size()](const SimBoard& b) {
-                EXPECT_EQ(b.FrameCount(), 1u);
-                EXPECT_EQ(Received(b), Padded({0x0A, 0x03}));
-                EXPECT_EQ(b.State().mclkSource, 3);
-                EXPECT_EQ(b.State().garbageBytes, n);
-            }};
-}
-
-Bytes Counting(int from, int n, int step) {
-    Bytes b;
-    for (int i = 0; i < n; ++i)
-        b.push_back(static_cast<std::uint8_t>(from + i * step));
-    return b;
-}
-
-void SetRegisters(SimBoard& b, const Bytes& values) {
-    for (std::size_t r = 0; r < values.size(); ++r)
-        b.SetRegister(0x20, static_cast<std::uint8_t>(r), values[r]);
+    Play(board, peer, GetParam().script);
+    const Bytes reply = Hex(GetParam().reply);
+    EXPECT_EQ(Join(peer.Read(reply.size())), Join(reply));
+    EXPECT_EQ(Show(board, GetParam().names), GetParam().shown);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Board, SimExchange,
     ::testing::Values(
-        Exchange{"oneByteAtATime",
-                 [](Line& l) {
-                     for (std::uint8_t b : Frame({0x00, 0x1A, 0x05}))
-                         l.peer.Write({b});
-                 },
-                 {0x00},
-                 [](const SimBoard& b) {
-                     EXPECT_EQ(Received(b), Padded({0x00, 0x1A, 0x05}));
-                 }},
-        Exchange{"markersNeedNoEscaping",
-                 [](Line& l) {
-                     l.Send({0x00, 0x3A, 0x40, 0x3A, 0x40, 0x40, 0x3A});
-                 },
-                 {0x00},
-                 [](const SimBoard& b) {
-                     EXPECT_EQ(Received(b), Padded({0x00, 0x3A, 0x40, 0x3A, 0x40, 0x40, 0x3A}));
-                     EXPECT_EQ(b.Register(0x20, 0x3A), 0x40);
-                     EXPECT_EQ(b.State().garbageBytes, 0u);
-                 }},
-        Resync("noise", {0x00, 0xFF, 0x40, 0x12}),
+        Exchange{"oneByteAtATime", "raw 3A; raw 00; raw 1A; raw 05; raw seq 0 15 0; raw 40", "00", "rec",
+                 "rec=00 1A 05 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00"},
+        Exchange{"markersNeedNoEscaping", "> 00 3A 40 3A 40 40 3A", "00", "rec r20.3A garbage",
+                 "rec=00 3A 40 3A 40 40 3A 00 00 00 00 00 00 00 00 00 00 00, r20.3A=40, garbage=0"},
+        Exchange{"noise", "raw 00 FF 40 12; > 0A 03", "00", "frames garbage mclk",
+                 "frames=1, garbage=4, mclk=03"},
         // a start marker followed by fewer than 19 bytes before the real frame
-        Resync("falseStart", {0x3A, 0x01, 0x02}), Resync("twoFalseStarts", {0x3A, 0x3A, 0x7F}),
-        Resync("brokenFrame",
-               [] {
-                   Bytes b(20, 0);
-                   b.front() = 0x3A, b.back() = 0x41;
-                   return b;
-               }()),
-        Exchange{"readAll256FromTheStart",
-                 [](Line& l) {
-                     SetRegisters(l.board, Counting(255, 256, -1));
-                     l.Send({0x01, 0x00, 0x01, 0x00});
-                 },
-                 Counting(255, 256, -1)},
-        Exchange{"read76ThenTheNextAck",
-                 [](Line& l) {
-                     SetRegisters(l.board, Counting(7, 77, 3));
-                     l.Send({0x01, 0x00, 0x00, 0x4C});
-                     l.Send({0x0A, 0x01});
-                 },
-                 [] {
-                     Bytes b = Counting(7, 76, 3);
-                     b.push_back(0);
-                     return b;
-                 }()},
-        Exchange{"boardInfo",
-                 [](Line& l) {
-                     std::array<std::uint8_t, 18> info;
-                     for (std::size_t i = 0; i < info.size(); ++i)
-                         info[i] = static_cast<std::uint8_t>(0xA0 + i);
-                     l.board.SetInfoRecord(info);
-                     l.Send({0x58});
-                 },
-                 Counting(0xA0, 18, 1)},
-        Exchange{"writeThenRead",
-                 [](Line& l) {
-                     l.Send({0x00, 0x33, 0xC4});
-                     l.Send({0x01, 0x33, 0x00, 0x01});
-                 },
-                 {0x00, 0xC4}},
-        Exchange{"eachChipAddressHasItsOwnRegisters",
-                 [](Line& l) {
-                     l.Send({0x00, 0x10, 0x11}); // chip 0x20, the power-on address
-                     l.Send({0x0D, 0x30});
-                     l.Send({0x00, 0x10, 0x99});
-                     l.Send({0x01, 0x10, 0x00, 0x01});
-                 },
-                 {0, 0, 0, 0x99},
-                 [](const SimBoard& b) {
-                     EXPECT_EQ(b.Register(0x20, 0x10), 0x11);
-                     EXPECT_EQ(b.Register(0x30, 0x10), 0x99);
-                     EXPECT_EQ(b.State().chipAddress, 0x30);
-                 }},
-        Exchange{"setUpCommands",
-                 [](Line& l) {
-                     for (const Bytes& r :
-                          {Bytes{0x0E, 0x01}, Bytes{0x0A, 0x03}, Bytes{0x02, 0x01, 0x01}, Bytes{0x09, 0x01},
-                           Bytes{0x0C, 0x01}, Bytes{0x08, 0x00, 1, 2, 3, 4, 5, 6, 7, 8}})
-                         l.Send(r);
-                 },
-                 Bytes(6, 0),
-                 [](const SimBoard& b) {
-                     const auto s = b.State();
-                     EXPECT_EQ(s.commMode, 1);
-                     EXPECT_EQ(s.mclkSource, 3);
-                     EXPECT_EQ(s.sdp, (std::array<std::uint8_t, 3>{1, 1, 1}));
-                     EXPECT_EQ(s.spdif.reset + s.spdif.txStop, 2);
-                     EXPECT_EQ(s.spdif.format, (std::array<std::uint8_t, 8>{1, 2, 3, 4, 5, 6, 7, 8}));
-                 }},
-        Exchange{"batch",
-                 [](Line& l) {
-                     l.Send({0x04, 0x00, 0x03});
-                     EXPECT_TRUE(l.board.State().batchOpen);
-                     for (const Bytes& r : {Bytes{0x05, 0x00, 0x21, 0x80}, Bytes{0x05, 0x07, 0x01, 0x2C},
-                                            Bytes{0x05, 0x0B, 0x01, 0x02}, Bytes{0x06}})
-                         l.Send(r);
-                 },
-                 Bytes(5, 0),
-                 [](const SimBoard& b) {
-                     const auto s = b.State();
-                     EXPECT_FALSE(s.batchOpen);
-                     EXPECT_EQ(s.batchDeclared, 3);
-                     EXPECT_EQ(s.batchLines, 3u);
-                     EXPECT_EQ(s.batchesCompleted, 1u);
-                     EXPECT_EQ(b.Register(0x20, 0x21), 0x80);
-                 }},
-        Exchange{"droppedReply",
-                 [](Line& l) {
-                     SetRegisters(l.board, {0, 0x11, 0x22});
-                     l.board.DropReplies(1);
-                     l.Send({0x01, 0x01, 0x00, 0x01});
-                     l.Send({0x01, 0x02, 0x00, 0x01});
-                 },
-                 {0x22}},
-        Exchange{"corruptedReplyIsInverted",
-                 [](Line& l) {
-                     SetRegisters(l.board, {0, 0x0F});
-                     l.board.CorruptReplies(1);
-                     l.Send({0x01, 0x01, 0x00, 0x01});
-                     l.Send({0x01, 0x01, 0x00, 0x01});
-                 },
-                 {0xF0, 0x0F}},
-        Exchange{"truncatedReplyThenTheNextAck",
-                 [](Line& l) {
-                     l.board.TruncateReplies(1, 3);
-                     l.Send({0x58});
-                     l.Send({0x0A, 0x01});
-                 },
-                 {0x00, 0x01, 0x02, 0x00}},
+        Exchange{"falseStart", "raw 3A 01 02; > 0A 03", "00", "frames garbage mclk",
+                 "frames=1, garbage=3, mclk=03"},
+        Exchange{"twoFalseStarts", "raw 3A 3A 7F; > 0A 03", "00", "frames garbage", "frames=1, garbage=3"},
+        Exchange{"brokenFrame", "raw 3A seq 0 18 0 41; > 0A 03", "00", "frames garbage",
+                 "frames=1, garbage=20"},
+        Exchange{"readAll256FromTheStart", "regs FF 100; > 01 00 01 00", "seq FF 256 1"},
+        Exchange{"read76ThenTheNextAck", "regs 7 4D; > 01 00 00 4C; > 0A 01", "seq 7 76 1 00"},
+        Exchange{"boardInfo", "info A0; > 58", "seq A0 18 1"},
+        Exchange{"writeThenRead", "> 00 33 C4; > 01 33 00 01", "00 C4"},
+        Exchange{"eachChipAddressHasItsOwnRegisters", "> 00 10 11; > 0D 30; > 00 10 99; > 01 10 00 01",
+                 "00 00 00 99", "r20.10 r30.10 chip", "r20.10=11, r30.10=99, chip=30"},
+        Exchange{"setUpCommands", "> 0E 01; > 0A 03; > 02 01 01; > 09 01; > 0C 01; > 08 00 1 2 3 4 5 6 7 8",
+                 "seq 0 6 0", "comm mclk sdp spdif",
+                 "comm=01, mclk=03, sdp=01 01 01, spdif=01 01 01 02 03 04 05 06 07 08"},
+        Exchange{"batch", "> 04 00 03; > 05 00 21 80; > 05 07 01 2C; > 05 0B 01 02; > 06", "seq 0 5 0",
+                 "batch r20.21", "batch=0 3 3 1, r20.21=80"},
+        Exchange{"droppedReply", "reg 1 11; reg 2 22; drop 1; > 01 01 00 01; > 01 02 00 01", "22"},
+        Exchange{"corruptedReplyIsInverted", "reg 1 0F; corrupt 1; > 01 01 00 01; > 01 01 00 01", "F0 0F"},
+        Exchange{"truncatedReplyThenTheNextAck", "truncate 1 3; > 58; > 0A 01", "00 01 02 00"},
         Exchange{"withheldReplyNeverArrives",
-                 [](Line& l) {
-                     SetRegisters(l.board, {0, 0x11, 0x22});
-                     l.board.WithholdReplies(true);
-                     l.Send({0x01, 0x01, 0x00, 0x01});
-                     l.board.WithholdReplies(false);
-                     l.Send({0x01, 0x02, 0x00, 0x01});
-                 },
-                 {0x22}},
-        Exchange{"delayedReplyOvertakenByUnsolicitedBytes",
-                 [](Line& l) {
-                     SetRegisters(l.board, {0, 0x11});
-                     l.board.DelayReplies(1000ms);
-                     l.Send({0x01, 0x01, 0x00, 0x01});
-                     l.board.SendUnsolicited({0x41, 0x42});
-                 },
-                 {0x41, 0x42, 0x11}}),
+                 "reg 1 11; reg 2 22; withhold 1; > 01 01 00 01; withhold 0; > 01 02 00 01", "22"},
+        Exchange{"delayedReplyOvertakenByUnsolicitedBytes", "reg 1 11; delay 3E8; > 01 01 00 01; say 41 42",
+                 "41 42 11"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(SimBoard, PowerOnRegistersDifferAndBabbleSendsWhatWasAsked) {
@@ -324,7 +257,7 @@ TEST(SimBoard, PacedBoardDeliversEveryFrameAndReplyInOrder) {
         line.insert(line.end(), f.begin(), f.end());
     }
     ASSERT_TRUE(peer.Write(line));
-    EXPECT_EQ(peer.Read(40), Counting(100, 40, 1));
+    EXPECT_EQ(peer.Read(40), Hex("seq 64 40 1"));
     EXPECT_EQ(board.FrameCount(), 40u);
 }
 
