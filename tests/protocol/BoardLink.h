@@ -13,6 +13,7 @@
 #include <atomic>
 #include <chrono>
 #include <numeric>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -86,4 +87,18 @@ inline std::array<std::uint8_t, 18> Rec(std::initializer_list<std::uint8_t> lead
     std::array<std::uint8_t, 18> r{};
     std::copy(leading.begin(), leading.end(), r.begin());
     return r;
+}
+
+// Records from the hexadecimal leading bytes of each, separated by ';'.
+inline std::vector<std::array<std::uint8_t, 18>> Recs(const std::string& text) {
+    std::vector<std::array<std::uint8_t, 18>> out;
+    std::istringstream records(text);
+    for (std::string record; std::getline(records, record, ';');) {
+        std::istringstream in(record);
+        auto& r = out.emplace_back();
+        unsigned b;
+        for (std::size_t i = 0; in >> std::hex >> b; ++i)
+            r.at(i) = static_cast<std::uint8_t>(b);
+    }
+    return out;
 }

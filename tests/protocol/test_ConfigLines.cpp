@@ -13,8 +13,6 @@ using namespace std::string_literals;
 
 namespace {
 
-const std::string kColon = "\xEF\xBC\x9A";
-
 std::string Repeat(const std::string& line, int times) {
     std::string s;
     while (times-- > 0)
@@ -35,9 +33,9 @@ std::string FullBuffer() {
 struct ParseCase {
     const char* name;
     std::string text;
-    int limit;
     int commandLines;
     std::vector<std::string> records; // the first records, all 8 bytes
+    int limit = evb::kConfigLineLimit;
 };
 
 class ParseTest : public ::testing::TestWithParam<ParseCase> {};
@@ -50,45 +48,31 @@ TEST_P(ParseTest, CountsTheLeadingCommandBlockAndCopiesEachRecord) {
         EXPECT_EQ(std::string(records[i].data(), 8), GetParam().records[i]) << i;
 }
 
+const std::string kLong = ":" + std::string(100, 'A'); // 101 characters without '@' or line end
+
 INSTANTIATE_TEST_SUITE_P(
     ConfigLines, ParseTest,
     ::testing::Values(
         ParseCase{"threeLinesThenText",
                   ":W0080@\n:D0064@\n:G0102@\nend\n",
-                  512,
                   3,
                   {":W0080@\n", ":D0064@\n", ":G0102@\n"}},
-        ParseCase{"commentAfterAt", ":W1A2B@ set gain\n", 512, 1, {":W1A2B@\n"}},
-        ParseCase{"firstLineComment", "# gains\n:W1A2B@\n", 512, 0, {}},
-        ParseCase{"emptyText", "", 512, 0, {}},
-        ParseCase{"emptyLineEndsBlock", ":W0001@\n\n:W0002@\n", 512, 1, {":W0001@\n"}},
+        ParseCase{"commentAfterAt", ":W1A2B@ set gain\n", 1, {":W1A2B@\n"}},
+        ParseCase{"firstLineComment", "# gains\n:W1A2B@\n", 0, {}}, ParseCase{"emptyText", "", 0, {}},
+        ParseCase{"emptyLineEndsBlock", ":W0001@\n\n:W0002@\n", 1, {":W0001@\n"}},
         // the line feed is part of a record only once its '@' was met
-        ParseCase{"lineFeedOnlyAfterTheAt",
-                  ":W0001@\n:W03\n:W0002@",
-                  512,
-                  3,
-                  {":W0001@\n", ":W03\0\0\0\0"s, ":W0002@\n"}},
-        ParseCase{"textStopsAtNul", ":W0001@\n:W0002@\n\0:W0003@\n"s, 512, 2, {}},
-        ParseCase{"charactersBeforeAtIgnored", ":W1234567@\n:W0001@\n", 512, 2, {":W12345\n", ":W0001@\n"}},
-        ParseCase{"lineWithoutAtStillCounts", ":W12\n:W0001@\n", 512, 2, {":W12\0\0\0\0"s, ":W0001@\n"}},
-        ParseCase{"lowerCaseLetters",
-                  ":w0102@\n:d0003@\n:g0405@\n",
-                  512,
-                  3,
-                  {":w0102@\n", ":d0003@\n", ":g0405@\n"}},
-        ParseCase{"lineLimit", Repeat(":W0000@\n", 600), 512, 512, {}},
-        ParseCase{"presetLineLimit", Repeat(":W0000@\n", 600), 500, 500, {}},
-        // 101 characters without '@' or line end close a record; the next begins right after.
-        ParseCase{"overLongLineSplits",
-                  ":" + std::string(100, 'A') + ":W0102@\n",
-                  512,
-                  2,
-                  {":AAAAAA\0"s, ":W0102@\n"}},
-        ParseCase{"overLongNonCommandTail",
-                  ":" + std::string(100, 'A') + "xyz@\n:W0102@\n",
-                  512,
-                  1,
-                  {":AAAAAA\0"s, "xyz@\0\0\0\n"s}}),
+        ParseCase{
+            "lineFeedOnlyAfterAt", ":W0001@\n:W03\n:W02@", 3, {":W0001@\n", ":W03\0\0\0\0"s, ":W02@\0\0\n"s}},
+        ParseCase{"textStopsAtNul", ":W0001@\n:W0002@\n\0:W0003@\n"s, 2, {}},
+        ParseCase{"charactersBeforeAtIgnored", ":W1234567@\n:W0001@\n", 2, {":W12345\n", ":W0001@\n"}},
+        ParseCase{"lineWithoutAtStillCounts", ":W12\n:W0001@\n", 2, {":W12\0\0\0\0"s, ":W0001@\n"}},
+        ParseCase{
+            "lowerCaseLetters", ":w0102@\n:d0003@\n:g0405@\n", 3, {":w0102@\n", ":d0003@\n", ":g0405@\n"}},
+        ParseCase{"lineLimit", Repeat(":W0000@\n", 600), 512, {}},
+        ParseCase{"presetLineLimit", Repeat(":W0000@\n", 600), 500, {}, evb::kPresetLineLimit},
+        // a record is closed after 101 characters; the next begins right after
+        ParseCase{"overLongLineSplits", kLong + ":W0102@\n", 2, {":AAAAAA\0"s, ":W0102@\n"}},
+        ParseCase{"overLongNonCommandTail", kLong + "xyz@\n:W0102@\n", 1, {":AAAAAA\0"s, "xyz@\0\0\0\n"s}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // --- sending ---
@@ -99,7 +83,7 @@ struct SendCase {
     int beginCount;
     bool report;
     int commandLines;
-    std::vector<std::array<std::uint8_t, 18>> records;
+    const char* records;
     std::string console;
     std::vector<int> progress; // the lines that sent a frame, then the reset
 };
@@ -113,54 +97,49 @@ TEST_P(SendTest, LinesBecomeOneBatchAtTheBoard) {
     const SendCase& c = GetParam();
     const auto r =
         evb::SendConfigLines(c.text, 512, c.beginCount, c.report,
-                             {[&](int m) { maximum = m; }, [&](int p) { progress.push_back(p); }, nullptr});
+                             {[&](int m) { maximum = m; }, [&](int p) { progress.push_back(p); }, {}});
     EXPECT_EQ(r.commandLines, c.commandLines);
     EXPECT_EQ(r.framesNotSent, 0);
     EXPECT_FALSE(r.aborted);
-    ASSERT_TRUE(link.board.WaitForFrames(c.records.size(), 10s));
-    EXPECT_EQ(link.Records(), c.records);
+    ASSERT_TRUE(link.board.WaitForFrames(Recs(c.records).size(), 10s));
+    EXPECT_EQ(link.Records(), Recs(c.records));
     EXPECT_EQ(link.Console(), c.console);
     EXPECT_EQ(maximum, c.commandLines);
     EXPECT_EQ(progress, c.progress);
 }
 
-const std::string kReported = "\r\nSend the Confuguration  \r\n";
+std::string Reported(int n) {
+    return "SET_TXT_LENGTH\xEF\xBC\x9A" + std::to_string(n) + "\r\nSend the Confuguration  \r\n";
+}
 
 INSTANTIATE_TEST_SUITE_P(
     ConfigLines, SendTest,
-    ::testing::Values(SendCase{"writeDelayAndG",
-                               ":W0080@\n:D0064@\n:G0102@\nend\n",
-                               1,
-                               true,
-                               3,
-                               {Rec({0x04, 0x00, 0x01}), Rec({0x05, 0x00, 0x00, 0x80}),
-                                Rec({0x05, 0x07, 0x00, 0x64}), Rec({0x05, 0x0B, 0x01, 0x02}), Rec({0x06})},
-                               "SET_TXT_LENGTH" + kColon + "3" + kReported,
-                               {0, 1, 2, 0}},
-                      SendCase{"cLineCountsButSendsNothingAndLowerCaseActsAsUpper",
-                               ":C1234@\n:w1A2B@ set gain\n",
-                               -1,
-                               false,
-                               2,
-                               {Rec({0x04, 0x00, 0x02}), Rec({0x05, 0x00, 0x1A, 0x2B}), Rec({0x06})},
-                               "",
-                               {1, 0}},
-                      SendCase{"noCommandLines",
-                               "# nothing here\n:W0102@\n",
-                               1,
-                               true,
-                               0,
-                               {Rec({0x04, 0x00, 0x01}), Rec({0x06})},
-                               "SET_TXT_LENGTH" + kColon + "0" + kReported,
-                               {0}},
-                      SendCase{"unknownLetterIsSkipped",
-                               ":X0102@\n:W0304@\n",
-                               1,
-                               false,
-                               2,
-                               {Rec({0x04, 0x00, 0x01}), Rec({0x05, 0x00, 0x03, 0x04}), Rec({0x06})},
-                               "",
-                               {1, 0}}),
+    ::testing::Values(
+        SendCase{"writeDelayAndG",
+                 ":W0080@\n:D0064@\n:G0102@\nend\n",
+                 1,
+                 true,
+                 3,
+                 "04 00 01; 05 00 00 80; 05 07 00 64; 05 0B 01 02; 06",
+                 Reported(3),
+                 {0, 1, 2, 0}},
+        SendCase{"cLineCountsButSendsNothingAndLowerCaseActsAsUpper",
+                 ":C1234@\n:w1A2B@ set gain\n",
+                 -1,
+                 false,
+                 2,
+                 "04 00 02; 05 00 1A 2B; 06",
+                 "",
+                 {1, 0}},
+        SendCase{"noCommandLines", "# nothing here\n:W0102@\n", 1, true, 0, "04 00 01; 06", Reported(0), {0}},
+        SendCase{"unknownLetterIsSkipped",
+                 ":X0102@\n:W0304@\n",
+                 1,
+                 false,
+                 2,
+                 "04 00 01; 05 00 03 04; 06",
+                 "",
+                 {1, 0}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ConfigLinesSend, WithThePortClosedEveryFrameIsReportedAndNothingSent) {
