@@ -71,13 +71,6 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (!gApp) {
-        static int argc = 1;
-        static char name[] = "fuzz_reply_decode";
-        static char* args[] = {name, nullptr};
-        char** argv = args;
-        LLVMFuzzerInitialize(&argc, &argv);
-    }
     Tmainfrm& main = *gApp->main;
     Tkv2580mfrm& console = *gApp->main->RegisterConsole();
     TalonComm::TCommPackageQueue& rx = *main.RS232.Package()->ReceiveQueue();
