@@ -34,7 +34,7 @@ struct ParseCase {
     const char* name;
     std::string text;
     int commandLines;
-    std::vector<std::string> records; // the first records, all 8 bytes
+    std::string records; // the first records, 8 bytes each
     int limit = evb::kConfigLineLimit;
 };
 
@@ -43,9 +43,10 @@ class ParseTest : public ::testing::TestWithParam<ParseCase> {};
 TEST_P(ParseTest, CountsTheLeadingCommandBlockAndCopiesEachRecord) {
     const auto records = evb::ParseConfigLines(GetParam().text, GetParam().limit);
     EXPECT_EQ(evb::CountCommandLines(records), GetParam().commandLines);
-    ASSERT_GE(records.size(), GetParam().records.size());
-    for (std::size_t i = 0; i < GetParam().records.size(); ++i)
-        EXPECT_EQ(std::string(records[i].data(), 8), GetParam().records[i]) << i;
+    std::string first;
+    for (std::size_t i = 0; i < records.size() && first.size() < GetParam().records.size(); ++i)
+        first.append(records[i].data(), 8);
+    EXPECT_EQ(first, GetParam().records);
 }
 
 const std::string kLong = ":" + std::string(100, 'A'); // 101 characters without '@' or line end
@@ -53,26 +54,21 @@ const std::string kLong = ":" + std::string(100, 'A'); // 101 characters without
 INSTANTIATE_TEST_SUITE_P(
     ConfigLines, ParseTest,
     ::testing::Values(
-        ParseCase{"threeLinesThenText",
-                  ":W0080@\n:D0064@\n:G0102@\nend\n",
-                  3,
-                  {":W0080@\n", ":D0064@\n", ":G0102@\n"}},
-        ParseCase{"commentAfterAt", ":W1A2B@ set gain\n", 1, {":W1A2B@\n"}},
-        ParseCase{"firstLineComment", "# gains\n:W1A2B@\n", 0, {}}, ParseCase{"emptyText", "", 0, {}},
-        ParseCase{"emptyLineEndsBlock", ":W0001@\n\n:W0002@\n", 1, {":W0001@\n"}},
+        ParseCase{"threeLinesThenText", ":W0080@\n:D0064@\n:G0102@\nend\n", 3, ":W0080@\n:D0064@\n:G0102@\n"},
+        ParseCase{"commentAfterAt", ":W1A2B@ set gain\n", 1, ":W1A2B@\n"},
+        ParseCase{"firstLineComment", "# gains\n:W1A2B@\n", 0, ""}, ParseCase{"emptyText", "", 0, ""},
+        ParseCase{"emptyLineEndsBlock", ":W0001@\n\n:W0002@\n", 1, ":W0001@\n"},
         // the line feed is part of a record only once its '@' was met
-        ParseCase{
-            "lineFeedOnlyAfterAt", ":W0001@\n:W03\n:W02@", 3, {":W0001@\n", ":W03\0\0\0\0"s, ":W02@\0\0\n"s}},
-        ParseCase{"textStopsAtNul", ":W0001@\n:W0002@\n\0:W0003@\n"s, 2, {}},
-        ParseCase{"charactersBeforeAtIgnored", ":W1234567@\n:W0001@\n", 2, {":W12345\n", ":W0001@\n"}},
-        ParseCase{"lineWithoutAtStillCounts", ":W12\n:W0001@\n", 2, {":W12\0\0\0\0"s, ":W0001@\n"}},
-        ParseCase{
-            "lowerCaseLetters", ":w0102@\n:d0003@\n:g0405@\n", 3, {":w0102@\n", ":d0003@\n", ":g0405@\n"}},
-        ParseCase{"lineLimit", Repeat(":W0000@\n", 600), 512, {}},
-        ParseCase{"presetLineLimit", Repeat(":W0000@\n", 600), 500, {}, evb::kPresetLineLimit},
+        ParseCase{"lineFeedOnlyAfterAt", ":W0001@\n:W03\n:W02@", 3, ":W0001@\n:W03\0\0\0\0:W02@\0\0\n"s},
+        ParseCase{"textStopsAtNul", ":W0001@\n:W0002@\n\0:W0003@\n"s, 2, ""},
+        ParseCase{"charactersBeforeAtIgnored", ":W1234567@\n:W0001@\n", 2, ":W12345\n:W0001@\n"},
+        ParseCase{"lineWithoutAtStillCounts", ":W12\n:W0001@\n", 2, ":W12\0\0\0\0:W0001@\n"s},
+        ParseCase{"lowerCaseLetters", ":w0102@\n:d0003@\n:g0405@\n", 3, ":w0102@\n:d0003@\n:g0405@\n"},
+        ParseCase{"lineLimit", Repeat(":W0000@\n", 600), 512, ""},
+        ParseCase{"presetLineLimit", Repeat(":W0000@\n", 600), 500, "", evb::kPresetLineLimit},
         // a record is closed after 101 characters; the next begins right after
-        ParseCase{"overLongLineSplits", kLong + ":W0102@\n", 2, {":AAAAAA\0"s, ":W0102@\n"}},
-        ParseCase{"overLongNonCommandTail", kLong + "xyz@\n:W0102@\n", 1, {":AAAAAA\0"s, "xyz@\0\0\0\n"s}}),
+        ParseCase{"overLongLineSplits", kLong + ":W0102@\n", 2, ":AAAAAA\0:W0102@\n"s},
+        ParseCase{"overLongNonCommandTail", kLong + "xyz@\n:W0102@\n", 1, ":AAAAAA\0xyz@\0\0\0\n"s}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // --- sending ---
@@ -85,7 +81,7 @@ struct SendCase {
     int commandLines;
     const char* records;
     std::string console;
-    std::vector<int> progress; // the lines that sent a frame, then the reset
+    const char* progress; // the lines that sent a frame, then the reset
 };
 
 class SendTest : public ::testing::TestWithParam<SendCase> {};
@@ -105,7 +101,10 @@ TEST_P(SendTest, LinesBecomeOneBatchAtTheBoard) {
     EXPECT_EQ(link.Records(), Recs(c.records));
     EXPECT_EQ(link.Console(), c.console);
     EXPECT_EQ(maximum, c.commandLines);
-    EXPECT_EQ(progress, c.progress);
+    std::string steps;
+    for (int p : progress)
+        steps += (steps.empty() ? "" : " ") + std::to_string(p);
+    EXPECT_EQ(steps, c.progress);
 }
 
 std::string Reported(int n) {
@@ -115,31 +114,13 @@ std::string Reported(int n) {
 INSTANTIATE_TEST_SUITE_P(
     ConfigLines, SendTest,
     ::testing::Values(
-        SendCase{"writeDelayAndG",
-                 ":W0080@\n:D0064@\n:G0102@\nend\n",
-                 1,
-                 true,
-                 3,
-                 "04 00 01; 05 00 00 80; 05 07 00 64; 05 0B 01 02; 06",
-                 Reported(3),
-                 {0, 1, 2, 0}},
-        SendCase{"cLineCountsButSendsNothingAndLowerCaseActsAsUpper",
-                 ":C1234@\n:w1A2B@ set gain\n",
-                 -1,
-                 false,
-                 2,
-                 "04 00 02; 05 00 1A 2B; 06",
-                 "",
-                 {1, 0}},
-        SendCase{"noCommandLines", "# nothing here\n:W0102@\n", 1, true, 0, "04 00 01; 06", Reported(0), {0}},
-        SendCase{"unknownLetterIsSkipped",
-                 ":X0102@\n:W0304@\n",
-                 1,
-                 false,
-                 2,
-                 "04 00 01; 05 00 03 04; 06",
-                 "",
-                 {1, 0}}),
+        SendCase{"writeDelayAndG", ":W0080@\n:D0064@\n:G0102@\nend\n", 1, true, 3,
+                 "04 00 01; 05 00 00 80; 05 07 00 64; 05 0B 01 02; 06", Reported(3), "0 1 2 0"},
+        SendCase{"cLineCountsButSendsNothingAndLowerCaseActsAsUpper", ":C1234@\n:w1A2B@ set gain\n", -1,
+                 false, 2, "04 00 02; 05 00 1A 2B; 06", "", "1 0"},
+        SendCase{"noCommandLines", "# nothing here\n:W0102@\n", 1, true, 0, "04 00 01; 06", Reported(0), "0"},
+        SendCase{"unknownLetterIsSkipped", ":X0102@\n:W0304@\n", 1, false, 2, "04 00 01; 05 00 03 04; 06", "",
+                 "1 0"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ConfigLinesSend, WithThePortClosedEveryFrameIsReportedAndNothingSent) {
