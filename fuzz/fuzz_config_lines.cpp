@@ -6,15 +6,17 @@
 #include "protocol/BoardCommand.h"
 #include "protocol/ConfigCheck.h"
 #include "protocol/ConfigLines.h"
-#include "serial/TRkCommDevice.h"
 
-#include <algorithm>
 #include <cctype>
-#include <cstdint>
 #include <string>
-#include <vector>
+
+using evbfuzz::require;
 
 namespace {
+
+bool sent(char letter) { // the letters that send a frame
+    return std::string_view("WwDdGg").find(letter) != std::string_view::npos;
+}
 
 // Command records (':' at byte 0) from the start of the text, as the line rules describe
 // them: a record copies characters up to '@' (keeping the first seven), skips the rest of its
@@ -59,11 +61,6 @@ class CollectingReport : public evb::IUserReport {
     std::string warnings;
 };
 
-TalonComm::TRkCommDevice& closedDevice() {
-    static auto* d = new TalonComm::TRkCommDevice; // never opened
-    return *d;
-}
-
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -77,46 +74,42 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view text = raw.substr(0, std::min(raw.size(), evb::kConfigBufferSize));
 
     const std::vector<evb::ConfigRecord> records = evb::ParseConfigLines(text, lineLimit);
-    evbfuzz::require(static_cast<int>(records.size()) <= lineLimit, "no more records than the line limit");
+    require(static_cast<int>(records.size()) <= lineLimit, "no more records than the line limit");
     const int n = evb::CountCommandLines(records);
     const std::vector<evb::ConfigRecord> want = modelCommandRecords(text, lineLimit);
-    evbfuzz::require(n == static_cast<int>(want.size()), "the command block has the model's length");
-    for (int i = 0; i < n; ++i)
-        evbfuzz::require(records[static_cast<std::size_t>(i)] == want[static_cast<std::size_t>(i)],
-                         "each command record holds the model's characters");
+    require(n == static_cast<int>(want.size()), "the command block has the model's length");
+    require(std::equal(want.begin(), want.end(), records.begin()),
+            "each command record holds the model's characters");
 
     // The checker reads the same block the parser does, of the text that may be sent.
     const evb::ConfigTextEnd end = (mode & 8) ? evb::ConfigTextEnd::BufferFull : evb::ConfigTextEnd::Complete;
     const evb::ConfigCheck check = evb::CheckConfigText(text, {.lineLimit = lineLimit, .end = end});
     const std::string_view sendable = check.sendable(text);
-    evbfuzz::require(sendable.find('\0') == std::string_view::npos, "the sendable text holds no NUL");
-    evbfuzz::require(end == evb::ConfigTextEnd::Complete || sendable.empty() || sendable.back() == '\n',
-                     "a cut text is sent only up to its last complete line");
+    require(sendable.find('\0') == std::string_view::npos, "the sendable text holds no NUL");
+    require(end == evb::ConfigTextEnd::Complete || sendable.empty() || sendable.back() == '\n',
+            "a cut text is sent only up to its last complete line");
     const std::vector<evb::ConfigRecord> checked = evb::ParseConfigLines(sendable, lineLimit);
     const int checkedLines = evb::CountCommandLines(checked);
-    evbfuzz::require(check.commandLines() == checkedLines, "the checker counts the parser's command lines");
+    require(check.commandLines() == checkedLines, "the checker counts the parser's command lines");
     const int lines = 1 + static_cast<int>(std::count(text.begin(), text.end(), '\n'));
     int previous = 0;
     for (const evb::ConfigDiagnostic& d : check.diagnostics) {
-        evbfuzz::require(d.line >= previous && d.line <= lines,
-                         "diagnostics name lines of the text, in order");
+        require(d.line >= previous && d.line <= lines, "diagnostics name lines of the text, in order");
         previous = d.line;
     }
-    if (!check.hasErrors())
-        for (int i = 0; i < checkedLines; ++i) {
-            const evb::ConfigRecord& r = checked[static_cast<std::size_t>(i)];
-            if (std::string_view("WwDdGg").find(r[1]) == std::string_view::npos) continue;
-            for (int k = 2; k < 6; ++k)
-                evbfuzz::require(std::isxdigit(static_cast<unsigned char>(r[static_cast<std::size_t>(k)])) !=
-                                     0,
-                                 "a text without errors sends only hexadecimal digits");
-            evbfuzz::require(r[6] == '@', "a text without errors has '@' right after the digits");
-        }
+    for (int i = 0; i < checkedLines && !check.hasErrors(); ++i) {
+        const evb::ConfigRecord& r = checked[static_cast<std::size_t>(i)];
+        require(!sent(r[1]) ||
+                    (std::all_of(&r[2], &r[6],
+                                 [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); }) &&
+                     r[6] == '@'),
+                "a text without errors sends four hexadecimal digits and '@' right after them");
+    }
 
     // Nothing can reach a board: either sending is suppressed (start-up) or the port is closed.
     CollectingReport out;
     evb::SetUserReport(&out);
-    evb::SetBoardDevice(&closedDevice());
+    evb::SetBoardDevice(&evbfuzz::closedDevice());
     evb::BoardReady = suppressed ? 0 : 255;
     const std::uint64_t sentBefore = evb::FramesSent();
     int maximum = -1;
@@ -127,22 +120,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     evb::SetBoardDevice(nullptr);
     evb::SetUserReport(nullptr);
 
-    int frames = 2; // begin and end
-    for (int i = 0; i < n; ++i) {
-        const char letter = want[static_cast<std::size_t>(i)][1];
-        if (std::string_view("WwDdGg").find(letter) != std::string_view::npos) ++frames;
-    }
-    evbfuzz::require(evb::FramesSent() == sentBefore, "nothing is sent when nothing can be");
-    evbfuzz::require(r.commandLines == n, "the sender counts the parser's command lines");
-    evbfuzz::require(r.framesNotSent == frames, "every frame the lines call for is reported as not sent");
-    evbfuzz::require(!r.aborted, "a port closed from the start does not count as going away");
-    evbfuzz::require(maximum == n && lastProgress == 0, "the progress range is n and ends at 0");
+    const int frames =
+        2 + static_cast<int>(std::count_if(want.begin(), want.end(), [](auto& r) { return sent(r[1]); }));
+    require(evb::FramesSent() == sentBefore, "nothing is sent when nothing can be");
+    require(r.commandLines == n, "the sender counts the parser's command lines");
+    require(r.framesNotSent == frames, "every frame the lines call for is reported as not sent");
+    require(!r.aborted, "a port closed from the start does not count as going away");
+    require(maximum == n && lastProgress == 0, "the progress range is n and ends at 0");
     const std::string head = "SET_TXT_LENGTH\xEF\xBC\x9A" + std::to_string(n) + "\r\n";
-    evbfuzz::require(out.console.find(head) == (report ? 0 : std::string::npos),
-                     "the length line when reporting");
-    evbfuzz::require((out.console.find("Send the Confuguration  \r\n") != std::string::npos) == report,
-                     "the closing line when reporting");
-    evbfuzz::require(suppressed ? out.warnings.empty() : !out.warnings.empty(),
-                     "a closed port is reported, suppressed sending is silent");
+    require(out.console.find(head) == (report ? 0 : std::string::npos), "the length line when reporting");
+    require((out.console.find("Send the Confuguration  \r\n") != std::string::npos) == report,
+            "the closing line when reporting");
+    require(suppressed ? out.warnings.empty() : !out.warnings.empty(),
+            "a closed port is reported, suppressed sending is silent");
     return 0;
 }

@@ -6,38 +6,33 @@
 #include "fuzz/FuzzInput.h"
 #include "serial/TFrameCodec.h"
 
-#include <cstdint>
-#include <vector>
+using evbfuzz::Bytes;
+using evbfuzz::require;
+using TalonComm::TFrameCodec;
 
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
-using TalonComm::TFrameCodec;
-using TalonComm::TFrameMarks;
-
-std::vector<Bytes> decodeInChunks(TFrameCodec& codec, const Bytes& stream, const TFrameMarks& marks,
-                                  evbfuzz::FuzzInput* cuts) {
+// Decodes with a fresh decoder in one call, or in the chunk sizes cuts gives.
+std::vector<Bytes> decode(const Bytes& stream, const TalonComm::TFrameMarks& marks, std::uint32_t maxLength,
+                          const Bytes* cuts, bool* inFrame = nullptr) {
+    TFrameCodec codec(maxLength);
     std::vector<Bytes> packages;
-    const auto collect = [&](const std::uint8_t* p, std::uint32_t n) { packages.emplace_back(p, p + n); };
-    std::size_t pos = 0;
-    while (pos < stream.size()) {
-        std::size_t n = stream.size() - pos;
-        if (cuts && !cuts->empty()) n = std::min<std::size_t>(n, cuts->byte() % 32 + 1);
-        codec.Decode(stream.data() + pos, n, marks, collect);
-        pos += n;
+    evbfuzz::FuzzInput sizes(cuts ? cuts->data() : nullptr, cuts ? cuts->size() : 0);
+    for (std::size_t pos = 0, n; pos < stream.size(); pos += n) {
+        n = sizes.empty() ? stream.size() - pos
+                          : std::min<std::size_t>(stream.size() - pos, sizes.byte() % 32 + 1);
+        codec.Decode(stream.data() + pos, n, marks,
+                     [&](const std::uint8_t* p, std::uint32_t k) { packages.emplace_back(p, p + k); });
     }
+    if (inFrame) *inFrame = codec.InFrame();
     return packages;
-}
-
-Bytes bytesOf(std::string_view s) {
-    return Bytes(s.begin(), s.end());
 }
 
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     evbfuzz::FuzzInput in(data, size);
-    TFrameMarks marks;
+    TalonComm::TFrameMarks marks;
     if (in.flag()) { // otherwise the package layer's defaults
         marks.Head = in.byte();
         marks.Tail = in.byte();
@@ -45,21 +40,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     marks.DoubleMark = in.flag();
     const std::uint32_t maxLength = in.byte() % 64 + 1 + (in.flag() ? 4096 : 0);
+    const Bytes garbage = evbfuzz::toBytes(in.chunk(512));
+    const Bytes payload = evbfuzz::toBytes(in.chunk(512));
+    const Bytes cuts = evbfuzz::toBytes(in.rest());
 
-    const Bytes garbage = bytesOf(in.chunk(512));
-    const Bytes payload = bytesOf(in.chunk(512));
-    const Bytes cutBytes = bytesOf(in.rest());
-
-    // Any stream: one call and many small calls decode the same packages.
-    TFrameCodec whole(maxLength);
-    TFrameCodec pieces(maxLength);
-    const std::vector<Bytes> a = decodeInChunks(whole, garbage, marks, nullptr);
-    evbfuzz::FuzzInput cuts(cutBytes.data(), cutBytes.size());
-    const std::vector<Bytes> b = decodeInChunks(pieces, garbage, marks, &cuts);
-    evbfuzz::require(a == b, "chunking does not change the decoded packages");
-    evbfuzz::require(whole.InFrame() == pieces.InFrame(), "chunking does not change the decoder state");
+    bool wholeInFrame = false, piecesInFrame = false;
+    const std::vector<Bytes> a = decode(garbage, marks, maxLength, nullptr, &wholeInFrame);
+    require(a == decode(garbage, marks, maxLength, &cuts, &piecesInFrame),
+            "chunking does not change the decoded packages");
+    require(wholeInFrame == piecesInFrame, "chunking does not change the decoder state");
     for (const Bytes& p : a)
-        evbfuzz::require(p.size() <= maxLength, "no package exceeds the maximum length");
+        require(p.size() <= maxLength, "no package exceeds the maximum length");
 
     // With three distinct markers a frame is unambiguous: after garbage, the first full frame
     // resynchronises and the second decodes exactly.
@@ -69,17 +60,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Bytes stream = garbage;
     stream.insert(stream.end(), frame.begin(), frame.end());
     stream.insert(stream.end(), frame.begin(), frame.end());
-    TFrameCodec codec(maxLength);
-    evbfuzz::FuzzInput cuts2(cutBytes.data(), cutBytes.size());
-    const std::vector<Bytes> got = decodeInChunks(codec, stream, marks, &cuts2);
-    evbfuzz::require(!got.empty(), "an encoded frame always yields a package");
+    bool inFrame = true;
+    const std::vector<Bytes> got = decode(stream, marks, maxLength, &cuts, &inFrame);
     const Bytes want(payload.begin(), payload.begin() + std::min<std::size_t>(payload.size(), maxLength));
-    evbfuzz::require(got.back() == want, "a frame after garbage decodes to what was encoded");
-    evbfuzz::require(!codec.InFrame(), "the decoder is between frames after a complete frame");
-
-    // A fresh decoder decodes a single frame to exactly one package.
-    TFrameCodec fresh(maxLength);
-    const std::vector<Bytes> one = decodeInChunks(fresh, frame, marks, nullptr);
-    evbfuzz::require(one.size() == 1 && one[0] == want, "one frame decodes to one package");
+    require(!got.empty() && got.back() == want, "a frame after garbage decodes to what was encoded");
+    require(!inFrame, "the decoder is between frames after a complete frame");
+    require(decode(frame, marks, maxLength, nullptr) == std::vector<Bytes>{want},
+            "one frame decodes to one package");
     return 0;
 }

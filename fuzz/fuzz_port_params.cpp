@@ -4,80 +4,56 @@
 
 #include "fuzz/FuzzInput.h"
 #include "serial/TCommSerialPortInfo.h"
-#include "serial/TRkCommDevice.h"
 
 #include <cctype>
-#include <cstdint>
-#include <memory>
+#include <regex>
 #include <string>
-#include <vector>
+
+using evbfuzz::require;
 
 namespace {
 
-using TalonComm::TRkCommDevice;
-
-TRkCommDevice& device() {
-    static auto* d = new TRkCommDevice; // lives for the whole run; its threads are idle while closed
-    return *d;
-}
-
+// Leading decimal digits, saturated at the largest 32-bit value.
 std::uint32_t modelUnsigned(const std::string& f) {
     std::uint64_t v = 0;
-    for (char c : f) {
-        if (c < '0' || c > '9') break;
-        v = v * 10 + static_cast<unsigned>(c - '0');
-        if (v > 0xFFFFFFFFull) return 0xFFFFFFFFu;
-    }
-    return static_cast<std::uint32_t>(v);
+    for (std::size_t i = 0;
+         i < f.size() && std::isdigit(static_cast<unsigned char>(f[i])) && v <= 0xFFFFFFFFu; ++i)
+        v = v * 10 + static_cast<unsigned>(f[i] - '0');
+    return v > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<std::uint32_t>(v);
 }
 
 std::vector<std::string> splitPlain(const std::string& s) {
     std::vector<std::string> fields;
-    if (s.empty()) return fields;
-    std::size_t start = 0;
-    for (;;) {
-        const std::size_t comma = s.find(',', start);
-        fields.push_back(s.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
-        if (comma == std::string::npos) break;
+    for (std::size_t start = 0; !s.empty() && start <= s.size();) {
+        const std::size_t comma = std::min(s.find(',', start), s.size());
+        fields.push_back(s.substr(start, comma - start));
         start = comma + 1;
     }
     return fields;
 }
 
 bool plainText(const std::string& s) {
-    for (char c : s)
-        if (static_cast<unsigned char>(c) <= ' ' || c == '"') return false;
-    return true;
-}
-
-// name,baud,parity,bits,stop: the name may itself hold commas, so the last four fields count.
-bool wellFormed(const std::string& p) {
-    std::size_t cut = p.size();
-    for (int i = 0; i < 4; ++i) {
-        if (cut == 0) return false;
-        cut = p.rfind(',', cut - 1);
-        if (cut == std::string::npos) return false;
-    }
-    const std::vector<std::string> f = splitPlain(p.substr(cut + 1));
-    const auto decimal = [](const std::string& t) {
-        return !t.empty() && t.find_first_not_of("0123456789") == std::string::npos;
-    };
-    return f.size() == 4 && decimal(f[0]) && f[1].size() == 1 &&
-           std::string("NOEMS").find(f[1][0]) != std::string::npos && decimal(f[2]) &&
-           (f[3] == "1" || f[3] == "1.5" || f[3] == "2");
+    return std::all_of(s.begin(), s.end(),
+                       [](char c) { return static_cast<unsigned char>(c) > ' ' && c != '"'; });
 }
 
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    TRkCommDevice& dev = device();
+    TalonComm::TRkCommDevice& dev = evbfuzz::closedDevice();
     dev.fSetPortParams("COM2,19200,E,8,1"); // a known state, so an unchanged parity is visible
     const std::string text(reinterpret_cast<const char*>(data), size);
     dev.fSetPortParams(text);
-    evbfuzz::require(!dev.fGetActive(), "writing PortParams leaves the port closed");
+    require(!dev.fGetActive(), "writing PortParams leaves the port closed");
 
+    // name,baud,parity,bits,stop: the name may itself hold commas, so the last four fields count.
+    static const std::regex shape(R"(,\d+,[NOEMS],\d+,(1|1\.5|2))");
     const std::string back = dev.fGetPortParams();
-    evbfuzz::require(wellFormed(back), "PortParams reads back as name,baud,parity,bits,stop");
+    std::size_t cut = back.size();
+    for (int i = 0; i < 4 && cut != std::string::npos; ++i)
+        cut = cut ? back.rfind(',', cut - 1) : std::string::npos;
+    require(cut != std::string::npos && std::regex_match(back.substr(cut), shape),
+            "PortParams reads back as name,baud,parity,bits,stop");
 
     if (plainText(text)) {
         const std::vector<std::string> f = splitPlain(text);
@@ -86,20 +62,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             const int n = TalonComm::TCommSerialPortInfo::PortNo(f[0]);
             name = n >= 1 ? TalonComm::TCommSerialPortInfo::PortName(n) : f[0];
         }
-        const std::uint32_t baud = f.size() > 1 ? modelUnsigned(f[1]) : 9600;
         int parity = f.size() > 2 ? 2 : 0; // an empty parity field keeps the earlier 'E'
         if (f.size() > 2 && !f[2].empty()) {
-            const char c = static_cast<char>(std::toupper(static_cast<unsigned char>(f[2][0])));
-            parity = c == 'O' ? 1 : c == 'E' ? 2 : c == 'M' ? 3 : c == 'S' ? 4 : 0;
+            const std::size_t p = std::string("NOEMS").find(
+                static_cast<char>(std::toupper(static_cast<unsigned char>(f[2][0]))));
+            parity = p == std::string::npos ? 0 : static_cast<int>(p);
         }
-        const int bits = f.size() > 3 ? static_cast<std::uint8_t>(modelUnsigned(f[3])) : 8;
-        const std::string stopText = f.size() > 4 ? f[4] : "";
-        const int stop = stopText == "1.5" ? 1 : stopText == "2" ? 2 : 0;
-        evbfuzz::require(dev.fGetPortName() == name, "port name follows field 0");
-        evbfuzz::require(dev.fGetBaudRate() == baud, "baud follows field 1");
-        evbfuzz::require(static_cast<int>(dev.fGetParity()) == parity, "parity follows field 2");
-        evbfuzz::require(dev.fGetByteSize() == bits, "data bits follow field 3");
-        evbfuzz::require(static_cast<int>(dev.fGetStopBits()) == stop, "stop bits follow field 4");
+        const std::string stop = f.size() > 4 ? f[4] : "";
+        require(dev.fGetPortName() == name, "port name follows field 0");
+        require(dev.fGetBaudRate() == (f.size() > 1 ? modelUnsigned(f[1]) : 9600), "baud follows field 1");
+        require(static_cast<int>(dev.fGetParity()) == parity, "parity follows field 2");
+        require(dev.fGetByteSize() == (f.size() > 3 ? static_cast<std::uint8_t>(modelUnsigned(f[3])) : 8),
+                "data bits follow field 3");
+        require(static_cast<int>(dev.fGetStopBits()) == (stop == "1.5" ? 1
+                                                         : stop == "2" ? 2
+                                                                       : 0),
+                "stop bits follow field 4");
     }
 
     // What was read back, written again, reads back the same, whenever the port name survives
@@ -107,7 +85,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string name = dev.fGetPortName();
     if (!name.empty() && plainText(name) && name.find(',') == std::string::npos) {
         dev.fSetPortParams(back);
-        evbfuzz::require(dev.fGetPortParams() == back, "PortParams read back writes back unchanged");
+        require(dev.fGetPortParams() == back, "PortParams read back writes back unchanged");
     }
     return 0;
 }

@@ -21,16 +21,13 @@
 #include <QLineEdit>
 #include <QTextEdit>
 
-#include <array>
-#include <cstdint>
 #include <deque>
 #include <memory>
-#include <string>
-#include <vector>
+
+using evbfuzz::Bytes;
+using evbfuzz::require;
 
 namespace {
-
-using Bytes = std::vector<std::uint8_t>;
 
 // Every reply kind a command can leave behind, and a few no command does.
 constexpr std::array<std::uint8_t, 17> kKinds{0,  1,  2,  0x58, 4,    6,    7,   8,  9,
@@ -40,28 +37,17 @@ constexpr std::array<std::uint8_t, 8> kCounts{0x4C, 0x0F, 0x4F, 0x3F, 0x53, 0x7F
 
 AppInstance* gApp = nullptr; // owned by LLVMFuzzerInitialize's statics, which end in order
 
-std::string latin1Utf8(std::uint8_t b) {
-    if (b < 0x80) return std::string(1, static_cast<char>(b));
-    return {static_cast<char>(0xC0 | b >> 6), static_cast<char>(0x80 | (b & 0x3F))};
-}
-
 // What the console pane shows of appended text: line ends become one line break.
 std::string shown(std::string s) {
-    std::string out;
-    for (std::size_t i = 0; i < s.size(); ++i) {
-        if (s[i] == '\r') {
-            out += '\n';
-            if (i + 1 < s.size() && s[i + 1] == '\n') ++i;
-        } else {
-            out += s[i];
-        }
-    }
-    return out;
+    for (std::size_t at = 0; (at = s.find("\r\n", at)) != std::string::npos; ++at)
+        s.erase(at, 1);
+    std::replace(s.begin(), s.end(), '\r', '\n');
+    return s;
 }
 
 struct Expected {
     std::string console;
-    std::array<std::uint8_t, evb::kShadowSize> shadow{};
+    std::array<std::uint8_t, evb::kShadowSize> shadow = evb::gRegs.Shadow;
     bool exact = true; // false when an echoed character has no single plain-text form
     int lastRegister = -1;
     std::uint8_t lastValue = 0;
@@ -85,13 +71,6 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (!gApp) {
-        static int argc = 1;
-        static char name[] = "fuzz_reply_decode";
-        static char* args[] = {name, nullptr};
-        char** argv = args;
-        LLVMFuzzerInitialize(&argc, &argv);
-    }
     Tmainfrm& main = *gApp->main;
     Tkv2580mfrm& console = *gApp->main->RegisterConsole();
     TalonComm::TCommPackageQueue& rx = *main.RS232.Package()->ReceiveQueue();
@@ -130,9 +109,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     want.shadow = evb::gRegs.Shadow;
     rx.Clear();
     for (const Bytes& p : packages)
-        evbfuzz::require(rx.InPackage(p.data(), static_cast<std::uint32_t>(p.size())) == 1 ||
-                             rx.Remain() == 0,
-                         "the receive queue takes a package while it has room");
+        require(rx.InPackage(p.data(), static_cast<std::uint32_t>(p.size())) == 1 || rx.Remain() == 0,
+                "the receive queue takes a package while it has room");
     // The queue holds QSize - 1 packages; the model sees only those that fitted.
     while (packages.size() > rx.Count())
         packages.pop_back();
@@ -169,7 +147,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 if (flags & 2) {
                     want.console += evb::Hex2(b) + " ";
                 } else {
-                    want.console += latin1Utf8(b);
+                    want.console += QString(QChar(b)).toStdString(); // Latin-1 in UTF-8
                     // Control characters and the no-break space change form in a text pane.
                     if (b < 0x20 || (b >= 0x7F && b <= 0xA0)) want.exact = false;
                 }
@@ -178,15 +156,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
     }
 
-    evbfuzz::require(rx.Count() == waiting.size(), "the handler takes exactly the packages the model takes");
-    evbfuzz::require(evb::gRegs.Shadow == want.shadow, "the register shadow holds what the replies carried");
-    evbfuzz::require(evb::ExpectedReply == kind, "the handler never changes the expected reply kind");
+    require(rx.Count() == waiting.size(), "the handler takes exactly the packages the model takes");
+    require(evb::gRegs.Shadow == want.shadow, "the register shadow holds what the replies carried");
+    require(evb::ExpectedReply == kind, "the handler never changes the expected reply kind");
     if (want.exact)
-        evbfuzz::require(main.UARTSHOW->toPlainText().toStdString() == shown(want.console),
-                         "the console shows the model's lines");
+        require(main.UARTSHOW->toPlainText().toStdString() == shown(want.console),
+                "the console shows the model's lines");
     if (want.lastRegister >= 0) {
         const std::string cell = "  0x" + evb::Hex2(want.lastValue);
-        evbfuzz::require(
+        require(
             console.cellText((want.lastRegister & 0x0F) + 1, (want.lastRegister >> 4) + 1).toStdString() ==
                 cell,
             "the register's grid cell shows the value read");

@@ -6,15 +6,13 @@
 #include "fuzz/FuzzInput.h"
 #include "serial/TTimeoutAssembler.h"
 
-#include <chrono>
-#include <cstdint>
 #include <string>
-#include <vector>
 
 namespace {
 
 using TalonComm::TTimeoutAssembler;
 using Clock = TTimeoutAssembler::Clock;
+using evbfuzz::require;
 using std::chrono::milliseconds;
 
 struct Model {
@@ -40,26 +38,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const bool due = m.pending && now >= m.last + m.interval;
         out.assign(3, 0xAA); // whatever the caller's buffer held before must not leak through
         const bool took = asmb.TakeIfDue(now, out);
-        evbfuzz::require(took == due, "a package is taken exactly when it is due");
+        require(took == due, "a package is taken exactly when it is due");
+        require(!took || std::string(out.begin(), out.end()) == m.fed.substr(0, m.maxLength),
+                "the package holds the bytes since the last one, cut to the maximum");
         if (took) {
-            const std::string want = m.fed.substr(0, m.maxLength);
-            evbfuzz::require(std::string(out.begin(), out.end()) == want,
-                             "the package holds the bytes since the last one, cut to the maximum");
             m.fed.clear();
             m.pending = false;
         }
-        evbfuzz::require(asmb.Pending() == m.pending, "pending follows the model");
-        if (m.pending)
-            evbfuzz::require(asmb.Deadline() == m.last + m.interval, "deadline is last byte + interval");
+        require(asmb.Pending() == m.pending, "pending follows the model");
+        require(!m.pending || asmb.Deadline() == m.last + m.interval, "deadline is last byte + interval");
     };
 
     while (!in.empty()) {
         const std::uint8_t op = in.byte();
         now += milliseconds(in.byte() % 128); // time only moves forward, by 0 ms or more
-        switch (op % 8) {
-        case 0:
-        case 1:
-        case 2: {
+        const int kind = op % 8;              // 3 to 5: a timer tick
+        if (kind < 3) {
             const std::string_view bytes = in.chunk(96);
             asmb.Feed(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), now);
             if (!bytes.empty()) {
@@ -67,17 +61,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 m.pending = true;
                 m.last = now;
             }
-            break;
-        }
-        case 3:
-        case 4:
-        case 5:
-            break; // a timer tick
-        case 6:
+        } else if (kind == 6) {
             m.interval = milliseconds(in.byte() % 100 + 1);
             asmb.SetInterval(m.interval);
-            break;
-        case 7:
+        } else if (kind == 7) {
             if (in.flag()) {
                 asmb.Reset();
             } else {
@@ -86,12 +73,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             }
             m.fed.clear();
             m.pending = false;
-            break;
         }
         checkTake();
     }
     now += m.interval; // the line goes quiet: whatever is pending comes out
     checkTake();
-    evbfuzz::require(!asmb.Pending(), "silence always completes the last package");
+    require(!asmb.Pending(), "silence always completes the last package");
     return 0;
 }

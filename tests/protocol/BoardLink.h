@@ -1,30 +1,24 @@
 #pragma once
 // A simulated board and the program's serial device opened on its pseudo-terminal, set up as
 // the console sets up its port (time-out packages of 50 ms, events on the worker thread), and
-// installed as the protocol layer's device and report sink for the lifetime of the object.
+// installed as the protocol layer's device and report sink for the lifetime of the object. It
+// records what the protocol layer tells the user (on the sending thread only).
 
 #include "protocol/BoardCommand.h"
 #include "serial/TRkCommDevice.h"
 #include "sim/SimBoard.h"
 
+#include <gtest/gtest.h>
+
+#include <atomic>
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
+#include <numeric>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
-// Records what the protocol layer tells the user. Called on the sending thread only.
-class RecordingReport : public evb::IUserReport {
-  public:
-    void ConsoleAppend(const std::string& text) override { console.push_back(text); }
-    void ShowWarning(const std::string& line1, const std::string& line2) override {
-        warnings.push_back(line1 + "|" + line2);
-    }
-    std::string Console() const;
-
-    std::vector<std::string> console;
-    std::vector<std::string> warnings;
-};
+using namespace std::chrono_literals;
 
 struct LinkOptions {
     bool pace = false;
@@ -33,30 +27,78 @@ struct LinkOptions {
     bool open = true;
 };
 
-class BoardLink {
+class BoardLink : public evb::IUserReport {
   public:
-    explicit BoardLink(LinkOptions options = {});
-    ~BoardLink();
+    explicit BoardLink(LinkOptions o = {}) : board(evbsim::SimOptions{.baud = o.baud, .pace = o.pace}) {
+        EXPECT_TRUE(board.Start());
+        device.fSetPortName(board.DevicePath());
+        device.fSetBaudRate(o.baud);
+        device.fSetPackageSize(8192);
+        device.fSetPackageType(TalonComm::cptFrameTimeout);
+        device.fSetPackageInterval(50);
+        device.fSetSyncEvents(false);
+        device.fSetUsePackage(true);
+        if (o.outBufSize > 0) device.fSetOutBufSize(o.outBufSize);
+        device.OnPackage = [this](TalonComm::TObject*, int type) { packages += type == 1; };
+        if (o.open) device.fSetActive(true);
+        evb::SetBoardDevice(&device);
+        evb::SetUserReport(this);
+        evb::BoardReady = 255;
+        evb::ExpectedReply = 0;
+        evb::SetSendTimeout(2000ms);
+    }
+    ~BoardLink() override {
+        evb::SetBoardDevice(nullptr);
+        evb::SetUserReport(nullptr);
+        evb::SetSendTimeout(2000ms);
+        evb::BoardReady = 255;
+        device.fSetActive(false);
+        board.Stop();
+    }
     BoardLink(const BoardLink&) = delete;
     BoardLink& operator=(const BoardLink&) = delete;
 
-    // Waits until the device has completed more than seen packages.
-    bool WaitPackages(std::uint64_t seen, std::chrono::milliseconds timeout);
-    std::uint64_t Packages() const;
-    // Waits until the device reports the port inactive.
-    bool WaitInactive(std::chrono::milliseconds timeout);
+    void ConsoleAppend(const std::string& text) override { console.push_back(text); }
+    void ShowWarning(const std::string& line1, const std::string& line2) override {
+        warnings.push_back(line1 + "|" + line2);
+    }
+    std::string Console() const { return std::accumulate(console.begin(), console.end(), std::string()); }
+    template <class Pred> static bool WaitFor(Pred pred, std::chrono::milliseconds timeout = 10s) {
+        for (const auto end = std::chrono::steady_clock::now() + timeout; !pred(); std::this_thread::yield())
+            if (std::chrono::steady_clock::now() > end) return false;
+        return true;
+    }
+    // Records frames as the board received them.
+    std::vector<std::array<std::uint8_t, 18>> Records() const {
+        std::vector<std::array<std::uint8_t, 18>> out;
+        for (const auto& f : board.Frames())
+            out.push_back(f.record);
+        return out;
+    }
 
-  private:
-    // Declared before the device: its event handlers use them until the device is gone.
-    mutable std::mutex m_mutex;
-    std::condition_variable m_changed;
-    std::uint64_t m_packages = 0;
-    bool m_hangup = false;
-
-  public:
+    std::vector<std::string> console, warnings;
+    std::atomic<std::uint64_t> packages{0};
     evbsim::SimBoard board;
-    RecordingReport report;
     TalonComm::TRkCommDevice device; // destroyed first
 };
 
-evbsim::SimOptions SimFor(const LinkOptions& o);
+// An 18-byte record from its leading bytes.
+inline std::array<std::uint8_t, 18> Rec(std::initializer_list<std::uint8_t> leading) {
+    std::array<std::uint8_t, 18> r{};
+    std::copy(leading.begin(), leading.end(), r.begin());
+    return r;
+}
+
+// Records from the hexadecimal leading bytes of each, separated by ';'.
+inline std::vector<std::array<std::uint8_t, 18>> Recs(const std::string& text) {
+    std::vector<std::array<std::uint8_t, 18>> out;
+    std::istringstream records(text);
+    for (std::string record; std::getline(records, record, ';');) {
+        std::istringstream in(record);
+        auto& r = out.emplace_back();
+        unsigned b;
+        for (std::size_t i = 0; in >> std::hex >> b; ++i)
+            r.at(i) = static_cast<std::uint8_t>(b);
+    }
+    return out;
+}

@@ -5,8 +5,6 @@
 
 #include <gtest/gtest.h>
 
-using namespace std::chrono_literals;
-
 namespace {
 
 constexpr auto kWait = 10s;
@@ -18,14 +16,12 @@ TEST(TransmitPath, ShrunkenQueueOnAPacedLineWaitsForRoomAndDropsNothing) {
     for (int i = 0; i < kFrames; ++i)
         ASSERT_FALSE(evb::CmdWriteReg(static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(~i))) << i;
     ASSERT_TRUE(link.board.WaitForFrames(kFrames, kWait));
-    const auto frames = link.board.Frames();
-    ASSERT_EQ(frames.size(), static_cast<std::size_t>(kFrames));
-    for (int i = 0; i < kFrames; ++i) {
-        EXPECT_EQ(frames[i].record[1], static_cast<std::uint8_t>(i));
-        EXPECT_EQ(frames[i].record[2], static_cast<std::uint8_t>(~i));
-    }
+    std::vector<std::array<std::uint8_t, 18>> want;
+    for (int i = 0; i < kFrames; ++i)
+        want.push_back(Rec({0x00, static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(~i)}));
+    EXPECT_EQ(link.Records(), want);
     EXPECT_EQ(link.board.State().garbageBytes, 0u);
-    EXPECT_TRUE(link.report.console.empty());
+    EXPECT_TRUE(link.console.empty());
 }
 
 TEST(TransmitPath, FrameWithNoRoomInTimeIsReportedNotSentAndNeverSplit) {
@@ -41,33 +37,30 @@ TEST(TransmitPath, FrameWithNoRoomInTimeIsReportedNotSentAndNeverSplit) {
     }
     ASSERT_TRUE(refused);
     EXPECT_EQ(evb::ExpectedReply, evb::kReplyNotSent);
-    ASSERT_EQ(link.report.console.size(), 1u);
-    EXPECT_NE(link.report.console[0].find("not sent"), std::string::npos) << link.report.console[0];
-    EXPECT_TRUE(link.report.warnings.empty());
+    ASSERT_EQ(link.console.size(), 1u);
+    EXPECT_NE(link.console[0].find("not sent"), std::string::npos) << link.console[0];
+    EXPECT_TRUE(link.warnings.empty());
 
     // Once the board reads again, exactly the frames reported sent arrive, whole and in order.
     link.board.StallReading(false);
     ASSERT_TRUE(link.board.WaitForFrames(static_cast<std::size_t>(sent), 30s));
     ASSERT_FALSE(evb::CmdBatchEnd());
     ASSERT_TRUE(link.board.WaitForFrames(static_cast<std::size_t>(sent) + 1, kWait));
-    const auto frames = link.board.Frames();
-    ASSERT_EQ(frames.size(), static_cast<std::size_t>(sent) + 1);
-    for (int i = 0; i < sent; ++i) {
-        ASSERT_EQ(frames[i].record[0], 0x05) << i;
-        ASSERT_EQ(frames[i].record[2], static_cast<std::uint8_t>(i)) << i;
-        ASSERT_EQ(frames[i].record[3], static_cast<std::uint8_t>(i >> 8)) << i;
-    }
-    EXPECT_EQ(frames.back().record[0], 0x06);
+    std::vector<std::array<std::uint8_t, 18>> want;
+    for (int i = 0; i < sent; ++i)
+        want.push_back(Rec({0x05, 0x00, static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(i >> 8)}));
+    want.push_back(Rec({0x06}));
+    EXPECT_EQ(link.Records(), want);
     EXPECT_EQ(link.board.State().garbageBytes, 0u);
 }
 
 TEST(TransmitPath, AfterAHangUpBuildersReportThePortNotActive) {
     BoardLink link;
     link.board.HangUp();
-    ASSERT_TRUE(link.WaitInactive(kWait));
+    ASSERT_TRUE(BoardLink::WaitFor([&] { return !link.device.fGetActive(); }));
     EXPECT_TRUE(evb::CmdWriteReg(1, 2));
     EXPECT_EQ(evb::ExpectedReply, evb::kReplyNotSent);
-    EXPECT_EQ(link.report.warnings.size(), 1u);
+    EXPECT_EQ(link.warnings.size(), 1u);
 }
 
 } // namespace

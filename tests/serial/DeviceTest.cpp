@@ -1,77 +1,114 @@
-// The serial device component: package delivery, Active/UsePackage, event routing.
+// The serial device component: its properties, package delivery, Active/UsePackage and the
+// routing of events to the worker or the main thread.
 
-#include "PtyPair.h"
-#include "serial/TRkCommDevice.h"
-
+#include "Harness.h"
 #include "serial/ETalonCommError.h"
 #include "serial/TCommPackage.h"
+#include "serial/TRkCommDevice.h"
+
 #include <algorithm>
-#include <atomic>
-#include <condition_variable>
 #include <functional>
 #include <gtest/gtest.h>
-#include <mutex>
-#include <thread>
 #include <vector>
 
 using namespace TalonComm;
-using evbtest::PtyPair;
-using evbtest::WaitFor;
+using namespace evbtest;
 
 namespace {
 
 // The main window's set-up: time-out packages, events on the worker thread.
-struct OpenDevice {
-    PtyPair pty;
-    std::mutex mutex;
-    std::vector<std::string> packages;
-    std::vector<int> types;
-    std::atomic<int> ones{0};
-    std::thread::id handlerThread;
-    TRkCommDevice dev; // last: its threads stop before the members above go
-
-    explicit OpenDevice(std::uint32_t interval = 50) {
+class Device : public ::testing::Test {
+  protected:
+    void Open(std::uint32_t interval = 50) {
         dev.fSetSyncEvents(false);
         dev.fSetPackageInterval(interval);
-        dev.OnPackage = [this](TObject*, int type) {
-            std::lock_guard<std::mutex> lock(mutex);
+        dev.OnPackage = [this](TObject* sender, int type) {
+            std::lock_guard lock(mutex);
             types.push_back(type);
-            if (type != 1) return;
-            handlerThread = std::this_thread::get_id();
+            if (type != 1 || sender != &dev) return;
+            threads.push_back(std::this_thread::get_id());
             char buf[9000];
-            const long n = dev.Read(buf, sizeof buf);
-            packages.emplace_back(buf, static_cast<size_t>(n));
+            packages.emplace_back(buf, static_cast<std::size_t>(dev.Read(buf, sizeof buf)));
             ++ones;
         };
-        dev.fSetPortName(pty.SlavePath());
+        dev.fSetPortName(pty.Slave());
         dev.fSetActive(true);
         dev.fSetPackageType(cptFrameTimeout);
         dev.fSetUsePackage(true);
     }
+    bool Saw(int type) {
+        return WaitFor([&] {
+            std::lock_guard lock(mutex);
+            return std::find(types.begin(), types.end(), type) != types.end();
+        });
+    }
+
+    Pty pty;
+    std::mutex mutex;
+    std::vector<std::string> packages;
+    std::vector<int> types;
+    std::vector<std::thread::id> threads;
+    std::atomic<int> ones{0};
+    TRkCommDevice dev; // last: its threads stop before the members above go
 };
 
 } // namespace
 
-TEST(DevicePackages, TimeoutPackageReachesOnPackageWithType1OffTheCallingThread) {
-    OpenDevice d;
-    ASSERT_TRUE(d.dev.fGetActive());
-    d.pty.WriteMaster("\x01\x02\x03");
-    ASSERT_TRUE(WaitFor([&] { return d.ones.load() == 1; }));
-    std::lock_guard<std::mutex> lock(d.mutex);
-    EXPECT_EQ(d.packages.at(0), "\x01\x02\x03");
-    EXPECT_NE(d.handlerThread, std::this_thread::get_id());
+TEST_F(Device, TimeoutPackageReachesOnPackageOffTheCallingThreadWithoutTheDispatcher) {
+    std::atomic<int> dispatched{0};
+    TRkCustomCommDevice::SetMainThreadDispatcher([&](std::function<void()> f) {
+        ++dispatched;
+        f();
+    });
+    Open();
+    ASSERT_TRUE(dev.fGetActive());
+    pty.Send("\x01\x02\x03");
+    ASSERT_TRUE(WaitFor([&] { return ones == 1; }));
+    dev.fSetActive(false);
+    TRkCustomCommDevice::SetMainThreadDispatcher(nullptr);
+    EXPECT_EQ(packages.at(0), "\x01\x02\x03");
+    EXPECT_NE(threads.at(0), std::this_thread::get_id());
+    EXPECT_EQ(dispatched, 0);
 }
 
-TEST(DevicePackages, OneByteWritesLeaveUnframed) {
-    OpenDevice d;
-    const unsigned char frame[] = {0x3A, 0x01, 0xEB, 0x40};
-    for (unsigned char b : frame)
-        EXPECT_EQ(d.dev.Write(&b, 1), 1);
-    const auto out = d.pty.ReadMaster(4);
-    EXPECT_EQ(out, std::vector<unsigned char>(frame, frame + 4));
+TEST_F(Device, OneByteWritesLeaveUnframedAndWaitWriteDrainedCoversPackagesAndEngine) {
+    Open();
+    for (char c : std::string("twenty bytes of data"))
+        ASSERT_EQ(dev.Write(&c, 1), 1);
+    std::string got;
+    std::thread reader([&] { got = pty.Take(20); });
+    EXPECT_TRUE(dev.WaitWriteDrained(5s));
+    reader.join();
+    EXPECT_EQ(got, "twenty bytes of data");
 }
 
-// ---- PortParams ----
+TEST_F(Device, SyncEventsDeliverEveryPackageOnTheMainThreadInOrder) {
+    // This thread is the main thread: it runs what the dispatcher hands over.
+    std::mutex workMutex;
+    std::vector<std::function<void()>> work;
+    TRkCustomCommDevice::SetMainThreadDispatcher([&](std::function<void()> f) {
+        std::lock_guard lock(workMutex);
+        work.push_back(std::move(f));
+    });
+    const auto runWork = [&] {
+        std::vector<std::function<void()>> now;
+        std::lock_guard lock(workMutex);
+        now.swap(work);
+        for (auto& f : now)
+            f();
+    };
+    Open(10);
+    dev.fSetSyncEvents(true);
+    for (int i = 0; i < 3; ++i) {
+        pty.Send("m" + std::to_string(i));
+        ASSERT_TRUE(WaitFor([&] { return runWork(), ones == i + 1; }));
+    }
+    dev.fSetActive(false);
+    runWork();
+    TRkCustomCommDevice::SetMainThreadDispatcher(nullptr);
+    EXPECT_EQ(packages, (std::vector<std::string>{"m0", "m1", "m2"}));
+    EXPECT_EQ(threads, std::vector<std::thread::id>(3, std::this_thread::get_id()));
+}
 
 struct ParamsCase {
     const char* text;
@@ -98,7 +135,7 @@ INSTANTIATE_TEST_SUITE_P(
                       ParamsCase{"\"/dev/tty USB0\",99999999999", "/dev/tty USB0,4294967295,N,8,1"},
                       ParamsCase{"/dev/ttyACM0,115200abc,e", "/dev/ttyACM0,115200,E,8,1"}));
 
-TEST(DeviceProperties, NewDeviceStartsAtTheDeclaredDefaults) {
+TEST(DeviceProperties, DefaultsAndOutOfRangeValues) {
     TRkCommDevice dev;
     EXPECT_EQ(dev.fGetPortParams(), "COM2,115200,N,8,1");
     EXPECT_EQ(dev.fGetPortNo(), 2);
@@ -106,31 +143,17 @@ TEST(DeviceProperties, NewDeviceStartsAtTheDeclaredDefaults) {
     EXPECT_EQ(dev.fGetFlowControl(), fcNone);
     EXPECT_TRUE(dev.fGetSyncEvents());
     EXPECT_FALSE(dev.fGetUsePackage());
-    EXPECT_EQ(dev.fGetInBufSize(), 8192);
-    EXPECT_EQ(dev.fGetOutBufSize(), 8192);
-    EXPECT_EQ(dev.fGetHwInSize(), 1200);
-    EXPECT_EQ(dev.fGetQueueSize(), 16u);
-    EXPECT_EQ(dev.fGetPackageSize(), 4096u);
+    EXPECT_EQ((std::vector<long>{dev.fGetInBufSize(), dev.fGetOutBufSize(), dev.fGetHwInSize(),
+                                 dev.fGetQueueSize(), dev.fGetPackageSize(), dev.fGetPackageInterval()}),
+              (std::vector<long>{8192, 8192, 1200, 16, 4096, 50}));
     EXPECT_EQ(dev.fGetPackageType(), cptFrameTimeout);
-    EXPECT_EQ(dev.fGetPackageInterval(), 50u);
-    EXPECT_EQ(dev.fGetFrameSettings()->fGetFrameHead(), 0xEB);
-    EXPECT_EQ(dev.fGetFrameSettings()->fGetFrameTail(), 0xEE);
-    EXPECT_EQ(dev.fGetFrameSettings()->fGetFrameCtrl(), 0xEC);
     EXPECT_FALSE(dev.fGetActive());
-}
-
-TEST(DeviceProperties, CustomBaudReadsBrCustomAndWritingBrCustomChangesNothing) {
-    TRkCommDevice dev;
     dev.fSetBaudRate(1000);
     EXPECT_EQ(dev.fGetBaud(), brCustom);
     dev.fSetBaud(brCustom);
-    EXPECT_EQ(dev.fGetBaudRate(), 1000u);
+    EXPECT_EQ(dev.fGetBaudRate(), 1000u) << "writing brCustom changes nothing";
     dev.fSetBaud(br56000);
     EXPECT_EQ(dev.fGetBaudRate(), 56000u);
-}
-
-TEST(DeviceProperties, OutOfRangeEnumsAndNumbersAreMappedOrClamped) {
-    TRkCommDevice dev;
     dev.fSetParity(static_cast<TParity>(9));
     EXPECT_EQ(dev.fGetParity(), ptNoParity);
     dev.fSetStopBits(static_cast<TStopBits>(7));
@@ -145,31 +168,29 @@ TEST(DeviceProperties, OutOfRangeEnumsAndNumbersAreMappedOrClamped) {
     EXPECT_EQ(dev.fGetFlowControl(), fcRtsCtsXonXoff);
 }
 
-TEST(DeviceProperties, FrameSettingsAssignmentCopiesMarkersButNotDoubling) {
+TEST(DeviceProperties, FrameSettingsStartAtTheirMarkersAndCopyThemButNotDoubling) {
     TRkCommDevice a, b;
-    a.fGetFrameSettings()->fSetFrameHead(0x01);
-    a.fGetFrameSettings()->fSetFrameTail(0x02);
-    a.fGetFrameSettings()->fSetFrameCtrl(0x03);
-    a.fGetFrameSettings()->fSetDoubleFrameMark(true);
-    b.fSetFrameSettings(*a.fGetFrameSettings());
-    EXPECT_EQ(b.fGetFrameSettings()->fGetFrameHead(), 0x01);
-    EXPECT_EQ(b.fGetFrameSettings()->fGetFrameTail(), 0x02);
-    EXPECT_EQ(b.fGetFrameSettings()->fGetFrameCtrl(), 0x03);
-    EXPECT_FALSE(b.fGetFrameSettings()->fGetDoubleFrameMark());
+    TRkCommFrameSettings& fa = *a.fGetFrameSettings();
+    EXPECT_EQ((std::vector<int>{fa.fGetFrameHead(), fa.fGetFrameTail(), fa.fGetFrameCtrl()}),
+              (std::vector<int>{0xEB, 0xEE, 0xEC}));
+    fa.fSetFrameHead(0x01);
+    fa.fSetFrameTail(0x02);
+    fa.fSetFrameCtrl(0x03);
+    fa.fSetDoubleFrameMark(true);
+    b.fSetFrameSettings(fa);
+    const TRkCommFrameSettings& fb = *b.fGetFrameSettings();
+    EXPECT_EQ((std::vector<int>{fb.fGetFrameHead(), fb.fGetFrameTail(), fb.fGetFrameCtrl()}),
+              (std::vector<int>{0x01, 0x02, 0x03}));
+    EXPECT_FALSE(fb.fGetDoubleFrameMark());
 }
 
-// ---- Active and UsePackage ----
-
-TEST(DeviceActive, UsePackageOnAnOpenPortActivatesPackagesWithoutReopening) {
-    PtyPair pty;
-    TRkCommDevice dev;
-    dev.fSetSyncEvents(false);
+TEST_F(Device, UsePackageOnAnOpenPortActivatesPackagesWithoutReopening) {
     std::atomic<int> opens{0};
     dev.AfterOpen = [&](TObject*) { ++opens; };
-    dev.fSetPortName(pty.SlavePath());
+    dev.fSetPortName(pty.Slave());
     dev.fSetActive(true);
     dev.fSetUsePackage(true);
-    EXPECT_EQ(opens.load(), 1);
+    EXPECT_EQ(opens, 1);
     EXPECT_TRUE(dev.fGetActive());
     EXPECT_TRUE(dev.Package()->fGetActive());
     dev.Package()->fSetActive(false);
@@ -180,11 +201,8 @@ TEST(DeviceActive, UsePackageOnAnOpenPortActivatesPackagesWithoutReopening) {
     EXPECT_FALSE(dev.Package()->fGetActive());
 }
 
-TEST(DeviceActive, PortSelectionSettersCloseAndOnlyActiveReopens) {
-    PtyPair pty;
-    TRkCommDevice dev;
-    dev.fSetSyncEvents(false);
-    dev.fSetPortName(pty.SlavePath());
+TEST_F(Device, PortSelectionSettersCloseAndPackageSettingsDoNot) {
+    dev.fSetPortName(pty.Slave());
     dev.fSetActive(true);
     dev.fSetByteSize(8);
     EXPECT_FALSE(dev.fGetActive());
@@ -194,7 +212,7 @@ TEST(DeviceActive, PortSelectionSettersCloseAndOnlyActiveReopens) {
     dev.fSetActive(true);
     dev.fSetPackageInterval(30);
     dev.fSetQueueSize(8);
-    EXPECT_TRUE(dev.fGetActive()) << "package settings never close the port";
+    EXPECT_TRUE(dev.fGetActive());
 }
 
 TEST(DeviceActive, FailedOpenRaisesAndLeavesThePackageLayerAlone) {
@@ -206,175 +224,53 @@ TEST(DeviceActive, FailedOpenRaisesAndLeavesThePackageLayerAlone) {
     EXPECT_FALSE(dev.Package()->fGetActive());
 }
 
-TEST(DeviceActive, HangupReachesOnPackageAsNonOneTypeAndActiveTurnsFalse) {
-    auto d = std::make_unique<OpenDevice>();
-    d->pty.CloseMaster();
-    ASSERT_TRUE(WaitFor([&] {
-        std::lock_guard<std::mutex> lock(d->mutex);
-        return std::find(d->types.begin(), d->types.end(), static_cast<int>(evHangup)) != d->types.end();
-    }));
-    EXPECT_FALSE(d->dev.fGetActive());
+TEST_F(Device, HangupReachesOnPackageAsNonOneTypeAndActiveTurnsFalse) {
+    Open();
+    pty.Close();
+    ASSERT_TRUE(Saw(evHangup));
+    EXPECT_FALSE(dev.fGetActive());
 }
 
-// ---- event routing ----
-
-namespace {
-
-// A main thread of its own: runs what the dispatcher hands it, in order.
-class MainLoop {
-  public:
-    MainLoop() : m_thread([this] { run(); }) {}
-    ~MainLoop() {
-        post(nullptr);
-        m_thread.join();
-    }
-    void post(std::function<void()> f) {
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_work.push_back(std::move(f));
-        }
-        m_cv.notify_one();
-    }
-    std::thread::id id() const { return m_thread.get_id(); }
-    // Returns once everything posted so far has run.
-    void flush() {
-        std::atomic<bool> done{false};
-        post([&] { done = true; });
-        WaitFor([&] { return done.load(); });
-    }
-
-  private:
-    void run() {
-        while (true) {
-            std::function<void()> f;
-            {
-                std::unique_lock<std::mutex> lock(m_mutex);
-                m_cv.wait(lock, [this] { return !m_work.empty(); });
-                f = std::move(m_work.front());
-                m_work.erase(m_work.begin());
-            }
-            if (!f) return;
-            f();
-        }
-    }
-    std::mutex m_mutex;
-    std::condition_variable m_cv;
-    std::vector<std::function<void()>> m_work;
-    std::thread m_thread;
-};
-
-} // namespace
-
-TEST(DeviceEvents, SyncEventsTrueDeliversEveryPackageOnTheMainThreadInOrder) {
-    MainLoop loop;
-    TRkCustomCommDevice::SetMainThreadDispatcher([&](std::function<void()> f) { loop.post(std::move(f)); });
-    {
-        PtyPair pty;
-        TRkCommDevice dev;
-        dev.fSetPackageInterval(10);
-        std::mutex mutex;
-        std::vector<std::thread::id> threads;
-        std::vector<std::string> packages;
-        dev.OnPackage = [&](TObject* sender, int type) {
-            EXPECT_EQ(sender, &dev);
-            if (type != 1) return;
-            char buf[64];
-            const long n = dev.Read(buf, sizeof buf);
-            std::lock_guard<std::mutex> lock(mutex);
-            threads.push_back(std::this_thread::get_id());
-            packages.emplace_back(buf, static_cast<size_t>(n));
-        };
-        dev.fSetPortName(pty.SlavePath());
-        dev.fSetUsePackage(true);
-        dev.fSetActive(true);
-        for (int i = 0; i < 3; ++i) {
-            pty.WriteMaster("m" + std::to_string(i));
-            ASSERT_TRUE(WaitFor([&] {
-                std::lock_guard<std::mutex> lock(mutex);
-                return packages.size() == static_cast<size_t>(i + 1);
-            }));
-        }
-        dev.fSetActive(false);
-        std::lock_guard<std::mutex> lock(mutex);
-        EXPECT_EQ(packages, (std::vector<std::string>{"m0", "m1", "m2"}));
-        for (auto id : threads)
-            EXPECT_EQ(id, loop.id());
-        // The device belongs to the loop's thread in the program; here it dies on another
-        // thread, so the loop must be idle first.
-        loop.flush();
-    }
-    TRkCustomCommDevice::SetMainThreadDispatcher(nullptr);
-}
-
-TEST(DeviceEvents, SyncEventsFalseNeverUsesTheDispatcher) {
-    std::atomic<int> dispatched{0};
-    TRkCustomCommDevice::SetMainThreadDispatcher([&](std::function<void()> f) {
-        ++dispatched;
-        f();
-    });
-    {
-        OpenDevice d;
-        d.pty.WriteMaster("x");
-        ASSERT_TRUE(WaitFor([&] { return d.ones.load() == 1; }));
-    }
-    TRkCustomCommDevice::SetMainThreadDispatcher(nullptr);
-    EXPECT_EQ(dispatched.load(), 0);
-}
-
-TEST(DeviceEvents, WaitWriteDrainedCoversPackagesAndEngine) {
-    OpenDevice d;
-    for (char c : std::string("twenty bytes of data"))
-        ASSERT_EQ(d.dev.Write(&c, 1), 1);
-    std::vector<unsigned char> got;
-    std::thread reader([&] { got = d.pty.ReadMaster(20); });
-    EXPECT_TRUE(d.dev.WaitWriteDrained(std::chrono::seconds(5)));
-    reader.join();
-    EXPECT_EQ(std::string(got.begin(), got.end()), "twenty bytes of data");
-}
-
-TEST(DeviceActive, ClosingWaitsForAPackageHandlerUnderWay) {
+TEST_F(Device, ClosingWaitsForAPackageHandlerUnderWay) {
     // The owner may drop its handler once the port is closed (the main window does so when it
     // goes away): no handler may still be running then.
-    PtyPair pty;
     std::atomic<bool> inHandler{false}, closed{false}, overlap{false}, handlerDone{false};
-    TRkCommDevice dev;
     dev.fSetSyncEvents(false);
     dev.fSetPackageInterval(1);
     dev.OnPackage = [&](TObject*, int type) {
         if (type != 1) return;
         inHandler = true;
-        WaitFor([&] { return closed.load(); }, std::chrono::milliseconds(300));
-        if (closed.load()) overlap = true;
+        WaitFor([&] { return closed.load(); }, 300ms);
+        overlap = closed.load();
         handlerDone = true;
     };
-    dev.fSetPortName(pty.SlavePath());
-    dev.fSetActive(true);
-    dev.fSetPackageType(cptFrameTimeout);
+    dev.fSetPortName(pty.Slave());
     dev.fSetUsePackage(true);
-    pty.WriteMaster("a");
+    dev.fSetActive(true);
+    pty.Send("a");
     ASSERT_TRUE(WaitFor([&] { return inHandler.load(); }));
     dev.fSetActive(false);
     closed = true;
     ASSERT_TRUE(WaitFor([&] { return handlerDone.load(); }));
-    EXPECT_FALSE(overlap.load());
+    EXPECT_FALSE(overlap);
 }
 
-TEST(DeviceActive, ReceiveRingResizedUnderLivePackagesKeepsWorking) {
+TEST_F(Device, ReceiveRingResizedUnderLivePackagesKeepsWorking) {
     // The package layer's timer thread reads the ring that a resize replaces: unless the layer
     // stands still around it, ThreadSanitizer reports the race (and ASan the use after free
     // when a copy is under way as the ring goes).
-    OpenDevice d(1);
+    Open(1);
     std::atomic<bool> stop{false};
     std::thread feeder([&] {
-        while (!stop.load())
-            d.pty.WriteMaster("xyz");
+        while (!stop)
+            pty.Send("xyz");
     });
     for (int i = 0; i < 20; ++i)
-        d.dev.fSetInBufSize(4096 + i);
+        dev.fSetInBufSize(4096 + i);
     stop = true;
     feeder.join();
-    EXPECT_TRUE(d.dev.fGetActive());
-    const int before = d.ones.load();
-    d.pty.WriteMaster("end");
-    EXPECT_TRUE(WaitFor([&] { return d.ones.load() > before; }));
+    EXPECT_TRUE(dev.fGetActive());
+    const int before = ones;
+    pty.Send("end");
+    EXPECT_TRUE(WaitFor([&] { return ones > before; }));
 }

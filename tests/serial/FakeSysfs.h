@@ -16,14 +16,11 @@ class FakeSysfs {
     FakeSysfs() {
         char tmpl[] = "/tmp/evb-sysfs-XXXXXX";
         m_root = ::mkdtemp(tmpl);
-        fs::create_directories(m_root / "class/tty");
-        fs::create_directories(m_root / "bus/platform/drivers/serial8250");
-        fs::create_directories(m_root / "bus/usb-serial/drivers/ftdi_sio");
-        fs::create_directories(m_root / "bus/usb/drivers/cdc_acm");
-        fs::create_directories(m_root / "bus/amba/drivers/uart-pl011");
-        fs::create_directories(m_root / "bus/serial-base/drivers/port");
-        fs::create_directories(m_root / "bus/serial-base/drivers/ctrl");
-        fs::create_directories(m_root / "by-id");
+        for (const char* d :
+             {"class/tty", "bus/platform/drivers/serial8250", "bus/usb-serial/drivers/ftdi_sio",
+              "bus/usb/drivers/cdc_acm", "bus/amba/drivers/uart-pl011", "bus/serial-base/drivers/port",
+              "bus/serial-base/drivers/ctrl", "by-id"})
+            fs::create_directories(m_root / d);
     }
     ~FakeSysfs() { fs::remove_all(m_root); }
     std::string Root() const { return m_root; }
@@ -35,11 +32,10 @@ class FakeSysfs {
     void AddSerial8250(const std::string& name, int type, bool serialBase = false) {
         fs::path dev = m_root / "devices/platform/serial8250";
         if (serialBase) {
-            fs::create_directories(dev);
-            link(m_root / "bus/platform/drivers/serial8250", dev / "driver");
             const fs::path ctrl = dev / "serial8250:0";
             fs::create_directories(ctrl);
-            link(m_root / "bus/serial-base/drivers/ctrl", ctrl / "driver");
+            link("bus/platform/drivers/serial8250", dev / "driver");
+            link("bus/serial-base/drivers/ctrl", ctrl / "driver");
             dev = ctrl / ("serial8250:0." + name.substr(4));
             addTty(name, dev, dev / "tty" / name, "bus/serial-base/drivers/port");
         } else {
@@ -72,8 +68,8 @@ class FakeSysfs {
     }
 
   private:
-    static void link(const fs::path& target, const fs::path& at) {
-        if (!fs::exists(at)) fs::create_directory_symlink(target, at);
+    void link(const std::string& driverPath, const fs::path& at) {
+        if (!fs::exists(at)) fs::create_directory_symlink(m_root / driverPath, at);
     }
     static void write(const fs::path& p, const std::string& text) {
         fs::create_directories(p.parent_path());
@@ -82,7 +78,7 @@ class FakeSysfs {
     void addTty(const std::string& name, const fs::path& dev, const fs::path& ttyDir,
                 const std::string& driverPath) {
         fs::create_directories(ttyDir);
-        if (!fs::exists(dev / "driver")) fs::create_directory_symlink(m_root / driverPath, dev / "driver");
+        link(driverPath, dev / "driver");
         fs::create_directory_symlink(dev, ttyDir / "device");
         fs::create_directory_symlink(ttyDir, m_root / "class/tty" / name);
     }

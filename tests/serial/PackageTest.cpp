@@ -1,106 +1,182 @@
-// Package assembly: head/tail framing, silence time-out, the package layer over a pty.
+// Packages: the byte and package-slot rings, head/tail framing, assembly by silence, and the
+// package layer over a real port.
 
-#include "PtyPair.h"
+#include "Harness.h"
+#include "serial/ETalonCommError.h"
 #include "serial/TCommPackage.h"
+#include "serial/TCommPackageQueue.h"
+#include "serial/TCommQueue.h"
 #include "serial/TFrameCodec.h"
 #include "serial/TTalonComm.h"
 #include "serial/TTimeoutAssembler.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cstring>
 #include <gtest/gtest.h>
-#include <mutex>
+#include <limits>
 #include <vector>
 
 using namespace TalonComm;
-using evbtest::PtyPair;
-using evbtest::WaitFor;
+using namespace evbtest;
 using Bytes = std::vector<std::uint8_t>;
-using std::chrono::milliseconds;
+using namespace std::string_literals;
 
-namespace {
+// ---- the rings ----
 
-std::vector<Bytes> decodeAll(const Bytes& wire, std::uint32_t maxLength = 4096) {
-    TFrameCodec codec(maxLength);
-    std::vector<Bytes> packages;
-    codec.Decode(wire.data(), wire.size(), TFrameMarks{},
-                 [&](const std::uint8_t* p, std::uint32_t n) { packages.emplace_back(p, p + n); });
-    return packages;
+TEST(ByteQueue, HoldsOneByteLessThanItsSizeAndShortensBlocksToTheRoomLeft) {
+    TCommQueue q(8192);
+    const std::vector<char> data(8192, 'x');
+    EXPECT_EQ(q.In(data.data(), 8191), 8191);
+    EXPECT_EQ(q.Remain(), 0);
+    EXPECT_EQ(q.In(data.data(), 1), 0);
+    EXPECT_EQ(q.In("y"), 0);
+    EXPECT_EQ(q.Count(), 8191);
+    TCommQueue small(8);
+    EXPECT_EQ(small.In("abcdefghij", 10), 7);
+    char out[10];
+    EXPECT_EQ(small.Out(out, 10), 7);
+    EXPECT_EQ(std::string(out, 7), "abcdefg");
 }
 
-} // namespace
-
-TEST(FrameEncoding, MarkerBytesInsideArePrecededByTheControlByte) {
-    const Bytes data{0x01, 0xEB, 0x02};
-    Bytes out;
-    TFrameCodec::Encode(data.data(), data.size(), TFrameMarks{}, out);
-    EXPECT_EQ(out, (Bytes{0xEB, 0x01, 0xEC, 0xEB, 0x02, 0xEE}));
-    TFrameMarks doubled;
-    doubled.DoubleMark = true;
-    TFrameCodec::Encode(data.data(), data.size(), doubled, out);
-    EXPECT_EQ(out, (Bytes{0xEB, 0xEB, 0x01, 0xEC, 0xEB, 0x02, 0xEE, 0xEE}));
+TEST(ByteQueue, BlockCrossingTheEndComesOutInOrderAndDiscardDropsOnlyWhatWaits) {
+    TCommQueue q(16);
+    char out[16];
+    ASSERT_EQ(q.In("0123456789", 10), 10);
+    ASSERT_EQ(q.Out(out, 10), 10);
+    ASSERT_EQ(q.In("ABCDEFGHIJKL", 12), 12); // 6 bytes before the end, 6 after
+    ASSERT_EQ(q.Out(out, 12), 12);
+    EXPECT_EQ(std::string(out, 12), "ABCDEFGHIJKL");
+    q.In("abc", 3);
+    q.Discard();
+    EXPECT_EQ(q.Count(), 0);
+    q.In("de", 2);
+    EXPECT_EQ(q.Out(out, 4), 2);
+    EXPECT_EQ(std::string(out, 2), "de");
 }
 
-TEST(FrameEncoding, EveryByteValueSurvivesTheRoundTrip) {
-    Bytes data;
-    for (int i = 0; i < 256; ++i)
-        data.push_back(static_cast<std::uint8_t>(i));
-    Bytes wire;
-    TFrameCodec::Encode(data.data(), data.size(), TFrameMarks{}, wire);
-    EXPECT_EQ(decodeAll(wire), std::vector<Bytes>{data});
+TEST(ByteQueue, RefusesNullsNonPositiveCountsAndWorksWithoutARingOnlyOnceResized) {
+    TCommQueue q(8);
+    EXPECT_EQ(q.In(nullptr, 3), 0);
+    EXPECT_EQ(q.In("abc", 0), 0);
+    EXPECT_EQ(q.In("abc", -1), 0);
+    char c;
+    EXPECT_EQ(q.Out(&c), 0);
+    EXPECT_EQ(q.Out(nullptr, 1), 0);
+    q.SetBufSize(0);
+    EXPECT_FALSE(q.IsValid());
+    EXPECT_EQ(q.In("a", 1), 0);
+    q.SetBufSize(4);
+    EXPECT_TRUE(q.IsValid());
+    EXPECT_EQ(q.In("abcd", 4), 3);
 }
 
-struct DecodeCase {
+TEST(ByteQueue, ImpossibleSizeRaisesCode1AndKeepsTheOldRing) {
+    TCommQueue q(8);
+    try {
+        q.SetBufSize(std::numeric_limits<long>::max());
+        ADD_FAILURE();
+    } catch (const ETalonCommError& e) {
+        EXPECT_EQ(e.ErrorCode(), 1);
+        EXPECT_TRUE(e.PortName().empty());
+    }
+    EXPECT_EQ(q.BufSize(), 8);
+    EXPECT_EQ(q.In("abcdefgh", 8), 7);
+}
+
+TEST(PackageQueue, SizesHaveMinimaAndOverlongPackagesAreCutToTheSlot) {
+    TCommPackageQueue q(1, 8);
+    EXPECT_EQ(q.QSize(), 2u);
+    EXPECT_EQ(q.PkgSz(), 32u);
+    EXPECT_EQ(q.InPackage(std::string(100, 'q').data(), 100), 1);
+    EXPECT_EQ(q.PeekLength(), 28);
+    EXPECT_EQ(q.InPackage("b", 1), 0) << "capacity is one slot less";
+}
+
+TEST(PackageQueue, PackagesComeOutWholeOrCutAndReadLooksWithoutRemoving) {
+    TCommPackageQueue q(4, 36);
+    q.InPackage("hello", 5);
+    q.InPackage("abc", 3);
+    std::vector<char> slot(36);
+    ASSERT_EQ(q.Read(slot.data(), 1), 1);
+    std::uint32_t len;
+    std::memcpy(&len, slot.data(), 4);
+    EXPECT_EQ(std::string(slot.data() + 4, len), "abc");
+    EXPECT_EQ(q.Read(slot.data(), 2), 0);
+    EXPECT_EQ(q.Count(), 2u);
+    EXPECT_EQ(q.PeekLength(), 5);
+    char buf[8];
+    EXPECT_EQ(q.OutPackage(buf, 2), 2);
+    EXPECT_EQ(std::string(buf, 2), "he");
+    EXPECT_EQ(q.OutPackage(buf, 8), 3);
+    EXPECT_EQ(std::string(buf, 3), "abc");
+    EXPECT_EQ(q.OutPackage(buf, 8), -1);
+}
+
+// ---- head/tail framing ----
+
+struct CodecCase {
     const char* name;
     Bytes wire;
     std::vector<Bytes> packages;
+    bool encodes = false; // the first package, encoded, gives the wire
+    bool doubled = false;
+    std::uint32_t maxLength = 4096;
 };
 
-class FrameDecoding : public ::testing::TestWithParam<DecodeCase> {};
+class FrameCodec : public ::testing::TestWithParam<CodecCase> {};
 
-TEST_P(FrameDecoding, WireGivesPackages) {
-    EXPECT_EQ(decodeAll(GetParam().wire), GetParam().packages);
+TEST_P(FrameCodec, WireGivesPackagesWholeOrFedByteByByte) {
+    const CodecCase& c = GetParam();
+    std::vector<Bytes> whole, split;
+    TFrameCodec a(c.maxLength), b(c.maxLength);
+    a.Decode(c.wire.data(), c.wire.size(), {},
+             [&](const std::uint8_t* p, std::uint32_t n) { whole.emplace_back(p, p + n); });
+    for (std::uint8_t byte : c.wire)
+        b.Decode(&byte, 1, {}, [&](const std::uint8_t* p, std::uint32_t n) { split.emplace_back(p, p + n); });
+    EXPECT_EQ(whole, c.packages);
+    EXPECT_EQ(split, c.packages);
+    if (!c.encodes) return;
+    TFrameMarks marks;
+    marks.DoubleMark = c.doubled;
+    Bytes out;
+    TFrameCodec::Encode(c.packages[0].data(), c.packages[0].size(), marks, out);
+    EXPECT_EQ(out, c.wire);
+}
+
+Bytes Counting(int n, bool framed = false) {
+    Bytes b;
+    for (int i = 0; i < n; ++i)
+        b.push_back(static_cast<std::uint8_t>(i));
+    if (framed) {
+        b.insert(b.begin(), 0xEB);
+        b.push_back(0xEE);
+    }
+    return b;
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Cases, FrameDecoding,
+    Cases, FrameCodec,
     ::testing::Values(
-        DecodeCase{"plain", {0xEB, 0x01, 0xEC, 0xEB, 0x02, 0xEE}, {{0x01, 0xEB, 0x02}}},
-        DecodeCase{"doubled", {0xEB, 0xEB, 0x01, 0xEC, 0xEB, 0x02, 0xEE, 0xEE}, {{0x01, 0xEB, 0x02}}},
-        DecodeCase{"head restarts", {0xEB, 0x41, 0xEB, 0x42, 0xEE}, {{0x42}}},
-        DecodeCase{"escaped head outside", {0xEC, 0xEB, 0x41, 0xEE}, {}},
-        DecodeCase{"empty frame", {0xEB, 0xEE}, {{}}},
-        DecodeCase{
-            "garbage between", {0x11, 0xEE, 0xEB, 0x05, 0xEE, 0x22, 0xEB, 0x06, 0xEE}, {{0x05}, {0x06}}},
-        DecodeCase{"escaped control", {0xEB, 0xEC, 0xEC, 0xEC, 0xEE, 0xEE}, {{0xEC, 0xEE}}}),
-    [](const auto& info) {
-        std::string n = info.param.name;
-        for (char& c : n)
-            if (c == ' ') c = '_';
-        return n;
-    });
+        CodecCase{"plain", {0xEB, 0x01, 0xEC, 0xEB, 0x02, 0xEE}, {{0x01, 0xEB, 0x02}}, true},
+        CodecCase{
+            "doubled", {0xEB, 0xEB, 0x01, 0xEC, 0xEB, 0x02, 0xEE, 0xEE}, {{0x01, 0xEB, 0x02}}, true, true},
+        CodecCase{"escapedControlAndTail", {0xEB, 0xEC, 0xEC, 0xEC, 0xEE, 0xEE}, {{0xEC, 0xEE}}, true},
+        CodecCase{"headRestarts", {0xEB, 0x41, 0xEB, 0x42, 0xEE}, {{0x42}}},
+        CodecCase{"escapedHeadOutside", {0xEC, 0xEB, 0x41, 0xEE}, {}},
+        CodecCase{"emptyFrame", {0xEB, 0xEE}, {{}}, true},
+        CodecCase{"garbageBetween", {0x11, 0xEE, 0xEB, 0x05, 0xEE, 0x22, 0xEB, 0x06, 0xEE}, {{0x05}, {0x06}}},
+        // an oversize frame keeps its first bytes, and the decoder goes on
+        CodecCase{"oversize", Counting(40, true), {Counting(32)}, false, false, 32}),
+    [](const auto& info) { return std::string(info.param.name); });
 
-TEST(FrameDecoding, OversizeFrameKeepsItsFirstBytesAndGoesOn) {
-    Bytes wire{0xEB};
-    for (int i = 0; i < 40; ++i)
-        wire.push_back(static_cast<std::uint8_t>(i));
-    wire.push_back(0xEE);
-    const auto packages = decodeAll(wire, 32);
-    ASSERT_EQ(packages.size(), 1u);
-    EXPECT_EQ(packages[0].size(), 32u);
-    EXPECT_EQ(packages[0].back(), 31);
-}
-
-TEST(FrameDecoding, FrameSplitAcrossFeedsIsJoined) {
-    TFrameCodec codec(64);
-    std::vector<Bytes> packages;
-    auto sink = [&](const std::uint8_t* p, std::uint32_t n) { packages.emplace_back(p, p + n); };
-    const Bytes a{0xEB, 0x01, 0xEC}, b{0xEE, 0x02, 0xEE};
-    codec.Decode(a.data(), a.size(), TFrameMarks{}, sink);
-    EXPECT_TRUE(packages.empty());
-    codec.Decode(b.data(), b.size(), TFrameMarks{}, sink);
-    EXPECT_EQ(packages, (std::vector<Bytes>{{0x01, 0xEE, 0x02}}));
+TEST(FrameRoundTrip, EveryByteValueSurvivesTheRoundTrip) {
+    const Bytes data = Counting(256);
+    Bytes wire;
+    TFrameCodec::Encode(data.data(), data.size(), TFrameMarks{}, wire);
+    std::vector<Bytes> got;
+    TFrameCodec(4096).Decode(wire.data(), wire.size(), {},
+                             [&](const std::uint8_t* p, std::uint32_t n) { got.emplace_back(p, p + n); });
+    EXPECT_EQ(got, std::vector<Bytes>{data});
 }
 
 // ---- silence time-out with a test clock ----
@@ -114,19 +190,18 @@ struct TimeoutStep {
 class TimeoutAssembly : public ::testing::TestWithParam<std::vector<TimeoutStep>> {};
 
 TEST_P(TimeoutAssembly, PackageClosesOneIntervalAfterItsLastByte) {
-    TTimeoutAssembler assembler(8192, milliseconds(50));
+    TTimeoutAssembler assembler(8192, 50ms);
     const auto t0 = TTimeoutAssembler::Clock::time_point{} + std::chrono::hours(1);
     Bytes out;
     for (const TimeoutStep& step : GetParam()) {
-        const auto t = t0 + milliseconds(step.atMs);
+        const auto t = t0 + std::chrono::milliseconds(step.atMs);
         if (step.bytes > 0) {
-            const Bytes data(static_cast<size_t>(step.bytes), 0x55);
+            const Bytes data(static_cast<std::size_t>(step.bytes), 0x55);
             assembler.Feed(data.data(), data.size(), t);
-            continue;
+        } else {
+            const bool closed = assembler.TakeIfDue(t, out);
+            EXPECT_EQ(closed ? static_cast<int>(out.size()) : -1, step.expectedPackage) << step.atMs << " ms";
         }
-        const bool closed = assembler.TakeIfDue(t, out);
-        EXPECT_EQ(closed ? static_cast<int>(out.size()) : -1, step.expectedPackage)
-            << "at " << step.atMs << " ms";
     }
 }
 
@@ -146,161 +221,136 @@ INSTANTIATE_TEST_SUITE_P(
 
 namespace {
 
-struct PackagePort {
-    PtyPair pty;
+class Packages : public ::testing::Test {
+  protected:
+    void Open(TCommPackageType type, std::uint32_t interval = 20) {
+        package.fSetPackageType(type);
+        package.fSetPackageInterval(interval);
+        package.OnPackage = [this](TObject*, int mask) {
+            std::lock_guard lock(mutex);
+            notes.push_back(mask);
+            ones += mask == 1;
+        };
+        engine.fSetPortName(pty.Slave());
+        engine.fSetActive(true);
+        package.fSetActive(true);
+    }
+    void TearDown() override {
+        package.fSetActive(false);
+        engine.fSetActive(false);
+    }
+    std::string Next() {
+        char buf[9000];
+        return std::string(buf, package.ReadPackage(buf, sizeof buf));
+    }
+    bool Noted(int mask) {
+        return WaitFor([&] {
+            std::lock_guard lock(mutex);
+            return std::any_of(notes.begin(), notes.end(), [&](int m) { return (m & mask) != 0; });
+        });
+    }
+
+    Pty pty;
     TTalonComm engine;
     TCommPackage package{&engine};
     std::mutex mutex;
     std::vector<int> notes;
     std::atomic<int> ones{0};
-
-    explicit PackagePort(TCommPackageType type, std::uint32_t interval = 20) {
-        package.fSetPackageType(type);
-        package.fSetPackageInterval(interval);
-        package.OnPackage = [this](TObject*, int mask) {
-            std::lock_guard<std::mutex> lock(mutex);
-            notes.push_back(mask);
-            if (mask == 1) ++ones;
-        };
-        engine.fSetPortName(pty.SlavePath());
-        engine.fSetActive(true);
-        package.fSetActive(true);
-    }
-    ~PackagePort() {
-        package.fSetActive(false);
-        engine.fSetActive(false);
-    }
-    std::string next() {
-        char buf[9000];
-        const unsigned long n = package.ReadPackage(buf, sizeof buf);
-        return std::string(buf, n);
-    }
 };
 
 } // namespace
 
-TEST(TimeoutPackages, EachBurstIsOnePackageWithOneNotification) {
-    PackagePort port(cptFrameTimeout);
-    for (int i = 0; i < 3; ++i) {
-        port.pty.WriteMaster("burst" + std::to_string(i));
-        ASSERT_TRUE(WaitFor([&] { return port.ones.load() == i + 1; }));
-    }
-    EXPECT_EQ(port.next(), "burst0");
-    EXPECT_EQ(port.next(), "burst1");
-    EXPECT_EQ(port.next(), "burst2");
-    EXPECT_EQ(port.next(), "");
-    std::lock_guard<std::mutex> lock(port.mutex);
-    EXPECT_EQ(std::count(port.notes.begin(), port.notes.end(), 1), 3);
-}
-
-TEST(TimeoutPackages, BytesWithinTheIntervalJoin) {
-    PackagePort port(cptFrameTimeout, 2000);
-    port.pty.WriteMaster("abc");
-    port.pty.WriteMaster("def");
-    ASSERT_TRUE(WaitFor([&] { return port.ones.load() == 1; }, std::chrono::seconds(10)));
-    EXPECT_EQ(port.next(), "abcdef");
-}
-
-TEST(TimeoutPackages, OversizeBurstIsCutAtPackageSize) {
-    PackagePort port(cptFrameTimeout, 200);
-    port.package.fSetPackageSize(8192);
-    std::vector<unsigned char> burst(10000);
-    for (size_t i = 0; i < burst.size(); ++i)
-        burst[i] = static_cast<unsigned char>(i * 7);
-    port.pty.WriteMaster(burst);
-    ASSERT_TRUE(WaitFor([&] { return port.ones.load() == 1; }));
-    const std::string got = port.next();
-    ASSERT_EQ(got.size(), 8192u);
-    EXPECT_TRUE(std::equal(got.begin(), got.end(), burst.begin(),
-                           [](char a, unsigned char b) { return static_cast<unsigned char>(a) == b; }));
-}
-
-TEST(TimeoutPackages, SixteenthUnreadPackageIsLostButNotified) {
-    PackagePort port(cptFrameTimeout);
+TEST_F(Packages, EachBurstIsOnePackageAndTheSixteenthUnreadIsLostButNotified) {
+    Open(cptFrameTimeout);
     for (int i = 0; i < 16; ++i) {
-        port.pty.WriteMaster("p" + std::to_string(i));
-        ASSERT_TRUE(WaitFor([&] { return port.ones.load() == i + 1; }));
+        pty.Send("p" + std::to_string(i));
+        ASSERT_TRUE(WaitFor([&] { return ones == i + 1; }));
     }
-    EXPECT_EQ(port.package.ReceiveQueue()->Count(), 15u);
+    EXPECT_EQ(package.ReceiveQueue()->Count(), 15u);
     for (int i = 0; i < 15; ++i)
-        EXPECT_EQ(port.next(), "p" + std::to_string(i));
-    EXPECT_EQ(port.next(), "");
+        EXPECT_EQ(Next(), "p" + std::to_string(i));
+    EXPECT_EQ(Next(), "");
+    std::lock_guard lock(mutex);
+    EXPECT_EQ(std::count(notes.begin(), notes.end(), 1), 16);
 }
 
-TEST(TimeoutPackages, ShortReadDiscardsTheRestAndPeekLeavesThePackage) {
-    PackagePort port(cptFrameTimeout);
-    port.pty.WriteMaster("12345");
-    ASSERT_TRUE(WaitFor([&] { return port.ones.load() == 1; }));
-    EXPECT_EQ(port.package.ReadPackage(nullptr, 0), 5u);
+TEST_F(Packages, BytesWithinTheIntervalJoin) {
+    Open(cptFrameTimeout, 2000);
+    pty.Send("abc");
+    pty.Send("def");
+    ASSERT_TRUE(WaitFor([&] { return ones == 1; }, 10s));
+    EXPECT_EQ(Next(), "abcdef");
+}
+
+TEST_F(Packages, OversizeBurstIsCutAtPackageSize) {
+    Open(cptFrameTimeout, 200);
+    package.fSetPackageSize(8192);
+    std::string burst(10000, 0);
+    for (std::size_t i = 0; i < burst.size(); ++i)
+        burst[i] = static_cast<char>(i * 7);
+    pty.Send(burst);
+    ASSERT_TRUE(WaitFor([&] { return ones == 1; }));
+    EXPECT_EQ(Next(), burst.substr(0, 8192));
+}
+
+TEST_F(Packages, ShortReadDiscardsTheRestAndPeekLeavesThePackage) {
+    Open(cptFrameTimeout);
+    pty.Send("12345");
+    ASSERT_TRUE(WaitFor([&] { return ones == 1; }));
+    EXPECT_EQ(package.ReadPackage(nullptr, 0), 5u);
     char buf[8];
-    EXPECT_EQ(port.package.ReadPackage(buf, 0), 5u);
-    EXPECT_EQ(port.package.ReadPackage(buf, 1), 1u);
+    EXPECT_EQ(package.ReadPackage(buf, 0), 5u);
+    EXPECT_EQ(package.ReadPackage(buf, 1), 1u);
     EXPECT_EQ(buf[0], '1');
-    EXPECT_EQ(port.package.ReadPackage(nullptr, 0), 0u);
+    EXPECT_EQ(package.ReadPackage(nullptr, 0), 0u);
 }
 
-TEST(TimeoutPackages, WritePackageSendsRawBytes) {
-    PackagePort port(cptFrameTimeout);
-    EXPECT_EQ(port.package.WritePackage("\xEB\x01\xEE", 3), 3u);
-    const auto out = port.pty.ReadMaster(3);
-    EXPECT_EQ(out, (std::vector<unsigned char>{0xEB, 0x01, 0xEE}));
-}
-
-TEST(TimeoutPackages, InactiveLayerMovesNothing) {
-    PackagePort port(cptFrameTimeout);
-    port.package.fSetActive(false);
+TEST_F(Packages, TimeoutPackagesAreWrittenRawAndAnInactiveLayerMovesNothing) {
+    Open(cptFrameTimeout);
+    EXPECT_EQ(package.WritePackage("\xEB\x01\xEE", 3), 3u);
+    EXPECT_EQ(pty.Take(3), "\xEB\x01\xEE");
+    package.fSetActive(false);
     char buf[4];
-    EXPECT_EQ(port.package.WritePackage("ab", 2), 0u);
-    EXPECT_EQ(port.package.ReadPackage(buf, 4), 0u);
+    EXPECT_EQ(package.WritePackage("ab", 2), 0u);
+    EXPECT_EQ(package.ReadPackage(buf, 4), 0u);
 }
 
-TEST(HeadTailPackages, FramesOnTheWireBecomePackagesWithBit1) {
-    PackagePort port(cptFrameHeadTail);
-    port.pty.WriteMaster(std::vector<unsigned char>{0x00, 0xEB, 0x41, 0xEC, 0xEE, 0xEE, 0xEB, 0x42, 0xEE});
-    ASSERT_TRUE(WaitFor([&] { return port.package.ReceiveQueue()->Count() == 2; }));
-    EXPECT_EQ(port.next(), std::string("\x41\xEE"));
-    EXPECT_EQ(port.next(), "B");
-    std::lock_guard<std::mutex> lock(port.mutex);
-    EXPECT_TRUE(std::any_of(port.notes.begin(), port.notes.end(), [](int m) { return m & 1; }));
+TEST_F(Packages, HeadTailFramesBecomePackagesAndWritesAreFramedAndReportedSent) {
+    Open(cptFrameHeadTail);
+    pty.Send("\x00\xEB\x41\xEC\xEE\xEE\xEB\x42\xEE"s);
+    ASSERT_TRUE(WaitFor([&] { return package.ReceiveQueue()->Count() == 2; }));
+    EXPECT_EQ(Next(), "\x41\xEE");
+    EXPECT_EQ(Next(), "B");
+    EXPECT_TRUE(Noted(1));
+    package.fSetDoubleFrameMark(true);
+    EXPECT_EQ(package.WritePackage("\x01\xEB\x02", 3), 3u);
+    EXPECT_EQ(pty.Take(8), "\xEB\xEB\x01\xEC\xEB\x02\xEE\xEE");
+    EXPECT_TRUE(Noted(evTxEmpty));
 }
 
-TEST(HeadTailPackages, WritePackageFramesAndReportsAllSent) {
-    PackagePort port(cptFrameHeadTail);
-    port.package.fSetDoubleFrameMark(true);
-    EXPECT_EQ(port.package.WritePackage("\x01\xEB\x02", 3), 3u);
-    const auto out = port.pty.ReadMaster(8);
-    EXPECT_EQ(out, (std::vector<unsigned char>{0xEB, 0xEB, 0x01, 0xEC, 0xEB, 0x02, 0xEE, 0xEE}));
-    EXPECT_TRUE(WaitFor([&] {
-        std::lock_guard<std::mutex> lock(port.mutex);
-        return std::any_of(port.notes.begin(), port.notes.end(), [](int m) { return m & evTxEmpty; });
-    }));
-}
-
-TEST(CompatiblePackages, WholeSlotsGoOutFramedAndComeBackWhole) {
-    PackagePort port(cptCompatiblePkg);
-    port.package.fSetPackageSize(32);
+TEST_F(Packages, CompatibleSlotsGoOutFramedAndComeBackWhole) {
+    Open(cptCompatiblePkg);
+    package.fSetPackageSize(32);
     std::vector<char> slot(36, 0);
     const std::uint32_t len = 2;
     std::memcpy(slot.data(), &len, 4);
-    slot[4] = 'h';
-    slot[5] = 'i';
-    EXPECT_EQ(port.package.WritePackage(slot.data(), 0), 1u);
-    EXPECT_EQ(port.pty.ReadMaster(4), (std::vector<unsigned char>{0xEB, 'h', 'i', 0xEE}));
-    port.pty.WriteMaster(std::vector<unsigned char>{0xEB, 'o', 'k', 0xEE});
-    ASSERT_TRUE(WaitFor([&] { return port.package.ReceiveQueue()->Count() == 1; }));
+    std::memcpy(slot.data() + 4, "hi", 2);
+    EXPECT_EQ(package.WritePackage(slot.data(), 0), 1u);
+    EXPECT_EQ(pty.Take(4), "\xEBhi\xEE");
+    pty.Send("\xEBok\xEE");
+    ASSERT_TRUE(WaitFor([&] { return package.ReceiveQueue()->Count() == 1; }));
     std::vector<char> in(36, 0);
-    EXPECT_EQ(port.package.ReadPackage(in.data(), 0), 1u);
+    EXPECT_EQ(package.ReadPackage(in.data(), 0), 1u);
     std::uint32_t inLen = 0;
     std::memcpy(&inLen, in.data(), 4);
-    EXPECT_EQ(inLen, 2u);
-    EXPECT_EQ(std::string(in.data() + 4, 2), "ok");
+    EXPECT_EQ(std::string(in.data() + 4, inLen), "ok");
 }
 
-TEST(PackageSettings, ChangingTheTypeDiscardsWaitingPackages) {
-    PackagePort port(cptFrameTimeout);
-    port.pty.WriteMaster("old");
-    ASSERT_TRUE(WaitFor([&] { return port.ones.load() == 1; }));
-    port.package.fSetPackageType(cptFrameHeadTail);
-    EXPECT_TRUE(port.package.fGetActive());
-    EXPECT_EQ(port.package.ReceiveQueue()->Count(), 0u);
+TEST_F(Packages, ChangingTheTypeDiscardsWaitingPackages) {
+    Open(cptFrameTimeout);
+    pty.Send("old");
+    ASSERT_TRUE(WaitFor([&] { return ones == 1; }));
+    package.fSetPackageType(cptFrameHeadTail);
+    EXPECT_TRUE(package.fGetActive());
+    EXPECT_EQ(package.ReceiveQueue()->Count(), 0u);
 }

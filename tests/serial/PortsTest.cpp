@@ -1,10 +1,12 @@
-// Port enumeration over a fake sysfs tree, and the COMn conversions.
+// Port enumeration over a fake sysfs tree, the COMn conversions, and the serial layer's error
+// messages in their languages.
 
 #include "FakeSysfs.h"
+#include "serial/ETalonCommError.h"
 #include "serial/TCommSerialPortInfo.h"
+#include "serial/TTalonCommLanguage.h"
 
-#include <filesystem>
-#include <fstream>
+#include <cstdlib>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -25,7 +27,7 @@ std::vector<std::string> names(const TTalonSerialPortList& list) {
 // Both sysfs layouts: before the serial-base rework and since (Linux 6.5).
 class PortEnumerationLayout : public ::testing::TestWithParam<bool> {};
 
-TEST_P(PortEnumerationLayout, ListsRealPortsNumberedFirstThenByName) {
+TEST_P(PortEnumerationLayout, ListsRealPortsNumberedFirstThenByNameWithTheirDriver) {
     FakeSysfs sys;
     sys.AddSerial8250("ttyS9", 4, GetParam());
     sys.AddSerial8250("ttyS0", 4, GetParam());
@@ -38,13 +40,6 @@ TEST_P(PortEnumerationLayout, ListsRealPortsNumberedFirstThenByName) {
     TCommSerialPortInfo info(sys.Root());
     EXPECT_EQ(names(*info.List),
               (std::vector<std::string>{"COM1", "COM3", "COM10", "/dev/ttyAMA0", "/dev/ttyUSB0"}));
-}
-
-TEST_P(PortEnumerationLayout, PcPortNamesTheControllerDriver) {
-    FakeSysfs sys;
-    sys.AddSerial8250("ttyS0", 4, GetParam());
-    TCommSerialPortInfo info(sys.Root());
-    ASSERT_EQ(info.List->SPCount(), 1);
     const TTalonSerialPortInfo& p = info.List->SPInfo(0);
     EXPECT_EQ(p.Driver, "serial8250");
     EXPECT_TRUE(p.Description.empty());
@@ -72,7 +67,8 @@ TEST(PortEnumeration, UsbPortCarriesDeviceDetails) {
     EXPECT_TRUE(p.ClassGuid.empty());
 }
 
-TEST(PortEnumeration, RefreshSeesNewPortsAndLookupIgnoresCase) {
+TEST(PortEnumeration, MissingOrEmptyTreeListsNothingAndRefreshSeesNewPortsLookedUpInAnyCase) {
+    EXPECT_EQ(TCommSerialPortInfo("/nonexistent-evb-sysfs").List->SPCount(), 0);
     FakeSysfs sys;
     TCommSerialPortInfo info(sys.Root());
     EXPECT_EQ(info.List->SPCount(), 0);
@@ -84,11 +80,6 @@ TEST(PortEnumeration, RefreshSeesNewPortsAndLookupIgnoresCase) {
     EXPECT_EQ(info.List->PortByName("com4")->PortName, "COM4");
     EXPECT_EQ(info.List->PortByName("/DEV/TTYACM0"), info.List->PortByName("/dev/ttyACM0"));
     EXPECT_EQ(info.List->PortByName("COM5"), nullptr);
-}
-
-TEST(PortEnumeration, MissingTreeGivesAnEmptyList) {
-    TCommSerialPortInfo info("/nonexistent-evb-sysfs");
-    EXPECT_EQ(info.List->SPCount(), 0);
 }
 
 struct PortNoCase {
@@ -114,4 +105,67 @@ TEST(PortNumber, NumberGivesName) {
     EXPECT_EQ(TCommSerialPortInfo::PortName(0), "");
     EXPECT_EQ(TCommSerialPortInfo::PortName(-1), "");
     EXPECT_EQ(TCommSerialPortInfo::PortName(7), "COM7");
+}
+struct MessageCase {
+    int lcid;
+    TErrorCode code;
+    const char* port;
+    const char* text;
+};
+
+class ErrorMessages : public ::testing::TestWithParam<MessageCase> {};
+
+TEST_P(ErrorMessages, TextIsPrefixAndTableEntry) {
+    const MessageCase& c = GetParam();
+    EXPECT_EQ(ETalonCommError::FormatMessage(c.code, c.port, c.lcid), c.text);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, ErrorMessages,
+    ::testing::Values(MessageCase{1033, 4, "COM7", "Serial port: \"COM7\" - Cannot open COM port"},
+                      MessageCase{1033, 1, "", "Out of memory"},
+                      MessageCase{1033, 14, "COM1",
+                                  "Serial port: \"COM1\" - Cannot close COM port write thread"},
+                      MessageCase{1033, 9, "", "Cannot create COM port asynchronize read event"},
+                      MessageCase{1033, 0, "", "Unknown error"},
+                      MessageCase{1033, 15, "X", "Serial port: \"X\" - Unknown error"},
+                      MessageCase{2052, 4, "COM7", "串行口:“COM7”- 不能打开串行口"},
+                      MessageCase{2052, 200, "", "未知错误"},
+                      MessageCase{1028, 4, "COM7", "序列埠:『COM7』- 不能打開序列埠"},
+                      MessageCase{1028, 13, "", "不能關閉序列埠讀執行緒"},
+                      MessageCase{1041, 2, "", "Cannot initialize read buffer"}));
+
+struct LocaleCase {
+    const char* name;
+    int lcid;
+};
+
+class LocaleLanguage : public ::testing::TestWithParam<LocaleCase> {};
+
+TEST_P(LocaleLanguage, LocaleNameSelectsTable) {
+    EXPECT_EQ(TTalonCommLanguage::LcidFromLocaleName(GetParam().name), GetParam().lcid);
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, LocaleLanguage,
+                         ::testing::Values(LocaleCase{"zh_CN.UTF-8", 2052}, LocaleCase{"zh_SG", 2052},
+                                           LocaleCase{"zh_TW.UTF-8", 1028}, LocaleCase{"zh_HK.Big5", 1028},
+                                           LocaleCase{"zh_MO", 1028}, LocaleCase{"en_US.UTF-8", 1033},
+                                           LocaleCase{"C", 1033}, LocaleCase{"zh", 1033},
+                                           LocaleCase{"de_DE@euro", 1033}));
+
+TEST(ErrorLanguage, LcAllWinsOverLang) {
+    const char* oldAll = std::getenv("LC_ALL");
+    const std::string saved = oldAll ? oldAll : "";
+    setenv("LANG", "en_US.UTF-8", 1);
+    setenv("LC_ALL", "zh_TW.UTF-8", 1);
+    const ETalonCommError e(4, "COM3");
+    EXPECT_STREQ(e.what(), "序列埠:『COM3』- 不能打開序列埠");
+    if (oldAll)
+        setenv("LC_ALL", saved.c_str(), 1);
+    else
+        unsetenv("LC_ALL");
+}
+
+TEST(ErrorLanguage, ZeroLocaleMeansEnglish) {
+    EXPECT_EQ(TTalonCommLanguage(0).Lcid(), 1033);
 }

@@ -1,0 +1,171 @@
+#pragma once
+// What the serial tests stand on: a pseudo-terminal whose master the test holds (the code under
+// test opens the slave by path), a condition wait with a deadline, and line calls that stand in
+// for what a pseudo-terminal cannot show (modem lines, line errors, output held by flow control)
+// or make a call fail. The fake's waits are polls, which the engine's signal ends with EINTR
+// just as it ends TIOCMIWAIT and tcdrain.
+
+#include "serial/TLineIo.h"
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <fcntl.h>
+#include <mutex>
+#include <poll.h>
+#include <stdexcept>
+#include <stdlib.h>
+#include <string>
+#include <sys/eventfd.h>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+
+namespace evbtest {
+
+using namespace std::chrono_literals;
+
+template <class Pred> bool WaitFor(Pred pred, std::chrono::milliseconds timeout = 5s) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!pred())
+        if (std::chrono::steady_clock::now() >= deadline)
+            return pred();
+        else
+            std::this_thread::yield();
+    return true;
+}
+
+// The master side is raw before anyone opens the slave (the two ends share one termios).
+class Pty {
+  public:
+    Pty() : m_fd(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC)) {
+        char name[128];
+        if (m_fd < 0 || ::grantpt(m_fd) || ::unlockpt(m_fd) || ::ptsname_r(m_fd, name, sizeof name))
+            throw std::runtime_error("no pseudo-terminal");
+        m_slave = name;
+        termios tio{};
+        ::tcgetattr(m_fd, &tio);
+        ::cfmakeraw(&tio);
+        ::tcsetattr(m_fd, TCSANOW, &tio);
+    }
+    ~Pty() { Close(); }
+    Pty(const Pty&) = delete;
+    Pty& operator=(const Pty&) = delete;
+
+    const std::string& Slave() const { return m_slave; }
+    int Fd() const { return m_fd; }
+    void Close() {
+        if (m_fd >= 0) ::close(m_fd);
+        m_fd = -1;
+    }
+    void Send(const std::string& bytes) {
+        for (std::size_t done = 0; done < bytes.size();) {
+            const ssize_t n = ::write(m_fd, bytes.data() + done, bytes.size() - done);
+            if (n > 0)
+                done += static_cast<std::size_t>(n);
+            else if (errno != EINTR && errno != EAGAIN)
+                throw std::runtime_error("master write failed");
+        }
+    }
+    // What came within the deadline, at most n bytes.
+    std::string Take(std::size_t n, std::chrono::milliseconds timeout = 5s) {
+        std::string got;
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        char buf[4096];
+        for (auto now = std::chrono::steady_clock::now(); got.size() < n && now < deadline;
+             now = std::chrono::steady_clock::now()) {
+            pollfd p{m_fd, POLLIN, 0};
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now);
+            if (::poll(&p, 1, static_cast<int>(left.count()) + 1) <= 0) continue;
+            const ssize_t k = ::read(m_fd, buf, std::min(sizeof buf, n - got.size()));
+            if (k > 0)
+                got.append(buf, static_cast<std::size_t>(k));
+            else if (errno != EINTR && errno != EAGAIN)
+                break;
+        }
+        return got;
+    }
+
+  private:
+    int m_fd;
+    std::string m_slave;
+};
+
+class FakeLineIo : public TalonComm::TLineIo {
+  public:
+    ~FakeLineIo() override {
+        ::close(m_modemWake);
+        ::close(m_drainWake);
+    }
+    // --- what the test sets ---
+    std::atomic<bool> hasModem{false};
+    std::atomic<int> readErrno{0};    // reads fail with this errno (0: the system's read)
+    std::atomic<bool> readEnd{false}; // reads return 0, as from a device that hung up
+    std::atomic<int> pollErrno{0};    // polls fail with this errno
+    std::atomic<int> held{0};         // bytes the "driver" holds back (0: the system's count)
+    // --- what the test watches ---
+    std::atomic<int> drainWaits{0}, polls{0};
+
+    void SetModem(std::uint32_t status) {
+        m_status = status;
+        kick(m_modemWake);
+    }
+    void CountError(bool lineBreak) {
+        std::lock_guard lock(m_mutex);
+        ++(lineBreak ? m_counters.Break : m_counters.Frame);
+    }
+    void Release() { // the held output leaves the line
+        held = 0;
+        kick(m_drainWake);
+    }
+
+    long Read(int fd, void* buf, std::size_t n) override {
+        if (readEnd) return 0;
+        if (const int e = readErrno) return errno = e, -1;
+        return TLineIo::Read(fd, buf, n);
+    }
+    bool ModemStatus(int fd, std::uint32_t& status) override {
+        if (!hasModem) return TLineIo::ModemStatus(fd, status);
+        status = m_status;
+        return true;
+    }
+    int WaitModemChange(int fd) override {
+        return hasModem ? wait(m_modemWake) : TLineIo::WaitModemChange(fd);
+    }
+    bool Counters(int, TalonComm::TLineCounters& c) override {
+        if (!hasModem) return false;
+        std::lock_guard lock(m_mutex);
+        c = m_counters;
+        return true;
+    }
+    int OutQueue(int fd) override { return held > 0 ? held.load() : TLineIo::OutQueue(fd); }
+    int WaitDrained(int fd) override {
+        ++drainWaits;
+        return held == 0 ? TLineIo::WaitDrained(fd) : wait(m_drainWake);
+    }
+    int Poll(pollfd* fds, unsigned long n, int timeoutMs) override {
+        ++polls;
+        if (const int e = pollErrno) return errno = e, -1;
+        return TLineIo::Poll(fds, n, timeoutMs);
+    }
+
+  private:
+    static void kick(int efd) {
+        const std::uint64_t one = 1;
+        (void)!::write(efd, &one, sizeof one);
+    }
+    static int wait(int efd) { // 0 once kicked, EINTR when a signal came first
+        pollfd p{efd, POLLIN, 0};
+        if (::poll(&p, 1, -1) < 0) return errno;
+        std::uint64_t v;
+        (void)!::read(efd, &v, sizeof v);
+        return 0;
+    }
+    int m_modemWake = ::eventfd(0, EFD_CLOEXEC), m_drainWake = ::eventfd(0, EFD_CLOEXEC);
+    std::atomic<std::uint32_t> m_status{0};
+    std::mutex m_mutex;
+    TalonComm::TLineCounters m_counters;
+};
+
+} // namespace evbtest
