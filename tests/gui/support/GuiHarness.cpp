@@ -1,14 +1,18 @@
 #include "tests/gui/support/GuiHarness.h"
 
 #include "app/ReplyHandoff.h"
-
-#include <cstdio>
-
+#include "console/PresetFiles.h"
+#include "console/RegisterState.h"
+#include "console/Tkv2580mfrm.h"
 #include "protocol/BoardCommand.h"
+#include "protocol/TextConv.h"
+#include "serial/TRkCommDevice.h"
+#include "windows/Twarnfrm.h"
 
 #include <QAbstractButton>
 #include <QAction>
 #include <QCheckBox>
+#include <QLabel>
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -17,7 +21,9 @@
 #include <QTextEdit>
 #include <QTimer>
 
-#include <cstdlib>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
 
 bool WaitUntil(const std::function<bool()>& pred, std::chrono::milliseconds timeout) {
     QElapsedTimer elapsed;
@@ -68,31 +74,47 @@ QWidget* FindWidgetByName(const QString& objectName) {
 
 void GuiFixture::SetUp() {
     TestApp();
+    // Events a previous test's window never received would otherwise stay counted.
+    evb::ReplyHandoff().queued.store(0);
+    evb::ReplyHandoff().finished.store(0);
+    evb::gRegs = evb::RegisterState{};
+    evb::SetPresetSearchRoots({});
     sysRoot = std::make_unique<QTemporaryDir>();
-    ASSERT_TRUE(sysRoot->isValid());
-    AppConfig config;
-    config.simulate = true;
-    config.simulatePace = false;
-    restartApp(config);
+    ASSERT_TRUE(sysRoot->isValid() && files.isValid());
+    if (linkedBoard) {
+        ownBoard = std::make_unique<evbsim::SimBoard>(evbsim::SimOptions{.baud = 19200, .pace = false});
+        ASSERT_TRUE(ownBoard->Start());
+        linkPath = (sysRoot->path() + "/evb-board").toStdString();
+        ASSERT_TRUE(ownBoard->Link(linkPath));
+    }
+    restartApp();
     ASSERT_NE(board, nullptr);
+    ASSERT_NE(con, nullptr);
 }
 
-void GuiFixture::restartApp(AppConfig config, evbsim::SimBoard* portBoard) {
+void GuiFixture::restartApp(const std::string& port) {
     app.reset();
+    AppConfig config;
     config.start.sysRoot = sysRoot->path().toStdString();
+    config.start.extraPort = port.empty() ? linkPath : port;
+    config.simulate = !ownBoard;
+    config.simulatePace = false;
     sentBase = evb::FramesSent();
     app = CreateApplicationWindows(config);
-    board = portBoard ? portBoard : app->sim.get();
+    board = ownBoard ? ownBoard.get() : app->sim.get();
     app->main->show();
+    con = app->main->RegisterConsole();
     frameMark = board ? board->FrameCount() : 0;
     sentMark = sentBase;
 }
 
 void GuiFixture::TearDown() {
     closeErrorBoxes();
+    evb::SetPresetSearchRoots({});
     app.reset();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QCoreApplication::processEvents();
+    ownBoard.reset();
     sysRoot.reset();
 }
 
@@ -154,8 +176,37 @@ void GuiFixture::typeText(const QString& objectName, const QString& text) {
 }
 
 QString GuiFixture::consoleText() const {
-    auto* console = app && app->main ? app->main->UARTSHOW : nullptr;
-    return console ? console->toPlainText() : QString();
+    return app && app->main ? app->main->UARTSHOW->toPlainText() : QString();
+}
+
+bool GuiFixture::waitConsole(const QString& text) {
+    return WaitUntil([&] { return consoleHas(text); });
+}
+
+bool GuiFixture::portOpen() const {
+    return app->main->RS232.fGetActive();
+}
+
+QString GuiFixture::warning() const {
+    return app->main->WarningWindow()->Errlbl->text();
+}
+
+void GuiFixture::chooseCodec(const QString& entry) {
+    triggerMenu(entry);
+    settle();
+    markFrames();
+}
+
+void GuiFixture::load(const QStringList& chosen) {
+    con->opfcmd = [chosen] { return chosen; };
+    click("kv2580mfrm/LDFileCMD");
+}
+
+std::string GuiFixture::writeFile(const std::string& name, const std::string& bytes) {
+    const std::filesystem::path path = files.filePath(QString::fromStdString(name)).toStdString();
+    std::filesystem::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << bytes;
+    return path.string();
 }
 
 std::vector<evbsim::ReceivedFrame> GuiFixture::framesSinceMark(std::size_t n,
@@ -174,8 +225,38 @@ void GuiFixture::markFrames() {
     sentMark = evb::FramesSent();
 }
 
+void GuiFixture::forgetLostFrames() {
+    sentBase = sentMark = evb::FramesSent();
+    frameMark = board->FrameCount();
+}
+
 std::uint64_t GuiFixture::sentSinceMark() const {
     return evb::FramesSent() - sentMark;
+}
+
+static std::string hexRecords(const std::vector<Record>& records) {
+    std::string s;
+    for (const Record& r : records) {
+        for (std::size_t i = 0; i < 18; ++i)
+            s += evb::Hex2(i < r.size() ? static_cast<unsigned>(r[i]) : 0) + " ";
+        s += "\n";
+    }
+    return s;
+}
+
+void GuiFixture::expectSent(const std::vector<Record>& expected) {
+    std::vector<Record> got;
+    for (const auto& f : framesSinceMark(expected.size()))
+        got.emplace_back(f.record.begin(), f.record.end());
+    EXPECT_EQ(hexRecords(got), hexRecords(expected));
+    EXPECT_EQ(sentSinceMark(), expected.size());
+    markFrames();
+}
+
+::testing::AssertionResult GuiFixture::recordIs(const evbsim::ReceivedFrame& frame, const Record& head) {
+    const std::string got = hexRecords({Record(frame.record.begin(), frame.record.end())});
+    if (got == hexRecords({head})) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "record " << got;
 }
 
 QMessageBox* GuiFixture::errorBox() const {
