@@ -23,13 +23,12 @@ class FileFixture : public ConsoleFixture {
         chooseCodec("KV2440");
     }
     void loadText(const std::string& bytes) { load({QString::fromStdString(writeFile("a.txt", bytes))}); }
-    // "Send Configuration"; every frame the board received for it, once the replies settled.
-    std::vector<evbsim::ReceivedFrame> send(std::size_t frames) {
+    // "Send Configuration" puts exactly these frames on the wire.
+    void sendExpecting(const std::vector<Record>& frames) {
         markFrames();
         click("kv2580mfrm/SDFileCMD");
-        framesSinceMark(frames, 10s);
+        expectSent(frames);
         settle();
-        return framesSinceMark(0, 0ms);
     }
 };
 
@@ -38,15 +37,9 @@ class FileFixture : public ConsoleFixture {
 TEST_F(FileFixture, ThreeLinesAndTrailingTextSendABatchAgainAtEachPress) {
     loadText(":W0080@\r\n:D0064@\r\n:G0102@\r\nend\r\n");
     EXPECT_TRUE(consoleText().endsWith(kLoaded));
-    for (int press = 0; press < 2; ++press) {
-        const auto frames = send(5);
-        ASSERT_EQ(frames.size(), 5u);
-        const std::vector<Record> expected{{4, 0, 1}, {5, 0, 0, 0x80}, {5, 7, 0, 0x64}, {5, 0x0B, 1, 2}, {6}};
-        for (std::size_t i = 0; i < frames.size(); ++i)
-            EXPECT_TRUE(recordIs(frames[i], expected[i])) << i;
-    }
-    EXPECT_TRUE(consoleHas(QString::fromUtf8("SET_TXT_LENGTH\uFF1A3\n")));
-    EXPECT_TRUE(consoleText().endsWith("Send the Confuguration  \n"));
+    for (int press = 0; press < 2; ++press)
+        sendExpecting({{4, 0, 1}, {5, 0, 0, 0x80}, {5, 7, 0, 0x64}, {5, 0x0B, 1, 2}, {6}});
+    EXPECT_TRUE(consoleText().endsWith(QString::fromUtf8("SET_TXT_LENGTH\uFF1A3\nSend the Confuguration  \n")));
     EXPECT_EQ(con->ProgrBar->value(), 0);
 }
 
@@ -54,30 +47,24 @@ TEST_F(FileFixture, CancelledDialogDiscardsTheLoadedText) {
     loadText(":W0101@\r\n");
     load({});
     EXPECT_EQ(consoleText().count(kLoaded), 2);
-    const auto frames = send(2);
-    ASSERT_EQ(frames.size(), 2u);
-    EXPECT_TRUE(recordIs(frames[0], {0x04, 0x00, 0x01}));
-    EXPECT_TRUE(recordIs(frames[1], {0x06}));
+    sendExpecting({{0x04, 0x00, 0x01}, {0x06}});
 }
 
 TEST_F(FileFixture, EachChosenFilesProblemsAreShownAndATextWithErrorsSendsNothing) {
     const std::string big = writeFile("big.txt", NumberedConfigLines(520));
     load({QString::fromStdString(big), files.path()});
-    EXPECT_TRUE(consoleText().endsWith(QString::fromStdString(big) +
-                                       ": only the first 4096 bytes loaded, 64 bytes not loaded\n" +
-                                       "File not loaded: " + files.path() + " (" + files.path() +
-                                       ": Is a directory)\n" + kLoaded))
+    EXPECT_TRUE(consoleText().endsWith(QString::fromStdString(big) + ": only the first 4096 bytes loaded, 64 bytes not loaded\n" +
+                                       "File not loaded: " + files.path() + " (" + files.path() + ": Is a directory)\n" + kLoaded))
         << consoleText().toStdString();
     chooseCodec("KV2460"); // highest register 0x53
     const QString bad = QString::fromStdString(writeFile("bad.txt", ":W5400@\r\n:W0o80@\r\n"));
     load({bad});
     const QString error = bad + ":2: error: 'o' in column 4 is not a hexadecimal digit\n";
-    EXPECT_TRUE(consoleText().endsWith(bad + ":1: warning: register 0x54 is above the chip's highest register "
-                                             "0x53; the write is sent\n" + error + kLoaded));
+    EXPECT_TRUE(consoleText().endsWith(bad + ":1: warning: register 0x54 is above the chip's highest register 0x53; the write is sent\n" +
+                                       error + kLoaded));
     con->ProgrBar->setRange(0, 7);
     con->ProgrBar->setValue(3);
-    EXPECT_TRUE(send(0).empty());
-    EXPECT_EQ(sentSinceMark(), 0u);
+    sendExpecting({});
     EXPECT_TRUE(consoleText().endsWith(error + "Nothing was sent: " + bad + " has an error in line 2\n"));
     EXPECT_EQ(con->ProgrBar->maximum() * 10 + con->ProgrBar->value(), 73) << "the progress bar is untouched";
     const QString before = consoleText(); // a clean file adds no line of its own
@@ -162,14 +149,8 @@ TEST_F(PacedFileFixture, NoOtherCommandReachesTheBoardDuringASend) {
     atProgress(20, [&] {
         EXPECT_FALSE(app->main->Sel_OSC_CLK->isEnabled());
         EXPECT_FALSE(con->RDRegCMD->isEnabled());
-        for (QWidget* w : {static_cast<QWidget*>(app->main->Sel_OSC_CLK), static_cast<QWidget*>(app->main->Refresh)}) {
-            QMouseEvent press(QEvent::MouseButtonPress, QPointF(5, 5), w->mapToGlobal(QPointF(5, 5)), Qt::LeftButton,
-                              Qt::LeftButton, Qt::NoModifier);
-            QApplication::sendEvent(w, &press); // a click that returns at once
-            QMouseEvent release(QEvent::MouseButtonRelease, QPointF(5, 5), w->mapToGlobal(QPointF(5, 5)),
-                                Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
-            QApplication::sendEvent(w, &release);
-        }
+        ClickNow(app->main->Sel_OSC_CLK);
+        ClickNow(app->main->Refresh);
         // A command that gets past the disabled controls is held back from the batch.
         EXPECT_TRUE(evb::CmdWriteReg(0x01, 0x02));
     });
@@ -233,13 +214,11 @@ TEST_F(PresetFixture, Kv2440B4BeginsWithOneWhereB1BeginsWithTheLineCount) {
     writeFile("KV2440/KV2440_Standby.TXT", ":W0101@\r\n:W0202@\r\n:D0005@\r\n");
     evb::SetPresetSearchRoots({files.path().toStdString()});
     chooseCodec("KV2440");
-    auto frames = press("ButtonB4", 5);
-    ASSERT_EQ(frames.size(), 5u);
-    EXPECT_TRUE(recordIs(frames[0], {0x04, 0x00, 0x01}));
-    frames = press("ButtonB1", 5);
-    ASSERT_EQ(frames.size(), 5u);
-    EXPECT_TRUE(recordIs(frames[0], {0x04, 0x00, 0x03}));
-    EXPECT_TRUE(recordIs(frames[3], {0x05, 0x07, 0x00, 0x05}));
+    for (const auto& [button, count] : {std::pair{"kv2580mfrm/ButtonB4", 1}, {"kv2580mfrm/ButtonB1", 3}}) {
+        click(button);
+        expectSent({{0x04, 0x00, count}, {0x05, 0x00, 0x01, 0x01}, {0x05, 0x00, 0x02, 0x02}, {0x05, 0x07, 0x00, 0x05}, {0x06}});
+        settle();
+    }
 }
 
 TEST_F(PresetFixture, AutoPressStepsFromTheLastButtonAndWraps) {
@@ -272,10 +251,8 @@ TEST_F(PresetFixture, ButtonsWithoutAFileOnlyLogOrDoNothing) {
 TEST_F(PresetFixture, AMissingPresetFileSendsAnEmptyBatchAndOneWithErrorsNothing) {
     evb::SetPresetSearchRoots({files.path().toStdString()});
     chooseCodec("KV2330");
-    auto frames = press("ButtonA2");
-    ASSERT_EQ(frames.size(), 2u);
-    EXPECT_TRUE(recordIs(frames[0], {0x04, 0x00, 0x00}));
-    EXPECT_TRUE(recordIs(frames[1], {0x06}));
+    click("kv2580mfrm/ButtonA2");
+    expectSent({{0x04, 0x00, 0x00}, {0x06}});
     EXPECT_TRUE(consoleText().endsWith("Press the Button A2:Record form LIN1 && RIN1\nPreset file not found: " +
                                        files.path() + "/KV2330/KV2330_Lin1.TXT\n"));
     const std::string path = writeFile("KV2330/KV2330_Lin1.TXT", ":W0102@\r\n:W01@\r\n");

@@ -3,17 +3,14 @@
 #include "app/ReplyHandoff.h"
 #include "console/PresetFiles.h"
 #include "console/RegisterState.h"
-#include "console/Tkv2580mfrm.h"
 #include "protocol/BoardCommand.h"
 #include "protocol/TextConv.h"
-#include "serial/TRkCommDevice.h"
 #include "windows/Twarnfrm.h"
 
-#include <QAbstractButton>
 #include <QAction>
 #include <QCheckBox>
-#include <QLabel>
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QMouseEvent>
@@ -21,7 +18,6 @@
 #include <QTextEdit>
 #include <QTimer>
 
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 
@@ -40,6 +36,13 @@ bool WaitUntil(const std::function<bool()>& pred, std::chrono::milliseconds time
     }
 }
 
+std::string NumberedConfigLines(int count) {
+    std::string text;
+    for (int i = 0; i < count; ++i)
+        text += ":W" + evb::Hex2(i & 0x7F) + evb::Hex2(i & 0xFF) + "@\r\n";
+    return text;
+}
+
 QApplication& TestApp() {
     static QApplication* instance = [] {
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -54,22 +57,27 @@ QApplication& TestApp() {
 }
 
 QWidget* FindWidgetByName(const QString& objectName) {
-    const qsizetype slash = objectName.indexOf('/');
-    if (slash >= 0) {
-        const QString windowName = objectName.left(slash);
-        const QString childName = objectName.mid(slash + 1);
-        for (QWidget* window : QApplication::topLevelWidgets())
-            if (window->objectName() == windowName) return window->findChild<QWidget*>(childName);
-        return nullptr;
-    }
-    for (bool visibleOnly : {true, false}) {
+    const QString windowName = objectName.section('/', 0, 0), childName = objectName.section('/', 1);
+    for (bool visibleOnly : {true, false})
         for (QWidget* window : QApplication::topLevelWidgets()) {
-            if (visibleOnly && !window->isVisible()) continue;
+            if (!childName.isEmpty() && window->objectName() == windowName) return window->findChild<QWidget*>(childName);
+            if (!childName.isEmpty() || (visibleOnly && !window->isVisible())) continue;
             if (window->objectName() == objectName) return window;
             if (auto* child = window->findChild<QWidget*>(objectName)) return child;
         }
-    }
     return nullptr;
+}
+
+void ClickNow(QWidget* widget) {
+    // Check boxes and radio buttons are clicked on their indicator, buttons in their middle.
+    QPointF local = QRectF(widget->rect()).center();
+    if (qobject_cast<QCheckBox*>(widget) || qobject_cast<QRadioButton*>(widget))
+        local = QPointF(std::min(8, widget->width() / 2), widget->height() / 2.0);
+    for (const QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+        QMouseEvent event(type, local, widget->mapToGlobal(local), Qt::LeftButton,
+                          type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(widget, &event);
+    }
 }
 
 void GuiFixture::SetUp() {
@@ -83,13 +91,11 @@ void GuiFixture::SetUp() {
     ASSERT_TRUE(sysRoot->isValid() && files.isValid());
     if (linkedBoard) {
         ownBoard = std::make_unique<evbsim::SimBoard>(evbsim::SimOptions{.baud = 19200, .pace = false});
-        ASSERT_TRUE(ownBoard->Start());
         linkPath = (sysRoot->path() + "/evb-board").toStdString();
-        ASSERT_TRUE(ownBoard->Link(linkPath));
+        ASSERT_TRUE(ownBoard->Start() && ownBoard->Link(linkPath));
     }
     restartApp();
-    ASSERT_NE(board, nullptr);
-    ASSERT_NE(con, nullptr);
+    ASSERT_TRUE(board && con);
 }
 
 void GuiFixture::restartApp(const std::string& port) {
@@ -99,13 +105,12 @@ void GuiFixture::restartApp(const std::string& port) {
     config.start.extraPort = port.empty() ? linkPath : port;
     config.simulate = !ownBoard;
     config.simulatePace = false;
-    sentBase = evb::FramesSent();
+    sentBase = sentMark = evb::FramesSent();
     app = CreateApplicationWindows(config);
     board = ownBoard ? ownBoard.get() : app->sim.get();
     app->main->show();
     con = app->main->RegisterConsole();
     frameMark = board ? board->FrameCount() : 0;
-    sentMark = sentBase;
 }
 
 void GuiFixture::TearDown() {
@@ -120,86 +125,39 @@ void GuiFixture::TearDown() {
 
 void GuiFixture::click(const QString& objectName) {
     QWidget* widget = FindWidgetByName(objectName);
-    if (!widget) {
-        ADD_FAILURE() << "no widget named " << objectName.toStdString();
-        return;
-    }
-    if (!widget->isVisible()) {
-        ADD_FAILURE() << objectName.toStdString() << " is not on screen: a user cannot click it";
-        return;
-    }
-    // Check boxes and radio buttons are clicked on their indicator, buttons in their middle.
-    QPointF local = QRectF(widget->rect()).center();
-    if (qobject_cast<QCheckBox*>(widget) || qobject_cast<QRadioButton*>(widget))
-        local = QPointF(std::min(8, widget->width() / 2), widget->height() / 2.0);
-    const QPointF global = widget->mapToGlobal(local);
-    QMouseEvent press(QEvent::MouseButtonPress, local, global, Qt::LeftButton, Qt::LeftButton,
-                      Qt::NoModifier);
-    QApplication::sendEvent(widget, &press);
-    QMouseEvent release(QEvent::MouseButtonRelease, local, global, Qt::LeftButton, Qt::NoButton,
-                        Qt::NoModifier);
-    QApplication::sendEvent(widget, &release);
+    ASSERT_TRUE(widget && widget->isVisible()) << objectName.toStdString() << ": no such widget on screen";
+    ClickNow(widget);
     QCoreApplication::processEvents();
     // A configuration or preset send runs from events; like a user, the test waits for its end.
     WaitUntil([] { return evb::BatchOwner() == nullptr; }, std::chrono::seconds(60));
 }
 
 void GuiFixture::triggerMenu(const QString& actionText) {
-    QAction* found = nullptr;
-    for (QWidget* window : QApplication::topLevelWidgets()) {
+    for (QWidget* window : QApplication::topLevelWidgets())
         for (QAction* action : window->findChildren<QAction*>()) {
             QString caption = action->text();
             caption.replace("&&", "\x01").remove('&').replace("\x01", "&");
-            if (caption == actionText || action->objectName() == actionText) {
-                found = action;
-                break;
-            }
+            if (caption != actionText && action->objectName() != actionText) continue;
+            action->trigger(); // a disabled entry does nothing, as for a user
+            QCoreApplication::processEvents();
+            return;
         }
-        if (found) break;
-    }
-    if (!found) {
-        ADD_FAILURE() << "no menu entry " << actionText.toStdString();
-        return;
-    }
-    found->trigger(); // a disabled entry does nothing, as for a user
-    QCoreApplication::processEvents();
+    ADD_FAILURE() << "no menu entry " << actionText.toStdString();
 }
 
 void GuiFixture::typeText(const QString& objectName, const QString& text) {
     auto* edit = find<QLineEdit>(objectName);
-    if (!edit) {
-        ADD_FAILURE() << "no edit field named " << objectName.toStdString();
-        return;
-    }
+    ASSERT_NE(edit, nullptr) << "no edit field named " << objectName.toStdString();
     edit->selectAll();
     edit->insert(text);
 }
 
 QString GuiFixture::consoleText() const {
-    return app && app->main ? app->main->UARTSHOW->toPlainText() : QString();
-}
-
-bool GuiFixture::waitConsole(const QString& text) {
-    return WaitUntil([&] { return consoleHas(text); });
-}
-
-bool GuiFixture::portOpen() const {
-    return app->main->RS232.fGetActive();
+    return app->main->UARTSHOW->toPlainText();
 }
 
 QString GuiFixture::warning() const {
     return app->main->WarningWindow()->Errlbl->text();
-}
-
-void GuiFixture::chooseCodec(const QString& entry) {
-    triggerMenu(entry);
-    settle();
-    markFrames();
-}
-
-void GuiFixture::load(const QStringList& chosen) {
-    con->opfcmd = [chosen] { return chosen; };
-    click("kv2580mfrm/LDFileCMD");
 }
 
 std::string GuiFixture::writeFile(const std::string& name, const std::string& bytes) {
@@ -209,12 +167,10 @@ std::string GuiFixture::writeFile(const std::string& name, const std::string& by
     return path.string();
 }
 
-std::vector<evbsim::ReceivedFrame> GuiFixture::framesSinceMark(std::size_t n,
-                                                               std::chrono::milliseconds timeout) {
+std::vector<evbsim::ReceivedFrame> GuiFixture::framesSinceMark(std::size_t n, std::chrono::milliseconds timeout) {
     WaitUntil([&] { return board->FrameCount() >= frameMark + n; }, timeout);
-    std::vector<evbsim::ReceivedFrame> all = board->Frames();
-    if (all.size() <= frameMark) return {};
-    return {all.begin() + static_cast<std::ptrdiff_t>(frameMark), all.end()};
+    const std::vector<evbsim::ReceivedFrame> all = board->Frames();
+    return {all.begin() + static_cast<std::ptrdiff_t>(std::min(frameMark, all.size())), all.end()};
 }
 
 void GuiFixture::markFrames() {
@@ -223,15 +179,6 @@ void GuiFixture::markFrames() {
         << "the board received " << board->FrameCount() << " of " << sent << " frames";
     frameMark = board->FrameCount();
     sentMark = evb::FramesSent();
-}
-
-void GuiFixture::forgetLostFrames() {
-    sentBase = sentMark = evb::FramesSent();
-    frameMark = board->FrameCount();
-}
-
-std::uint64_t GuiFixture::sentSinceMark() const {
-    return evb::FramesSent() - sentMark;
 }
 
 static std::string hexRecords(const std::vector<Record>& records) {
@@ -259,6 +206,23 @@ void GuiFixture::expectSent(const std::vector<Record>& expected) {
     return ::testing::AssertionFailure() << "record " << got;
 }
 
+void GuiFixture::settleReplies(std::chrono::milliseconds quiet, std::chrono::milliseconds timeout) {
+    ASSERT_TRUE(board->WaitRepliesSent(timeout));
+    auto& handoff = evb::ReplyHandoff();
+    int last = handoff.queued.load();
+    auto since = std::chrono::steady_clock::now();
+    const bool settled = WaitUntil(
+        [&] {
+            const int queued = handoff.queued.load();
+            const auto now = std::chrono::steady_clock::now();
+            if (queued != last) since = now;
+            last = queued;
+            return handoff.finished.load() == queued && now - since > quiet;
+        },
+        timeout);
+    ASSERT_TRUE(settled) << "replies still arriving or not yet decoded";
+}
+
 QMessageBox* GuiFixture::errorBox() const {
     for (QWidget* window : QApplication::topLevelWidgets())
         if (auto* box = qobject_cast<QMessageBox*>(window); box && box->isVisible()) return box;
@@ -269,34 +233,4 @@ void GuiFixture::closeErrorBoxes() {
     for (QWidget* window : QApplication::topLevelWidgets())
         if (auto* box = qobject_cast<QMessageBox*>(window)) box->close();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-}
-
-void GuiFixture::settleReplies(std::chrono::milliseconds quiet, std::chrono::milliseconds timeout) {
-    ASSERT_TRUE(board->WaitRepliesSent(timeout));
-    auto& handoff = evb::ReplyHandoff();
-    int last = handoff.queued.load();
-    auto since = std::chrono::steady_clock::now();
-    const bool settled = WaitUntil(
-        [&] {
-            const int queued = handoff.queued.load();
-            const auto now = std::chrono::steady_clock::now();
-            if (queued != last) {
-                last = queued;
-                since = now;
-                return false;
-            }
-            return handoff.finished.load() == queued && now - since > quiet;
-        },
-        timeout);
-    ASSERT_TRUE(settled) << "replies still arriving or not yet decoded";
-}
-
-std::string NumberedConfigLines(int count) {
-    std::string text;
-    for (int i = 0; i < count; ++i) {
-        char line[16];
-        std::snprintf(line, sizeof line, ":W%02X%02X@\r\n", i & 0x7F, i & 0xFF);
-        text += line;
-    }
-    return text;
 }

@@ -4,12 +4,15 @@
 // and wait for conditions with a deadline (never a fixed sleep).
 
 #include "app/AppSetup.h"
+#include "console/Tkv2580mfrm.h"
 #include "sim/SimBoard.h"
 
 #include <QApplication>
 #include <QTemporaryDir>
 #include <QWidget>
 #include <gtest/gtest.h>
+
+#include "protocol/BoardCommand.h"
 
 #include <chrono>
 #include <cstdint>
@@ -19,7 +22,6 @@
 #include <vector>
 
 class QMessageBox;
-class Tkv2580mfrm;
 
 // Processes Qt events until pred() holds or the timeout passes. Returns pred()'s last value.
 bool WaitUntil(const std::function<bool()>& pred,
@@ -36,6 +38,9 @@ QApplication& TestApp();
 // used in several windows means the one on screen; "window/child" names a child of one window
 // (e.g. "warnfrm/Button1"). Null when there is none.
 QWidget* FindWidgetByName(const QString& objectName);
+
+// A real mouse click (press and release) that returns at once, whatever the click starts.
+void ClickNow(QWidget* widget);
 
 // The first bytes of a frame's 18-byte record; the bytes not given are 0.
 using Record = std::vector<int>;
@@ -60,13 +65,22 @@ class GuiFixture : public ::testing::Test {
     void typeText(const QString& objectName, const QString& text); // replaces an edit field's text
     QString consoleText() const; // UARTSHOW as plain text ("\r\n" shown as "\n")
     bool consoleHas(const QString& text) const { return consoleText().contains(text); }
-    bool waitConsole(const QString& text); // up to 5 s
-    bool portOpen() const;
+    bool waitConsole(const QString& text) {
+        return WaitUntil([&] { return consoleHas(text); });
+    }
+    bool portOpen() const { return app->main->RS232.fGetActive(); }
     QString warning() const; // the warning window's first line
     // The codec-type menu entry, once its block reads are answered; then marks.
-    void chooseCodec(const QString& entry);
+    void chooseCodec(const QString& entry) {
+        triggerMenu(entry);
+        settle();
+        markFrames();
+    }
     // "Load Configuration File" with these files chosen in the dialog (none: cancelled).
-    void load(const QStringList& files);
+    void load(const QStringList& chosen) {
+        con->opfcmd = [chosen] { return chosen; };
+        click("kv2580mfrm/LDFileCMD");
+    }
     // Writes bytes as they are into the test's own folder (sub-folders made); returns the path.
     std::string writeFile(const std::string& name, const std::string& bytes);
 
@@ -77,9 +91,12 @@ class GuiFixture : public ::testing::Test {
     void markFrames();
     // After a hang-up: frames sent to the board that went away never arrive, so counting starts
     // again from here.
-    void forgetLostFrames();
+    void forgetLostFrames() {
+        sentBase = sentMark = evb::FramesSent();
+        frameMark = board->FrameCount();
+    }
     // Frames the program handed to the serial device since the last mark (exact, no waiting).
-    std::uint64_t sentSinceMark() const;
+    std::uint64_t sentSinceMark() const { return evb::FramesSent() - sentMark; }
     // The frames since the mark are exactly these records (nothing more was sent); then marks.
     void expectSent(const std::vector<Record>& expected);
     static ::testing::AssertionResult recordIs(const evbsim::ReceivedFrame& frame, const Record& head);
