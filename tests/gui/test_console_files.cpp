@@ -50,6 +50,14 @@ TEST_F(FileFixture, CancelledDialogDiscardsTheLoadedText) {
     sendExpecting({{0x04, 0x00, 0x01}, {0x06}});
 }
 
+// Each file is copied over the buffer from its start: a short one after a long one leaves the
+// long one's tail.
+TEST_F(FileFixture, AShortFileAfterALongOneSendsTheLongOnesRemainingLines) {
+    load({QString::fromStdString(writeFile("long.txt", ":W0101@\r\n:W0202@\r\n:W0303@\r\n")),
+          QString::fromStdString(writeFile("short.txt", ":W0909@\r\n"))});
+    sendExpecting({{0x04, 0x00, 0x01}, {0x05, 0x00, 0x09, 0x09}, {0x05, 0x00, 0x02, 0x02}, {0x05, 0x00, 0x03, 0x03}, {0x06}});
+}
+
 TEST_F(FileFixture, EachChosenFilesProblemsAreShownAndATextWithErrorsSendsNothing) {
     const std::string big = writeFile("big.txt", NumberedConfigLines(520));
     load({QString::fromStdString(big), files.path()});

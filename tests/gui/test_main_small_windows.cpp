@@ -87,16 +87,18 @@ TEST_F(SmallWindowsTest, ControlInterfaceOpensOnTheStateAndOkSendsModeAndAddress
     EXPECT_EQ(sentSinceMark(), 0u);
     EXPECT_EQ(evb::BoardReady, 255);
     struct Case {
-        const char* button;
+        const char *button, *typed;
         int address;
         const char* shown;
     };
-    for (const Case& c : {Case{nullptr, 0x20, "0x20"}, Case{"CODEC_ADDR_C6H", 0xC6, "0xC6"}, Case{"CODEC_ADDR_10H", 0x10, "0x10"},
-                          Case{"CODEC_ADDR_86H", 0x86, "0x86"}, Case{"CODEC_ADDR_WR", 0x5A, "The custom Setting\uFF1A0x5A"}}) {
+    for (const Case& c : {Case{nullptr, nullptr, 0x20, "0x20"}, Case{"CODEC_ADDR_C6H", nullptr, 0xC6, "0xC6"},
+                          Case{"CODEC_ADDR_10H", nullptr, 0x10, "0x10"}, Case{"CODEC_ADDR_86H", nullptr, 0x86, "0x86"},
+                          Case{"CODEC_ADDR_WR", "zz", 0x80, "The custom Setting\uFF1A0x80"}, // no number
+                          Case{"CODEC_ADDR_WR", "0x5A", 0x5A, "The custom Setting\uFF1A0x5A"}}) {
         SCOPED_TRACE(c.shown);
         click("setcodecI2C");
         if (c.button) click(c.button);
-        if (c.address == 0x5A) typeText("ChipaddTxt", "0x5A");
+        if (c.typed) typeText("ChipaddTxt", c.typed);
         clickFresh("SetCodecComFrm_OKCMD");
         expectSent({{0x0E, 0x00}, {0x0D, c.address}});
         EXPECT_EQ(consoleText(), QString::fromUtf8(" Set the COMM Mode:IIC Mode      Set the CHIP Address:") + QString::fromUtf8(c.shown) + "\n");

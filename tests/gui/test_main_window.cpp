@@ -13,6 +13,7 @@
 #include "windows/Twarnfrm.h"
 
 #include <QCheckBox>
+#include <QLineEdit>
 #include <QFile>
 #include <QLabel>
 #include <QMessageBox>
@@ -39,6 +40,11 @@ TEST_F(MainWindowTest, StartupLogsItsInitialisationShowsTheSpdifWindowAndSendsNo
         if (w->isVisible()) shown << w->objectName();
     shown.sort();
     EXPECT_EQ(shown, (QStringList{"SPDIFConfigFRM", "mainfrm"}));
+    for (const char* name : {"Sel_SPDIF_DMCLK", "DVDD2", "SDP1_SLV", "SDP2_MS", "SDP3_SLV"})
+        EXPECT_TRUE(find<QAbstractButton>(name)->isChecked()) << name;
+    EXPECT_FALSE(find<QAbstractButton>("PLL_USE_CHK")->isChecked() || find<QAbstractButton>("SPDIF_RESET")->isChecked());
+    EXPECT_FALSE(find<QWidget>("SDP3Group")->isEnabled());
+    EXPECT_EQ(find<QLineEdit>("RS232_CommPort")->text() + find<QLineEdit>("mclktxt")->text() + find<QLineEdit>("LRCKTXT")->text(), "21348");
     EXPECT_EQ(app->main->windowTitle(), "Corvane Audio CODEC Evaluation Software");
     EXPECT_EQ(find<QLabel>("Label8")->text(), QString::fromUtf8("Version\uFF1A2.4.5.2    "));
     EXPECT_EQ(evb::FramesSent(), sentBase);
@@ -193,6 +199,19 @@ TEST_F(MainWindowTest, PllConfigurationWritesTheSevenPllRegisters) {
     EXPECT_TRUE(consoleText().endsWith(" PLL Configuration: MCLK 0 MHz gives no PLL ratio; nothing sent\n"));
 }
 
+TEST_F(MainWindowTest, PllConfigurationTakesTextThatIsNoNumberAs128) {
+    click("PLL_USE_CHK");
+    typeText("mclktxt", "abc"); // 128 MHz, halved to 64 MHz
+    typeText("LRCKTXT", "");    // 128 kHz
+    markFrames();
+    click("PLLCMD");
+    EXPECT_EQ(evb::gBoard.PllMclk, 64000000.0f);
+    EXPECT_EQ(evb::gBoard.PllLrck, 128000.0f);
+    const auto frames = framesSinceMark(7);
+    ASSERT_EQ(frames.size(), 7u);
+    EXPECT_EQ(frames[2].record[2], 4); // the ratio 262144000 / 64000000 = 4.096
+}
+
 TEST_F(MainWindowTest, PllConfigurationWithPllUnusedStoresTheValuesAndSendsNothing) {
     typeText("mclktxt", "24");
     markFrames();
@@ -222,13 +241,13 @@ TEST_F(MainWindowTest, SelectingTheBoardsDeviceByPathReopensItAt19200) {
 // A port that cannot be opened: the serial layer's message and the operating system's reason on
 // a line of its own; then every command shows the warning window once, and its console line.
 TEST_F(MainWindowTest, APortThatCannotBeOpenedShowsTheErrorAndCommandsThenWarnOnce) {
-    typeText("RS232_CommPort", "200");
+    typeText("RS232_CommPort", "five"); // no number: port 128
     click("setrs232cmd");
-    EXPECT_TRUE(consoleText().endsWith(" Set RS232 PORT :COM200\n"));
-    EXPECT_EQ(app->main->RS232.fGetPortName(), "COM200");
+    EXPECT_TRUE(consoleText().endsWith(" Set RS232 PORT :COM128\n"));
+    EXPECT_EQ(app->main->RS232.fGetPortName(), "COM128");
     QMessageBox* box = errorBox();
     ASSERT_NE(box, nullptr);
-    EXPECT_TRUE(box->text().contains("COM200")) << box->text().toStdString();
+    EXPECT_TRUE(box->text().contains("COM128")) << box->text().toStdString();
     EXPECT_EQ(box->text().count('\n'), 1) << box->text().toStdString();
     EXPECT_FALSE(portOpen());
     closeErrorBoxes();
