@@ -281,7 +281,7 @@ TEST(EvbCtlSend, AFileThatCannotBeReadGivesExitTwoBeforeAnyPortIsOpened) {
     EXPECT_NE(r.err.find("/nonexistent/config.txt"), std::string::npos) << r.err;
 }
 
-TEST(EvbCtlPorts, ListsTheRealUartAndTheAdapterButNoPlaceholderOrConsole) {
+TEST(EvbCtlPorts, ListsTheRealUartAndTheAdapterButNoPlaceholderOrConsoleAndWithoutAPortSaysSo) {
     evbtest::FakeSysfs sys;
     sys.AddSerial8250("ttyS0", 4, true); // a 16550A
     for (const char* placeholder : {"ttyS1", "ttyS2", "ttyS3"})
@@ -294,6 +294,7 @@ TEST(EvbCtlPorts, ListsTheRealUartAndTheAdapterButNoPlaceholderOrConsole) {
     const Result r = Ctl({"ports"});
     ::setenv("EVB_SYSFS_ROOT", "/nonexistent-evb-sysfs", 1);
     const Result none = Ctl({"ports"});
+    const Result noPort = Ctl({"info"}); // no --port and no port found
     ::unsetenv("EVB_SYSFS_ROOT");
     ::unsetenv("EVB_SERIAL_BY_ID");
     EXPECT_EQ(r.code, 0);
@@ -301,6 +302,14 @@ TEST(EvbCtlPorts, ListsTheRealUartAndTheAdapterButNoPlaceholderOrConsole) {
                          sys.ById() + "/usb-FTDI_FT232R_USB_UART_A1-if00-port0\n");
     EXPECT_EQ(none.code, 0) << "no ports is not an error";
     EXPECT_EQ(none.out, "");
+    EXPECT_EQ(noPort.code, 3);
+    EXPECT_NE(noPort.err.find("no serial port found; name one with --port DEVICE"), std::string::npos) << noPort.err;
+}
+
+TEST(EvbCtlSimulate, SimulateRunsAgainstABoardInsideEvbctl) {
+    const Result r = Ctl({"--simulate", "--baud", "115200", "info"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out.rfind(".....EVBINFO:", 0), 0u) << r.out;
 }
 
 TEST(EvbCtlSend, FiveHundredTwelveLinesAtNineteenTwoHundredBaudArriveCompleteAndInOrder) {
