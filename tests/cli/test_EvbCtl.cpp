@@ -3,6 +3,7 @@
 // here: what evbctl prints, its exit status, and what reaches the board.
 
 #include "cli/EvbCtl.h"
+#include "protocol/TextConv.h"
 #include "serial/TLinePacer.h"
 #include "sim/SimBoard.h"
 #include "tests/serial/FakeSysfs.h"
@@ -24,8 +25,7 @@ namespace {
 
 struct Result {
     int code;
-    std::string out;
-    std::string err;
+    std::string out, err;
 };
 
 Result Ctl(std::vector<std::string> args) {
@@ -46,11 +46,8 @@ struct TempFile {
 
 std::string Lines512() {
     std::string text;
-    for (int i = 0; i < 512; ++i) {
-        char line[16];
-        std::snprintf(line, sizeof line, ":W%02X%02X@\n", i & 0xFF, (i >> 8) & 0xFF);
-        text += line;
-    }
+    for (unsigned i = 0; i < 512; ++i)
+        text += ":W" + evb::Hex2(i & 0xFF) + evb::Hex2(i >> 8) + "@\n";
     return text;
 }
 
@@ -145,17 +142,10 @@ TEST_P(EvbCtlFile, SendsOnlyWhatTheFileSays) {
         EXPECT_EQ(std::pair(frames[i + 1].record[2], frames[i + 1].record[3]), c.writes[i]) << i;
 }
 
-std::string Repeat(const std::string& line, int times) {
-    std::string s;
-    for (int i = 0; i < times; ++i)
-        s += line;
-    return s;
-}
-
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Why, EvbCtlFile, ::testing::Values(
     // 178 lines fill 4094 bytes; the buffer ends in ":W" of line 179.
-    FileCase{"cutByTheBuffer", Repeat(":W1A2B@ right ADC gain\r\n", 179), 0,
+    FileCase{"cutByTheBuffer", [] { std::string s; for (int i = 0; i < 179; ++i) s += ":W1A2B@ right ADC gain\r\n"; return s; }(), 0,
              "FILE:179: warning: line cut off by the 4096-byte buffer limit: it is neither sent nor counted",
              std::vector<std::pair<std::uint8_t, std::uint8_t>>(178, {0x1A, 0x2B})},
     FileCase{"letterForDigit", ":W0o80@\n", 4, "FILE:1: error: 'o' in column 4 is not a hexadecimal digit", {}},
