@@ -15,7 +15,6 @@
 #include <QLabel>
 #include <QLineEdit>
 
-#include <thread>
 
 namespace {
 
@@ -161,16 +160,10 @@ TEST_P(EchoTest, AcknowledgementConsumedLaterPackageEchoed) {
     // finds the acknowledgement and the byte behind it.
     auto& handoff = evb::ReplyHandoff();
     const int queued = handoff.queued.load();
-    auto waitQueued = [&](int n) {
-        const auto deadline = std::chrono::steady_clock::now() + 5s;
-        while (handoff.queued.load() < n && std::chrono::steady_clock::now() < deadline)
-            std::this_thread::yield();
-        return handoff.queued.load() >= n;
-    };
     con->WRRegCMD->click();
-    ASSERT_TRUE(waitQueued(queued + 1));
+    ASSERT_TRUE(waitHandedOver(queued + 1));
     board->SendUnsolicited({0x41});
-    ASSERT_TRUE(waitQueued(queued + 2));
+    ASSERT_TRUE(waitHandedOver(queued + 2));
     ASSERT_TRUE(WaitUntil([&] { return handoff.finished.load() >= queued + 2; }));
     EXPECT_TRUE(consoleText().endsWith(hex ? "WriteReg:   Reg0x01 = 0x02\n41 " : "WriteReg:   Reg0x01 = 0x02\nA"))
         << consoleText().toStdString();

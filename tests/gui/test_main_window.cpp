@@ -199,10 +199,12 @@ TEST_F(MainWindowTest, PllConfigurationWritesTheSevenPllRegisters) {
     EXPECT_TRUE(consoleText().endsWith(" PLL Configuration: MCLK 0 MHz gives no PLL ratio; nothing sent\n"));
 }
 
-TEST_F(MainWindowTest, PllConfigurationTakesTextThatIsNoNumberAs128) {
+// Text that is no number is read as 128 (MHz, halved to 64 MHz; kHz); with the PLL unused the
+// values are stored and nothing is sent.
+TEST_F(MainWindowTest, PllConfigurationTakesTextThatIsNoNumberAs128AndUnusedSendsNothing) {
     click("PLL_USE_CHK");
-    typeText("mclktxt", "abc"); // 128 MHz, halved to 64 MHz
-    typeText("LRCKTXT", "");    // 128 kHz
+    typeText("mclktxt", "abc");
+    typeText("LRCKTXT", "");
     markFrames();
     click("PLLCMD");
     EXPECT_EQ(evb::gBoard.PllMclk, 64000000.0f);
@@ -210,10 +212,9 @@ TEST_F(MainWindowTest, PllConfigurationTakesTextThatIsNoNumberAs128) {
     const auto frames = framesSinceMark(7);
     ASSERT_EQ(frames.size(), 7u);
     EXPECT_EQ(frames[2].record[2], 4); // the ratio 262144000 / 64000000 = 4.096
-}
-
-TEST_F(MainWindowTest, PllConfigurationWithPllUnusedStoresTheValuesAndSendsNothing) {
+    click("PLL_USE_CHK");
     typeText("mclktxt", "24");
+    typeText("LRCKTXT", "48");
     markFrames();
     click("PLLCMD");
     EXPECT_EQ(sentSinceMark(), 0u);

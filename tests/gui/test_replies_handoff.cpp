@@ -8,7 +8,6 @@
 
 #include <QThread>
 
-#include <thread>
 
 TEST_F(ConsoleFixture, ReplyIsReadByTheSecondCommandsKindOnTheUiThread) {
     chooseCodec("KV2440");
@@ -56,9 +55,7 @@ TEST_F(ConsoleFixture, RepliesArriveInOrderAndAnEmptyEventChangesNothing) {
     auto& handoff = evb::ReplyHandoff();
     const int queued = handoff.queued.load();
     board->SendUnsolicited({0x33});
-    const auto deadline = std::chrono::steady_clock::now() + 5s;
-    while (handoff.queued.load() == queued && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::yield();
+    ASSERT_TRUE(waitHandedOver(queued + 1));
     ASSERT_EQ(handoff.queued.load(), queued + 1); // waiting, its event not yet handled
     ASSERT_FALSE(evb::CmdReadReg(0x05));
     EXPECT_EQ(evb::ReplyByte, 0x33);

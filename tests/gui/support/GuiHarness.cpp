@@ -20,6 +20,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 bool WaitUntil(const std::function<bool()>& pred, std::chrono::milliseconds timeout) {
     QElapsedTimer elapsed;
@@ -221,6 +222,13 @@ void GuiFixture::settleReplies(std::chrono::milliseconds quiet, std::chrono::mil
         },
         timeout);
     ASSERT_TRUE(settled) << "replies still arriving or not yet decoded";
+}
+
+bool GuiFixture::waitHandedOver(int n) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (evb::ReplyHandoff().queued.load() < n && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::yield();
+    return evb::ReplyHandoff().queued.load() >= n;
 }
 
 QMessageBox* GuiFixture::errorBox() const {

@@ -106,6 +106,9 @@ class GuiFixture : public ::testing::Test {
     // 50 ms of silence). Fails the test when that does not happen within `timeout`.
     void settleReplies(std::chrono::milliseconds quiet, std::chrono::milliseconds timeout);
     void settle() { settleReplies(std::chrono::milliseconds(300), std::chrono::seconds(20)); }
+    // Waits, processing no Qt event, until at least n packages were handed over to the UI thread
+    // (their events wait in its queue). Up to 5 s.
+    static bool waitHandedOver(int n);
 
     // The error box the program shows for an exception of a handler, when one is open.
     QMessageBox* errorBox() const;
