@@ -1,18 +1,22 @@
-// evbctl run in-process against a simulated board on a real pseudo-terminal.
+// evbctl run in-process against a simulated board on a real pseudo-terminal. How a number or a
+// file's line is read, and which frame a command builds, is proved with the protocol layer;
+// here: what evbctl prints, its exit status, and what reaches the board.
 
 #include "cli/EvbCtl.h"
+#include "protocol/TextConv.h"
 #include "serial/TLinePacer.h"
 #include "sim/SimBoard.h"
 #include "tests/serial/FakeSysfs.h"
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <csignal>
+#include <filesystem>
 #include <fstream>
+#include <functional>
 #include <regex>
-#include <thread>
 #include <sstream>
+#include <thread>
 #include <unistd.h>
 
 using namespace std::chrono_literals;
@@ -21,8 +25,7 @@ namespace {
 
 struct Result {
     int code;
-    std::string out;
-    std::string err;
+    std::string out, err;
 };
 
 Result Ctl(std::vector<std::string> args) {
@@ -31,121 +34,91 @@ Result Ctl(std::vector<std::string> args) {
     return {code, out.str(), err.str()};
 }
 
-evbsim::SimOptions Unpaced() {
-    evbsim::SimOptions o;
-    o.pace = false;
-    return o;
+// A file in the temporary folder, removed at the end of the test.
+struct TempFile {
+    explicit TempFile(const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
+    ~TempFile() { std::filesystem::remove(path); }
+    const std::string path = (std::filesystem::temp_directory_path() /
+                              ("evbctl-" + std::to_string(::getpid()) + "-" + std::to_string(++serial)))
+                                 .string();
+    static inline int serial = 0;
+};
+
+std::string Lines512() {
+    std::string text;
+    for (unsigned i = 0; i < 512; ++i)
+        text += ":W" + evb::Hex2(i & 0xFF) + evb::Hex2(i >> 8) + "@\n";
+    return text;
 }
+
+const std::string kColon = "\xEF\xBC\x9A";
+const std::string kExample = std::string(EVB_SOURCE_DIR) + "/presets/examples/example.txt";
 
 class EvbCtlTest : public ::testing::Test {
   protected:
-    void SetUp() override { ASSERT_TRUE(board.Start()); }
+    void SetUp() override {
+        ASSERT_TRUE(board.Start());
+        std::array<std::uint8_t, 18> info{};
+        for (std::size_t i = 0; i < 18; ++i)
+            info[i] = static_cast<std::uint8_t>(i);
+        board.SetInfoRecord(info);
+        for (int i = 0; i < 20; ++i)
+            board.SetRegister(0x20, static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(0xE0 + i));
+        board.SetRegister(0x20, 0x1A, 0x05);
+    }
     Result On(std::vector<std::string> args) {
         args.insert(args.begin(), {"--port", board.DevicePath()});
         return Ctl(args);
     }
-    evbsim::SimBoard board{Unpaced()};
+    evbsim::SimBoard board{evbsim::SimOptions{.baud = 19200, .pace = false}};
 };
 
-const std::string kColon = "\xEF\xBC\x9A";
+struct CommandCase {
+    std::vector<std::string> args;
+    std::string out;
+    std::function<bool(evbsim::SimBoard&)> reached;
+};
 
-TEST_F(EvbCtlTest, InfoPrintsTheBoardInformationLine) {
-    std::array<std::uint8_t, 18> info{};
-    for (std::size_t i = 0; i < 18; ++i)
-        info[i] = static_cast<std::uint8_t>(i);
-    board.SetInfoRecord(info);
-    const Result r = On({"info"});
+class EvbCtlCommand : public EvbCtlTest, public ::testing::WithParamInterface<CommandCase> {};
+
+TEST_P(EvbCtlCommand, PrintsItsConsoleLineAndReachesTheBoard) {
+    const Result r = On(GetParam().args);
     EXPECT_EQ(r.code, 0) << r.err;
-    EXPECT_EQ(r.out, ".....EVBINFO:0001--0203040506--070809--0A0B0C--0D0E0F--1011.....\n");
+    EXPECT_EQ(r.out, GetParam().out);
+    EXPECT_TRUE(GetParam().reached(board));
 }
 
-class EvbCtlNumberForms : public EvbCtlTest, public ::testing::WithParamInterface<const char*> {};
-
-TEST_P(EvbCtlNumberForms, ReadAcceptsEveryNumberForm) {
-    board.SetRegister(0x20, 0x1A, 0x05);
-    const Result r = On({"read", GetParam()});
-    EXPECT_EQ(r.code, 0) << r.err;
-    EXPECT_EQ(r.out, "ReadReg:   Reg0x1A = 0x05\n");
-}
-
-INSTANTIATE_TEST_SUITE_P(Numbers, EvbCtlNumberForms, ::testing::Values("0x1A", "$1A", "26", "x1a", "0X1a"));
-
-TEST_F(EvbCtlTest, WriteSetsTheRegisterAndPrintsTheConsoleLine) {
-    const Result r = On({"write", "0x1A", "5"});
-    EXPECT_EQ(r.code, 0) << r.err;
-    EXPECT_EQ(r.out, "WriteReg:   Reg0x1A = 0x05\n");
-    EXPECT_EQ(board.Register(0x20, 0x1A), 0x05);
-}
-
-TEST_F(EvbCtlTest, DumpPrintsAHeaderAndSixteenRegistersPerRow) {
-    for (int i = 0; i < 20; ++i)
-        board.SetRegister(0x20, static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(0xE0 + i));
-    const Result r = On({"dump", "20"});
-    EXPECT_EQ(r.code, 0) << r.err;
-    EXPECT_EQ(r.out, "    00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F\n"
-                     "00: E0 E1 E2 E3 E4 E5 E6 E7 E8 E9 EA EB EC ED EE EF\n"
-                     "10: F0 F1 F2 F3\n");
-    EXPECT_EQ(board.Frames().at(0).record[3], 20);
-}
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Commands, EvbCtlCommand, ::testing::Values(
+    CommandCase{{"info"}, ".....EVBINFO:0001--0203040506--070809--0A0B0C--0D0E0F--1011.....\n",
+                [](auto& b) { return b.Frames().at(0).record[0] == 0x58; }},
+    CommandCase{{"read", "$1A"}, "ReadReg:   Reg0x1A = 0x05\n", [](auto& b) { return b.FrameCount() == 1; }},
+    CommandCase{{"write", "0x1B", "7"}, "WriteReg:   Reg0x1B = 0x07\n", [](auto& b) { return b.Register(0x20, 0x1B) == 7; }},
+    CommandCase{{"dump", "20"}, "    00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F\n"
+                                "00: E0 E1 E2 E3 E4 E5 E6 E7 E8 E9 EA EB EC ED EE EF\n10: F0 F1 F2 F3\n",
+                [](auto& b) { return b.Frames().at(0).record[3] == 20; }},
+    CommandCase{{"address", "0xC6"}, "Set the CHIP Address:0xC6\n", [](auto& b) { return b.State().chipAddress == 0xC6; }},
+    CommandCase{{"mode", "spi"}, "Set the COMM Mode:SPI Mode\n", [](auto& b) { return b.State().commMode == 1; }},
+    CommandCase{{"mclk", "amclk"}, "Set the MCLK:Use SPDIF AMCLK\n", [](auto& b) { return b.State().mclkSource == 3; }},
+    CommandCase{{"mclk", "osc"}, "Set the MCLK:Use Oscillator Clock\n", [](auto& b) { return b.State().mclkSource == 1; }},
+    CommandCase{{"sdp", "2", "to-codec"}, "Set the SDP2:Spdif=>Codec\n", [](auto& b) { return b.State().sdp[1] == 1; }},
+    CommandCase{{"sdp", "SDP1", "to-spdif"}, "Set the SDP1:Codec=>Spdif\n", [](auto& b) { return b.State().sdp[0] == 0; }},
+    CommandCase{{"send", kExample}, "SET_TXT_LENGTH" + kColon + "9\nSend the Confuguration  \n",
+                [](auto& b) { return b.State().batchesCompleted == 1 && b.State().batchLines == 8 && // one C line
+                                     b.Register(0x20, 0x0A) == 0x3C; }}));
+// clang-format on
 
 TEST_F(EvbCtlTest, DumpWithoutCountShowsAll256Registers) {
     board.SetRegister(0x20, 0xFF, 0xAB);
     const Result r = On({"dump"});
     EXPECT_EQ(r.code, 0) << r.err;
-    std::istringstream lines(r.out);
-    std::vector<std::string> all;
-    for (std::string l; std::getline(lines, l);)
-        all.push_back(l);
-    ASSERT_EQ(all.size(), 17u);
-    EXPECT_EQ(all[16].substr(0, 3), "F0:");
-    EXPECT_EQ(all[16].substr(all[16].size() - 3), " AB");
-}
-
-struct SetUpCase {
-    std::vector<std::string> args;
-    std::string line;
-    std::function<bool(const evbsim::BoardSnapshot&)> check;
-};
-
-class EvbCtlSetUp : public EvbCtlTest, public ::testing::WithParamInterface<SetUpCase> {};
-
-TEST_P(EvbCtlSetUp, CommandReachesTheBoardAndPrintsItsLine) {
-    const Result r = On(GetParam().args);
-    EXPECT_EQ(r.code, 0) << r.err;
-    EXPECT_EQ(r.out, GetParam().line);
-    EXPECT_TRUE(GetParam().check(board.State()));
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Commands, EvbCtlSetUp,
-    ::testing::Values(
-        SetUpCase{{"address", "0xC6"},
-                  "Set the CHIP Address:0xC6\n",
-                  [](auto& s) { return s.chipAddress == 0xC6; }},
-        SetUpCase{{"mode", "spi"}, "Set the COMM Mode:SPI Mode\n", [](auto& s) { return s.commMode == 1; }},
-        SetUpCase{
-            {"mclk", "amclk"}, "Set the MCLK:Use SPDIF AMCLK\n", [](auto& s) { return s.mclkSource == 3; }},
-        SetUpCase{{"mclk", "osc"},
-                  "Set the MCLK:Use Oscillator Clock\n",
-                  [](auto& s) { return s.mclkSource == 1; }},
-        SetUpCase{
-            {"sdp", "2", "to-codec"}, "Set the SDP2:Spdif=>Codec\n", [](auto& s) { return s.sdp[1] == 1; }},
-        SetUpCase{{"sdp", "SDP1", "to-spdif"}, "Set the SDP1:Codec=>Spdif\n", [](auto& s) {
-                      return s.sdp[0] == 0;
-                  }}));
-
-TEST_F(EvbCtlTest, SendTransmitsTheShippedExampleAsOneBatch) {
-    const Result r = On({"send", std::string(EVB_SOURCE_DIR) + "/presets/examples/example.txt"});
-    EXPECT_EQ(r.code, 0) << r.err;
-    EXPECT_EQ(r.out, "SET_TXT_LENGTH" + kColon + "9\nSend the Confuguration  \n");
-    const auto s = board.State();
-    EXPECT_EQ(s.batchesCompleted, 1u);
-    EXPECT_EQ(s.batchLines, 8u); // nine lines, one of them a C line
-    EXPECT_EQ(board.Register(0x20, 0x0A), 0x3C);
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 17);
+    EXPECT_EQ(r.out.substr(r.out.rfind("F0:")).size(), 52u);
+    EXPECT_EQ(r.out.substr(r.out.size() - 4), " AB\n");
 }
 
 // Files that used to put on the board what their author never wrote.
-struct UntrustedCase {
+struct FileCase {
     const char* name;
     std::string text;
     int code;
@@ -153,90 +126,37 @@ struct UntrustedCase {
     std::vector<std::pair<std::uint8_t, std::uint8_t>> writes; // the batch's writes, in order
 };
 
-class EvbCtlUntrustedFile : public EvbCtlTest, public ::testing::WithParamInterface<UntrustedCase> {};
+class EvbCtlFile : public EvbCtlTest, public ::testing::WithParamInterface<FileCase> {};
 
-std::string Repeat(const std::string& line, int times) {
-    std::string s;
-    for (int i = 0; i < times; ++i)
-        s += line;
-    return s;
-}
-
-TEST_P(EvbCtlUntrustedFile, SendsOnlyWhatTheFileSays) {
-    const UntrustedCase& c = GetParam();
-    const auto file = std::filesystem::temp_directory_path() /
-                      ("evbctl-" + std::string(c.name) + "-" + std::to_string(::getpid()) + ".txt");
-    std::ofstream(file, std::ios::binary) << c.text;
-    const Result r = On({"send", file.string()});
-    std::filesystem::remove(file);
+TEST_P(EvbCtlFile, SendsOnlyWhatTheFileSays) {
+    const FileCase& c = GetParam();
+    const TempFile file(c.text);
+    const Result r = On({"send", file.path});
     EXPECT_EQ(r.code, c.code) << r.err;
-    if (c.diagnostic.empty()) {
-        EXPECT_EQ(r.err, "");
-    } else {
-        const std::string diagnostic = file.string() + c.diagnostic.substr(4);
-        EXPECT_NE(r.err.find(diagnostic + "\n"), std::string::npos) << r.err;
-    }
+    const std::string diagnostic = c.diagnostic.empty() ? "" : file.path + c.diagnostic.substr(4) + "\n";
+    EXPECT_NE(r.err.find(diagnostic + (c.code ? "evbctl: nothing was sent" : "")), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.empty(), diagnostic.empty()) << r.err;
     const auto frames = board.Frames();
-    if (c.code != 0) {
-        EXPECT_TRUE(frames.empty()) << "a file with errors sent " << frames.size() << " frames";
-        EXPECT_NE(r.err.find("nothing was sent"), std::string::npos) << r.err;
-        return;
-    }
-    ASSERT_EQ(frames.size(), c.writes.size() + 2);
-    for (std::size_t i = 0; i < c.writes.size(); ++i) {
-        EXPECT_EQ(frames[i + 1].record[2], c.writes[i].first) << i;
-        EXPECT_EQ(frames[i + 1].record[3], c.writes[i].second) << i;
-    }
+    ASSERT_EQ(frames.size(), c.code != 0 ? 0u : c.writes.size() + 2);
+    for (std::size_t i = 0; i < c.writes.size(); ++i)
+        EXPECT_EQ(std::pair(frames[i + 1].record[2], frames[i + 1].record[3]), c.writes[i]) << i;
 }
 
-const std::string kGainLine = ":W1A2B@ right ADC gain\r\n";
-
-INSTANTIATE_TEST_SUITE_P(
-    Why, EvbCtlUntrustedFile,
-    ::testing::Values(
-        // 178 lines fill 4094 bytes; the buffer ends in ":W" of line 179.
-        UntrustedCase{
-            "cutByTheBuffer", Repeat(kGainLine, 179), 0,
-            "FILE:179: warning: line cut off by the 4096-byte buffer limit: it is neither sent nor counted",
-            std::vector<std::pair<std::uint8_t, std::uint8_t>>(178, {0x1A, 0x2B})},
-        UntrustedCase{"cutByANul",
-                      std::string(":W1A2B@\n:W1\0A2B@\n", 17),
-                      0,
-                      "FILE:2: warning: line cut off by a NUL byte: it is neither sent nor counted",
-                      {{0x1A, 0x2B}}},
-        UntrustedCase{"digitMissing",
-                      ":W008@\n",
-                      4,
-                      "FILE:1: error: '@' after only 3 hexadecimal digits: a W line needs four",
-                      {}},
-        UntrustedCase{"letterForDigit",
-                      ":W0o80@\n",
-                      4,
-                      "FILE:1: error: 'o' in column 4 is not a hexadecimal digit",
-                      {}},
-        UntrustedCase{"blankBeforeDigits",
-                      ":W 1A2B@\n",
-                      4,
-                      "FILE:1: error: ' ' in column 3 is not a hexadecimal digit",
-                      {}},
-        UntrustedCase{
-            "byteOrderMark", "\xEF\xBB\xBF:W1A2B@\r\n:W1C2D@\r\n", 0, "", {{0x1A, 0x2B}, {0x1C, 0x2D}}},
-        UntrustedCase{
-            "blankLineInTheMiddle",
-            ":W1A2B@\r\n\r\n:W1C2D@\r\n",
-            0,
-            "FILE:2: warning: the command block ends here (the line does not begin with ':'): 1 command "
-            "line after it is not sent",
-            {{0x1A, 0x2B}}}),
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Why, EvbCtlFile, ::testing::Values(
+    // 178 lines fill 4094 bytes; the buffer ends in ":W" of line 179.
+    FileCase{"cutByTheBuffer", [] { std::string s; for (int i = 0; i < 179; ++i) s += ":W1A2B@ right ADC gain\r\n"; return s; }(), 0,
+             "FILE:179: warning: line cut off by the 4096-byte buffer limit: it is neither sent nor counted",
+             std::vector<std::pair<std::uint8_t, std::uint8_t>>(178, {0x1A, 0x2B})},
+    FileCase{"letterForDigit", ":W0o80@\n", 4, "FILE:1: error: 'o' in column 4 is not a hexadecimal digit", {}},
+    FileCase{"byteOrderMark", "\xEF\xBB\xBF:W1A2B@\r\n:W1C2D@\r\n", 0, "", {{0x1A, 0x2B}, {0x1C, 0x2D}}}),
     [](const auto& info) { return std::string(info.param.name); });
+// clang-format on
 
-TEST_F(EvbCtlTest, DryRunPrintsTheFramesSendWrites) {
-    const std::string example = std::string(EVB_SOURCE_DIR) + "/presets/examples/example.txt";
-    // No port is opened: the one named does not exist.
-    const Result dry = Ctl({"--port", "/nonexistent/tty", "send", "--dry-run", example});
+TEST_F(EvbCtlTest, DryRunPrintsTheFramesSendWritesWithoutOpeningAPort) {
+    const Result dry = Ctl({"--port", "/nonexistent/tty", "send", "--dry-run", kExample});
     EXPECT_EQ(dry.code, 0) << dry.err;
-    EXPECT_EQ(dry.out.substr(0, 60), "3A 04 00 01 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 40\n");
-    ASSERT_EQ(On({"send", example}).code, 0);
+    ASSERT_EQ(On({"send", kExample}).code, 0);
     std::string sent;
     for (const auto& f : board.Frames()) {
         sent += "3A";
@@ -251,46 +171,69 @@ TEST_F(EvbCtlTest, DryRunPrintsTheFramesSendWrites) {
 }
 
 TEST(EvbCtlCheck, SummarisesEachFileAndGivesExitFourForErrors) {
-    const std::string example = std::string(EVB_SOURCE_DIR) + "/presets/examples/example.txt";
-    const Result clean = Ctl({"check", example});
+    const Result clean = Ctl({"check", kExample});
     EXPECT_EQ(clean.code, 0) << clean.err;
-    EXPECT_EQ(clean.out, example + ": 9 command lines, 6 writes, 1 delay, 1 G step, 1 C line, 10 frames, "
-                                   "104 ms on the wire at 19200 baud\n");
-    const auto bad =
-        std::filesystem::temp_directory_path() / ("evbctl-bad-" + std::to_string(::getpid()) + ".txt");
-    std::ofstream(bad) << ":W0102@\n:W01@\n";
-    const Result r = Ctl({"--baud", "115200", "check", example, bad.string()});
-    std::filesystem::remove(bad);
+    EXPECT_EQ(clean.out, kExample + ": 9 command lines, 6 writes, 1 delay, 1 G step, 1 C line, 10 frames, "
+                                    "104 ms on the wire at 19200 baud\n");
+    const TempFile bad(":W0102@\n:W01@\n");
+    const Result r = Ctl({"--baud", "115200", "check", kExample, bad.path});
     EXPECT_EQ(r.code, 4);
-    EXPECT_NE(r.out.find(bad.string() +
-                         ":2: error: '@' after only 2 hexadecimal digits: a W line needs four\n" +
-                         bad.string() +
-                         ": 2 command lines, 2 writes, 0 delays, 0 G steps, 0 C lines, 4 frames, "
-                         "7 ms on the wire at 115200 baud (not sendable: 1 error)\n"),
+    EXPECT_NE(r.out.find(bad.path + ":2: error: '@' after only 2 hexadecimal digits: a W line needs four\n" +
+                         bad.path + ": 2 command lines, 2 writes, 0 delays, 0 G steps, 0 C lines, 4 frames, "
+                                    "7 ms on the wire at 115200 baud (not sendable: 1 error)\n"),
               std::string::npos)
         << r.out;
 }
 
-TEST_F(EvbCtlTest, BoardThatNeverAnswersGivesExitOne) {
-    board.WithholdReplies(true);
-    const Result r = On({"--timeout", "200", "read", "1"});
-    EXPECT_EQ(r.code, 1);
-    EXPECT_EQ(r.out, "");
-    EXPECT_NE(r.err.find("did not answer"), std::string::npos) << r.err;
+// A board that answers badly: evbctl exits 1 and says why, once its time-out has passed.
+struct FaultCase {
+    const char* name;
+    std::function<void(evbsim::SimBoard&)> fault;
+    std::vector<std::string> command;
+    int code;
+    const char* err; // part of the message on standard error ("" when none is expected)
+    const char* out = "";
+    bool hangUpAfterTheFrame = false;
+};
+
+class EvbCtlFault : public EvbCtlTest, public ::testing::WithParamInterface<FaultCase> {};
+
+TEST_P(EvbCtlFault, ExitStatusAndMessageFollowTheFault) {
+    const FaultCase& c = GetParam();
+    c.fault(board);
+    std::thread hangUp([&] {
+        if (c.hangUpAfterTheFrame && board.WaitForFrames(1, 10s)) board.HangUp();
+    });
+    std::vector<std::string> args{"--timeout", c.hangUpAfterTheFrame ? "60000" : "300"};
+    args.insert(args.end(), c.command.begin(), c.command.end());
+    const Result r = On(args);
+    hangUp.join();
+    EXPECT_NE(r.out.find(c.out), std::string::npos) << r.out;
+    EXPECT_EQ(r.code, c.code) << r.err;
+    EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.empty(), !*c.err) << r.err;
+    EXPECT_EQ(board.FrameCount(), 1u) << "one command, one frame";
 }
 
-TEST_F(EvbCtlTest, ShortAnswerToADumpGivesExitOneAndSaysHowMuchCame) {
-    board.TruncateReplies(1, 10);
-    const Result r = On({"--timeout", "300", "dump", "32"});
-    EXPECT_EQ(r.code, 1);
-    EXPECT_NE(r.err.find("10 of 32"), std::string::npos) << r.err;
-}
-
-TEST(EvbCtlSimulate, SimulateRunsAgainstABoardInsideEvbctl) {
-    const Result r = Ctl({"--simulate", "--baud", "115200", "info"});
-    EXPECT_EQ(r.code, 0) << r.err;
-    EXPECT_EQ(r.out.rfind(".....EVBINFO:", 0), 0u) << r.out;
-}
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Faults, EvbCtlFault, ::testing::Values(
+    FaultCase{"withheldRead", [](auto& b) { b.WithholdReplies(true); }, {"read", "1"}, 1, "did not answer within 300 ms"},
+    FaultCase{"withheldWrite", [](auto& b) { b.WithholdReplies(true); }, {"write", "1", "2"}, 1, "did not answer within 300 ms"},
+    FaultCase{"droppedInfo", [](auto& b) { b.DropReplies(1); }, {"info"}, 1, "did not answer"},
+    FaultCase{"delayedPastTheTimeout", [](auto& b) { b.DelayReplies(1500ms); }, {"read", "1"}, 1, "did not answer within 300 ms"},
+    // Past the package interval but inside the time-out: the answer still counts.
+    FaultCase{"delayedPastThePackageInterval", [](auto& b) { b.DelayReplies(150ms); }, {"read", "1"}, 0, "", "= 0xE1"},
+    FaultCase{"cutShortInfo", [](auto& b) { b.TruncateReplies(1, 7); }, {"info"}, 1, "answered 7 of 18 bytes"},
+    FaultCase{"cutShortDump", [](auto& b) { b.TruncateReplies(1, 100); }, {"dump", "256"}, 1, "answered 100 of 256 bytes"},
+    FaultCase{"corruptedRead", [](auto& b) { b.CorruptReplies(1); }, {"read", "1"}, 0, ""},
+    // Noise that came before the command is not taken as its answer.
+    FaultCase{"noiseBefore", [](auto& b) { b.SendUnsolicited({0x99, 0x98, 0x97}); ASSERT_TRUE(b.WaitRepliesSent(2s)); },
+              {"read", "0x1A"}, 0, "", "= 0x05"},
+    // A minute's delay: an exit before it can only come from the hang-up.
+    FaultCase{"hangUpWhileWaiting", [](auto& b) { b.DelayReplies(60s); }, {"dump", "256"}, 1,
+              "the port closed (hang-up) before the board answered", "", true}),
+    [](const auto& info) { return std::string(info.param.name); });
+// clang-format on
 
 struct UsageCase {
     const char* name;
@@ -299,8 +242,7 @@ struct UsageCase {
 
 class EvbCtlUsage : public ::testing::TestWithParam<UsageCase> {};
 
-TEST_P(EvbCtlUsage, BadInvocationGivesExitTwoAndTheUsageText) {
-    // A port that cannot exist: usage errors must be found before any port is opened.
+TEST_P(EvbCtlUsage, BadInvocationGivesExitTwoAndTheUsageTextBeforeAnyPortIsOpened) {
     std::vector<std::string> args{"--port", "/nonexistent/tty"};
     args.insert(args.end(), GetParam().args.begin(), GetParam().args.end());
     const Result r = Ctl(args);
@@ -309,21 +251,27 @@ TEST_P(EvbCtlUsage, BadInvocationGivesExitTwoAndTheUsageText) {
     EXPECT_EQ(r.out, "");
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Usage, EvbCtlUsage,
-    ::testing::Values(
-        UsageCase{"noCommand", {}}, UsageCase{"unknownCommand", {"reboot"}},
-        UsageCase{"unknownOption", {"--fast", "info"}}, UsageCase{"registerNotANumber", {"read", "zz"}},
-        UsageCase{"registerTooBig", {"read", "0x100"}}, UsageCase{"missingValue", {"write", "1"}},
-        UsageCase{"extraArgument", {"info", "now"}}, UsageCase{"dumpZero", {"dump", "0"}},
-        UsageCase{"dumpTooMany", {"dump", "257"}}, UsageCase{"badMode", {"mode", "uart"}},
-        UsageCase{"badMclk", {"mclk", "pll"}}, UsageCase{"badSdpPort", {"sdp", "4", "to-codec"}},
-        UsageCase{"badSdpDir", {"sdp", "1", "sideways"}}, UsageCase{"optionWithoutValue", {"--timeout"}},
-        UsageCase{"simulateAndPort", {"--simulate", "info"}}, UsageCase{"checkWithoutFile", {"check"}},
-        UsageCase{"dryRunWithoutFile", {"send", "--dry-run"}}, UsageCase{"portsWithArgument", {"ports", "all"}}),
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Usage, EvbCtlUsage, ::testing::Values(
+    UsageCase{"noCommand", {}}, UsageCase{"unknownCommand", {"reboot"}},
+    UsageCase{"unknownOption", {"--fast", "info"}}, UsageCase{"registerNotANumber", {"read", "zz"}},
+    UsageCase{"registerTooBig", {"read", "0x100"}}, UsageCase{"missingValue", {"write", "1"}},
+    UsageCase{"extraArgument", {"info", "now"}}, UsageCase{"dumpZero", {"dump", "0"}},
+    UsageCase{"dumpTooMany", {"dump", "257"}}, UsageCase{"badMode", {"mode", "uart"}},
+    UsageCase{"badMclk", {"mclk", "pll"}}, UsageCase{"badSdpPort", {"sdp", "4", "to-codec"}},
+    UsageCase{"badSdpDir", {"sdp", "1", "sideways"}}, UsageCase{"optionWithoutValue", {"--timeout"}},
+    UsageCase{"simulateAndPort", {"--simulate", "info"}}, UsageCase{"checkWithoutFile", {"check"}},
+    UsageCase{"dryRunWithoutFile", {"send", "--dry-run"}}, UsageCase{"portsWithArgument", {"ports", "all"}}),
     [](const auto& info) { return std::string(info.param.name); });
+// clang-format on
 
-TEST(EvbCtlPorts, ListsTheRealUartAndTheAdapterButNoPlaceholderOrConsole) {
+TEST(EvbCtlSend, AFileThatCannotBeReadGivesExitTwoBeforeAnyPortIsOpened) {
+    const Result r = Ctl({"--port", "/nonexistent/tty", "send", "/nonexistent/config.txt"});
+    EXPECT_EQ(r.code, 2);
+    EXPECT_NE(r.err.find("/nonexistent/config.txt"), std::string::npos) << r.err;
+}
+
+TEST(EvbCtlPorts, ListsTheRealUartAndTheAdapterButNoPlaceholderOrConsoleAndWithoutAPortSaysSo) {
     evbtest::FakeSysfs sys;
     sys.AddSerial8250("ttyS0", 4, true); // a 16550A
     for (const char* placeholder : {"ttyS1", "ttyS2", "ttyS3"})
@@ -334,154 +282,142 @@ TEST(EvbCtlPorts, ListsTheRealUartAndTheAdapterButNoPlaceholderOrConsole) {
     ::setenv("EVB_SYSFS_ROOT", sys.Root().c_str(), 1);
     ::setenv("EVB_SERIAL_BY_ID", sys.ById().c_str(), 1);
     const Result r = Ctl({"ports"});
+    ::setenv("EVB_SYSFS_ROOT", "/nonexistent-evb-sysfs", 1);
+    const Result none = Ctl({"ports"});
+    const Result noPort = Ctl({"info"}); // no --port and no port found
     ::unsetenv("EVB_SYSFS_ROOT");
     ::unsetenv("EVB_SERIAL_BY_ID");
     EXPECT_EQ(r.code, 0);
-    EXPECT_EQ(r.out, "COM1\t\t\tserial8250\t\t\t\n"
-                     "/dev/ttyUSB0\tFT232R USB UART\tFTDI\tftdi_sio\t0403:6001\t1-1.2:1.0\t" +
+    EXPECT_EQ(r.out, "COM1\t\t\tserial8250\t\t\t\n/dev/ttyUSB0\tFT232R USB UART\tFTDI\tftdi_sio\t0403:6001\t1-1.2:1.0\t" +
                          sys.ById() + "/usb-FTDI_FT232R_USB_UART_A1-if00-port0\n");
+    EXPECT_EQ(none.code, 0) << "no ports is not an error";
+    EXPECT_EQ(none.out, "");
+    EXPECT_EQ(noPort.code, 3);
+    EXPECT_NE(noPort.err.find("no serial port found; name one with --port DEVICE"), std::string::npos) << noPort.err;
 }
 
-TEST(EvbCtlPorts, NoPortsIsNotAnError) {
-    ::setenv("EVB_SYSFS_ROOT", "/nonexistent-evb-sysfs", 1);
-    const Result r = Ctl({"ports"});
-    ::unsetenv("EVB_SYSFS_ROOT");
-    EXPECT_EQ(r.code, 0);
-    EXPECT_EQ(r.out, "");
-}
-
-TEST(EvbCtlPort, PortThatCannotBeOpenedGivesExitThreeWithTheReason) {
-    const Result r = Ctl({"--port", "/nonexistent/tty", "info"});
-    EXPECT_EQ(r.code, 3);
-    EXPECT_FALSE(r.err.empty());
-    EXPECT_EQ(r.out, "");
-}
-
-TEST(EvbCtlSend, UnreadableFileIsReportedBeforeAnyPortIsOpened) {
-    const Result r = Ctl({"--port", "/nonexistent/tty", "send", "/nonexistent/config.txt"});
-    EXPECT_EQ(r.code, 2);
-    EXPECT_NE(r.err.find("No such file"), std::string::npos) << r.err;
-    const Result dir = Ctl({"--port", "/nonexistent/tty", "send", "/tmp"});
-    EXPECT_EQ(dir.code, 2);
-    EXPECT_NE(dir.err.find("directory"), std::string::npos) << dir.err;
+TEST(EvbCtlSimulate, SimulateRunsAgainstABoardInsideEvbctl) {
+    const Result r = Ctl({"--simulate", "--baud", "115200", "info"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out.rfind(".....EVBINFO:", 0), 0u) << r.out;
 }
 
 TEST(EvbCtlSend, FiveHundredTwelveLinesAtNineteenTwoHundredBaudArriveCompleteAndInOrder) {
-    evbsim::SimOptions paced;
-    paced.baud = 19200;
-    evbsim::SimBoard board(paced);
+    evbsim::SimBoard board(evbsim::SimOptions{.baud = 19200, .pace = true});
     ASSERT_TRUE(board.Start());
-    const auto file =
-        std::filesystem::temp_directory_path() / ("evbctl-512-" + std::to_string(::getpid()) + ".txt");
-    {
-        std::ofstream f(file);
-        for (int i = 0; i < 512; ++i) {
-            char line[16];
-            std::snprintf(line, sizeof line, ":W%02X%02X@\n", i & 0xFF, (i >> 8) & 0xFF);
-            f << line;
-        }
-    }
-    const Result r = Ctl({"--port", board.DevicePath(), "--timeout", "5000", "send", file.string()});
-    std::filesystem::remove(file);
+    const TempFile file(Lines512());
+    const Result r = Ctl({"--port", board.DevicePath(), "--timeout", "5000", "send", file.path});
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(r.out, "SET_TXT_LENGTH" + kColon + "512\nSend the Confuguration  \n");
-    // evbctl returns once the board has the whole batch, not when the frames left the program.
+    // evbctl may return once the batch's wire time is over and the board answered after its end
+    // frame; the board itself then says when it has the whole batch.
+    ASSERT_TRUE(board.WaitForFrames(514, 20s));
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (board.State().batchesCompleted == 0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(1ms);
     EXPECT_EQ(board.State().batchesCompleted, 1u);
-    ASSERT_TRUE(board.WaitForFrames(514, 10s));
     const auto frames = board.Frames();
     ASSERT_EQ(frames.size(), 514u);
     EXPECT_EQ(frames[0].record[0], 0x04);
     for (int i = 0; i < 512; ++i) {
         const auto& rec = frames[static_cast<std::size_t>(i) + 1].record;
-        ASSERT_EQ(rec[0], 0x05) << i;
-        ASSERT_EQ(rec[2], i & 0xFF) << i;
-        ASSERT_EQ(rec[3], (i >> 8) & 0xFF) << i;
+        ASSERT_EQ(std::vector<int>({rec[0], rec[2], rec[3]}), std::vector<int>({0x05, i & 0xFF, (i >> 8) & 0xFF})) << i;
     }
     EXPECT_EQ(frames[513].record[0], 0x06);
     EXPECT_EQ(board.State().garbageBytes, 0u);
 }
 
-// --trace: one line per frame, package and port event on stderr; stdout as without it.
-struct TraceCase {
-    std::vector<std::string> args;
-    std::vector<std::string> lines; // regular expressions, in order, for the lines after "opened"
-};
-
-class EvbCtlTrace : public EvbCtlTest, public ::testing::WithParamInterface<TraceCase> {};
-
-TEST_P(EvbCtlTrace, WritesTheLinkLogOnStderr) {
-    const TraceCase& c = GetParam();
-    const std::string example = std::string(EVB_SOURCE_DIR) + "/presets/examples/example.txt";
-    std::vector<std::string> args = c.args;
-    if (args[0] == "send") args.push_back(example);
-    const Result plain = On(args);
-    args.insert(args.begin(), "--trace");
-    const Result traced = On(args);
-    EXPECT_EQ(traced.code, 0) << traced.err;
-    EXPECT_EQ(traced.out, plain.out);
-    std::istringstream err(traced.err);
-    std::vector<std::string> got;
-    for (std::string line; std::getline(err, line);)
-        got.push_back(line);
-    const std::string time = R"(\d\d:\d\d:\d\d\.\d\d\d )";
-    ASSERT_GE(got.size(), c.lines.size() + 2) << traced.err;
-    EXPECT_TRUE(std::regex_match(got.front(), std::regex(time + "--  .* opened"))) << got.front();
-    for (std::size_t i = 0; i < c.lines.size(); ++i)
-        EXPECT_TRUE(std::regex_match(got[i + 1], std::regex(time + c.lines[i]))) << got[i + 1];
-    EXPECT_TRUE(std::regex_match(got.back(), std::regex(time + "--  .* closed"))) << got.back();
+// A 512-line send interrupted some lines in, while the line drains at 19200 baud: Ctrl+C stops
+// after the current line and closes the batch; a hang-up stops it, and the board never has the
+// batch's end.
+TEST(EvbCtlSend, AnInterruptedSendStopsAndSaysHowFarItGot) {
+    TalonComm::TLinePacer::SetEnabled(true);
+    for (const bool hangUp : {false, true}) {
+        SCOPED_TRACE(hangUp ? "hang-up" : "Ctrl+C");
+        evbsim::SimBoard board(evbsim::SimOptions{.baud = 19200, .pace = false});
+        ASSERT_TRUE(board.Start());
+        const TempFile file(Lines512());
+        std::thread interrupter([&] {
+            if (!board.WaitForFrames(50, 10s)) return;
+            hangUp ? board.HangUp() : void(::kill(::getpid(), SIGINT));
+        });
+        const Result r = Ctl({"--port", board.DevicePath(), "--timeout", "60000", "send", file.path});
+        interrupter.join();
+        std::smatch m;
+        const std::string said = r.out + r.err;
+        if (!hangUp) {
+            EXPECT_EQ(r.code, 130) << r.err;
+            ASSERT_TRUE(std::regex_search(said, m, std::regex("Send stopped after (\\d+) of 512 lines\n"))) << said;
+            const int k = std::stoi(m[1]);
+            EXPECT_GE(k, 49);
+            EXPECT_LT(k, 80);
+            ASSERT_TRUE(board.WaitForFrames(static_cast<std::size_t>(k) + 2, 5s));
+            EXPECT_EQ(board.Frames().size(), static_cast<std::size_t>(k) + 2);
+            EXPECT_EQ(board.Frames().back().record[0], 0x06);
+            continue;
+        }
+        // All frames may have left evbctl for the driver before the plug was pulled, or the send
+        // stopped: either way evbctl must not report success.
+        EXPECT_EQ(r.code, 1) << said;
+        EXPECT_TRUE(std::regex_search(said, m, std::regex("Send stopped: the port closed after (\\d+) of 512 lines "
+                                                          "were sent|before the board had the whole batch: (\\d+) of 514")))
+            << said;
+        EXPECT_LT(board.FrameCount(), 514u);
+        for (const auto& f : board.Frames())
+            EXPECT_NE(f.record[0], 0x06);
+    }
+    TalonComm::TLinePacer::SetEnabled(false);
 }
 
-const std::string kZeros14 = "( 00){14}";
-INSTANTIATE_TEST_SUITE_P(
-    Commands, EvbCtlTrace,
-    ::testing::Values(TraceCase{{"write", "0x1A", "5"},
-                                {"TX 3A 00 1A 05" + kZeros14 + " 00 40  WriteReg 0x1A = 0x05",
-                                 "RX 00  1 byte, consumed"}},
-                      TraceCase{{"read", "0x1A"},
-                                {"TX 3A 01 1A 00 01" + kZeros14 + " 40  ReadReg 0x1A",
-                                 "RX [0-9A-F]{2}  1 byte, ReadReg reply 0x[0-9A-F]{2}"}},
-                      TraceCase{{"info"},
-                                {"TX 3A 58 00 00 00" + kZeros14 + " 40  BoardInfo",
-                                 "RX ([0-9A-F]{2} ){17}[0-9A-F]{2}  18 bytes, board information"}},
-                      TraceCase{{"send"},
-                                {"TX 3A 04 00 01 00" + kZeros14 + " 40  BatchBegin 1",
-                                 "(TX|RX) .*"}}));
-
-TEST(EvbCtlSend, CtrlCStopsAfterTheCurrentLineAndClosesTheBatch) {
-    // The line drains at 19200 baud, so the send lasts long enough to be interrupted.
-    TalonComm::TLinePacer::SetEnabled(true);
-    evbsim::SimBoard board(Unpaced());
-    ASSERT_TRUE(board.Start());
-    const auto file =
-        std::filesystem::temp_directory_path() / ("evbctl-int-" + std::to_string(::getpid()) + ".txt");
-    {
-        std::ofstream f(file);
-        for (int i = 0; i < 512; ++i)
-            f << ":W0101@\n";
-    }
-    std::thread interrupter([&] {
-        // Some lines in, the send (and its SIGINT handler) is running.
-        if (board.WaitForFrames(50, 10s)) ::kill(::getpid(), SIGINT);
-    });
-    const Result r = Ctl({"--port", board.DevicePath(), "send", file.string()});
-    interrupter.join();
-    TalonComm::TLinePacer::SetEnabled(false);
-    std::filesystem::remove(file);
-    EXPECT_EQ(r.code, 130) << r.err;
-    const std::smatch m = [&] {
-        std::smatch found;
-        std::regex_search(r.out, found, std::regex("Send stopped after (\\d+) of 512 lines\n"));
-        return found;
-    }();
-    ASSERT_FALSE(m.empty()) << r.out;
-    const int k = std::stoi(m[1]);
-    EXPECT_GE(k, 49);
-    EXPECT_LT(k, 80);
-    ASSERT_TRUE(board.WaitForFrames(static_cast<std::size_t>(k) + 2, 5s));
-    const auto frames = board.Frames();
-    ASSERT_EQ(frames.size(), static_cast<std::size_t>(k) + 2);
-    EXPECT_EQ(frames.back().record[0], 0x06);
-    EXPECT_EQ(board.State().batchesCompleted, 1u);
+// --trace: one line per frame, package and port event on stderr (their wording is the link log's,
+// tested with it); stdout as without it.
+TEST_F(EvbCtlTest, TraceWritesTheLinkLogOnStderr) {
+    const Result plain = On({"read", "0x1A"});
+    const Result traced = On({"--trace", "read", "0x1A"});
+    EXPECT_EQ(traced.code, 0) << traced.err;
+    EXPECT_EQ(traced.out, plain.out);
+    const std::string t = R"(\d\d:\d\d:\d\d\.\d\d\d )";
+    EXPECT_TRUE(std::regex_match(traced.err, std::regex(t + "--  .* opened\n" + t + "TX 3A 01 1A 00 01( 00){14} 40  ReadReg 0x1A\n" +
+                                                        t + "RX 05  1 byte, ReadReg reply 0x05\n" + t + "--  .* closed\n")))
+        << traced.err;
 }
 
 } // namespace
+
+// --- register snapshots --------------------------------------------------------------------
+
+TEST_F(EvbCtlTest, SaveDiffRestoreWritesOnlyWhatDiffersAndReportsReadOnlyRegisters) {
+    TempFile file("");
+    ASSERT_EQ(On({"save", file.path}).out, "256 registers saved to " + file.path + "\n");
+    EXPECT_EQ(On({"diff", file.path}).code, evbctl::kExitOk);
+    board.SetRegister(0x20, 0x1A, 0x50);
+    board.SetRegister(0x20, 0x40, 0x0F ^ board.Register(0x20, 0x40));
+    Result r = On({"diff", file.path});
+    EXPECT_EQ(r.code, evbctl::kExitRegistersDiffer);
+    EXPECT_EQ(r.out.substr(0, r.out.find('\n')), "Reg0x1A: board 0x50, file 0x05");
+    EXPECT_NE(r.out.find("\n2 of 256 registers differ from " + file.path + "\n"), std::string::npos) << r.out;
+
+    board.ClearFrames();
+    r = On({"restore", file.path});
+    ASSERT_EQ(r.code, evbctl::kExitOk) << r.out << r.err;
+    // read-all, begin, the two writes, end, read-all
+    const auto frames = board.Frames();
+    ASSERT_EQ(frames.size(), 6u);
+    EXPECT_EQ((std::vector<int>{frames[1].record[0], frames[2].record[2], frames[2].record[3], frames[3].record[2],
+                                frames[4].record[0]}),
+              (std::vector<int>{0x04, 0x1A, 0x05, 0x40, 0x06}));
+    EXPECT_EQ(On({"diff", file.path}).code, evbctl::kExitOk);
+
+    board.SetRegister(0x20, 0x1A, 0x00);
+    board.SetReadOnly(0x20, 0x1A, true);
+    r = On({"restore", file.path, "32"});
+    EXPECT_EQ(r.code, evbctl::kExitRegistersDiffer);
+    EXPECT_NE(r.out.find("after restore: 1 of 32 registers differs from " + file.path), std::string::npos) << r.out;
+
+    TempFile bad(":W1A0@\n");
+    board.ClearFrames();
+    r = On({"restore", bad.path});
+    EXPECT_EQ(r.code, evbctl::kExitFileErrors);
+    EXPECT_NE(r.err.find(bad.path + ":1: error:"), std::string::npos) << r.err;
+    EXPECT_EQ(board.FrameCount(), 0u);
+}

@@ -3,14 +3,17 @@
 #include "test_console_fixture.h"
 
 #include "protocol/Command.h"
+#include "windows/LinkLogModel.h"
+#include "windows/TLinkMonitorFrm.h"
 
 #include <QThread>
 
-#include <atomic>
-#include <thread>
 
 TEST_F(ConsoleFixture, ReplyIsReadByTheSecondCommandsKindOnTheUiThread) {
     chooseCodec("KV2440");
+    triggerMenu("Link Monitor");
+    for (const char* name : {"ShowTx", "ShowEvents", "ClearCMD"})
+        click(QString("LinkMonitorFrm/") + name);
     std::vector<std::pair<std::uint8_t, bool>> seen; // kind, on the UI thread
     evb::SetReplyObserver([&](std::uint8_t kind) {
         seen.emplace_back(kind, QThread::currentThread() == QCoreApplication::instance()->thread());
@@ -20,8 +23,6 @@ TEST_F(ConsoleFixture, ReplyIsReadByTheSecondCommandsKindOnTheUiThread) {
         info[i] = static_cast<std::uint8_t>(0xA0 + i);
     board->SetInfoRecord(info);
     board->SetRegister(kChip, 0x10, 0x77);
-    typeText("kv2580mfrm/RegAddrTxt", "0x10");
-
     // Both replies are held back until both commands are out.
     board->DelayReplies(300ms);
     ASSERT_FALSE(evb::CmdReadReg(0x10));
@@ -29,15 +30,18 @@ TEST_F(ConsoleFixture, ReplyIsReadByTheSecondCommandsKindOnTheUiThread) {
     board->DelayReplies(0ms);
     settle();
     evb::SetReplyObserver(nullptr);
-
     ASSERT_FALSE(seen.empty());
     for (const auto& [kind, onUiThread] : seen) {
         EXPECT_EQ(kind, evb::kReplyBoardInfo);
         EXPECT_TRUE(onUiThread);
     }
-    // The register value was read as the first byte of an information record.
+    // The register value was read as the first byte of an information record, in one package.
     EXPECT_FALSE(consoleHas("ReadReg:"));
     EXPECT_TRUE(consoleHas(".....EVBINFO:77")) << consoleText().toStdString();
+    LinkLogModel* m = app->main->LinkMonitorWindow()->model();
+    ASSERT_GE(m->rowCount(), 1);
+    EXPECT_TRUE(m->index(0, LinkLogModel::kBytes).data().toString().startsWith("77 A0 A1"));
+    EXPECT_EQ(m->index(0, LinkLogModel::kMeaning).data().toString(), "19 bytes, board information");
 }
 
 TEST_F(ConsoleFixture, RepliesArriveInOrderAndAnEmptyEventChangesNothing) {
@@ -51,9 +55,7 @@ TEST_F(ConsoleFixture, RepliesArriveInOrderAndAnEmptyEventChangesNothing) {
     auto& handoff = evb::ReplyHandoff();
     const int queued = handoff.queued.load();
     board->SendUnsolicited({0x33});
-    const auto deadline = std::chrono::steady_clock::now() + 5s;
-    while (handoff.queued.load() == queued && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::yield();
+    ASSERT_TRUE(waitHandedOver(queued + 1));
     ASSERT_EQ(handoff.queued.load(), queued + 1); // waiting, its event not yet handled
     ASSERT_FALSE(evb::CmdReadReg(0x05));
     EXPECT_EQ(evb::ReplyByte, 0x33);

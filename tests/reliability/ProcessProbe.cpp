@@ -5,6 +5,7 @@
 #include <limits.h>
 #include <stdlib.h>
 #include <unistd.h>
+#include <vector>
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 #define EVB_SANITIZED_ALLOCATOR 1
@@ -32,9 +33,19 @@ std::vector<std::string> entries(const char* dir) {
     return names;
 }
 
-std::string resolved(const std::string& path) {
-    char buf[PATH_MAX];
-    return ::realpath(path.c_str(), buf) ? std::string(buf) : path;
+// The name and the state letter of each thread, from "tid (comm) S ..." (the name may hold
+// spaces; the state follows the last ')').
+std::vector<std::pair<std::string, char>> threads() {
+    std::vector<std::pair<std::string, char>> all;
+    for (const std::string& tid : entries("/proc/self/task")) {
+        std::ifstream stat("/proc/self/task/" + tid + "/stat");
+        std::string line;
+        const auto open = std::getline(stat, line) ? line.find('(') : std::string::npos;
+        const auto close = line.rfind(')');
+        if (open != std::string::npos && close != std::string::npos && close + 2 < line.size())
+            all.emplace_back(line.substr(open + 1, close - open - 1), line[close + 2]);
+    }
+    return all;
 }
 
 } // namespace
@@ -44,9 +55,9 @@ int OpenDescriptorCount() {
 }
 
 bool DescriptorOpenOn(const std::string& path) {
-    const std::string target = resolved(path);
+    char buf[PATH_MAX];
+    const std::string target = ::realpath(path.c_str(), buf) ? std::string(buf) : path;
     for (const std::string& fd : entries("/proc/self/fd")) {
-        char buf[PATH_MAX];
         const ssize_t n = ::readlink(("/proc/self/fd/" + fd).c_str(), buf, sizeof buf - 1);
         // A device node removed while open (a pseudo-terminal whose master closed, a USB adapter
         // unplugged) reads "<path> (deleted)".
@@ -56,68 +67,32 @@ bool DescriptorOpenOn(const std::string& path) {
     return false;
 }
 
-std::vector<std::string> ThreadNames() {
-    std::vector<std::string> names;
-    for (const std::string& tid : entries("/proc/self/task")) {
-        std::ifstream comm("/proc/self/task/" + tid + "/comm");
-        std::string name;
-        if (std::getline(comm, name)) names.push_back(name);
-    }
-    return names;
-}
-
 int ThreadCount() {
     return static_cast<int>(entries("/proc/self/task").size());
 }
 
 int ThreadsNamed(const std::string& prefix) {
     int n = 0;
-    for (const std::string& name : ThreadNames())
-        if (name.rfind(prefix, 0) == 0) ++n;
+    for (const auto& [name, state] : threads())
+        n += name.rfind(prefix, 0) == 0;
     return n;
 }
 
-std::size_t ResidentBytes() {
-    std::ifstream statm("/proc/self/statm");
-    std::size_t size = 0, resident = 0;
-    statm >> size >> resident;
-    return resident * static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+bool ThreadsAsleep(const std::string& prefix) {
+    for (const auto& [name, state] : threads())
+        if (name.rfind(prefix, 0) == 0 && state != 'S' && state != 'D') return false;
+    return true;
 }
 
 std::size_t MemoryInUse() {
 #ifdef EVB_SANITIZED_ALLOCATOR
     return __sanitizer_get_current_allocated_bytes();
 #else
-    return ResidentBytes();
+    std::ifstream statm("/proc/self/statm");
+    std::size_t size = 0, resident = 0;
+    statm >> size >> resident;
+    return resident * static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
 #endif
-}
-
-const char* MemoryMeasure() {
-#ifdef EVB_SANITIZED_ALLOCATOR
-    return "allocated";
-#else
-    return "resident";
-#endif
-}
-
-} // namespace reliability
-
-namespace reliability {
-
-bool ThreadsAsleep(const std::string& prefix) {
-    for (const std::string& tid : entries("/proc/self/task")) {
-        std::ifstream stat("/proc/self/task/" + tid + "/stat");
-        std::string line;
-        if (!std::getline(stat, line)) continue;
-        // "tid (comm) S ...": the name may hold spaces, the state follows the last ')'.
-        const auto open = line.find('(');
-        const auto close = line.rfind(')');
-        if (open == std::string::npos || close == std::string::npos || close + 2 >= line.size()) continue;
-        const std::string name = line.substr(open + 1, close - open - 1);
-        const char state = line[close + 2];
-        if (name.rfind(prefix, 0) == 0 && state != 'S' && state != 'D') return false;
-    }
-    return true;
 }
 
 } // namespace reliability

@@ -1,15 +1,16 @@
 #include "tests/gui/support/GuiHarness.h"
 
 #include "app/ReplyHandoff.h"
-
-#include <cstdio>
-
+#include "console/PresetFiles.h"
+#include "console/RegisterState.h"
 #include "protocol/BoardCommand.h"
+#include "protocol/TextConv.h"
+#include "windows/Twarnfrm.h"
 
-#include <QAbstractButton>
 #include <QAction>
 #include <QCheckBox>
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QMouseEvent>
@@ -17,7 +18,9 @@
 #include <QTextEdit>
 #include <QTimer>
 
-#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <thread>
 
 bool WaitUntil(const std::function<bool()>& pred, std::chrono::milliseconds timeout) {
     QElapsedTimer elapsed;
@@ -34,6 +37,13 @@ bool WaitUntil(const std::function<bool()>& pred, std::chrono::milliseconds time
     }
 }
 
+std::string NumberedConfigLines(int count) {
+    std::string text;
+    for (int i = 0; i < count; ++i)
+        text += ":W" + evb::Hex2(i & 0x7F) + evb::Hex2(i & 0xFF) + "@\r\n";
+    return text;
+}
+
 QApplication& TestApp() {
     static QApplication* instance = [] {
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -48,122 +58,120 @@ QApplication& TestApp() {
 }
 
 QWidget* FindWidgetByName(const QString& objectName) {
-    const qsizetype slash = objectName.indexOf('/');
-    if (slash >= 0) {
-        const QString windowName = objectName.left(slash);
-        const QString childName = objectName.mid(slash + 1);
-        for (QWidget* window : QApplication::topLevelWidgets())
-            if (window->objectName() == windowName) return window->findChild<QWidget*>(childName);
-        return nullptr;
-    }
-    for (bool visibleOnly : {true, false}) {
+    const QString windowName = objectName.section('/', 0, 0), childName = objectName.section('/', 1);
+    for (bool visibleOnly : {true, false})
         for (QWidget* window : QApplication::topLevelWidgets()) {
-            if (visibleOnly && !window->isVisible()) continue;
+            if (!childName.isEmpty() && window->objectName() == windowName) return window->findChild<QWidget*>(childName);
+            if (!childName.isEmpty() || (visibleOnly && !window->isVisible())) continue;
             if (window->objectName() == objectName) return window;
             if (auto* child = window->findChild<QWidget*>(objectName)) return child;
         }
-    }
     return nullptr;
+}
+
+void ClickNow(QWidget* widget) {
+    // Check boxes and radio buttons are clicked on their indicator, buttons in their middle.
+    QPointF local = QRectF(widget->rect()).center();
+    if (qobject_cast<QCheckBox*>(widget) || qobject_cast<QRadioButton*>(widget))
+        local = QPointF(std::min(8, widget->width() / 2), widget->height() / 2.0);
+    for (const QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+        QMouseEvent event(type, local, widget->mapToGlobal(local), Qt::LeftButton,
+                          type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(widget, &event);
+    }
 }
 
 void GuiFixture::SetUp() {
     TestApp();
+    // Events a previous test's window never received would otherwise stay counted.
+    evb::ReplyHandoff().queued.store(0);
+    evb::ReplyHandoff().finished.store(0);
+    evb::gRegs = evb::RegisterState{};
+    evb::SetPresetSearchRoots({});
     sysRoot = std::make_unique<QTemporaryDir>();
-    ASSERT_TRUE(sysRoot->isValid());
-    AppConfig config;
-    config.simulate = true;
-    config.simulatePace = false;
-    restartApp(config);
-    ASSERT_NE(board, nullptr);
+    ASSERT_TRUE(sysRoot->isValid() && files.isValid());
+    if (linkedBoard) {
+        ownBoard = std::make_unique<evbsim::SimBoard>(evbsim::SimOptions{.baud = 19200, .pace = false});
+        linkPath = (sysRoot->path() + "/evb-board").toStdString();
+        ASSERT_TRUE(ownBoard->Start() && ownBoard->Link(linkPath));
+    }
+    restartApp();
+    ASSERT_TRUE(board && con);
 }
 
-void GuiFixture::restartApp(AppConfig config, evbsim::SimBoard* portBoard) {
+void GuiFixture::restartApp(const std::string& port) {
     app.reset();
+    AppConfig config;
     config.start.sysRoot = sysRoot->path().toStdString();
-    sentBase = evb::FramesSent();
+    config.start.extraPort = port.empty() ? linkPath : port;
+    config.simulate = !ownBoard;
+    config.simulatePace = false;
+    sentBase = sentMark = evb::FramesSent();
     app = CreateApplicationWindows(config);
-    board = portBoard ? portBoard : app->sim.get();
+    board = ownBoard ? ownBoard.get() : app->sim.get();
     app->main->show();
+    con = app->main->RegisterConsole();
     frameMark = board ? board->FrameCount() : 0;
-    sentMark = sentBase;
 }
 
 void GuiFixture::TearDown() {
     closeErrorBoxes();
+    evb::SetPresetSearchRoots({});
     app.reset();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QCoreApplication::processEvents();
+    ownBoard.reset();
     sysRoot.reset();
 }
 
 void GuiFixture::click(const QString& objectName) {
     QWidget* widget = FindWidgetByName(objectName);
-    if (!widget) {
-        ADD_FAILURE() << "no widget named " << objectName.toStdString();
-        return;
-    }
-    if (!widget->isVisible()) {
-        ADD_FAILURE() << objectName.toStdString() << " is not on screen: a user cannot click it";
-        return;
-    }
-    // Check boxes and radio buttons are clicked on their indicator, buttons in their middle.
-    QPointF local = QRectF(widget->rect()).center();
-    if (qobject_cast<QCheckBox*>(widget) || qobject_cast<QRadioButton*>(widget))
-        local = QPointF(std::min(8, widget->width() / 2), widget->height() / 2.0);
-    const QPointF global = widget->mapToGlobal(local);
-    QMouseEvent press(QEvent::MouseButtonPress, local, global, Qt::LeftButton, Qt::LeftButton,
-                      Qt::NoModifier);
-    QApplication::sendEvent(widget, &press);
-    QMouseEvent release(QEvent::MouseButtonRelease, local, global, Qt::LeftButton, Qt::NoButton,
-                        Qt::NoModifier);
-    QApplication::sendEvent(widget, &release);
+    ASSERT_TRUE(widget && widget->isVisible()) << objectName.toStdString() << ": no such widget on screen";
+    ClickNow(widget);
     QCoreApplication::processEvents();
     // A configuration or preset send runs from events; like a user, the test waits for its end.
     WaitUntil([] { return evb::BatchOwner() == nullptr; }, std::chrono::seconds(60));
 }
 
 void GuiFixture::triggerMenu(const QString& actionText) {
-    QAction* found = nullptr;
-    for (QWidget* window : QApplication::topLevelWidgets()) {
+    for (QWidget* window : QApplication::topLevelWidgets())
         for (QAction* action : window->findChildren<QAction*>()) {
             QString caption = action->text();
             caption.replace("&&", "\x01").remove('&').replace("\x01", "&");
-            if (caption == actionText || action->objectName() == actionText) {
-                found = action;
-                break;
-            }
+            if (caption != actionText && action->objectName() != actionText) continue;
+            action->trigger(); // a disabled entry does nothing, as for a user
+            QCoreApplication::processEvents();
+            return;
         }
-        if (found) break;
-    }
-    if (!found) {
-        ADD_FAILURE() << "no menu entry " << actionText.toStdString();
-        return;
-    }
-    found->trigger(); // a disabled entry does nothing, as for a user
-    QCoreApplication::processEvents();
+    ADD_FAILURE() << "no menu entry " << actionText.toStdString();
 }
 
 void GuiFixture::typeText(const QString& objectName, const QString& text) {
     auto* edit = find<QLineEdit>(objectName);
-    if (!edit) {
-        ADD_FAILURE() << "no edit field named " << objectName.toStdString();
-        return;
-    }
+    ASSERT_NE(edit, nullptr) << "no edit field named " << objectName.toStdString();
     edit->selectAll();
     edit->insert(text);
 }
 
 QString GuiFixture::consoleText() const {
-    auto* console = app && app->main ? app->main->UARTSHOW : nullptr;
-    return console ? console->toPlainText() : QString();
+    return app->main->UARTSHOW->toPlainText();
 }
 
-std::vector<evbsim::ReceivedFrame> GuiFixture::framesSinceMark(std::size_t n,
-                                                               std::chrono::milliseconds timeout) {
+QString GuiFixture::warning() const {
+    return app->main->WarningWindow()->Errlbl->text();
+}
+
+std::string GuiFixture::writeFile(const std::string& name, const std::string& bytes) {
+    const std::filesystem::path path = files.filePath(QString::fromStdString(name)).toStdString();
+    std::filesystem::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << bytes;
+    return path.string();
+}
+
+std::vector<evbsim::ReceivedFrame> GuiFixture::framesSinceMark(std::size_t n, std::chrono::milliseconds timeout) {
     WaitUntil([&] { return board->FrameCount() >= frameMark + n; }, timeout);
-    std::vector<evbsim::ReceivedFrame> all = board->Frames();
-    if (all.size() <= frameMark) return {};
-    return {all.begin() + static_cast<std::ptrdiff_t>(frameMark), all.end()};
+    const std::vector<evbsim::ReceivedFrame> all = board->Frames();
+    return {all.begin() + static_cast<std::ptrdiff_t>(std::min(frameMark, all.size())), all.end()};
 }
 
 void GuiFixture::markFrames() {
@@ -174,8 +182,53 @@ void GuiFixture::markFrames() {
     sentMark = evb::FramesSent();
 }
 
-std::uint64_t GuiFixture::sentSinceMark() const {
-    return evb::FramesSent() - sentMark;
+static std::string hexRecords(const std::vector<Record>& records) {
+    std::string s;
+    for (const Record& r : records) {
+        for (std::size_t i = 0; i < 18; ++i)
+            s += evb::Hex2(i < r.size() ? static_cast<unsigned>(r[i]) : 0) + " ";
+        s += "\n";
+    }
+    return s;
+}
+
+void GuiFixture::expectSent(const std::vector<Record>& expected) {
+    std::vector<Record> got;
+    for (const auto& f : framesSinceMark(expected.size()))
+        got.emplace_back(f.record.begin(), f.record.end());
+    EXPECT_EQ(hexRecords(got), hexRecords(expected));
+    EXPECT_EQ(sentSinceMark(), expected.size());
+    markFrames();
+}
+
+::testing::AssertionResult GuiFixture::recordIs(const evbsim::ReceivedFrame& frame, const Record& head) {
+    const std::string got = hexRecords({Record(frame.record.begin(), frame.record.end())});
+    if (got == hexRecords({head})) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "record " << got;
+}
+
+void GuiFixture::settleReplies(std::chrono::milliseconds quiet, std::chrono::milliseconds timeout) {
+    ASSERT_TRUE(board->WaitRepliesSent(timeout));
+    auto& handoff = evb::ReplyHandoff();
+    int last = handoff.queued.load();
+    auto since = std::chrono::steady_clock::now();
+    const bool settled = WaitUntil(
+        [&] {
+            const int queued = handoff.queued.load();
+            const auto now = std::chrono::steady_clock::now();
+            if (queued != last) since = now;
+            last = queued;
+            return handoff.finished.load() == queued && now - since > quiet;
+        },
+        timeout);
+    ASSERT_TRUE(settled) << "replies still arriving or not yet decoded";
+}
+
+bool GuiFixture::waitHandedOver(int n) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (evb::ReplyHandoff().queued.load() < n && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::yield();
+    return evb::ReplyHandoff().queued.load() >= n;
 }
 
 QMessageBox* GuiFixture::errorBox() const {
@@ -188,34 +241,4 @@ void GuiFixture::closeErrorBoxes() {
     for (QWidget* window : QApplication::topLevelWidgets())
         if (auto* box = qobject_cast<QMessageBox*>(window)) box->close();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-}
-
-void GuiFixture::settleReplies(std::chrono::milliseconds quiet, std::chrono::milliseconds timeout) {
-    ASSERT_TRUE(board->WaitRepliesSent(timeout));
-    auto& handoff = evb::ReplyHandoff();
-    int last = handoff.queued.load();
-    auto since = std::chrono::steady_clock::now();
-    const bool settled = WaitUntil(
-        [&] {
-            const int queued = handoff.queued.load();
-            const auto now = std::chrono::steady_clock::now();
-            if (queued != last) {
-                last = queued;
-                since = now;
-                return false;
-            }
-            return handoff.finished.load() == queued && now - since > quiet;
-        },
-        timeout);
-    ASSERT_TRUE(settled) << "replies still arriving or not yet decoded";
-}
-
-std::string NumberedConfigLines(int count) {
-    std::string text;
-    for (int i = 0; i < count; ++i) {
-        char line[16];
-        std::snprintf(line, sizeof line, ":W%02X%02X@\r\n", i & 0x7F, i & 0xFF);
-        text += line;
-    }
-    return text;
 }

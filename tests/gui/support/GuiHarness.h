@@ -4,6 +4,7 @@
 // and wait for conditions with a deadline (never a fixed sleep).
 
 #include "app/AppSetup.h"
+#include "console/Tkv2580mfrm.h"
 #include "sim/SimBoard.h"
 
 #include <QApplication>
@@ -11,11 +12,14 @@
 #include <QWidget>
 #include <gtest/gtest.h>
 
+#include "protocol/BoardCommand.h"
+
 #include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 class QMessageBox;
 
@@ -35,44 +39,90 @@ QApplication& TestApp();
 // (e.g. "warnfrm/Button1"). Null when there is none.
 QWidget* FindWidgetByName(const QString& objectName);
 
+// A real mouse click (press and release) that returns at once, whatever the click starts.
+void ClickNow(QWidget* widget);
+
+// The first bytes of a frame's 18-byte record; the bytes not given are 0.
+using Record = std::vector<int>;
+
 class GuiFixture : public ::testing::Test {
   protected:
-    void
-    SetUp() override; // starts the board (unpaced) and the windows; the board's port is the one kept open
-    void TearDown() override;
-    // Closes the windows and starts them again with `config` (its sysfs root set to the test's
-    // own) as main does; `portBoard` is the board behind the port when it is not the simulated
-    // board the config starts.
-    void restartApp(AppConfig config, evbsim::SimBoard* portBoard = nullptr);
+    // Resets the program's global state, then starts the board and the windows: the board the
+    // simulated start-up makes (unpaced), or with `linkedBoard` set (in the derived fixture's
+    // constructor) the fixture's own board published under a stable link (like
+    // /dev/serial/by-id/...), which can hang up and come back under the same name.
+    void SetUp() override;
+    void TearDown() override; // the program lets go of the port before the board goes
+    // Closes the windows and starts them again as main does, on `port` when given (else the
+    // linked board's link, or the simulated board).
+    void restartApp(const std::string& port = "");
 
-    template <class T> T* find(const QString& objectName) const;
-    void click(const QString& objectName);       // a real mouse click on the widget
+    template <class T> T* find(const QString& objectName) const {
+        return qobject_cast<T*>(FindWidgetByName(objectName));
+    }
+    void click(const QString& objectName);       // a real mouse click; waits for a send it starts
     void triggerMenu(const QString& actionText); // a menu entry by its caption (or object name)
     void typeText(const QString& objectName, const QString& text); // replaces an edit field's text
     QString consoleText() const; // UARTSHOW as plain text ("\r\n" shown as "\n")
+    bool consoleHas(const QString& text) const { return consoleText().contains(text); }
+    bool waitConsole(const QString& text) {
+        return WaitUntil([&] { return consoleHas(text); });
+    }
+    bool portOpen() const { return app->main->RS232.fGetActive(); }
+    QString warning() const; // the warning window's first line
+    // The codec-type menu entry, once its block reads are answered; then marks.
+    void chooseCodec(const QString& entry) {
+        triggerMenu(entry);
+        settle();
+        markFrames();
+    }
+    // "Load Configuration File" with these files chosen in the dialog (none: cancelled).
+    void load(const QStringList& chosen) {
+        con->opfcmd = [chosen] { return chosen; };
+        click("kv2580mfrm/LDFileCMD");
+    }
+    // Writes bytes as they are into the test's own folder (sub-folders made); returns the path.
+    std::string writeFile(const std::string& name, const std::string& bytes);
+
     // Frames the board received since the last mark, waiting up to timeout for at least n.
     std::vector<evbsim::ReceivedFrame>
     framesSinceMark(std::size_t n, std::chrono::milliseconds timeout = std::chrono::milliseconds(3000));
     // Waits until the board has received every frame the program sent, then marks.
     void markFrames();
-    // Waits until every reply the board sent has been handed over to the UI thread and decoded,
-    // and no new package was closed for `quiet` (the package layer closes one after 50 ms of
-    // silence). Fails the test when that does not happen within `timeout`.
-    void settleReplies(std::chrono::milliseconds quiet, std::chrono::milliseconds timeout);
+    // After a hang-up: frames sent to the board that went away never arrive, so counting starts
+    // again from here.
+    void forgetLostFrames() {
+        sentBase = sentMark = evb::FramesSent();
+        frameMark = board->FrameCount();
+    }
     // Frames the program handed to the serial device since the last mark (exact, no waiting).
-    std::uint64_t sentSinceMark() const;
+    std::uint64_t sentSinceMark() const { return evb::FramesSent() - sentMark; }
+    // The frames since the mark are exactly these records (nothing more was sent); then marks.
+    void expectSent(const std::vector<Record>& expected);
+    static ::testing::AssertionResult recordIs(const evbsim::ReceivedFrame& frame, const Record& head);
+
+    // The wait for the reply: every reply the board sent has been handed over to the UI thread
+    // and decoded, and no new package was closed for `quiet` (the package layer closes one after
+    // 50 ms of silence). Fails the test when that does not happen within `timeout`.
+    void settleReplies(std::chrono::milliseconds quiet, std::chrono::milliseconds timeout);
+    void settle() { settleReplies(std::chrono::milliseconds(300), std::chrono::seconds(20)); }
+    // Waits, processing no Qt event, until at least n packages were handed over to the UI thread
+    // (their events wait in its queue). Up to 5 s.
+    static bool waitHandedOver(int n);
+
     // The error box the program shows for an exception of a handler, when one is open.
     QMessageBox* errorBox() const;
     void closeErrorBoxes();
 
+    bool linkedBoard = false;
+    std::unique_ptr<QTemporaryDir> sysRoot; // an empty sysfs: the board's port is the only one
+    std::unique_ptr<evbsim::SimBoard> ownBoard; // the linked board
+    std::string linkPath;
     std::unique_ptr<AppInstance> app;
     evbsim::SimBoard* board = nullptr;
+    Tkv2580mfrm* con = nullptr; // the register console window
+    QTemporaryDir files;        // the test's own files
     std::size_t frameMark = 0;
     std::uint64_t sentBase = 0; // evb::FramesSent() when this test's board started
     std::uint64_t sentMark = 0;
-    std::unique_ptr<QTemporaryDir> sysRoot; // an empty sysfs: the board's port is the only one
 };
-
-template <class T> T* GuiFixture::find(const QString& objectName) const {
-    return qobject_cast<T*>(FindWidgetByName(objectName));
-}
