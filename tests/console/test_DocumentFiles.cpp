@@ -18,12 +18,12 @@ TEST(DocumentLookup, WorkingFolderThenShippedCopyThenWorkingFolderPath) {
     const std::filesystem::path before = std::filesystem::current_path();
     for (const Case& c : cases) {
         TempDir cwd, root;
-        std::filesystem::current_path(cwd.path());
-        SetPresetSearchRoots({root.path().string()});
+        std::filesystem::current_path(cwd.path);
+        SetPresetSearchRoots({root.path.string()});
         if (c.inWorkingFolder) cwd.write(kManualFile, "%PDF-1.4\n");
         if (c.shipped) root.write(kManualFile, "%PDF-1.4\n");
         const std::filesystem::path expected =
-            (std::string(c.expected) == "cwd" ? cwd.path() : root.path()) / kManualFile;
+            (std::string(c.expected) == "cwd" ? cwd.path : root.path) / kManualFile;
         EXPECT_EQ(FindDocument(kManualFile), expected.string())
             << "in working folder " << c.inWorkingFolder << ", shipped " << c.shipped;
         std::filesystem::current_path(before);
