@@ -34,16 +34,9 @@ std::vector<BuilderCase> Cases() {
         {"BatchEnd", [] { return CmdBatchEnd(); }, Rec({0x06}), 7},
         {"SpdifFormat",
          [] {
-             gBoard.Spdif = {.rx_mode = 0x11,
-                             .rx_format = 0x12,
-                             .rx_resolution = 0x99,
-                             .rx_mclk_ratio = 0x13,
-                             .rx_sclk_ratio = 0x3A,
-                             .tx_mode = 0x15,
-                             .tx_format = 0x40,
-                             .tx_resolution = 0x98,
-                             .tx_mclk_ratio = 0x1234,
-                             .tx_sclk_ratio = 0xABCD};
+             gBoard.Spdif = {.rx_mode = 0x11, .rx_format = 0x12, .rx_resolution = 0x99, .rx_mclk_ratio = 0x13,
+                             .rx_sclk_ratio = 0x3A, .tx_mode = 0x15, .tx_format = 0x40, .tx_resolution = 0x98,
+                             .tx_mclk_ratio = 0x1234, .tx_sclk_ratio = 0xABCD};
              const bool r = CmdSpdifFormat();
              gBoard.Spdif = SpdifSettings{};
              return r;

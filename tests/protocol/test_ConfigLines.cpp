@@ -51,24 +51,20 @@ TEST_P(ParseTest, CountsTheLeadingCommandBlockAndCopiesEachRecord) {
 
 const std::string kLong = ":" + std::string(100, 'A'); // 101 characters without '@' or line end
 
+// The fuzz target config_lines holds the parser to a model of the line rules; these rows name
+// the rules.
 INSTANTIATE_TEST_SUITE_P(
     ConfigLines, ParseTest,
     ::testing::Values(
-        ParseCase{"threeLinesThenText", ":W0080@\n:D0064@\n:G0102@\nend\n", 3, ":W0080@\n:D0064@\n:G0102@\n"},
-        ParseCase{"commentAfterAt", ":W1A2B@ set gain\n", 1, ":W1A2B@\n"},
-        ParseCase{"firstLineComment", "# gains\n:W1A2B@\n", 0, ""}, ParseCase{"emptyText", "", 0, ""},
-        ParseCase{"emptyLineEndsBlock", ":W0001@\n\n:W0002@\n", 1, ":W0001@\n"},
+        ParseCase{"threeLinesThenText", ":W0080@ gain\n:D0064@\n:g0102@\nend\n", 3, ":W0080@\n:D0064@\n:g0102@\n"},
+        ParseCase{"firstLineComment", "# gains\n:W1A2B@\n", 0, ""},
         // the line feed is part of a record only once its '@' was met
         ParseCase{"lineFeedOnlyAfterAt", ":W0001@\n:W03\n:W02@", 3, ":W0001@\n:W03\0\0\0\0:W02@\0\0\n"s},
-        ParseCase{"textStopsAtNul", ":W0001@\n:W0002@\n\0:W0003@\n"s, 2, ""},
         ParseCase{"charactersBeforeAtIgnored", ":W1234567@\n:W0001@\n", 2, ":W12345\n:W0001@\n"},
-        ParseCase{"lineWithoutAtStillCounts", ":W12\n:W0001@\n", 2, ":W12\0\0\0\0:W0001@\n"s},
-        ParseCase{"lowerCaseLetters", ":w0102@\n:d0003@\n:g0405@\n", 3, ":w0102@\n:d0003@\n:g0405@\n"},
         ParseCase{"lineLimit", Repeat(":W0000@\n", 600), 512, ""},
         ParseCase{"presetLineLimit", Repeat(":W0000@\n", 600), 500, "", evb::kPresetLineLimit},
         // a record is closed after 101 characters; the next begins right after
-        ParseCase{"overLongLineSplits", kLong + ":W0102@\n", 2, ":AAAAAA\0:W0102@\n"s},
-        ParseCase{"overLongNonCommandTail", kLong + "xyz@\n:W0102@\n", 1, ":AAAAAA\0xyz@\0\0\0\n"s}),
+        ParseCase{"overLongLineSplits", kLong + ":W0102@\n", 2, ":AAAAAA\0:W0102@\n"s}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // --- sending ---
@@ -122,17 +118,6 @@ INSTANTIATE_TEST_SUITE_P(
         SendCase{"unknownLetterIsSkipped", ":X0102@\n:W0304@\n", 1, false, 2, "04 00 01; 05 00 03 04; 06", "",
                  "1 0"}),
     [](const auto& info) { return std::string(info.param.name); });
-
-TEST(ConfigLinesSend, WithThePortClosedEveryFrameIsReportedAndNothingSent) {
-    BoardLink link(LinkOptions{.open = false});
-    std::vector<int> progress;
-    const auto r = evb::SendConfigLines(":W0080@\n:D0064@\n", 512, 1, true,
-                                        {nullptr, [&](int p) { progress.push_back(p); }, nullptr});
-    EXPECT_EQ(r.framesNotSent, 4);
-    EXPECT_FALSE(r.aborted);
-    EXPECT_EQ(link.warnings.size(), 4u);
-    EXPECT_EQ(progress, std::vector<int>{0}); // only the final reset
-}
 
 TEST(ConfigLinesSend, HangUpDuringTheSendStopsItAndSaysHowFarItGot) {
     BoardLink link;
