@@ -98,22 +98,4 @@ TEST(Builders, WhileTheBoardIsNotReadyNothingIsSentAndTheReplyKindStays) {
     EXPECT_EQ(link.Records(), (std::vector{Rec({0x0C, 0x00})}));
 }
 
-TEST(Builders, ReadRegTakesTheOldestWaitingPackageIntoReplyByteOrLeavesItAlone) {
-    BoardLink link;
-    evb::ReplyByte = 0x5A;
-    EXPECT_FALSE(evb::CmdReadReg(0x10));
-    EXPECT_EQ(evb::ReplyByte, 0x5A) << "no package was waiting";
-    ASSERT_TRUE(BoardLink::WaitFor([&] { return link.packages == 1; }));
-    std::uint8_t buf[257] = {};
-    EXPECT_EQ(link.device.Read(buf, 257), 1);
-    link.board.SendUnsolicited({0x41, 0x42});
-    ASSERT_TRUE(BoardLink::WaitFor([&] { return link.packages == 2; }));
-    EXPECT_FALSE(evb::CmdReadReg(0x10));
-    EXPECT_EQ(evb::ReplyByte, 0x41);
-    // The package was taken: the next one waiting is the reply to this read.
-    ASSERT_TRUE(BoardLink::WaitFor([&] { return link.packages == 3; }));
-    EXPECT_EQ(link.device.Read(buf, 257), 1);
-    EXPECT_EQ(buf[0], link.board.Register(0x20, 0x10));
-}
-
 } // namespace

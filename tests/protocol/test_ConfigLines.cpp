@@ -136,50 +136,31 @@ TEST(ConfigLinesSend, HangUpDuringTheSendStopsItAndSaysHowFarItGot) {
 
 // --- loading ---
 
-struct LoadCase {
-    const char* name;
-    std::string bytes;
-    std::size_t capacity;
-    std::string text;
-    std::size_t dropped;
-};
-
-class LoadTextFileTest : public ::testing::TestWithParam<LoadCase> {
-  protected:
-    void TearDown() override { std::filesystem::remove_all(dir); }
-    std::filesystem::path dir =
+TEST(LoadTextFile, FoldsCrLfIntoTheCapacityAndMissingFileOrDirectoryGiveAClearError) {
+    const std::filesystem::path dir =
         std::filesystem::temp_directory_path() / ("evb-load-" + std::to_string(::getpid()));
-};
-
-TEST_P(LoadTextFileTest, FoldsCrLfIntoTheCapacity) {
+    const std::string file = (dir / "f.txt").string();
+    EXPECT_NE(evb::LoadTextFile(file, 4096).error.find("No such file"), std::string::npos);
     std::filesystem::create_directories(dir);
-    std::ofstream(dir / "f.txt", std::ios::binary) << GetParam().bytes;
-    const auto load = evb::LoadTextFile((dir / "f.txt").string(), GetParam().capacity);
-    ASSERT_TRUE(load.ok) << load.error;
-    EXPECT_EQ(load.text, GetParam().text);
-    EXPECT_EQ(load.droppedBytes, GetParam().dropped);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    ConfigLines, LoadTextFileTest,
-    ::testing::Values(LoadCase{"crLfBecomesLfAndALoneCrStays", ":W0102@\r\n:W0304@\rx\r\n\r", 4096,
-                               ":W0102@\n:W0304@\rx\n\r", 0},
-                      LoadCase{"byteOrderMarkIsSkipped", "\xEF\xBB\xBF:W0102@\r\n", 4096, ":W0102@\n", 0},
-                      LoadCase{"crLfSplitAcrossTheReadChunk", std::string(8191, 'a') + "\r\nb", 20000,
-                               std::string(8191, 'a') + "\nb", 0},
-                      // 512 lines of CR LF fit the buffer once folded; the line after them is dropped
-                      LoadCase{"fullBuffer", Repeat(":W0000@\r\n", 513), evb::kConfigBufferSize,
-                               Repeat(":W0000@\n", 512), 8}),
-    [](const auto& info) { return std::string(info.param.name); });
-
-TEST_F(LoadTextFileTest, MissingFileAndDirectoryGiveAClearError) {
-    const auto missing = evb::LoadTextFile((dir / "none.txt").string(), 4096);
-    EXPECT_FALSE(missing.ok);
-    EXPECT_NE(missing.error.find("No such file"), std::string::npos) << missing.error;
-    std::filesystem::create_directories(dir);
-    const auto directory = evb::LoadTextFile(dir.string(), 4096);
-    EXPECT_FALSE(directory.ok);
-    EXPECT_NE(directory.error.find("directory"), std::string::npos) << directory.error;
+    EXPECT_NE(evb::LoadTextFile(dir.string(), 4096).error.find("directory"), std::string::npos);
+    const struct {
+        std::string bytes;
+        std::size_t capacity;
+        std::string text;
+        std::size_t dropped;
+    } cases[] = {{":W0102@\r\n:W0304@\rx\r\n\r", 4096, ":W0102@\n:W0304@\rx\n\r", 0}, // a lone CR stays
+                 {"\xEF\xBB\xBF:W0102@\r\n", 4096, ":W0102@\n", 0},                  // byte order mark
+                 {std::string(8191, 'a') + "\r\nb", 20000, std::string(8191, 'a') + "\nb", 0}, // across a chunk
+                 // 512 lines of CR LF fit the buffer once folded; the line after them is dropped
+                 {Repeat(":W0000@\r\n", 513), evb::kConfigBufferSize, Repeat(":W0000@\n", 512), 8}};
+    for (const auto& c : cases) {
+        std::ofstream(file, std::ios::binary) << c.bytes;
+        const auto load = evb::LoadTextFile(file, c.capacity);
+        EXPECT_TRUE(load.ok) << load.error;
+        EXPECT_EQ(load.text, c.text);
+        EXPECT_EQ(load.droppedBytes, c.dropped);
+    }
+    std::filesystem::remove_all(dir);
 }
 
 } // namespace
