@@ -121,8 +121,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     require(rx.Count() == waiting.size(), "the handler takes exactly the packages the model takes");
     require(evb::gRegs.Shadow == shadow, "the register shadow holds what the replies carried");
     require(evb::ExpectedReply == kind, "the handler never changes the expected reply kind");
-    require(lastRegister < 0 || console.cellText((lastRegister & 0x0F) + 1, (lastRegister >> 4) + 1).toStdString() ==
-                                    "  0x" + evb::Hex2(lastValue),
+    require(lastRegister < 0 ||
+                console.cellText((lastRegister & 0x0F) + 1, (lastRegister >> 4) + 1).toStdString() ==
+                    "  0x" + evb::Hex2(lastValue),
             "the register's grid cell shows the value read");
     rx.Clear();
     return 0;

@@ -56,7 +56,8 @@ const std::string kLong = ":" + std::string(100, 'A'); // 101 characters without
 INSTANTIATE_TEST_SUITE_P(
     ConfigLines, ParseTest,
     ::testing::Values(
-        ParseCase{"threeLinesThenText", ":W0080@ gain\n:D0064@\n:g0102@\nend\n", 3, ":W0080@\n:D0064@\n:g0102@\n"},
+        ParseCase{"threeLinesThenText", ":W0080@ gain\n:D0064@\n:g0102@\nend\n", 3,
+                  ":W0080@\n:D0064@\n:g0102@\n"},
         ParseCase{"firstLineComment", "# gains\n:W1A2B@\n", 0, ""},
         // the line feed is part of a record only once its '@' was met
         ParseCase{"lineFeedOnlyAfterAt", ":W0001@\n:W03\n:W02@", 3, ":W0001@\n:W03\0\0\0\0:W02@\0\0\n"s},
@@ -148,11 +149,12 @@ TEST(LoadTextFile, FoldsCrLfIntoTheCapacityAndMissingFileOrDirectoryGiveAClearEr
         std::size_t capacity;
         std::string text;
         std::size_t dropped;
-    } cases[] = {{":W0102@\r\n:W0304@\rx\r\n\r", 4096, ":W0102@\n:W0304@\rx\n\r", 0}, // a lone CR stays
-                 {"\xEF\xBB\xBF:W0102@\r\n", 4096, ":W0102@\n", 0},                  // byte order mark
-                 {std::string(8191, 'a') + "\r\nb", 20000, std::string(8191, 'a') + "\nb", 0}, // across a chunk
-                 // 512 lines of CR LF fit the buffer once folded; the line after them is dropped
-                 {Repeat(":W0000@\r\n", 513), evb::kConfigBufferSize, Repeat(":W0000@\n", 512), 8}};
+    } cases[] = {
+        {":W0102@\r\n:W0304@\rx\r\n\r", 4096, ":W0102@\n:W0304@\rx\n\r", 0},          // a lone CR stays
+        {"\xEF\xBB\xBF:W0102@\r\n", 4096, ":W0102@\n", 0},                            // byte order mark
+        {std::string(8191, 'a') + "\r\nb", 20000, std::string(8191, 'a') + "\nb", 0}, // across a chunk
+        // 512 lines of CR LF fit the buffer once folded; the line after them is dropped
+        {Repeat(":W0000@\r\n", 513), evb::kConfigBufferSize, Repeat(":W0000@\n", 512), 8}};
     for (const auto& c : cases) {
         std::ofstream(file, std::ios::binary) << c.bytes;
         const auto load = evb::LoadTextFile(file, c.capacity);

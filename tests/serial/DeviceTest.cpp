@@ -76,7 +76,8 @@ TEST_F(Device, PackagesReachOnPackageOnTheWorkerOrWithSyncEventsOnTheMainThreadI
     TRkCustomCommDevice::SetMainThreadDispatcher(nullptr);
     EXPECT_EQ(packages, (std::vector<std::string>{"\x01\x02\x03", "m0", "m1", "m2"}));
     EXPECT_NE(threads.at(0), std::this_thread::get_id());
-    EXPECT_EQ(std::vector(threads.begin() + 1, threads.end()), std::vector<std::thread::id>(3, std::this_thread::get_id()));
+    EXPECT_EQ(std::vector(threads.begin() + 1, threads.end()),
+              std::vector<std::thread::id>(3, std::this_thread::get_id()));
 }
 
 // Plain texts are checked field by field by the port-params fuzz target; these hold blanks or
@@ -98,7 +99,8 @@ TEST(DeviceProperties, FrameSettingsStartAtTheirMarkersAndCopyThemButNotDoubling
     TRkCommDevice a, b;
     TRkCommFrameSettings& fa = *a.fGetFrameSettings();
     const auto marks = [](const TRkCommFrameSettings& f) {
-        return std::vector<int>{f.fGetFrameHead(), f.fGetFrameTail(), f.fGetFrameCtrl(), f.fGetDoubleFrameMark()};
+        return std::vector<int>{f.fGetFrameHead(), f.fGetFrameTail(), f.fGetFrameCtrl(),
+                                f.fGetDoubleFrameMark()};
     };
     EXPECT_EQ(marks(fa), (std::vector<int>{0xEB, 0xEE, 0xEC, 0}));
     fa.fSetFrameHead(0x01);

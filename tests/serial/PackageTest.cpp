@@ -233,7 +233,8 @@ TEST_F(Packages, ShortReadDiscardsTheRestPeekLeavesThePackageAndWritesGoOutRaw) 
     EXPECT_EQ(package.WritePackage("\xEB\x01\xEE", 3), 3u);
     EXPECT_EQ(pty.Take(3), "\xEB\x01\xEE");
     package.fSetActive(false);
-    EXPECT_EQ(package.WritePackage("ab", 2) + package.ReadPackage(buf, 4), 0u) << "an inactive layer moves nothing";
+    EXPECT_EQ(package.WritePackage("ab", 2) + package.ReadPackage(buf, 4), 0u)
+        << "an inactive layer moves nothing";
 }
 
 TEST_F(Packages, HeadTailFramesBecomePackagesAndWritesAreFramedAndReportedSent) {

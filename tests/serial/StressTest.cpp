@@ -119,8 +119,9 @@ TEST(Stress, FramesWrittenAfterWaitingForRoomNeverStall) {
     for (std::size_t f = 0; f < kFrames; ++f) {
         const auto frame = patternBlock(f * kFrameSize, kFrameSize);
         ASSERT_TRUE(dev.WaitWriteRoom(kFrameSize, 5s))
-            << "a wait for room gave up with the line idle, frame " << f << ": " << dev.Package()->TransmitQueue()->Count()
-            << " package(s) left queued, send pending " << dev.Package()->SendPending();
+            << "a wait for room gave up with the line idle, frame " << f << ": "
+            << dev.Package()->TransmitQueue()->Count() << " package(s) left queued, send pending "
+            << dev.Package()->SendPending();
         ASSERT_EQ(dev.Write(frame.data(), kFrameSize), static_cast<long>(kFrameSize));
     }
     EXPECT_TRUE(WaitFor([&] { return check.received >= kFrames * kFrameSize; }, 60s));

@@ -48,7 +48,8 @@ Bytes Frame(Bytes leading) {
 
 // The program's end of the line (the board keeps the line raw).
 struct Peer {
-    explicit Peer(const std::string& path) : fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC)) {}
+    explicit Peer(const std::string& path)
+        : fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC)) {}
     ~Peer() { ::close(fd); }
     // Waits for up to n bytes; with n == 0, for the hang-up (POLLHUP, EIO or end of file).
     Bytes Read(std::size_t n) {
