@@ -95,6 +95,33 @@ TEST(DeviceProperties, PortParamsTextSetsTheLineAndReadsBack) {
     }
 }
 
+TEST(DeviceProperties, DefaultsAndOutOfRangeValues) {
+    TRkCommDevice dev;
+    EXPECT_EQ(dev.fGetPortParams(), "COM2,115200,N,8,1");
+    EXPECT_TRUE(dev.fGetSyncEvents());
+    EXPECT_FALSE(dev.fGetUsePackage() || dev.fGetActive());
+    EXPECT_EQ(
+        (std::vector<long>{dev.fGetInBufSize(), dev.fGetOutBufSize(), dev.fGetHwInSize(), dev.fGetQueueSize(),
+                           dev.fGetPackageSize(), dev.fGetPackageInterval(), dev.fGetPackageType()}),
+        (std::vector<long>{8192, 8192, 1200, 16, 4096, 50, cptFrameTimeout}));
+    dev.fSetBaudRate(1000);
+    EXPECT_EQ(dev.fGetBaud(), brCustom);
+    dev.fSetBaud(brCustom);
+    EXPECT_EQ(dev.fGetBaudRate(), 1000u) << "writing brCustom changes nothing";
+    dev.fSetBaud(br56000);
+    EXPECT_EQ(dev.fGetBaudRate(), 56000u);
+    dev.fSetParity(static_cast<TParity>(9));
+    dev.fSetStopBits(static_cast<TStopBits>(7));
+    dev.fSetByteSize(300);
+    dev.fSetAutoAnswer(-4);
+    EXPECT_EQ((std::vector<int>{dev.fGetParity(), dev.fGetStopBits(), dev.fGetByteSize(), dev.fGetAutoAnswer()}),
+              (std::vector<int>{ptNoParity, sbOneStopBit, 255, 0}));
+    for (TFlowControl f : {fcNone, fcRtsCts, fcXonXoff, fcTranXonXoff, fcRtsCtsXonXoff}) {
+        dev.fSetFlowControl(f);
+        EXPECT_EQ(dev.fGetFlowControl(), f == fcTranXonXoff ? fcXonXoff : f) << "transmit-only XON/XOFF reads as both";
+    }
+}
+
 TEST(DeviceProperties, FrameSettingsStartAtTheirMarkersAndCopyThemButNotDoubling) {
     TRkCommDevice a, b;
     TRkCommFrameSettings& fa = *a.fGetFrameSettings();

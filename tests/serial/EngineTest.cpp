@@ -143,6 +143,19 @@ TEST(EnginePortName, NameIsNormalisedByItsNumberAndNamesADevice) {
     }
 }
 
+TEST_F(Engine, DisabledWriteQueuesNothingButCommandsStillSend) {
+    comm.fSetFlowControl(3);
+    comm.fSetAutoAnswer(2);
+    Open();
+    comm.fSetDisableWrite(true);
+    EXPECT_EQ(comm.Write("data", 4), 0);
+    EXPECT_EQ(comm.fGetOutQueue()->Count(), 0);
+    EXPECT_EQ(comm.Command("AT\r"), 3);
+    comm.InitModem();
+    comm.ResetModem();
+    EXPECT_EQ(pty.Take(19), "AT\rATE0&K3S0=2\rATZ\r");
+}
+
 TEST_F(Engine, DrainedBytesAreNeitherRepeatedNorSkippedByAReopen) {
     Open();
     EXPECT_FALSE(comm.fGetWatchingModem()) << "a pseudo-terminal has no modem lines";
