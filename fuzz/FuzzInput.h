@@ -36,6 +36,10 @@ class FuzzInput {
         return take((maxLen < 256 ? byte() : u16()) % (maxLen + 1));
     }
     std::string_view rest() { return take(m_size - m_pos); }
+    Bytes bytes(std::size_t maxLen) {
+        const std::string_view v = maxLen ? chunk(maxLen) : rest();
+        return Bytes(v.begin(), v.end());
+    }
 
   private:
     std::string_view take(std::size_t n) {
@@ -47,10 +51,6 @@ class FuzzInput {
     std::size_t m_size;
     std::size_t m_pos = 0;
 };
-
-inline Bytes toBytes(std::string_view v) {
-    return Bytes(v.begin(), v.end());
-}
 
 // A broken property is a finding like a crash: report it and stop, so the fuzzer keeps the input.
 inline void require(bool ok, const char* what) {

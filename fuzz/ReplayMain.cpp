@@ -28,12 +28,9 @@ int main(int argc, char** argv) {
     std::sort(files.begin(), files.end());
     for (const fs::path& f : files) {
         std::ifstream in(f, std::ios::binary);
-        if (!in) {
-            std::fprintf(stderr, "cannot read %s\n", f.c_str());
-            return 1;
-        }
-        const std::string s((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
         // A fresh allocation of the exact size, so a read one byte past the input is caught.
+        if (!in) return std::fprintf(stderr, "cannot read %s\n", f.c_str()), 1;
+        const std::string s((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
         const std::vector<std::uint8_t> bytes(s.begin(), s.end());
         LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
     }

@@ -53,12 +53,10 @@ std::vector<evb::ConfigRecord> modelCommandRecords(std::string_view text, int li
     return records;
 }
 
-class CollectingReport : public evb::IUserReport {
-  public:
+struct CollectingReport : evb::IUserReport {
     void ConsoleAppend(const std::string& text) override { console += text; }
     void ShowWarning(const std::string& line1, const std::string&) override { warnings += line1 + "\n"; }
-    std::string console;
-    std::string warnings;
+    std::string console, warnings;
 };
 
 } // namespace
@@ -99,10 +97,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     for (int i = 0; i < checkedLines && !check.hasErrors(); ++i) {
         const evb::ConfigRecord& r = checked[static_cast<std::size_t>(i)];
-        require(!sent(r[1]) ||
-                    (std::all_of(&r[2], &r[6],
-                                 [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); }) &&
-                     r[6] == '@'),
+        const bool digits =
+            std::all_of(&r[2], &r[6], [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); });
+        require(!sent(r[1]) || (digits && r[6] == '@'),
                 "a text without errors sends four hexadecimal digits and '@' right after them");
     }
 

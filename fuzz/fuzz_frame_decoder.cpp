@@ -40,9 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     marks.DoubleMark = in.flag();
     const std::uint32_t maxLength = in.byte() % 64 + 1 + (in.flag() ? 4096 : 0);
-    const Bytes garbage = evbfuzz::toBytes(in.chunk(512));
-    const Bytes payload = evbfuzz::toBytes(in.chunk(512));
-    const Bytes cuts = evbfuzz::toBytes(in.rest());
+    const Bytes garbage = in.bytes(512), payload = in.bytes(512), cuts = in.bytes(0);
 
     bool wholeInFrame = false, piecesInFrame = false;
     const std::vector<Bytes> a = decode(garbage, marks, maxLength, nullptr, &wholeInFrame);

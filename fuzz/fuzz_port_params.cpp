@@ -74,10 +74,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         require(static_cast<int>(dev.fGetParity()) == parity, "parity follows field 2");
         require(dev.fGetByteSize() == (f.size() > 3 ? static_cast<std::uint8_t>(modelUnsigned(f[3])) : 8),
                 "data bits follow field 3");
-        require(static_cast<int>(dev.fGetStopBits()) == (stop == "1.5" ? 1
-                                                         : stop == "2" ? 2
-                                                                       : 0),
-                "stop bits follow field 4");
+        const int stopBits = stop == "1.5" ? 1 : stop == "2" ? 2 : 0;
+        require(static_cast<int>(dev.fGetStopBits()) == stopBits, "stop bits follow field 4");
     }
 
     // What was read back, written again, reads back the same, whenever the port name survives

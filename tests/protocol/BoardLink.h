@@ -10,7 +10,6 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
 #include <numeric>
 #include <sstream>
@@ -39,7 +38,6 @@ class BoardLink : public evb::IUserReport {
         device.fSetSyncEvents(false);
         device.fSetUsePackage(true);
         if (o.outBufSize > 0) device.fSetOutBufSize(o.outBufSize);
-        device.OnPackage = [this](TalonComm::TObject*, int type) { packages += type == 1; };
         if (o.open) device.fSetActive(true);
         evb::SetBoardDevice(&device);
         evb::SetUserReport(this);
@@ -77,7 +75,6 @@ class BoardLink : public evb::IUserReport {
     }
 
     std::vector<std::string> console, warnings;
-    std::atomic<std::uint64_t> packages{0};
     evbsim::SimBoard board;
     TalonComm::TRkCommDevice device; // destroyed first
 };

@@ -34,16 +34,9 @@ std::vector<BuilderCase> Cases() {
         {"BatchEnd", [] { return CmdBatchEnd(); }, Rec({0x06}), 7},
         {"SpdifFormat",
          [] {
-             gBoard.Spdif = {.rx_mode = 0x11,
-                             .rx_format = 0x12,
-                             .rx_resolution = 0x99,
-                             .rx_mclk_ratio = 0x13,
-                             .rx_sclk_ratio = 0x3A,
-                             .tx_mode = 0x15,
-                             .tx_format = 0x40,
-                             .tx_resolution = 0x98,
-                             .tx_mclk_ratio = 0x1234,
-                             .tx_sclk_ratio = 0xABCD};
+             gBoard.Spdif = {.rx_mode = 0x11, .rx_format = 0x12, .rx_resolution = 0x99, .rx_mclk_ratio = 0x13,
+                             .rx_sclk_ratio = 0x3A, .tx_mode = 0x15, .tx_format = 0x40, .tx_resolution = 0x98,
+                             .tx_mclk_ratio = 0x1234, .tx_sclk_ratio = 0xABCD};
              const bool r = CmdSpdifFormat();
              gBoard.Spdif = SpdifSettings{};
              return r;
@@ -103,24 +96,6 @@ TEST(Builders, WhileTheBoardIsNotReadyNothingIsSentAndTheReplyKindStays) {
     ASSERT_FALSE(evb::CmdSpdifTxStop(0));
     ASSERT_TRUE(link.board.WaitForFrames(1, 5s));
     EXPECT_EQ(link.Records(), (std::vector{Rec({0x0C, 0x00})}));
-}
-
-TEST(Builders, ReadRegTakesTheOldestWaitingPackageIntoReplyByteOrLeavesItAlone) {
-    BoardLink link;
-    evb::ReplyByte = 0x5A;
-    EXPECT_FALSE(evb::CmdReadReg(0x10));
-    EXPECT_EQ(evb::ReplyByte, 0x5A) << "no package was waiting";
-    ASSERT_TRUE(BoardLink::WaitFor([&] { return link.packages == 1; }));
-    std::uint8_t buf[257] = {};
-    EXPECT_EQ(link.device.Read(buf, 257), 1);
-    link.board.SendUnsolicited({0x41, 0x42});
-    ASSERT_TRUE(BoardLink::WaitFor([&] { return link.packages == 2; }));
-    EXPECT_FALSE(evb::CmdReadReg(0x10));
-    EXPECT_EQ(evb::ReplyByte, 0x41);
-    // The package was taken: the next one waiting is the reply to this read.
-    ASSERT_TRUE(BoardLink::WaitFor([&] { return link.packages == 3; }));
-    EXPECT_EQ(link.device.Read(buf, 257), 1);
-    EXPECT_EQ(buf[0], link.board.Register(0x20, 0x10));
 }
 
 } // namespace

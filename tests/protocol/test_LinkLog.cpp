@@ -48,24 +48,12 @@ TEST(LinkMeaning, EveryCommandIsShownWithItsFields) {
         EXPECT_EQ(evb::DescribeFrame(c.frame), c.meaning);
 }
 
-TEST(LinkMeaning, APackageIsShownAsTheReplyKindReadsIt) {
+// The entry line and the register, board-information and consumed replies: the evbctl trace
+// tests.
+TEST(LinkMeaning, ABlockAndAnEchoedPackageAreShownAsTheReplyKindReadsThem) {
     const std::uint8_t b[] = {0x05, 0x06};
-    EXPECT_EQ(evb::DescribeReply(evb::kReplyRegister, b, 1, 76, true), "ReadReg reply 0x05");
     EXPECT_EQ(evb::DescribeReply(evb::kReplyBlock, b, 2, 76, true), "block of 76");
-    EXPECT_EQ(evb::DescribeReply(evb::kReplyBoardInfo, b, 2, 76, true), "board information");
-    EXPECT_EQ(evb::DescribeReply(0x07, b, 1, 76, true), "consumed");
     EXPECT_EQ(evb::DescribeReply(0x07, b, 1, 76, false), "echoed");
-}
-
-TEST(LinkLog, AnEntryLineCarriesTimeDirectionHexAndMeaning) {
-    evb::LinkLog log(4);
-    log.setClock([] { return std::int64_t{12 * 3600 * 1000 + 34 * 60 * 1000 + 56 * 1000 + 7}; });
-    evb::CommandFrame f = frame({0x00, 0x1A, 0x05});
-    log.append(evb::LinkDirection::Tx, f.data(), f.size(), evb::DescribeFrame(f));
-    const std::string line = evb::FormatLinkEntry(log.at(0));
-    // The hour is local time; minutes, seconds and milliseconds are not.
-    EXPECT_EQ(line.substr(2), ":34:56.007 TX 3A 00 1A 05 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 40  "
-                              "WriteReg 0x1A = 0x05");
 }
 
 TEST(LinkLog, TheRingKeepsTheNewestEntriesAndBoundsTheirBytes) {
