@@ -102,10 +102,9 @@ class GuiFixture : public ::testing::Test {
     static ::testing::AssertionResult recordIs(const evbsim::ReceivedFrame& frame, const Record& head);
 
     // The wait for the reply: every reply the board sent has been handed over to the UI thread
-    // and decoded, and no new package was closed for `quiet` (the package layer closes one after
-    // 50 ms of silence). Fails the test when that does not happen within `timeout`.
-    void settleReplies(std::chrono::milliseconds quiet, std::chrono::milliseconds timeout);
-    void settle() { settleReplies(std::chrono::milliseconds(300), std::chrono::seconds(20)); }
+    // and decoded, and no new package was closed for 300 ms (the package layer closes one after
+    // 50 ms of silence). Fails the test when that does not happen within 20 s.
+    void settle();
     // Waits, processing no Qt event, until at least n packages were handed over to the UI thread
     // (their events wait in its queue). Up to 5 s.
     static bool waitHandedOver(int n);
