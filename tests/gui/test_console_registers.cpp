@@ -221,19 +221,18 @@ TEST_F(ConsoleFixture, Kv2330AfterKv2210sLeavesAGapAndShrinksTheGrid) {
     EXPECT_EQ(cell(0, 9) + cell(0, 16), "  0x80  0xF0");
 }
 
-TEST_F(ConsoleFixture, Kv2220SelectsTheKv2210sProfileUnderItsOwnName) {
-    chooseCodec("KV2220");
-    EXPECT_EQ(evb::gBoard.CodecType, 2215);
-    EXPECT_EQ(con->windowTitle(), "KV2210S Evaluation");
-    EXPECT_TRUE(consoleText().startsWith("..............................Codec Type:KV2220.............................."));
-}
-
-TEST_F(ConsoleFixture, CorvaneEnablesTheSdp3ButtonsAndReadsAll256) {
-    markFrames();
-    triggerMenu("Corvane");
-    expectSent({{0x01, 0x00, 0x01, 0x00}, {0x01, 0x00, 0x01, 0x00}});
-    settle();
-    EXPECT_TRUE(consoleText().startsWith("..............................Codec Type:CORVANE.............................."));
+// KV2220 selects the KV2210S profile under its own name; Corvane enables the SDP3 buttons.
+TEST_F(ConsoleFixture, Kv2220AndCorvaneReadAll256UnderTheirOwnName) {
+    for (const auto& [entry, banner, type, title] : {std::tuple{"KV2220", "KV2220", 2215, "KV2210S Evaluation"},
+                                                     {"Corvane", "CORVANE", 8888, "Corvane Evaluation"}}) {
+        markFrames();
+        triggerMenu(entry);
+        expectSent({{0x01, 0x00, 0x01, 0x00}, {0x01, 0x00, 0x01, 0x00}});
+        settle();
+        EXPECT_TRUE(consoleText().startsWith(QString("..............................Codec Type:") + banner + ".............................."));
+        EXPECT_EQ(evb::gBoard.CodecType, type);
+        EXPECT_EQ(con->windowTitle(), title);
+    }
     expectEnabled({"SDP3Group", "SDP3_MS", "SDP3_SLV", "DVDD2", "PLLCMD", "PLL_USE_CHK"}, true);
     EXPECT_EQ(preset("ButtonC1")->text(), "AutoPress Button");
 }
