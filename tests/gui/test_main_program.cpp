@@ -8,7 +8,6 @@
 #include <QImage>
 #include <QProcess>
 #include <QProcessEnvironment>
-#include <QTemporaryDir>
 
 namespace {
 

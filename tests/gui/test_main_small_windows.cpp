@@ -2,8 +2,6 @@
 // the simulated board. The warning window is the port tests'.
 #include "tests/gui/support/GuiHarness.h"
 
-#include "protocol/BoardCommand.h"
-#include "protocol/BoardState.h"
 #include "windows/TSPDIFConfigFRM.h"
 #include "windows/TSetCodecComodeFrm.h"
 

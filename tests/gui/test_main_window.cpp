@@ -4,8 +4,6 @@
 // the control, the console line, the frame.
 #include "tests/gui/support/GuiHarness.h"
 
-#include "protocol/BoardCommand.h"
-#include "protocol/BoardState.h"
 #include "protocol/Command.h"
 #include "serial/TRkCommDevice.h"
 #include "windows/TSPDIFConfigFRM.h"

@@ -1,6 +1,6 @@
 // The board's replies are decoded on the UI thread by the reply kind of the last command sent,
 // even when they arrive after a second command went out.
-#include "test_console_fixture.h"
+#include "tests/gui/support/GuiHarness.h"
 
 #include "protocol/Command.h"
 #include "windows/LinkLogModel.h"
@@ -8,8 +8,7 @@
 
 #include <QThread>
 
-
-TEST_F(ConsoleFixture, ReplyIsReadByTheSecondCommandsKindOnTheUiThread) {
+TEST_F(GuiFixture, ReplyIsReadByTheSecondCommandsKindOnTheUiThread) {
     chooseCodec("KV2440");
     triggerMenu("Link Monitor");
     for (const char* name : {"ShowTx", "ShowEvents", "ClearCMD"})
@@ -44,7 +43,7 @@ TEST_F(ConsoleFixture, ReplyIsReadByTheSecondCommandsKindOnTheUiThread) {
     EXPECT_EQ(m->index(0, LinkLogModel::kMeaning).data().toString(), "19 bytes, board information");
 }
 
-TEST_F(ConsoleFixture, RepliesArriveInOrderAndAnEmptyEventChangesNothing) {
+TEST_F(GuiFixture, RepliesArriveInOrderAndAnEmptyEventChangesNothing) {
     chooseCodec("KV2440");
     for (int r = 0; r < 256; ++r)
         board->SetRegister(kChip, static_cast<std::uint8_t>(r), 0x11);

@@ -1,9 +1,5 @@
 #include "tests/gui/support/GuiHarness.h"
 
-#include "app/ReplyHandoff.h"
-#include "console/PresetFiles.h"
-#include "console/RegisterState.h"
-#include "protocol/BoardCommand.h"
 #include "protocol/TextConv.h"
 #include "windows/Twarnfrm.h"
 
