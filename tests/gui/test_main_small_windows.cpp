@@ -1,10 +1,12 @@
-// The windows the main window opens: S/PDIF configuration and codec control interface, against
-// the simulated board. The warning window is the port tests'.
+// The windows the main window opens: S/PDIF configuration, codec control interface and RS-232
+// configuration, against the simulated board. The warning window is the port tests'.
 #include "tests/gui/support/GuiHarness.h"
 
+#include "windows/TRS232CfgFrm.h"
 #include "windows/TSPDIFConfigFRM.h"
 #include "windows/TSetCodecComodeFrm.h"
 
+#include <QComboBox>
 #include <QLineEdit>
 #include <QRadioButton>
 
@@ -107,6 +109,19 @@ TEST_F(SmallWindowsTest, ControlInterfaceOpensOnTheStateAndOkSendsModeAndAddress
     EXPECT_EQ(evb::gBoard.ChipAddress, 0x20);
     click("setcodecI2C");
     EXPECT_TRUE(checked("CODEC_ADDR_20H"));
+}
+
+// --- RS-232 configuration ---
+
+TEST_F(SmallWindowsTest, RS232PortMenuShowsTheConfigurationWindowWhoseExitChangesNothing) {
+    triggerMenu("RS-232 Port");
+    ASSERT_TRUE(app->main->Rs232Window()->isVisible());
+    find<QComboBox>("comportsel_box")->setCurrentText("COM7");
+    markFrames();
+    const std::string portBefore = app->main->RS232.fGetPortName();
+    click("RS232FRM_ExtCMD");
+    EXPECT_EQ(app->main->RS232.fGetPortName(), portBefore);
+    EXPECT_EQ(sentSinceMark(), 0u);
 }
 
 } // namespace

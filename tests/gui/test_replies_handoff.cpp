@@ -6,6 +6,7 @@
 #include "windows/LinkLogModel.h"
 #include "windows/TLinkMonitorFrm.h"
 
+#include <QFile>
 #include <QThread>
 
 TEST_F(GuiFixture, ReplyIsReadByTheSecondCommandsKindOnTheUiThread) {
@@ -41,6 +42,12 @@ TEST_F(GuiFixture, ReplyIsReadByTheSecondCommandsKindOnTheUiThread) {
     ASSERT_GE(m->rowCount(), 1);
     EXPECT_TRUE(m->index(0, LinkLogModel::kBytes).data().toString().startsWith("77 A0 A1"));
     EXPECT_EQ(m->index(0, LinkLogModel::kMeaning).data().toString(), "19 bytes, board information");
+    const QString path = files.filePath("link.txt"); // saved as shown
+    app->main->LinkMonitorWindow()->saveFile = [&] { return path; };
+    click("LinkMonitorFrm/SaveCMD");
+    QFile saved(path);
+    ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(QString::fromUtf8(saved.readAll()).contains(" RX 77 A0 A1 ")) << path.toStdString();
 }
 
 TEST_F(GuiFixture, RepliesArriveInOrderAndAnEmptyEventChangesNothing) {
