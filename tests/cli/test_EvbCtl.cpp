@@ -100,58 +100,21 @@ INSTANTIATE_TEST_SUITE_P(Commands, EvbCtlCommand, ::testing::Values(
     CommandCase{{"address", "0xC6"}, "Set the CHIP Address:0xC6\n", [](auto& b) { return b.State().chipAddress == 0xC6; }},
     CommandCase{{"mode", "spi"}, "Set the COMM Mode:SPI Mode\n", [](auto& b) { return b.State().commMode == 1; }},
     CommandCase{{"mclk", "amclk"}, "Set the MCLK:Use SPDIF AMCLK\n", [](auto& b) { return b.State().mclkSource == 3; }},
-    CommandCase{{"mclk", "osc"}, "Set the MCLK:Use Oscillator Clock\n", [](auto& b) { return b.State().mclkSource == 1; }},
     CommandCase{{"sdp", "2", "to-codec"}, "Set the SDP2:Spdif=>Codec\n", [](auto& b) { return b.State().sdp[1] == 1; }},
-    CommandCase{{"sdp", "SDP1", "to-spdif"}, "Set the SDP1:Codec=>Spdif\n", [](auto& b) { return b.State().sdp[0] == 0; }},
     CommandCase{{"send", kExample}, "SET_TXT_LENGTH" + kColon + "9\nSend the Confuguration  \n",
                 [](auto& b) { return b.State().batchesCompleted == 1 && b.State().batchLines == 8 && // one C line
                                      b.Register(0x20, 0x0A) == 0x3C; }}));
 // clang-format on
 
-TEST_F(EvbCtlTest, DumpWithoutCountShowsAll256Registers) {
-    board.SetRegister(0x20, 0xFF, 0xAB);
-    const Result r = On({"dump"});
-    EXPECT_EQ(r.code, 0) << r.err;
-    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 17);
-    EXPECT_EQ(r.out.substr(r.out.rfind("F0:")).size(), 52u);
-    EXPECT_EQ(r.out.substr(r.out.size() - 4), " AB\n");
-}
-
-// Files that used to put on the board what their author never wrote.
-struct FileCase {
-    const char* name;
-    std::string text;
-    int code;
-    std::string diagnostic; // a line of stderr ("FILE" stands for the path)
-    std::vector<std::pair<std::uint8_t, std::uint8_t>> writes; // the batch's writes, in order
-};
-
-class EvbCtlFile : public EvbCtlTest, public ::testing::WithParamInterface<FileCase> {};
-
-TEST_P(EvbCtlFile, SendsOnlyWhatTheFileSays) {
-    const FileCase& c = GetParam();
-    const TempFile file(c.text);
+// A file with an error sends nothing at all (the checker's diagnostics are tested with it).
+TEST_F(EvbCtlTest, SendOfAFileWithAnErrorSendsNothing) {
+    const TempFile file(":W0101@\n:W0o80@\n");
     const Result r = On({"send", file.path});
-    EXPECT_EQ(r.code, c.code) << r.err;
-    const std::string diagnostic = c.diagnostic.empty() ? "" : file.path + c.diagnostic.substr(4) + "\n";
-    EXPECT_NE(r.err.find(diagnostic + (c.code ? "evbctl: nothing was sent" : "")), std::string::npos) << r.err;
-    EXPECT_EQ(r.err.empty(), diagnostic.empty()) << r.err;
-    const auto frames = board.Frames();
-    ASSERT_EQ(frames.size(), c.code != 0 ? 0u : c.writes.size() + 2);
-    for (std::size_t i = 0; i < c.writes.size(); ++i)
-        EXPECT_EQ(std::pair(frames[i + 1].record[2], frames[i + 1].record[3]), c.writes[i]) << i;
+    EXPECT_EQ(r.code, 4);
+    EXPECT_NE(r.err.find(file.path + ":2: error: 'o' in column 4 is not a hexadecimal digit\nevbctl: nothing was sent"),
+              std::string::npos) << r.err;
+    EXPECT_EQ(board.FrameCount(), 0u);
 }
-
-// clang-format off
-INSTANTIATE_TEST_SUITE_P(Why, EvbCtlFile, ::testing::Values(
-    // 178 lines fill 4094 bytes; the buffer ends in ":W" of line 179.
-    FileCase{"cutByTheBuffer", [] { std::string s; for (int i = 0; i < 179; ++i) s += ":W1A2B@ right ADC gain\r\n"; return s; }(), 0,
-             "FILE:179: warning: line cut off by the 4096-byte buffer limit: it is neither sent nor counted",
-             std::vector<std::pair<std::uint8_t, std::uint8_t>>(178, {0x1A, 0x2B})},
-    FileCase{"letterForDigit", ":W0o80@\n", 4, "FILE:1: error: 'o' in column 4 is not a hexadecimal digit", {}},
-    FileCase{"byteOrderMark", "\xEF\xBB\xBF:W1A2B@\r\n:W1C2D@\r\n", 0, "", {{0x1A, 0x2B}, {0x1C, 0x2D}}}),
-    [](const auto& info) { return std::string(info.param.name); });
-// clang-format on
 
 TEST_F(EvbCtlTest, DryRunPrintsTheFramesSendWritesWithoutOpeningAPort) {
     const Result dry = Ctl({"--port", "/nonexistent/tty", "send", "--dry-run", kExample});
@@ -160,11 +123,8 @@ TEST_F(EvbCtlTest, DryRunPrintsTheFramesSendWritesWithoutOpeningAPort) {
     std::string sent;
     for (const auto& f : board.Frames()) {
         sent += "3A";
-        for (std::uint8_t b : f.record) {
-            char hex[4];
-            std::snprintf(hex, sizeof hex, " %02X", b);
-            sent += hex;
-        }
+        for (std::uint8_t b : f.record)
+            sent += " " + evb::Hex2(b);
         sent += " 40\n";
     }
     EXPECT_EQ(dry.out, sent);
@@ -218,13 +178,10 @@ TEST_P(EvbCtlFault, ExitStatusAndMessageFollowTheFault) {
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Faults, EvbCtlFault, ::testing::Values(
     FaultCase{"withheldRead", [](auto& b) { b.WithholdReplies(true); }, {"read", "1"}, 1, "did not answer within 300 ms"},
-    FaultCase{"withheldWrite", [](auto& b) { b.WithholdReplies(true); }, {"write", "1", "2"}, 1, "did not answer within 300 ms"},
-    FaultCase{"droppedInfo", [](auto& b) { b.DropReplies(1); }, {"info"}, 1, "did not answer"},
     FaultCase{"delayedPastTheTimeout", [](auto& b) { b.DelayReplies(1500ms); }, {"read", "1"}, 1, "did not answer within 300 ms"},
     // Past the package interval but inside the time-out: the answer still counts.
     FaultCase{"delayedPastThePackageInterval", [](auto& b) { b.DelayReplies(150ms); }, {"read", "1"}, 0, "", "= 0xE1"},
     FaultCase{"cutShortInfo", [](auto& b) { b.TruncateReplies(1, 7); }, {"info"}, 1, "answered 7 of 18 bytes"},
-    FaultCase{"cutShortDump", [](auto& b) { b.TruncateReplies(1, 100); }, {"dump", "256"}, 1, "answered 100 of 256 bytes"},
     FaultCase{"corruptedRead", [](auto& b) { b.CorruptReplies(1); }, {"read", "1"}, 0, ""},
     // Noise that came before the command is not taken as its answer.
     FaultCase{"noiseBefore", [](auto& b) { b.SendUnsolicited({0x99, 0x98, 0x97}); ASSERT_TRUE(b.WaitRepliesSent(2s)); },
@@ -253,29 +210,18 @@ TEST_P(EvbCtlUsage, BadInvocationGivesExitTwoAndTheUsageTextBeforeAnyPortIsOpene
 
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Usage, EvbCtlUsage, ::testing::Values(
-    UsageCase{"noCommand", {}}, UsageCase{"unknownCommand", {"reboot"}},
-    UsageCase{"unknownOption", {"--fast", "info"}}, UsageCase{"registerNotANumber", {"read", "zz"}},
+    UsageCase{"noCommand", {}}, UsageCase{"unknownOption", {"--fast", "info"}},
     UsageCase{"registerTooBig", {"read", "0x100"}}, UsageCase{"missingValue", {"write", "1"}},
     UsageCase{"extraArgument", {"info", "now"}}, UsageCase{"dumpZero", {"dump", "0"}},
-    UsageCase{"dumpTooMany", {"dump", "257"}}, UsageCase{"badMode", {"mode", "uart"}},
-    UsageCase{"badMclk", {"mclk", "pll"}}, UsageCase{"badSdpPort", {"sdp", "4", "to-codec"}},
     UsageCase{"badSdpDir", {"sdp", "1", "sideways"}}, UsageCase{"optionWithoutValue", {"--timeout"}},
-    UsageCase{"simulateAndPort", {"--simulate", "info"}}, UsageCase{"checkWithoutFile", {"check"}},
-    UsageCase{"dryRunWithoutFile", {"send", "--dry-run"}}, UsageCase{"portsWithArgument", {"ports", "all"}}),
+    UsageCase{"simulateAndPort", {"--simulate", "info"}}, UsageCase{"dryRunWithoutFile", {"send", "--dry-run"}}),
     [](const auto& info) { return std::string(info.param.name); });
 // clang-format on
-
-TEST(EvbCtlSend, AFileThatCannotBeReadGivesExitTwoBeforeAnyPortIsOpened) {
-    const Result r = Ctl({"--port", "/nonexistent/tty", "send", "/nonexistent/config.txt"});
-    EXPECT_EQ(r.code, 2);
-    EXPECT_NE(r.err.find("/nonexistent/config.txt"), std::string::npos) << r.err;
-}
 
 TEST(EvbCtlPorts, ListsTheRealUartAndTheAdapterButNoPlaceholderOrConsoleAndWithoutAPortSaysSo) {
     evbtest::FakeSysfs sys;
     sys.AddSerial8250("ttyS0", 4, true); // a 16550A
-    for (const char* placeholder : {"ttyS1", "ttyS2", "ttyS3"})
-        sys.AddSerial8250(placeholder, 0, true);
+    sys.AddSerial8250("ttyS1", 0, true); // a placeholder
     sys.AddUsb("ttyUSB0", "bus/usb-serial/drivers/ftdi_sio", true);
     sys.AddById("usb-FTDI_FT232R_USB_UART_A1-if00-port0", "../../ttyUSB0");
     sys.AddVirtual("tty0");
@@ -283,15 +229,12 @@ TEST(EvbCtlPorts, ListsTheRealUartAndTheAdapterButNoPlaceholderOrConsoleAndWitho
     ::setenv("EVB_SERIAL_BY_ID", sys.ById().c_str(), 1);
     const Result r = Ctl({"ports"});
     ::setenv("EVB_SYSFS_ROOT", "/nonexistent-evb-sysfs", 1);
-    const Result none = Ctl({"ports"});
     const Result noPort = Ctl({"info"}); // no --port and no port found
     ::unsetenv("EVB_SYSFS_ROOT");
     ::unsetenv("EVB_SERIAL_BY_ID");
     EXPECT_EQ(r.code, 0);
     EXPECT_EQ(r.out, "COM1\t\t\tserial8250\t\t\t\n/dev/ttyUSB0\tFT232R USB UART\tFTDI\tftdi_sio\t0403:6001\t1-1.2:1.0\t" +
                          sys.ById() + "/usb-FTDI_FT232R_USB_UART_A1-if00-port0\n");
-    EXPECT_EQ(none.code, 0) << "no ports is not an error";
-    EXPECT_EQ(none.out, "");
     EXPECT_EQ(noPort.code, 3);
     EXPECT_NE(noPort.err.find("no serial port found; name one with --port DEVICE"), std::string::npos) << noPort.err;
 }
@@ -327,46 +270,29 @@ TEST(EvbCtlSend, FiveHundredTwelveLinesAtNineteenTwoHundredBaudArriveCompleteAnd
     EXPECT_EQ(board.State().garbageBytes, 0u);
 }
 
-// A 512-line send interrupted some lines in, while the line drains at 19200 baud: Ctrl+C stops
-// after the current line and closes the batch; a hang-up stops it, and the board never has the
-// batch's end.
-TEST(EvbCtlSend, AnInterruptedSendStopsAndSaysHowFarItGot) {
+// A 512-line send interrupted by Ctrl+C some lines in, while the line drains at 19200 baud: it
+// stops after the current line and closes the batch.
+TEST(EvbCtlSend, CtrlCStopsTheSendAfterTheCurrentLineAndSaysHowFarItGot) {
     TalonComm::TLinePacer::SetEnabled(true);
-    for (const bool hangUp : {false, true}) {
-        SCOPED_TRACE(hangUp ? "hang-up" : "Ctrl+C");
-        evbsim::SimBoard board(evbsim::SimOptions{.baud = 19200, .pace = false});
-        ASSERT_TRUE(board.Start());
-        const TempFile file(Lines512());
-        std::thread interrupter([&] {
-            if (!board.WaitForFrames(50, 10s)) return;
-            hangUp ? board.HangUp() : void(::kill(::getpid(), SIGINT));
-        });
-        const Result r = Ctl({"--port", board.DevicePath(), "--timeout", "60000", "send", file.path});
-        interrupter.join();
-        std::smatch m;
-        const std::string said = r.out + r.err;
-        if (!hangUp) {
-            EXPECT_EQ(r.code, 130) << r.err;
-            ASSERT_TRUE(std::regex_search(said, m, std::regex("Send stopped after (\\d+) of 512 lines\n"))) << said;
-            const int k = std::stoi(m[1]);
-            EXPECT_GE(k, 49);
-            EXPECT_LT(k, 80);
-            ASSERT_TRUE(board.WaitForFrames(static_cast<std::size_t>(k) + 2, 5s));
-            EXPECT_EQ(board.Frames().size(), static_cast<std::size_t>(k) + 2);
-            EXPECT_EQ(board.Frames().back().record[0], 0x06);
-            continue;
-        }
-        // All frames may have left evbctl for the driver before the plug was pulled, or the send
-        // stopped: either way evbctl must not report success.
-        EXPECT_EQ(r.code, 1) << said;
-        EXPECT_TRUE(std::regex_search(said, m, std::regex("Send stopped: the port closed after (\\d+) of 512 lines "
-                                                          "were sent|before the board had the whole batch: (\\d+) of 514")))
-            << said;
-        EXPECT_LT(board.FrameCount(), 514u);
-        for (const auto& f : board.Frames())
-            EXPECT_NE(f.record[0], 0x06);
-    }
+    evbsim::SimBoard board(evbsim::SimOptions{.baud = 19200, .pace = false});
+    ASSERT_TRUE(board.Start());
+    const TempFile file(Lines512());
+    std::thread interrupter([&] {
+        if (board.WaitForFrames(50, 10s)) ::kill(::getpid(), SIGINT);
+    });
+    const Result r = Ctl({"--port", board.DevicePath(), "--timeout", "60000", "send", file.path});
+    interrupter.join();
     TalonComm::TLinePacer::SetEnabled(false);
+    std::smatch m;
+    const std::string said = r.out + r.err;
+    EXPECT_EQ(r.code, 130) << r.err;
+    ASSERT_TRUE(std::regex_search(said, m, std::regex("Send stopped after (\\d+) of 512 lines\n"))) << said;
+    const int k = std::stoi(m[1]);
+    EXPECT_GE(k, 49);
+    EXPECT_LT(k, 80);
+    ASSERT_TRUE(board.WaitForFrames(static_cast<std::size_t>(k) + 2, 5s));
+    EXPECT_EQ(board.Frames().size(), static_cast<std::size_t>(k) + 2);
+    EXPECT_EQ(board.Frames().back().record[0], 0x06);
 }
 
 // --trace: one line per frame, package and port event on stderr (their wording is the link log's,

@@ -53,16 +53,4 @@ TEST(EvbCtlPrograms, EvbctlScriptsTheBoardThatEvbsimRuns) {
     EXPECT_FALSE(fs::exists(fs::symlink_status(link))) << "and removes its link";
 }
 
-TEST(EvbCtlPrograms, ExitStatusTellsUsageErrorsAndUnopenablePortsApart) {
-    const std::string ctl = EVBCTL_PATH;
-    EXPECT_EQ(Shell(ctl + " frobnicate 2>/dev/null").status, 2);
-    EXPECT_EQ(Shell(ctl + " --port /dev/evb-no-such-port info 2>/dev/null").status, 3);
-    const Output help = Shell(ctl + " --help");
-    EXPECT_EQ(help.status, 0);
-    EXPECT_NE(help.out.find("usage: evbctl"), std::string::npos);
-    const Output info = Shell(ctl + " --simulate info"); // needs no hardware and no other program
-    EXPECT_EQ(info.status, 0);
-    EXPECT_EQ(info.out, ".....EVBINFO:0001--0203040506--070809--0A0B0C--0D0E0F--1011.....\n");
-}
-
 } // namespace

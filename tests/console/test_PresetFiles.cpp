@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 // The shipped files found from the program folder are proved by the register console's preset tests.
 TEST(PresetLookup, FirstRootHoldingTheFileWinsAndAMissingFileNamesTheFirstPlace) {
     TempDir first, second;
@@ -18,6 +20,30 @@ TEST(PresetLookup, FirstRootHoldingTheFileWinsAndAMissingFileNamesTheFirstPlace)
         const evb::PresetLocation where = evb::FindPresetFile(slash, file);
         EXPECT_EQ(where.found, root != nullptr) << name;
         EXPECT_EQ(where.path, ((root ? *root : first).path / (slash.empty() ? file : n)).string());
+    }
+    evb::SetPresetSearchRoots({});
+}
+
+// The documents of the "Instructions" menu: the working folder's copy first, as the shell would
+// open the bare name, then the copy shipped beside the presets.
+TEST(DocumentLookup, WorkingFolderThenShippedCopyThenWorkingFolderPath) {
+    struct Case {
+        bool inWorkingFolder, shipped;
+        const char* expected; // "cwd" or "shipped"
+    };
+    const Case cases[] = {{true, true, "cwd"}, {false, true, "shipped"}, {false, false, "cwd"}};
+    const std::filesystem::path before = std::filesystem::current_path();
+    for (const Case& c : cases) {
+        TempDir cwd, root;
+        std::filesystem::current_path(cwd.path);
+        evb::SetPresetSearchRoots({root.path.string()});
+        if (c.inWorkingFolder) cwd.write(evb::kManualFile, "%PDF-1.4\n");
+        if (c.shipped) root.write(evb::kManualFile, "%PDF-1.4\n");
+        const std::filesystem::path expected =
+            (std::string(c.expected) == "cwd" ? cwd.path : root.path) / evb::kManualFile;
+        EXPECT_EQ(evb::FindDocument(evb::kManualFile), expected.string())
+            << "in working folder " << c.inWorkingFolder << ", shipped " << c.shipped;
+        std::filesystem::current_path(before);
     }
     evb::SetPresetSearchRoots({});
 }

@@ -1,6 +1,6 @@
 // Configuration files and preset buttons, sent to the simulated board. How a file is read and
 // its lines parsed is proved with the buffer and the parser; here: what crosses the window.
-#include "test_console_fixture.h"
+#include "tests/gui/support/GuiHarness.h"
 
 #include "protocol/Command.h"
 #include "protocol/ConfigLines.h"
@@ -16,10 +16,10 @@ namespace {
 
 const QString kLoaded = QString::fromUtf8("Load Confuguration File\uFF1A\n");
 
-class FileFixture : public ConsoleFixture {
+class FileFixture : public GuiFixture {
   protected:
     void SetUp() override {
-        ConsoleFixture::SetUp();
+        GuiFixture::SetUp();
         chooseCodec("KV2440");
     }
     void loadText(const std::string& bytes) { load({QString::fromStdString(writeFile("a.txt", bytes))}); }
@@ -183,7 +183,7 @@ int commandLines(const std::string& folder, const std::string& name) {
     return evb::CountCommandLines(evb::ParseConfigLines(text.text, evb::kPresetLineLimit));
 }
 
-class PresetFixture : public ConsoleFixture {
+class PresetFixture : public GuiFixture {
   protected:
     std::vector<evbsim::ReceivedFrame> press(const char* button, std::size_t expectFrames = 2) {
         markFrames();

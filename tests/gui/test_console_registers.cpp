@@ -1,7 +1,7 @@
 // Register console against the simulated board: single and block reads, writes, the address
 // check, the board-information line, consume-then-echo, the codec-type menu and the tools menu.
 // The chip profiles' contents are proved with their table; here: that they reach the window.
-#include "test_console_fixture.h"
+#include "tests/gui/support/GuiHarness.h"
 
 #include "app/Tmainfrm.h"
 #include "protocol/Command.h"
@@ -14,8 +14,6 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QTemporaryDir>
-
 
 namespace {
 
@@ -25,7 +23,7 @@ QString valueCell(int v) {
 
 } // namespace
 
-TEST_F(ConsoleFixture, SingleReadReplyLandsInShadowCellValueFieldAndConsole) {
+TEST_F(GuiFixture, SingleReadReplyLandsInShadowCellValueFieldAndConsole) {
     chooseCodec("KV2440");
     board->SetRegister(kChip, 0x1A, 0x5C);
     typeText("kv2580mfrm/RegAddrTxt", "0x1A");
@@ -38,7 +36,7 @@ TEST_F(ConsoleFixture, SingleReadReplyLandsInShadowCellValueFieldAndConsole) {
 }
 
 // The fields go through the text conversion; register 0xFF is shown but has no shadow entry.
-TEST_F(ConsoleFixture, WriteUpdatesCellShadowAndConsoleAndReachesTheBoard) {
+TEST_F(GuiFixture, WriteUpdatesCellShadowAndConsoleAndReachesTheBoard) {
     chooseCodec("KV2440");
     struct Case {
         const char *address, *value;
@@ -61,7 +59,7 @@ TEST_F(ConsoleFixture, WriteUpdatesCellShadowAndConsoleAndReachesTheBoard) {
     }
 }
 
-TEST_F(ConsoleFixture, AddressCheckFollowsTheProfilesHighestAddress) {
+TEST_F(GuiFixture, AddressCheckFollowsTheProfilesHighestAddress) {
     struct Case {
         const char *codec, *address;
         bool accepted;
@@ -85,7 +83,7 @@ TEST_F(ConsoleFixture, AddressCheckFollowsTheProfilesHighestAddress) {
 
 // --- block replies ---------------------------------------------------------------------------
 
-TEST_F(ConsoleFixture, BlockReplyOf76RegistersRewritesFiveRowsAndKeepsTheTail) {
+TEST_F(GuiFixture, BlockReplyOf76RegistersRewritesFiveRowsAndKeepsTheTail) {
     for (int r = 0; r < 256; ++r)
         board->SetRegister(kChip, static_cast<std::uint8_t>(r), static_cast<std::uint8_t>(r));
     chooseCodec("KV2440"); // the shadow now holds r for every register
@@ -100,7 +98,7 @@ TEST_F(ConsoleFixture, BlockReplyOf76RegistersRewritesFiveRowsAndKeepsTheTail) {
     EXPECT_TRUE(consoleHas("ReadAllReg:   Reg0x00~Reg0x4C\n"));
 }
 
-TEST_F(ConsoleFixture, BlockReplyOf256RegistersFillsSixteenRowsAndShowsRegisterFF) {
+TEST_F(GuiFixture, BlockReplyOf256RegistersFillsSixteenRowsAndShowsRegisterFF) {
     for (int r = 0; r < 256; ++r)
         board->SetRegister(kChip, static_cast<std::uint8_t>(r), static_cast<std::uint8_t>(r * 7 + 3));
     board->SetRegister(kChip, 0xFE, 0x3C);
@@ -122,7 +120,7 @@ TEST_F(ConsoleFixture, BlockReplyOf256RegistersFillsSixteenRowsAndShowsRegisterF
     EXPECT_EQ(con->RegDatTxt->text() + cell(16, 16), "0x6E  0x6E");
 }
 
-TEST_F(ConsoleFixture, ReadAllReplyBringsTheClosedConsoleBack) {
+TEST_F(GuiFixture, ReadAllReplyBringsTheClosedConsoleBack) {
     chooseCodec("KV2650");
     click("kv2580mfrm/ExitCMD");
     ASSERT_FALSE(con->isVisible());
@@ -135,7 +133,7 @@ TEST_F(ConsoleFixture, ReadAllReplyBringsTheClosedConsoleBack) {
 
 // --- board information and other replies ----------------------------------------------------
 
-TEST_F(ConsoleFixture, BoardPictureAsksForTheInformationLine) {
+TEST_F(GuiFixture, BoardPictureAsksForTheInformationLine) {
     std::array<std::uint8_t, 18> info{};
     for (std::size_t i = 0; i < info.size(); ++i)
         info[i] = static_cast<std::uint8_t>(i);
@@ -146,7 +144,7 @@ TEST_F(ConsoleFixture, BoardPictureAsksForTheInformationLine) {
     EXPECT_TRUE(waitConsole(".....EVBINFO:0001--0203040506--070809--0A0B0C--0D0E0F--1011.....\n"));
 }
 
-class EchoTest : public ConsoleFixture, public ::testing::WithParamInterface<bool> {};
+class EchoTest : public GuiFixture, public ::testing::WithParamInterface<bool> {};
 
 // The acknowledgement of a write is consumed unseen; a second package already waiting when the
 // handler runs is echoed, as a character or in hex.
@@ -190,7 +188,7 @@ void expectEnabled(std::initializer_list<const char*> names, bool enabled) {
 
 } // namespace
 
-TEST_F(ConsoleFixture, ChoosingKv1120SendsTwoBlockReadsAndSetsUpTheConsole) {
+TEST_F(GuiFixture, ChoosingKv1120SendsTwoBlockReadsAndSetsUpTheConsole) {
     markFrames();
     triggerMenu("KV1120");
     expectSent({{0x01, 0x00, 0x00, 0x4C}, {0x01, 0x00, 0x00, 0x4C}});
@@ -208,7 +206,7 @@ TEST_F(ConsoleFixture, ChoosingKv1120SendsTwoBlockReadsAndSetsUpTheConsole) {
     expectEnabled({"SDP1Group", "SDP1_MS", "SDP1_SLV", "SDP2Group", "SDP2_MS", "SDP2_SLV"}, true);
 }
 
-TEST_F(ConsoleFixture, Kv2330AfterKv2210sLeavesAGapAndShrinksTheGrid) {
+TEST_F(GuiFixture, Kv2330AfterKv2210sLeavesAGapAndShrinksTheGrid) {
     chooseCodec("KV2210S");
     EXPECT_EQ(con->RegMapGrid->rowCount(), 17);
     chooseCodec("KV2330");
@@ -221,24 +219,23 @@ TEST_F(ConsoleFixture, Kv2330AfterKv2210sLeavesAGapAndShrinksTheGrid) {
     EXPECT_EQ(cell(0, 9) + cell(0, 16), "  0x80  0xF0");
 }
 
-TEST_F(ConsoleFixture, Kv2220SelectsTheKv2210sProfileUnderItsOwnName) {
-    chooseCodec("KV2220");
-    EXPECT_EQ(evb::gBoard.CodecType, 2215);
-    EXPECT_EQ(con->windowTitle(), "KV2210S Evaluation");
-    EXPECT_TRUE(consoleText().startsWith("..............................Codec Type:KV2220.............................."));
-}
-
-TEST_F(ConsoleFixture, CorvaneEnablesTheSdp3ButtonsAndReadsAll256) {
-    markFrames();
-    triggerMenu("Corvane");
-    expectSent({{0x01, 0x00, 0x01, 0x00}, {0x01, 0x00, 0x01, 0x00}});
-    settle();
-    EXPECT_TRUE(consoleText().startsWith("..............................Codec Type:CORVANE.............................."));
+// KV2220 selects the KV2210S profile under its own name; Corvane enables the SDP3 buttons.
+TEST_F(GuiFixture, Kv2220AndCorvaneReadAll256UnderTheirOwnName) {
+    for (const auto& [entry, banner, type, title] : {std::tuple{"KV2220", "KV2220", 2215, "KV2210S Evaluation"},
+                                                     {"Corvane", "CORVANE", 8888, "Corvane Evaluation"}}) {
+        markFrames();
+        triggerMenu(entry);
+        expectSent({{0x01, 0x00, 0x01, 0x00}, {0x01, 0x00, 0x01, 0x00}});
+        settle();
+        EXPECT_TRUE(consoleText().startsWith(QString("..............................Codec Type:") + banner + ".............................."));
+        EXPECT_EQ(evb::gBoard.CodecType, type);
+        EXPECT_EQ(con->windowTitle(), title);
+    }
     expectEnabled({"SDP3Group", "SDP3_MS", "SDP3_SLV", "DVDD2", "PLLCMD", "PLL_USE_CHK"}, true);
     EXPECT_EQ(preset("ButtonC1")->text(), "AutoPress Button");
 }
 
-TEST_F(ConsoleFixture, ChipsWithoutAProfileSetUpKeepTheLayoutAndSetTheirControls) {
+TEST_F(GuiFixture, ChipsWithoutAProfileSetUpKeepTheLayoutAndSetTheirControls) {
     struct Case {
         void (Tmainfrm::*handler)();
         bool sdp2Group, sdp3Group;
@@ -260,17 +257,17 @@ TEST_F(ConsoleFixture, ChipsWithoutAProfileSetUpKeepTheLayoutAndSetTheirControls
 
 // --- tools menu, About and MATLAB windows -----------------------------------------------------
 
-class ToolsTest : public ConsoleFixture {
+class ToolsTest : public GuiFixture {
   protected:
     void SetUp() override {
-        ConsoleFixture::SetUp();
+        GuiFixture::SetUp();
         evb::SetShellOpenHook([this](const QUrl& url) { opened << url; });
         // No shipped copies of the documents: the bare names resolve in the working folder.
         evb::SetPresetSearchRoots({nowhere.path().toStdString()});
     }
     void TearDown() override {
         evb::SetShellOpenHook(nullptr);
-        ConsoleFixture::TearDown();
+        GuiFixture::TearDown();
     }
     QList<QUrl> opened;
     QTemporaryDir nowhere;

@@ -1,6 +1,6 @@
 // Register snapshots in the register console: save, compare, restore and marked changes,
 // against the simulated board through a real pseudo-terminal.
-#include "test_console_fixture.h"
+#include "tests/gui/support/GuiHarness.h"
 
 #include "protocol/TextConv.h"
 
@@ -10,10 +10,10 @@
 
 namespace {
 
-class SnapshotTest : public ConsoleFixture {
+class SnapshotTest : public GuiFixture {
   protected:
     void SetUp() override {
-        ConsoleFixture::SetUp();
+        GuiFixture::SetUp();
         chooseCodec("KV2440"); // all 256 registers
         con->saveRegsDialog = [this] { return file; };
         con->openRegsDialog = [this] { return file; };

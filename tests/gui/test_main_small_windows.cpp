@@ -1,18 +1,12 @@
-// The windows the main window opens: S/PDIF configuration, codec control interface, RS-232
-// configuration and the warning window, against the simulated board.
+// The windows the main window opens: S/PDIF configuration, codec control interface and RS-232
+// configuration, against the simulated board. The warning window is the port tests'.
 #include "tests/gui/support/GuiHarness.h"
 
-#include "protocol/BoardCommand.h"
-#include "protocol/BoardState.h"
-#include "windows/TForm6.h"
 #include "windows/TRS232CfgFrm.h"
 #include "windows/TSPDIFConfigFRM.h"
 #include "windows/TSetCodecComodeFrm.h"
-#include "windows/Twarnfrm.h"
 
 #include <QComboBox>
-#include <QGroupBox>
-#include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
 
@@ -92,7 +86,6 @@ TEST_F(SmallWindowsTest, ControlInterfaceOpensOnTheStateAndOkSendsModeAndAddress
         const char* shown;
     };
     for (const Case& c : {Case{nullptr, nullptr, 0x20, "0x20"}, Case{"CODEC_ADDR_C6H", nullptr, 0xC6, "0xC6"},
-                          Case{"CODEC_ADDR_10H", nullptr, 0x10, "0x10"}, Case{"CODEC_ADDR_86H", nullptr, 0x86, "0x86"},
                           Case{"CODEC_ADDR_WR", "zz", 0x80, "The custom Setting\uFF1A0x80"}, // no number
                           Case{"CODEC_ADDR_WR", "0x5A", 0x5A, "The custom Setting\uFF1A0x5A"}}) {
         SCOPED_TRACE(c.shown);
@@ -118,7 +111,7 @@ TEST_F(SmallWindowsTest, ControlInterfaceOpensOnTheStateAndOkSendsModeAndAddress
     EXPECT_TRUE(checked("CODEC_ADDR_20H"));
 }
 
-// --- RS-232 configuration and warning windows ---
+// --- RS-232 configuration ---
 
 TEST_F(SmallWindowsTest, RS232PortMenuShowsTheConfigurationWindowWhoseExitChangesNothing) {
     triggerMenu("RS-232 Port");
@@ -129,28 +122,6 @@ TEST_F(SmallWindowsTest, RS232PortMenuShowsTheConfigurationWindowWhoseExitChange
     click("RS232FRM_ExtCMD");
     EXPECT_EQ(app->main->RS232.fGetPortName(), portBefore);
     EXPECT_EQ(sentSinceMark(), 0u);
-}
-
-TEST_F(SmallWindowsTest, WarningWindowHasNoCloseButtonAndASecondReportReplacesBothLines) {
-    Twarnfrm* w = app->main->WarningWindow();
-    EXPECT_FALSE(w->windowFlags().testFlag(Qt::WindowCloseButtonHint));
-    app->main->ShowWarning("first", "second");
-    app->main->ShowWarning("Register Address is Error!", "");
-    EXPECT_TRUE(w->isVisible());
-    EXPECT_EQ(w->Errlbl->text() + w->Errlbl1->text(), "Register Address is Error!");
-    click("warnfrm/Button1");
-    EXPECT_FALSE(w->isVisible());
-}
-
-TEST_F(SmallWindowsTest, ShowToolWindowOpensOnlyTheApplicationsWindows) {
-    QWidget stranger;
-    EXPECT_FALSE(app->main->ShowToolWindow(&stranger));
-    EXPECT_FALSE(stranger.isVisible());
-    EXPECT_FALSE(app->main->ShowToolWindow(nullptr));
-    app->main->AboutWindow()->showMinimized();
-    EXPECT_TRUE(app->main->ShowToolWindow(app->main->AboutWindow()));
-    EXPECT_TRUE(app->main->AboutWindow()->isVisible());
-    EXPECT_FALSE(app->main->AboutWindow()->isMinimized());
 }
 
 } // namespace

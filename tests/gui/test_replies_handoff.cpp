@@ -1,15 +1,15 @@
 // The board's replies are decoded on the UI thread by the reply kind of the last command sent,
 // even when they arrive after a second command went out.
-#include "test_console_fixture.h"
+#include "tests/gui/support/GuiHarness.h"
 
 #include "protocol/Command.h"
 #include "windows/LinkLogModel.h"
 #include "windows/TLinkMonitorFrm.h"
 
+#include <QFile>
 #include <QThread>
 
-
-TEST_F(ConsoleFixture, ReplyIsReadByTheSecondCommandsKindOnTheUiThread) {
+TEST_F(GuiFixture, ReplyIsReadByTheSecondCommandsKindOnTheUiThread) {
     chooseCodec("KV2440");
     triggerMenu("Link Monitor");
     for (const char* name : {"ShowTx", "ShowEvents", "ClearCMD"})
@@ -42,9 +42,15 @@ TEST_F(ConsoleFixture, ReplyIsReadByTheSecondCommandsKindOnTheUiThread) {
     ASSERT_GE(m->rowCount(), 1);
     EXPECT_TRUE(m->index(0, LinkLogModel::kBytes).data().toString().startsWith("77 A0 A1"));
     EXPECT_EQ(m->index(0, LinkLogModel::kMeaning).data().toString(), "19 bytes, board information");
+    const QString path = files.filePath("link.txt"); // saved as shown
+    app->main->LinkMonitorWindow()->saveFile = [&] { return path; };
+    click("LinkMonitorFrm/SaveCMD");
+    QFile saved(path);
+    ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(QString::fromUtf8(saved.readAll()).contains(" RX 77 A0 A1 ")) << path.toStdString();
 }
 
-TEST_F(ConsoleFixture, RepliesArriveInOrderAndAnEmptyEventChangesNothing) {
+TEST_F(GuiFixture, RepliesArriveInOrderAndAnEmptyEventChangesNothing) {
     chooseCodec("KV2440");
     for (int r = 0; r < 256; ++r)
         board->SetRegister(kChip, static_cast<std::uint8_t>(r), 0x11);

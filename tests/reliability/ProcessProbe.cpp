@@ -7,18 +7,6 @@
 #include <unistd.h>
 #include <vector>
 
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define EVB_SANITIZED_ALLOCATOR 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-#define EVB_SANITIZED_ALLOCATOR 1
-#endif
-#endif
-#ifdef EVB_SANITIZED_ALLOCATOR
-// From the sanitizer runtime (its header is not installed with every compiler).
-extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
-#endif
-
 namespace reliability {
 
 namespace {
@@ -50,10 +38,6 @@ std::vector<std::pair<std::string, char>> threads() {
 
 } // namespace
 
-int OpenDescriptorCount() {
-    return static_cast<int>(entries("/proc/self/fd").size());
-}
-
 bool DescriptorOpenOn(const std::string& path) {
     char buf[PATH_MAX];
     const std::string target = ::realpath(path.c_str(), buf) ? std::string(buf) : path;
@@ -67,10 +51,6 @@ bool DescriptorOpenOn(const std::string& path) {
     return false;
 }
 
-int ThreadCount() {
-    return static_cast<int>(entries("/proc/self/task").size());
-}
-
 int ThreadsNamed(const std::string& prefix) {
     int n = 0;
     for (const auto& [name, state] : threads())
@@ -82,17 +62,6 @@ bool ThreadsAsleep(const std::string& prefix) {
     for (const auto& [name, state] : threads())
         if (name.rfind(prefix, 0) == 0 && state != 'S' && state != 'D') return false;
     return true;
-}
-
-std::size_t MemoryInUse() {
-#ifdef EVB_SANITIZED_ALLOCATOR
-    return __sanitizer_get_current_allocated_bytes();
-#else
-    std::ifstream statm("/proc/self/statm");
-    std::size_t size = 0, resident = 0;
-    statm >> size >> resident;
-    return resident * static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
-#endif
 }
 
 } // namespace reliability

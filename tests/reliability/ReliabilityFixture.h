@@ -5,19 +5,12 @@
 
 #include "ProcessProbe.h"
 
-#include "console/RegisterState.h"
-#include "console/Tkv2580mfrm.h"
-#include "protocol/BoardCommand.h"
-#include "protocol/BoardState.h"
 #include "serial/TRkCommDevice.h"
 #include "tests/gui/support/GuiHarness.h"
 #include "windows/Twarnfrm.h"
 
 #include <QLineEdit>
 #include <QMessageBox>
-#include <QProgressBar>
-
-using namespace std::chrono_literals;
 
 class LinkedBoardFixture : public GuiFixture {
   public:

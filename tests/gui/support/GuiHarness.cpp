@@ -1,9 +1,5 @@
 #include "tests/gui/support/GuiHarness.h"
 
-#include "app/ReplyHandoff.h"
-#include "console/PresetFiles.h"
-#include "console/RegisterState.h"
-#include "protocol/BoardCommand.h"
 #include "protocol/TextConv.h"
 #include "windows/Twarnfrm.h"
 
@@ -207,7 +203,8 @@ void GuiFixture::expectSent(const std::vector<Record>& expected) {
     return ::testing::AssertionFailure() << "record " << got;
 }
 
-void GuiFixture::settleReplies(std::chrono::milliseconds quiet, std::chrono::milliseconds timeout) {
+void GuiFixture::settle() {
+    const auto quiet = std::chrono::milliseconds(300), timeout = std::chrono::milliseconds(20000);
     ASSERT_TRUE(board->WaitRepliesSent(timeout));
     auto& handoff = evb::ReplyHandoff();
     int last = handoff.queued.load();

@@ -4,15 +4,22 @@
 // and wait for conditions with a deadline (never a fixed sleep).
 
 #include "app/AppSetup.h"
+#include "app/ReplyHandoff.h"
+#include "console/ChipProfiles.h"
+#include "console/PresetFiles.h"
+#include "console/RegisterState.h"
 #include "console/Tkv2580mfrm.h"
+#include "protocol/BoardCommand.h"
+#include "protocol/BoardState.h"
 #include "sim/SimBoard.h"
 
 #include <QApplication>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QWidget>
 #include <gtest/gtest.h>
-
-#include "protocol/BoardCommand.h"
 
 #include <chrono>
 #include <cstdint>
@@ -22,6 +29,10 @@
 #include <vector>
 
 class QMessageBox;
+
+using namespace std::chrono_literals;
+
+constexpr std::uint8_t kChip = 0x20; // the codec address "Refresh" and start-up use
 
 // Processes Qt events until pred() holds or the timeout passes. Returns pred()'s last value.
 bool WaitUntil(const std::function<bool()>& pred,
@@ -64,6 +75,8 @@ class GuiFixture : public ::testing::Test {
     void triggerMenu(const QString& actionText); // a menu entry by its caption (or object name)
     void typeText(const QString& objectName, const QString& text); // replaces an edit field's text
     QString consoleText() const; // UARTSHOW as plain text ("\r\n" shown as "\n")
+    QString cell(int col, int row) const { return con->cellText(col, row); } // the register grid
+    QPushButton* preset(const char* name) const { return con->findChild<QPushButton*>(name); }
     bool consoleHas(const QString& text) const { return consoleText().contains(text); }
     bool waitConsole(const QString& text) {
         return WaitUntil([&] { return consoleHas(text); });
@@ -102,10 +115,9 @@ class GuiFixture : public ::testing::Test {
     static ::testing::AssertionResult recordIs(const evbsim::ReceivedFrame& frame, const Record& head);
 
     // The wait for the reply: every reply the board sent has been handed over to the UI thread
-    // and decoded, and no new package was closed for `quiet` (the package layer closes one after
-    // 50 ms of silence). Fails the test when that does not happen within `timeout`.
-    void settleReplies(std::chrono::milliseconds quiet, std::chrono::milliseconds timeout);
-    void settle() { settleReplies(std::chrono::milliseconds(300), std::chrono::seconds(20)); }
+    // and decoded, and no new package was closed for 300 ms (the package layer closes one after
+    // 50 ms of silence). Fails the test when that does not happen within 20 s.
+    void settle();
     // Waits, processing no Qt event, until at least n packages were handed over to the UI thread
     // (their events wait in its queue). Up to 5 s.
     static bool waitHandedOver(int n);
