@@ -1,5 +1,5 @@
 // Volume: megabytes through the package layer and the engine below it with no byte lost or
-// reordered. (Descriptors and threads over many open/close cycles: the reliability tests.)
+// reordered; descriptors and threads over many open/close and hang-up cycles.
 
 #include "Harness.h"
 #include "serial/TCommPackage.h"
@@ -7,6 +7,7 @@
 #include "serial/TTalonComm.h"
 
 #include <algorithm>
+#include <dirent.h>
 #include <gtest/gtest.h>
 #include <vector>
 
@@ -14,6 +15,17 @@ using namespace TalonComm;
 using namespace evbtest;
 
 namespace {
+
+// Descriptors or threads of this process.
+int countEntries(const char* dir) {
+    int n = 0;
+    if (DIR* d = ::opendir(dir)) {
+        while (dirent* e = ::readdir(d))
+            n += e->d_name[0] != '.';
+        ::closedir(d);
+    }
+    return n;
+}
 
 constexpr std::size_t kVolume = 10 * 1024 * 1024;
 
@@ -130,4 +142,36 @@ TEST(Stress, FramesWrittenAfterWaitingForRoomNeverStall) {
     dev.fSetActive(false);
     EXPECT_EQ(check.received, kFrames * kFrameSize);
     EXPECT_EQ(check.firstBad, SIZE_MAX) << "first wrong byte";
+}
+
+TEST(Stress, OpenCloseAndHangupCyclesLeaveNoDescriptorOrThread) {
+    Pty pty;
+    auto dev = std::make_unique<TRkCommDevice>();
+    dev->fSetSyncEvents(false);
+    dev->fSetPortName(pty.Slave());
+    dev->fSetUsePackage(true);
+    // One cycle first: runtimes (sanitizers) start helper threads with the first thread.
+    dev->fSetActive(true);
+    dev->fSetActive(false);
+    const int fds = countEntries("/proc/self/fd");
+    const int threads = countEntries("/proc/self/task");
+    for (int i = 0; i < 1000; ++i) {
+        dev->fSetActive(true);
+        ASSERT_TRUE(dev->fGetActive());
+        dev->Write("x", 1);
+        dev->fSetActive(false);
+    }
+    for (int i = 0; i < 50; ++i) {
+        Pty gone;
+        dev->fSetPortName(gone.Slave());
+        dev->fSetActive(true);
+        gone.Close();
+        ASSERT_TRUE(WaitFor([&] { return !dev->fGetActive(); }));
+    }
+    dev->fSetActive(false);
+    EXPECT_EQ(countEntries("/proc/self/fd"), fds);
+    EXPECT_EQ(countEntries("/proc/self/task"), threads);
+    dev.reset();
+    EXPECT_EQ(countEntries("/proc/self/task"), threads - 1)
+        << "the package timer thread ends with its device";
 }
