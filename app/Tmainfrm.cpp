@@ -75,7 +75,6 @@ QGroupBox* makeGroup(QWidget* parent, const char* name, const QString& caption) 
     return group;
 }
 
-
 // A drawing of the evaluation board: PCB, codec socket, MCU, FPGA, S/PDIF transceiver and the
 // connectors. Ours, drawn at start-up.
 QPixmap drawBoardPicture() {
