@@ -86,6 +86,12 @@ ConfigSender::Step ConfigSender::next() {
         }
         if (notSent) {
             ++m_result.framesNotSent;
+            // The port went away under this very line: the rest is not tried (each attempt
+            // would only warn again).
+            if (m_activeAtStart && !portActive()) {
+                m_result.aborted = true;
+                return finish();
+            }
             continue; // a line that could not go is not retried; the next one follows
         }
         progress(i);
