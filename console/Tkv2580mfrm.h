@@ -29,6 +29,7 @@ class QMenu;
 class QProgressBar;
 class QPushButton;
 class QTableWidget;
+class QTableWidgetItem;
 class QTimer;
 class ConfigSendRun;
 
@@ -156,11 +157,14 @@ class Tkv2580mfrm : public QWidget {
     bool readAllThen(AfterRead next);
     void readAllTimedOut();
     void verifyAfterRestore();
+    // The file a snapshot action saves to or reads (its name for the console and the file system's).
+    void useFile(const QString& file);
     // Loads and checks the file for Compare and Restore; false when it cannot be used.
     bool loadExpected(const QString& file, const char* action);
     // Lists the differences in the console and marks them in the grid.
     evb::RegisterComparison showComparison(const std::vector<std::uint8_t>& values, const char* lead);
     void markCell(std::uint8_t reg, const QColor& colour, const QString& text);
+    QTableWidgetItem* registerItem(std::uint8_t reg) const; // null before the cell was shown
 
     AfterRead m_afterRead = AfterRead::Nothing;
     QTimer* m_readTimeout = nullptr;

@@ -139,14 +139,17 @@ void Tkv2580mfrm::readAllTimedOut() {
 void Tkv2580mfrm::SaveRegsClick() {
     const QString file = saveRegsDialog ? saveRegsDialog() : QString();
     if (file.isEmpty()) return;
-    m_snapshotFile = file.toStdString();
-    m_snapshotPath = QFile::encodeName(file).toStdString();
+    useFile(file);
     readAllThen(AfterRead::Save);
 }
 
-bool Tkv2580mfrm::loadExpected(const QString& file, const char* action) {
+void Tkv2580mfrm::useFile(const QString& file) {
     m_snapshotFile = file.toStdString();
     m_snapshotPath = QFile::encodeName(file).toStdString();
+}
+
+bool Tkv2580mfrm::loadExpected(const QString& file, const char* action) {
+    useFile(file);
     ConfigCheckOptions options;
     if (CurrentChipProfile()) options.highestAddress = gRegs.HighestAddress;
     const CheckedConfigFile f = LoadCheckedConfigFile(m_snapshotPath, options);
@@ -192,8 +195,12 @@ void Tkv2580mfrm::ClearMarksClick() {
             }
 }
 
+QTableWidgetItem* Tkv2580mfrm::registerItem(std::uint8_t reg) const {
+    return RegMapGrid->item((reg >> 4) + 1, (reg & 0x0F) + 1);
+}
+
 void Tkv2580mfrm::markCell(std::uint8_t reg, const QColor& colour, const QString& text) {
-    QTableWidgetItem* item = RegMapGrid->item((reg >> 4) + 1, (reg & 0x0F) + 1);
+    QTableWidgetItem* item = registerItem(reg);
     if (!item) return;
     item->setBackground(colour);
     item->setForeground(Qt::black);
@@ -202,7 +209,7 @@ void Tkv2580mfrm::markCell(std::uint8_t reg, const QColor& colour, const QString
 }
 
 QString Tkv2580mfrm::cellMark(std::uint8_t reg) const {
-    const QTableWidgetItem* item = RegMapGrid->item((reg >> 4) + 1, (reg & 0x0F) + 1);
+    const QTableWidgetItem* item = registerItem(reg);
     return item ? item->toolTip() : QString();
 }
 
