@@ -51,6 +51,8 @@ def executed_lines(counters):
 
 
 def build_map(build):
+    if not glob.glob(f"{build}/serial/**/*.gcno", recursive=True):
+        sys.exit(f"{build}: no coverage tree here; run scripts/coverage.sh first")
     path = os.path.join(build, "coverage-map.json")
     result = json.load(open(path)) if os.path.exists(path) else {}
     env = dict(os.environ, QT_QPA_PLATFORM="offscreen")
@@ -75,7 +77,10 @@ def build_map(build):
 
 
 def load(build):
-    data = json.load(open(os.path.join(build, "coverage-map.json")))
+    path = os.path.join(build, "coverage-map.json")
+    if not os.path.exists(path):
+        sys.exit(f"{path}: no map yet; run scripts/coverage-map.py build first")
+    data = json.load(open(path))
     return {name.split("  #")[0]: {(f, l) for f, ls in v["lines"].items() for l in ls}
             for name, v in data.items()}
 
