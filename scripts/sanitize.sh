@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# The suite under ASan+UBSan (everything) and TSan (serial, protocol, sim, reply hand-over).
+# The suite under ASan+UBSan (everything) and TSan (the tests labelled threaded: serial,
+# protocol, sim, evbctl, fuzz replays; Qt is not instrumented, so the GUI tests are not among them).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
