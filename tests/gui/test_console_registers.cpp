@@ -188,22 +188,33 @@ void expectEnabled(std::initializer_list<const char*> names, bool enabled) {
 
 } // namespace
 
-TEST_F(GuiFixture, ChoosingKv1120SendsTwoBlockReadsAndSetsUpTheConsole) {
-    markFrames();
-    triggerMenu("KV1120");
-    expectSent({{0x01, 0x00, 0x00, 0x4C}, {0x01, 0x00, 0x00, 0x4C}});
-    EXPECT_TRUE(consoleText().startsWith(
-        "..............................Codec Type:KV1120..............................\n"));
-    settle();
-    EXPECT_TRUE(consoleHas("ReadAllReg:   Reg0x00~Reg0x4C\n"));
-    EXPECT_EQ(evb::gBoard.CodecType, 1120);
-    EXPECT_TRUE(con->isVisible());
-    EXPECT_EQ(con->windowTitle() + "|" + con->RegFrm->title(), "KV1120 Evaluation|KV1120 Register Map");
-    EXPECT_EQ(con->RegMapGrid->rowCount(), 6);
-    EXPECT_EQ(con->RegMapGrid->columnWidth(3), 45);
-    EXPECT_EQ(shownPresets(con), "A1 A2 A3 A4 A5 A6 A7 A8 A9 B1 B2 C1 C2 C3");
-    expectEnabled({"DVDD2", "DVDD2P5", "DVDD3P3", "PLLCMD", "PLL_USE_CHK", "SDP3Group", "SDP3_MS"}, false);
-    expectEnabled({"SDP1Group", "SDP1_MS", "SDP1_SLV", "SDP2Group", "SDP2_MS", "SDP2_SLV"}, true);
+// Each entry reads the chip's registers twice and sets up the console under the entry's own
+// name: KV2220 selects the KV2210S profile; Corvane enables the SDP3 buttons.
+TEST_F(GuiFixture, ACodecEntryReadsItsRegistersAndSetsUpTheConsoleUnderItsOwnName) {
+    for (const auto& [entry, read, banner, type, title] :
+         {std::tuple{"KV1120", Record{0x01, 0x00, 0x00, 0x4C}, "KV1120", 1120, "KV1120 Evaluation"},
+          {"KV2220", Record{0x01, 0x00, 0x01, 0x00}, "KV2220", 2215, "KV2210S Evaluation"},
+          {"Corvane", Record{0x01, 0x00, 0x01, 0x00}, "CORVANE", 8888, "Corvane Evaluation"}}) {
+        markFrames();
+        triggerMenu(entry);
+        expectSent({read, read});
+        EXPECT_TRUE(consoleText().startsWith(QString("..............................Codec Type:") + banner +
+                                             "..............................\n"));
+        settle();
+        EXPECT_EQ(evb::gBoard.CodecType, type);
+        EXPECT_TRUE(con->isVisible());
+        EXPECT_EQ(con->windowTitle(), title);
+        if (type != 1120) continue;
+        EXPECT_TRUE(consoleHas("ReadAllReg:   Reg0x00~Reg0x4C\n"));
+        EXPECT_EQ(con->RegFrm->title(), "KV1120 Register Map");
+        EXPECT_EQ(con->RegMapGrid->rowCount(), 6);
+        EXPECT_EQ(con->RegMapGrid->columnWidth(3), 45);
+        EXPECT_EQ(shownPresets(con), "A1 A2 A3 A4 A5 A6 A7 A8 A9 B1 B2 C1 C2 C3");
+        expectEnabled({"DVDD2", "DVDD2P5", "DVDD3P3", "PLLCMD", "PLL_USE_CHK", "SDP3Group", "SDP3_MS"}, false);
+        expectEnabled({"SDP1Group", "SDP1_MS", "SDP1_SLV", "SDP2Group", "SDP2_MS", "SDP2_SLV"}, true);
+    }
+    expectEnabled({"SDP3Group", "SDP3_MS", "SDP3_SLV", "DVDD2", "PLLCMD", "PLL_USE_CHK"}, true);
+    EXPECT_EQ(preset("ButtonC1")->text(), "AutoPress Button");
 }
 
 TEST_F(GuiFixture, Kv2330AfterKv2210sLeavesAGapAndShrinksTheGrid) {
@@ -217,22 +228,6 @@ TEST_F(GuiFixture, Kv2330AfterKv2210sLeavesAGapAndShrinksTheGrid) {
     // Growing again restores the row headers of the rows that come back.
     chooseCodec("KV2440");
     EXPECT_EQ(cell(0, 9) + cell(0, 16), "  0x80  0xF0");
-}
-
-// KV2220 selects the KV2210S profile under its own name; Corvane enables the SDP3 buttons.
-TEST_F(GuiFixture, Kv2220AndCorvaneReadAll256UnderTheirOwnName) {
-    for (const auto& [entry, banner, type, title] : {std::tuple{"KV2220", "KV2220", 2215, "KV2210S Evaluation"},
-                                                     {"Corvane", "CORVANE", 8888, "Corvane Evaluation"}}) {
-        markFrames();
-        triggerMenu(entry);
-        expectSent({{0x01, 0x00, 0x01, 0x00}, {0x01, 0x00, 0x01, 0x00}});
-        settle();
-        EXPECT_TRUE(consoleText().startsWith(QString("..............................Codec Type:") + banner + ".............................."));
-        EXPECT_EQ(evb::gBoard.CodecType, type);
-        EXPECT_EQ(con->windowTitle(), title);
-    }
-    expectEnabled({"SDP3Group", "SDP3_MS", "SDP3_SLV", "DVDD2", "PLLCMD", "PLL_USE_CHK"}, true);
-    EXPECT_EQ(preset("ButtonC1")->text(), "AutoPress Button");
 }
 
 TEST_F(GuiFixture, ChipsWithoutAProfileSetUpKeepTheLayoutAndSetTheirControls) {
