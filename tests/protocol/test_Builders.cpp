@@ -58,7 +58,7 @@ TEST_P(BuilderTest, FrameReachesTheBoardByteForByte) {
     const std::uint64_t before = evb::FramesSent();
     EXPECT_FALSE(GetParam().send());
     ASSERT_TRUE(link.board.WaitForFrames(1, 5s));
-    EXPECT_EQ(link.Records(), (std::vector{GetParam().record}));
+    EXPECT_EQ(Records(link.board), (std::vector{GetParam().record}));
     EXPECT_EQ(link.board.State().garbageBytes, 0u);
     EXPECT_EQ(evb::ExpectedReply, GetParam().replyKind);
     EXPECT_EQ(evb::FramesSent(), before + 1);
@@ -95,7 +95,7 @@ TEST(Builders, WhileTheBoardIsNotReadyNothingIsSentAndTheReplyKindStays) {
     evb::BoardReady = 255;
     ASSERT_FALSE(evb::CmdSpdifTxStop(0));
     ASSERT_TRUE(link.board.WaitForFrames(1, 5s));
-    EXPECT_EQ(link.Records(), (std::vector{Rec({0x0C, 0x00})}));
+    EXPECT_EQ(Records(link.board), (std::vector{Rec({0x0C, 0x00})}));
 }
 
 } // namespace

@@ -95,7 +95,7 @@ TEST_P(SendTest, LinesBecomeOneBatchAtTheBoard) {
     EXPECT_EQ(r.framesNotSent, 0);
     EXPECT_FALSE(r.aborted);
     ASSERT_TRUE(link.board.WaitForFrames(Recs(c.records).size(), 10s));
-    EXPECT_EQ(link.Records(), Recs(c.records));
+    EXPECT_EQ(Records(link.board), Recs(c.records));
     EXPECT_EQ(link.Console(), c.console);
     EXPECT_EQ(maximum, c.commandLines);
     std::string steps;

@@ -19,7 +19,7 @@ TEST(TransmitPath, ShrunkenQueueOnAPacedLineWaitsForRoomAndDropsNothing) {
     std::vector<std::array<std::uint8_t, 18>> want;
     for (int i = 0; i < kFrames; ++i)
         want.push_back(Rec({0x00, static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(~i)}));
-    EXPECT_EQ(link.Records(), want);
+    EXPECT_EQ(Records(link.board), want);
     EXPECT_EQ(link.board.State().garbageBytes, 0u);
     EXPECT_TRUE(link.console.empty());
 }
@@ -50,17 +50,8 @@ TEST(TransmitPath, FrameWithNoRoomInTimeIsReportedNotSentAndNeverSplit) {
     for (int i = 0; i < sent; ++i)
         want.push_back(Rec({0x05, 0x00, static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(i >> 8)}));
     want.push_back(Rec({0x06}));
-    EXPECT_EQ(link.Records(), want);
+    EXPECT_EQ(Records(link.board), want);
     EXPECT_EQ(link.board.State().garbageBytes, 0u);
-}
-
-TEST(TransmitPath, AfterAHangUpBuildersReportThePortNotActive) {
-    BoardLink link;
-    link.board.HangUp();
-    ASSERT_TRUE(BoardLink::WaitFor([&] { return !link.device.fGetActive(); }));
-    EXPECT_TRUE(evb::CmdWriteReg(1, 2));
-    EXPECT_EQ(evb::ExpectedReply, evb::kReplyNotSent);
-    EXPECT_EQ(link.warnings.size(), 1u);
 }
 
 } // namespace
