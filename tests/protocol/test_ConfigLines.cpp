@@ -51,8 +51,7 @@ TEST_P(ParseTest, CountsTheLeadingCommandBlockAndCopiesEachRecord) {
 
 const std::string kLong = ":" + std::string(100, 'A'); // 101 characters without '@' or line end
 
-// The fuzz target config_lines holds the parser to a model of the line rules; these rows name
-// the rules.
+// A row for each line rule.
 INSTANTIATE_TEST_SUITE_P(
     ConfigLines, ParseTest,
     ::testing::Values(
@@ -62,6 +61,9 @@ INSTANTIATE_TEST_SUITE_P(
         // the line feed is part of a record only once its '@' was met
         ParseCase{"lineFeedOnlyAfterAt", ":W0001@\n:W03\n:W02@", 3, ":W0001@\n:W03\0\0\0\0:W02@\0\0\n"s},
         ParseCase{"charactersBeforeAtIgnored", ":W1234567@\n:W0001@\n", 2, ":W12345\n:W0001@\n"},
+        // a comment after '@', however long, belongs to its line
+        ParseCase{"longCommentAfterAt", ":W0001@" + std::string(120, 'x') + "\n:W0002@\n", 2, ":W0001@\n:W0002@\n"},
+        ParseCase{"nulEndsTheText", ":W0001@\n:W00\0:W0002@\n"s, 2, ":W0001@\n:W00\0\0\0\0"s},
         ParseCase{"lineLimit", Repeat(":W0000@\n", 600), 512, ""},
         ParseCase{"presetLineLimit", Repeat(":W0000@\n", 600), 500, "", evb::kPresetLineLimit},
         // a record is closed after 101 characters; the next begins right after
