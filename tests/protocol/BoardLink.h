@@ -74,13 +74,6 @@ inline std::vector<std::array<std::uint8_t, 18>> Records(const evbsim::SimBoard&
     return out;
 }
 
-// An 18-byte record from its leading bytes.
-inline std::array<std::uint8_t, 18> Rec(std::initializer_list<std::uint8_t> leading) {
-    std::array<std::uint8_t, 18> r{};
-    std::copy(leading.begin(), leading.end(), r.begin());
-    return r;
-}
-
 // Records from the hexadecimal leading bytes of each, separated by ';'.
 inline std::vector<std::array<std::uint8_t, 18>> Recs(const std::string& text) {
     std::vector<std::array<std::uint8_t, 18>> out;
