@@ -2,7 +2,7 @@
 // file's line is read, and which frame a command builds, is proved with the protocol layer;
 // here: what evbctl prints, its exit status, and what reaches the board.
 
-#include "BoardLink.h" // Records, Recs
+#include "BoardLink.h" // Records, Recs, Repeat
 #include "cli/EvbCtl.h"
 #include "protocol/TextConv.h"
 #include "serial/TLinePacer.h"
@@ -44,13 +44,6 @@ struct TempFile {
                                  .string();
     static inline int serial = 0;
 };
-
-std::string Lines512() {
-    std::string text;
-    for (unsigned i = 0; i < 512; ++i)
-        text += ":W" + evb::Hex2(i & 0xFF) + evb::Hex2(i >> 8) + "@\n";
-    return text;
-}
 
 const std::string kColon = "\xEF\xBC\x9A";
 const std::string kExample = std::string(EVB_SOURCE_DIR) + "/presets/examples/example.txt";
@@ -218,7 +211,7 @@ TEST(EvbCtlSend, CtrlCStopsTheSendAfterTheCurrentLineAndSaysHowFarItGot) {
     TalonComm::TLinePacer::SetEnabled(true);
     evbsim::SimBoard board(evbsim::SimOptions{.baud = 19200, .pace = false});
     ASSERT_TRUE(board.Start());
-    const TempFile file(Lines512());
+    const TempFile file(Repeat(":W0000@\n", 512));
     std::thread interrupter([&] {
         if (board.WaitForFrames(50, 10s)) ::kill(::getpid(), SIGINT);
     });

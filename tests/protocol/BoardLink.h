@@ -87,3 +87,11 @@ inline std::vector<std::array<std::uint8_t, 18>> Recs(const std::string& text) {
     }
     return out;
 }
+
+// A line repeated: the text of a file of many lines.
+inline std::string Repeat(const std::string& line, int times) {
+    std::string s;
+    while (times-- > 0)
+        s += line;
+    return s;
+}

@@ -3,7 +3,6 @@
 #include "BoardLink.h"
 #include "protocol/Command.h"
 #include "protocol/ConfigLines.h"
-#include "protocol/TextConv.h"
 
 #include <filesystem>
 #include <fstream>
@@ -12,21 +11,6 @@
 using namespace std::string_literals;
 
 namespace {
-
-std::string Repeat(const std::string& line, int times) {
-    std::string s;
-    while (times-- > 0)
-        s += line;
-    return s;
-}
-
-// 512 lines of writes to registers 00..FF, 00..FF: the buffer exactly.
-std::string FullBuffer() {
-    std::string text;
-    for (int i = 0; i < 512; ++i)
-        text += ":W" + evb::Hex2(static_cast<unsigned>(i & 0xFF)) + "00@\n";
-    return text;
-}
 
 // --- parsing ---
 
@@ -124,7 +108,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(ConfigLinesSend, HangUpDuringTheSendStopsItAndSaysHowFarItGot) {
     BoardLink link;
-    const auto r = evb::SendConfigLines(FullBuffer(), 512, 1, true,
+    const auto r = evb::SendConfigLines(Repeat(":W0000@\n", 512), 512, 1, true,
                                         {nullptr,
                                          [&](int p) {
                                              if (p == 10) link.board.HangUp();
