@@ -1,8 +1,7 @@
 // The main window's reply handler, run headless: any reply kind, register count, address text
 // and display mode, with any packages waiting, checked against a model of which packages each
-// kind takes and what it leaves in the register shadow and grid (register value, register block,
-// board information, consume-then-echo). The console lines themselves are checked by the GUI
-// tests.
+// kind takes and what it leaves in the register shadow (register value, register block, board
+// information, consume-then-echo). The console lines and the grid are checked by the GUI tests.
 //
 // The packages go straight into the serial device's receive queue (no port is open), and the
 // handler is called on this thread as the UI thread calls it, once per package event.
@@ -91,12 +90,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     evb::ExpectedReply = kind;
 
     std::array<std::uint8_t, evb::kShadowSize> shadow = evb::gRegs.Shadow;
-    int lastRegister = -1;
-    std::uint8_t lastValue = 0;
     rx.Clear();
     for (const Bytes& p : packages)
-        require(rx.InPackage(p.data(), static_cast<std::uint32_t>(p.size())) == 1 || rx.Remain() == 0,
-                "the receive queue takes a package while it has room");
+        rx.InPackage(p.data(), static_cast<std::uint32_t>(p.size()));
     // The queue holds QSize - 1 packages; the model sees only those that fitted.
     std::deque<Bytes> waiting(packages.begin(), packages.begin() + static_cast<std::ptrdiff_t>(rx.Count()));
     for (int type : events) {
@@ -106,10 +102,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         waiting.pop_front();
         buf.resize(257, 0); // a short reply reads as zeros; bytes past 257 are not taken
         if (kind == evb::kReplyRegister) {
-            lastRegister = evb::StrToIntDef(address, 128) & 0xFF;
-            lastValue = buf[0];
-            if (lastRegister < static_cast<int>(evb::kShadowSize))
-                shadow[static_cast<std::size_t>(lastRegister)] = buf[0];
+            const int reg = evb::StrToIntDef(address, 128) & 0xFF;
+            if (reg < static_cast<int>(evb::kShadowSize)) shadow[static_cast<std::size_t>(reg)] = buf[0];
         } else if (kind == evb::kReplyBlock) {
             std::copy_n(buf.begin(), std::min<std::size_t>(count, evb::kShadowSize), shadow.begin());
         } else if (kind != evb::kReplyBoardInfo) { // consumed, then echoed up to a zero byte
@@ -121,10 +115,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     require(rx.Count() == waiting.size(), "the handler takes exactly the packages the model takes");
     require(evb::gRegs.Shadow == shadow, "the register shadow holds what the replies carried");
     require(evb::ExpectedReply == kind, "the handler never changes the expected reply kind");
-    require(lastRegister < 0 ||
-                console.cellText((lastRegister & 0x0F) + 1, (lastRegister >> 4) + 1).toStdString() ==
-                    "  0x" + evb::Hex2(lastValue),
-            "the register's grid cell shows the value read");
     rx.Clear();
     return 0;
 }

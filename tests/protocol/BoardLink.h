@@ -14,7 +14,6 @@
 #include <numeric>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 using namespace std::chrono_literals;
@@ -61,29 +60,18 @@ class BoardLink : public evb::IUserReport {
         warnings.push_back(line1 + "|" + line2);
     }
     std::string Console() const { return std::accumulate(console.begin(), console.end(), std::string()); }
-    template <class Pred> static bool WaitFor(Pred pred, std::chrono::milliseconds timeout = 10s) {
-        for (const auto end = std::chrono::steady_clock::now() + timeout; !pred(); std::this_thread::yield())
-            if (std::chrono::steady_clock::now() > end) return false;
-        return true;
-    }
-    // Records frames as the board received them.
-    std::vector<std::array<std::uint8_t, 18>> Records() const {
-        std::vector<std::array<std::uint8_t, 18>> out;
-        for (const auto& f : board.Frames())
-            out.push_back(f.record);
-        return out;
-    }
 
     std::vector<std::string> console, warnings;
     evbsim::SimBoard board;
     TalonComm::TRkCommDevice device; // destroyed first
 };
 
-// An 18-byte record from its leading bytes.
-inline std::array<std::uint8_t, 18> Rec(std::initializer_list<std::uint8_t> leading) {
-    std::array<std::uint8_t, 18> r{};
-    std::copy(leading.begin(), leading.end(), r.begin());
-    return r;
+// The records of the frames the board received, in order.
+inline std::vector<std::array<std::uint8_t, 18>> Records(const evbsim::SimBoard& board) {
+    std::vector<std::array<std::uint8_t, 18>> out;
+    for (const auto& f : board.Frames())
+        out.push_back(f.record);
+    return out;
 }
 
 // Records from the hexadecimal leading bytes of each, separated by ';'.
@@ -98,4 +86,12 @@ inline std::vector<std::array<std::uint8_t, 18>> Recs(const std::string& text) {
             r.at(i) = static_cast<std::uint8_t>(b);
     }
     return out;
+}
+
+// A line repeated: the text of a file of many lines.
+inline std::string Repeat(const std::string& line, int times) {
+    std::string s;
+    while (times-- > 0)
+        s += line;
+    return s;
 }

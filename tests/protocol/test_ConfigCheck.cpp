@@ -1,5 +1,6 @@
 // The checker of configuration text: one row per diagnostic, and what a checked text yields.
 
+#include "BoardLink.h" // Repeat
 #include "protocol/ConfigCheck.h"
 
 #include <gtest/gtest.h>
@@ -25,13 +26,6 @@ TEST_P(ConfigCheckTable, ReportsEachProblemAtItsLine) {
     const evb::ConfigCheck check =
         evb::CheckConfigText(c.text, {.lineLimit = c.lineLimit, .end = c.end, .highestAddress = c.highest});
     EXPECT_EQ(check.format("f.txt"), c.diagnostics);
-}
-
-std::string Repeat(const std::string& line, int times) {
-    std::string s;
-    for (int i = 0; i < times; ++i)
-        s += line;
-    return s;
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -3,7 +3,6 @@
 #include "BoardLink.h"
 #include "protocol/Command.h"
 #include "protocol/ConfigLines.h"
-#include "protocol/TextConv.h"
 
 #include <filesystem>
 #include <fstream>
@@ -12,21 +11,6 @@
 using namespace std::string_literals;
 
 namespace {
-
-std::string Repeat(const std::string& line, int times) {
-    std::string s;
-    while (times-- > 0)
-        s += line;
-    return s;
-}
-
-// 512 lines of writes to registers 00..FF, 00..FF: the buffer exactly.
-std::string FullBuffer() {
-    std::string text;
-    for (int i = 0; i < 512; ++i)
-        text += ":W" + evb::Hex2(static_cast<unsigned>(i & 0xFF)) + "00@\n";
-    return text;
-}
 
 // --- parsing ---
 
@@ -51,8 +35,7 @@ TEST_P(ParseTest, CountsTheLeadingCommandBlockAndCopiesEachRecord) {
 
 const std::string kLong = ":" + std::string(100, 'A'); // 101 characters without '@' or line end
 
-// The fuzz target config_lines holds the parser to a model of the line rules; these rows name
-// the rules.
+// A row for each line rule.
 INSTANTIATE_TEST_SUITE_P(
     ConfigLines, ParseTest,
     ::testing::Values(
@@ -62,6 +45,9 @@ INSTANTIATE_TEST_SUITE_P(
         // the line feed is part of a record only once its '@' was met
         ParseCase{"lineFeedOnlyAfterAt", ":W0001@\n:W03\n:W02@", 3, ":W0001@\n:W03\0\0\0\0:W02@\0\0\n"s},
         ParseCase{"charactersBeforeAtIgnored", ":W1234567@\n:W0001@\n", 2, ":W12345\n:W0001@\n"},
+        // a comment after '@', however long, belongs to its line
+        ParseCase{"longCommentAfterAt", ":W0001@" + std::string(120, 'x') + "\n:W0002@\n", 2, ":W0001@\n:W0002@\n"},
+        ParseCase{"nulEndsTheText", ":W0001@\n:W00\0:W0002@\n"s, 2, ":W0001@\n:W00\0\0\0\0"s},
         ParseCase{"lineLimit", Repeat(":W0000@\n", 600), 512, ""},
         ParseCase{"presetLineLimit", Repeat(":W0000@\n", 600), 500, "", evb::kPresetLineLimit},
         // a record is closed after 101 characters; the next begins right after
@@ -95,7 +81,7 @@ TEST_P(SendTest, LinesBecomeOneBatchAtTheBoard) {
     EXPECT_EQ(r.framesNotSent, 0);
     EXPECT_FALSE(r.aborted);
     ASSERT_TRUE(link.board.WaitForFrames(Recs(c.records).size(), 10s));
-    EXPECT_EQ(link.Records(), Recs(c.records));
+    EXPECT_EQ(Records(link.board), Recs(c.records));
     EXPECT_EQ(link.Console(), c.console);
     EXPECT_EQ(maximum, c.commandLines);
     std::string steps;
@@ -122,7 +108,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(ConfigLinesSend, HangUpDuringTheSendStopsItAndSaysHowFarItGot) {
     BoardLink link;
-    const auto r = evb::SendConfigLines(FullBuffer(), 512, 1, true,
+    const auto r = evb::SendConfigLines(Repeat(":W0000@\n", 512), 512, 1, true,
                                         {nullptr,
                                          [&](int p) {
                                              if (p == 10) link.board.HangUp();

@@ -1,6 +1,5 @@
-// Text conversions. The fuzz target str_to_int holds StrToIntDef to a model of its rules and
-// checks Hex2; the rows here name the edges. The reply lines are checked where the console and
-// evbctl print them.
+// Text conversions: a row for each rule of StrToIntDef (the fuzz target str_to_int checks Hex2
+// over any value). The reply lines are checked where the console and evbctl print them.
 #include "protocol/Command.h"
 #include "protocol/TextConv.h"
 
@@ -14,11 +13,13 @@ TEST(TextConv, StrToIntDefConvertsOrGivesTheDefault) {
     const struct {
         const char* text;
         int def, want;
-    } cases[] = {{"0X1a", 128, 26},       {"$1A", 128, 26},        {"x1a", 128, 26},
-                 {"  0x1A", 128, 26},     {"-5", 128, -5},         {"+7", 128, 7},
-                 {"", 128, 128},          {"0x", 128, 128},        {"1A", 128, 128},
-                 {"12 ", 128, 128},       {"-0x5", 128, 128},      {"-2147483648", 0, INT_MIN},
-                 {"2147483648", 9, 9},    {"0x80000000", 9, 9},    {"0x7FFFFFFF", 0, INT_MAX}};
+    } cases[] = {{"0X1a", 128, 26},              {"$1A", 128, 26},               {"x1a", 128, 26},
+                 {"X1A", 128, 26},               {"0xabcdef", 0, 0xABCDEF},      {"$9", 0, 9},
+                 {"  0x1A", 128, 26},            {"\t 7", 128, 7},               {"-5", 128, -5},
+                 {"+7", 128, 7},                 {"-", 128, 128},                {"", 128, 128},
+                 {"0x", 128, 128},               {"1A", 128, 128},               {"12 ", 128, 128},
+                 {"-0x5", 128, 128},             {"-2147483648", 0, INT_MIN},    {"2147483648", 9, 9},
+                 {"0x80000000", 9, 9},           {"0x7FFFFFFF", 0, INT_MAX},     {"99999999999999999999", 9, 9}};
     for (const auto& c : cases)
         EXPECT_EQ(evb::StrToIntDef(c.text, c.def), c.want) << '"' << c.text << '"';
 }
