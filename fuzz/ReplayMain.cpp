@@ -30,8 +30,7 @@ int main(int argc, char** argv) {
         std::ifstream in(f, std::ios::binary);
         // A fresh allocation of the exact size, so a read one byte past the input is caught.
         if (!in) return std::fprintf(stderr, "cannot read %s\n", f.c_str()), 1;
-        const std::string s((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        const std::vector<std::uint8_t> bytes(s.begin(), s.end());
+        const std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
         LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
     }
     std::printf("replayed %zu inputs\n", files.size());

@@ -8,45 +8,35 @@
 
 #include <string>
 
-namespace {
-
 using TalonComm::TTimeoutAssembler;
 using Clock = TTimeoutAssembler::Clock;
 using evbfuzz::require;
 using std::chrono::milliseconds;
 
-struct Model {
-    std::uint32_t maxLength = 1;
-    milliseconds interval{1};
-    std::string fed; // every byte fed since the last package, none dropped
-    bool pending = false;
-    Clock::time_point last{};
-};
-
-} // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     evbfuzz::FuzzInput in(data, size);
-    Model m;
-    m.maxLength = in.byte() % 200u + 1u;
-    m.interval = milliseconds(in.byte() % 100 + 1);
-    TTimeoutAssembler asmb(m.maxLength, m.interval);
-    Clock::time_point now = Clock::now();
+    // The model: every byte fed since the last package (none dropped), and when the last came.
+    std::uint32_t maxLength = in.byte() % 200u + 1u;
+    milliseconds interval(in.byte() % 100 + 1);
+    std::string fed;
+    bool pending = false;
+    Clock::time_point now = Clock::now(), last{};
+    TTimeoutAssembler asmb(maxLength, interval);
     std::vector<std::uint8_t> out;
 
     const auto checkTake = [&] {
-        const bool due = m.pending && now >= m.last + m.interval;
+        const bool due = pending && now >= last + interval;
         out.assign(3, 0xAA); // whatever the caller's buffer held before must not leak through
         const bool took = asmb.TakeIfDue(now, out);
         require(took == due, "a package is taken exactly when it is due");
-        require(!took || std::string(out.begin(), out.end()) == m.fed.substr(0, m.maxLength),
+        require(!took || std::string(out.begin(), out.end()) == fed.substr(0, maxLength),
                 "the package holds the bytes since the last one, cut to the maximum");
         if (took) {
-            m.fed.clear();
-            m.pending = false;
+            fed.clear();
+            pending = false;
         }
-        require(asmb.Pending() == m.pending, "pending follows the model");
-        require(!m.pending || asmb.Deadline() == m.last + m.interval, "deadline is last byte + interval");
+        require(asmb.Pending() == pending, "pending follows the model");
+        require(!pending || asmb.Deadline() == last + interval, "deadline is last byte + interval");
     };
 
     while (!in.empty()) {
@@ -57,26 +47,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             const std::string_view bytes = in.chunk(96);
             asmb.Feed(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), now);
             if (!bytes.empty()) {
-                m.fed.append(bytes);
-                m.pending = true;
-                m.last = now;
+                fed.append(bytes);
+                pending = true;
+                last = now;
             }
         } else if (kind == 6) {
-            m.interval = milliseconds(in.byte() % 100 + 1);
-            asmb.SetInterval(m.interval);
+            interval = milliseconds(in.byte() % 100 + 1);
+            asmb.SetInterval(interval);
         } else if (kind == 7) {
             if (in.flag()) {
                 asmb.Reset();
             } else {
-                m.maxLength = in.byte() % 200u + 1u;
-                asmb.SetMaxLength(m.maxLength);
+                maxLength = in.byte() % 200u + 1u;
+                asmb.SetMaxLength(maxLength);
             }
-            m.fed.clear();
-            m.pending = false;
+            fed.clear();
+            pending = false;
         }
         checkTake();
     }
-    now += m.interval; // the line goes quiet: whatever is pending comes out
+    now += interval; // the line goes quiet: whatever is pending comes out
     checkTake();
     require(!asmb.Pending(), "silence always completes the last package");
     return 0;

@@ -1,5 +1,5 @@
-// Port enumeration over a fake sysfs tree, the COMn conversions, and the serial layer's error
-// messages in their languages.
+// Port enumeration over a fake sysfs tree, and the serial layer's error messages in their
+// languages. The COMn conversions are EngineTest's port-name table.
 
 #include "FakeSysfs.h"
 #include "serial/ETalonCommError.h"
@@ -63,18 +63,8 @@ TEST(PortEnumeration, EmptyTreeListsNothingAndRefreshSeesNewPortsLookedUpInAnyCa
     EXPECT_EQ(info.List->PortByName("COM5"), nullptr);
 }
 
-TEST(PortNumber, ComNamesAndNumbersConvert) {
-    const std::pair<const char*, int> cases[] = {{"COM12", 12}, {"com3", 3},   {"COM 7", 7},
-                                                 {"COM+4", 4},  {"COM1A", 0},  {"COM", 0},
-                                                 {"COM-4", 0},  {"LPT1", 0},   {"COM99999999999", 0}};
-    for (const auto& [name, number] : cases)
-        EXPECT_EQ(TCommSerialPortInfo::PortNo(name), number) << name;
-    EXPECT_EQ(TCommSerialPortInfo::PortName(0), "");
-    EXPECT_EQ(TCommSerialPortInfo::PortName(7), "COM7");
-}
-
-// One message per language (zh_TW in the next test); Japanese has no table of its own.
-TEST(ErrorLanguage, EachLanguageHasItsTableAndItsPortPrefix) {
+// One message per language (zh_TW through LC_ALL); Japanese has no table of its own.
+TEST(ErrorLanguage, EachLanguageHasItsTableAndItsPortPrefixAndLcAllWinsOverLang) {
     EXPECT_EQ(ETalonCommError::FormatMessage(15, "X", 1033), "Serial port: \"X\" - Unknown error");
     EXPECT_EQ(ETalonCommError::FormatMessage(4, "COM7", 2052), "串行口:“COM7”- 不能打开串行口");
     EXPECT_EQ(ETalonCommError::FormatMessage(2, "", 1041), "Cannot initialize read buffer");
@@ -82,9 +72,6 @@ TEST(ErrorLanguage, EachLanguageHasItsTableAndItsPortPrefix) {
     const std::pair<const char*, int> locales[] = {{"zh_CN.UTF-8", 2052}, {"zh_HK.Big5", 1028}, {"zh", 1033}};
     for (const auto& [name, lcid] : locales)
         EXPECT_EQ(TTalonCommLanguage::LcidFromLocaleName(name), lcid) << name;
-}
-
-TEST(ErrorLanguage, LcAllWinsOverLang) {
     const char* oldAll = std::getenv("LC_ALL");
     const std::string saved = oldAll ? oldAll : "";
     setenv("LANG", "en_US.UTF-8", 1);

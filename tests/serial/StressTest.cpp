@@ -68,13 +68,20 @@ std::jthread Echo(int master) {
     });
 }
 
+// A package device on the pseudo-terminal, its events on its own threads.
+void openDevice(TRkCommDevice& dev, const Pty& pty, TCommPackageType type) {
+    dev.fSetSyncEvents(false);
+    dev.fSetPackageType(type);
+    dev.fSetPortName(pty.Slave());
+    dev.fSetUsePackage(true);
+    dev.fSetActive(true);
+}
+
 } // namespace
 
 TEST(Stress, TenMegabytesOfFramedPackagesSurviveTheRoundTrip) {
     Pty pty;
     TRkCommDevice dev;
-    dev.fSetSyncEvents(false);
-    dev.fSetPackageType(cptFrameHeadTail);
     dev.fSetPackageSize(4096);
     PatternCheck check;
     std::atomic<int> packages{0};
@@ -87,9 +94,7 @@ TEST(Stress, TenMegabytesOfFramedPackagesSurviveTheRoundTrip) {
             ++packages;
         }
     };
-    dev.fSetPortName(pty.Slave());
-    dev.fSetUsePackage(true);
-    dev.fSetActive(true);
+    openDevice(dev, pty, cptFrameHeadTail);
     const std::jthread echo = Echo(pty.Fd());
     int sent = 0;
     for (std::size_t at = 0; at < kVolume; at += 4096, ++sent) {
@@ -111,12 +116,8 @@ TEST(Stress, TenMegabytesOfFramedPackagesSurviveTheRoundTrip) {
 TEST(Stress, FramesWrittenAfterWaitingForRoomNeverStall) {
     Pty pty;
     TRkCommDevice dev;
-    dev.fSetSyncEvents(false);
     dev.fSetOutBufSize(256); // a small queue keeps the writer waiting for room most of the time
-    dev.fSetPortName(pty.Slave());
-    dev.fSetPackageType(cptFrameTimeout);
-    dev.fSetUsePackage(true);
-    dev.fSetActive(true);
+    openDevice(dev, pty, cptFrameTimeout);
     constexpr std::size_t kFrames = 50000, kFrameSize = 20;
     PatternCheck check;
     std::jthread reader([&](std::stop_token stop) { // stopped and joined however the test ends
