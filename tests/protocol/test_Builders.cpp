@@ -1,6 +1,6 @@
 // Every builder's frame, byte for byte, as the simulated board receives it through a real
-// pseudo-terminal; the reply kind each leaves in ExpectedReply; and what every builder does
-// when it cannot send.
+// pseudo-terminal; the reply kind each leaves in ExpectedReply; and what each does when it
+// cannot send.
 
 #include "BoardLink.h"
 #include "protocol/BoardState.h"
@@ -53,49 +53,32 @@ std::vector<BuilderCase> Cases() {
 
 class BuilderTest : public ::testing::TestWithParam<BuilderCase> {};
 
-TEST_P(BuilderTest, FrameReachesTheBoardByteForByte) {
+// Not ready: nothing is sent and the reply kind stays; ready: the frame, whole; closed or no
+// device: one warning each, nothing written, and the reply kind marks the frame not sent.
+TEST_P(BuilderTest, FrameReachesTheBoardByteForByteOnlyWhenReadyAndOpen) {
     BoardLink link;
     const std::uint64_t before = evb::FramesSent();
+    evb::BoardReady = 0;
+    evb::ExpectedReply = 0x77;
+    EXPECT_TRUE(GetParam().send());
+    EXPECT_EQ(evb::ExpectedReply, 0x77);
+    evb::BoardReady = 255;
     EXPECT_FALSE(GetParam().send());
     ASSERT_TRUE(link.board.WaitForFrames(1, 5s));
     EXPECT_EQ(Records(link.board), Recs(GetParam().record));
     EXPECT_EQ(link.board.State().garbageBytes, 0u);
     EXPECT_EQ(evb::ExpectedReply, GetParam().replyKind);
-    EXPECT_EQ(evb::FramesSent(), before + 1);
     EXPECT_TRUE(link.warnings.empty());
+    link.device.fSetActive(false);
+    EXPECT_TRUE(GetParam().send());
+    EXPECT_EQ(evb::ExpectedReply, evb::kReplyNotSent);
+    evb::SetBoardDevice(nullptr);
+    EXPECT_TRUE(GetParam().send());
+    EXPECT_EQ(link.warnings, std::vector<std::string>(2, "COM1 used by others Device!|"));
+    EXPECT_EQ(evb::FramesSent(), before + 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(Command, BuilderTest, ::testing::ValuesIn(Cases()),
                          [](const auto& info) { return std::string(info.param.name); });
-
-TEST(Builders, WithThePortClosedEachReportsOnceWritesNothingAndMarksNotSent) {
-    BoardLink link(LinkOptions{.open = false});
-    const std::uint64_t before = evb::FramesSent();
-    for (const BuilderCase& c : Cases()) {
-        evb::ExpectedReply = 0;
-        EXPECT_TRUE(c.send()) << c.name;
-        EXPECT_EQ(evb::ExpectedReply, evb::kReplyNotSent) << c.name;
-    }
-    EXPECT_EQ(link.warnings, std::vector<std::string>(Cases().size(), "COM1 used by others Device!|"));
-    EXPECT_EQ(evb::FramesSent(), before);
-    evb::SetBoardDevice(nullptr); // no device at all reads as a closed port
-    EXPECT_TRUE(evb::CmdWriteReg(1, 2));
-    EXPECT_EQ(link.warnings.size(), Cases().size() + 1);
-}
-
-TEST(Builders, WhileTheBoardIsNotReadyNothingIsSentAndTheReplyKindStays) {
-    BoardLink link;
-    evb::BoardReady = 0;
-    evb::ExpectedReply = 0x77;
-    for (const BuilderCase& c : Cases())
-        EXPECT_TRUE(c.send()) << c.name;
-    EXPECT_EQ(evb::ExpectedReply, 0x77);
-    EXPECT_TRUE(link.warnings.empty());
-    // The next frame the board sees is the first one sent once ready again.
-    evb::BoardReady = 255;
-    ASSERT_FALSE(evb::CmdSpdifTxStop(0));
-    ASSERT_TRUE(link.board.WaitForFrames(1, 5s));
-    EXPECT_EQ(Records(link.board), Recs("0C 00"));
-}
 
 } // namespace
