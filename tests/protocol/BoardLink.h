@@ -11,9 +11,11 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <numeric>
 #include <sstream>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 using namespace std::chrono_literals;
@@ -94,4 +96,9 @@ inline std::string Repeat(const std::string& line, int times) {
     while (times-- > 0)
         s += line;
     return s;
+}
+
+// A path in the temporary folder that is this process's own.
+inline std::string TempPath(const std::string& name) {
+    return (std::filesystem::temp_directory_path() / (std::to_string(::getpid()) + name)).string();
 }

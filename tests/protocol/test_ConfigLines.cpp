@@ -6,7 +6,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <unistd.h>
 
 using namespace std::string_literals;
 
@@ -33,8 +32,6 @@ TEST_P(ParseTest, CountsTheLeadingCommandBlockAndCopiesEachRecord) {
     EXPECT_EQ(first, GetParam().records);
 }
 
-const std::string kLong = ":" + std::string(100, 'A'); // 101 characters without '@' or line end
-
 // A row for each line rule.
 INSTANTIATE_TEST_SUITE_P(
     ConfigLines, ParseTest,
@@ -50,8 +47,9 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{"nulEndsTheText", ":W0001@\n:W00\0:W0002@\n"s, 2, ":W0001@\n:W00\0\0\0\0"s},
         ParseCase{"lineLimit", Repeat(":W0000@\n", 600), 512, ""},
         ParseCase{"presetLineLimit", Repeat(":W0000@\n", 600), 500, "", evb::kPresetLineLimit},
-        // a record is closed after 101 characters; the next begins right after
-        ParseCase{"overLongLineSplits", kLong + ":W0102@\n", 2, ":AAAAAA\0:W0102@\n"s}),
+        // a record is closed after 101 characters (none of them '@' or a line end); the next
+        // begins right after
+        ParseCase{"overLongLineSplits", ":" + std::string(100, 'A') + ":W0102@\n", 2, ":AAAAAA\0:W0102@\n"s}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // --- sending ---
@@ -124,8 +122,7 @@ TEST(ConfigLinesSend, HangUpDuringTheSendStopsItAndSaysHowFarItGot) {
 // --- loading ---
 
 TEST(LoadTextFile, FoldsCrLfIntoTheCapacityAndMissingFileOrDirectoryGiveAClearError) {
-    const std::filesystem::path dir =
-        std::filesystem::temp_directory_path() / ("evb-load-" + std::to_string(::getpid()));
+    const std::filesystem::path dir = TempPath("-load");
     const std::string file = (dir / "f.txt").string();
     EXPECT_NE(evb::LoadTextFile(file, 4096).error.find("No such file"), std::string::npos);
     std::filesystem::create_directories(dir);
