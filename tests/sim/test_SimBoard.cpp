@@ -20,7 +20,7 @@ using Bytes = std::vector<std::uint8_t>;
 namespace {
 
 // Hexadecimal bytes; "seq FROM COUNT STEP" (FROM hexadecimal) stands for a run of bytes.
-Bytes Hex(std::istream& in) {
+Bytes Hex(std::istream&& in) {
     Bytes out;
     for (std::string t; in >> t;)
         if (t == "seq") {
@@ -32,10 +32,6 @@ Bytes Hex(std::istream& in) {
             out.push_back(static_cast<std::uint8_t>(std::stoi(t, nullptr, 16)));
         }
     return out;
-}
-Bytes Hex(const std::string& s) {
-    std::istringstream in(s);
-    return Hex(in);
 }
 
 Bytes Frame(Bytes leading) {
@@ -77,7 +73,7 @@ void Play(SimBoard& board, Peer& peer, const std::string& script) {
         std::string op;
         in >> op;
         if (op == ">" || op == "raw" || op == "say") {
-            const Bytes bytes = Hex(in);
+            const Bytes bytes = Hex(std::move(in));
             const std::size_t before = board.FrameCount();
             if (op == "say") board.SendUnsolicited(bytes);
             ASSERT_TRUE(op == "say" || peer.Write(op == "raw" ? bytes : Frame(bytes)));
@@ -158,7 +154,7 @@ TEST_P(SimExchange, ScriptGivesTheReplyAndTheBoardState) {
     ASSERT_TRUE(board.Start());
     Peer peer(board.DevicePath());
     Play(board, peer, GetParam().script);
-    const Bytes reply = Hex(GetParam().reply);
+    const Bytes reply = Hex(std::istringstream(GetParam().reply));
     EXPECT_EQ(Join(peer.Read(reply.size())), Join(reply));
     EXPECT_EQ(Show(board, GetParam().names), GetParam().shown);
 }
