@@ -3,8 +3,6 @@
 #include "BoardLink.h" // Repeat
 #include "protocol/ConfigCheck.h"
 
-#include <gtest/gtest.h>
-
 using evb::ConfigTextEnd;
 using namespace std::string_literals;
 

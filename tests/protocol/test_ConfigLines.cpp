@@ -46,7 +46,6 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{"longCommentAfterAt", ":W0001@" + std::string(120, 'x') + "\n:W0002@\n", 2, ":W0001@\n:W0002@\n"},
         ParseCase{"nulEndsTheText", ":W0001@\n:W00\0:W0002@\n"s, 2, ":W0001@\n:W00\0\0\0\0"s},
         ParseCase{"lineLimit", Repeat(":W0000@\n", 600), 512, ""},
-        ParseCase{"presetLineLimit", Repeat(":W0000@\n", 600), 500, "", evb::kPresetLineLimit},
         // a record is closed after 101 characters (none of them '@' or a line end); the next
         // begins right after
         ParseCase{"overLongLineSplits", ":" + std::string(100, 'A') + ":W0102@\n", 2, ":AAAAAA\0:W0102@\n"s}),

@@ -5,10 +5,6 @@
 #include "protocol/LinkLog.h"
 #include "protocol/LinkMeaning.h"
 
-#include <gtest/gtest.h>
-
-namespace {
-
 TEST(LinkMeaning, EveryCommandIsShownWithItsFields) {
     const struct {
         const char* record; // leading bytes
@@ -60,5 +56,3 @@ TEST(LinkLog, TheRingKeepsTheNewestEntriesAndBoundsTheirBytes) {
     EXPECT_EQ(log.size(), 0u);
     EXPECT_EQ(log.find(128), nullptr);
 }
-
-} // namespace

@@ -2,9 +2,6 @@
 #include "BoardLink.h" // TempPath
 #include "protocol/RegisterSnapshot.h"
 
-#include <gtest/gtest.h>
-
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 

@@ -7,8 +7,6 @@
 
 #include <climits>
 
-namespace {
-
 TEST(TextConv, StrToIntDefConvertsOrGivesTheDefault) {
     const struct {
         const char* text;
@@ -34,5 +32,3 @@ TEST(TextConv, HexPairToByteReadsEitherCaseAndKeepsTheCodeOfAnyOtherCharacter) {
     for (const auto& c : cases)
         EXPECT_EQ(evb::HexPairToByte(c.high, c.low), c.want) << c.high << c.low;
 }
-
-} // namespace

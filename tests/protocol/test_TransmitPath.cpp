@@ -4,8 +4,6 @@
 #include "protocol/Command.h"
 #include "protocol/TextConv.h"
 
-namespace {
-
 TEST(TransmitPath, FramesWaitForRoomOnAPacedLineAndOneWithNoRoomInTimeIsReportedNotSentAndNeverSplit) {
     // Room for three frames in the transmit queue; the board takes 11520 bytes/s.
     BoardLink link(LinkOptions{.pace = true, .baud = 115200, .outBufSize = 64});
@@ -40,5 +38,3 @@ TEST(TransmitPath, FramesWaitForRoomOnAPacedLineAndOneWithNoRoomInTimeIsReported
     EXPECT_EQ(Records(link.board), Recs(want + "06"));
     EXPECT_EQ(link.board.State().garbageBytes, 0u);
 }
-
-} // namespace
