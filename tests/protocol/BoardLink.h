@@ -53,8 +53,6 @@ class BoardLink : public evb::IUserReport {
         device.fSetActive(false);
         board.Stop();
     }
-    BoardLink(const BoardLink&) = delete;
-    BoardLink& operator=(const BoardLink&) = delete;
 
     void ConsoleAppend(const std::string& text) override { console.push_back(text); }
     void ShowWarning(const std::string& line1, const std::string& line2) override {
