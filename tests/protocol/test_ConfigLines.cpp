@@ -68,12 +68,11 @@ class SendTest : public ::testing::TestWithParam<SendCase> {};
 
 TEST_P(SendTest, LinesBecomeOneBatchAtTheBoard) {
     BoardLink link;
-    std::vector<int> progress;
     int maximum = -1;
+    std::string steps; // the progress reported, in order
+    const auto step = [&](int p) { steps += (steps.empty() ? "" : " ") + std::to_string(p); };
     const SendCase& c = GetParam();
-    const auto r =
-        evb::SendConfigLines(c.text, 512, c.beginCount, c.report,
-                             {[&](int m) { maximum = m; }, [&](int p) { progress.push_back(p); }, {}});
+    const auto r = evb::SendConfigLines(c.text, 512, c.beginCount, c.report, {[&](int m) { maximum = m; }, step, {}});
     EXPECT_EQ(r.commandLines, c.commandLines);
     EXPECT_EQ(r.framesNotSent, 0);
     EXPECT_FALSE(r.aborted);
@@ -81,9 +80,6 @@ TEST_P(SendTest, LinesBecomeOneBatchAtTheBoard) {
     EXPECT_EQ(Records(link.board), Recs(c.records));
     EXPECT_EQ(link.Console(), c.console);
     EXPECT_EQ(maximum, c.commandLines);
-    std::string steps;
-    for (int p : progress)
-        steps += (steps.empty() ? "" : " ") + std::to_string(p);
     EXPECT_EQ(steps, c.progress);
 }
 
