@@ -1,10 +1,11 @@
 // Every builder's frame, byte for byte, as the simulated board receives it through a real
-// pseudo-terminal; the reply kind each leaves in ExpectedReply; and what each does when it
-// cannot send.
+// pseudo-terminal, and as the link log shows it; the reply kind each leaves in ExpectedReply;
+// and what each does when it cannot send.
 
 #include "BoardLink.h"
 #include "protocol/BoardState.h"
 #include "protocol/Command.h"
+#include "protocol/LinkMeaning.h"
 
 #include <functional>
 
@@ -15,22 +16,25 @@ struct BuilderCase {
     std::function<bool()> send;
     const char* record; // leading bytes
     std::uint8_t replyKind;
+    const char* meaning; // as the link log shows the frame
 };
 
 std::vector<BuilderCase> Cases() {
     using namespace evb;
     return {
-        {"WriteReg", [] { return CmdWriteReg(0x1A, 0x05); }, "00 1A 05", 0},
-        {"ReadReg", [] { return CmdReadReg(0x40); }, "01 40 00 01", 1},
-        {"ReadAllReg76", [] { return CmdReadAllReg(0, 76); }, "01 00 00 4C", 2},
-        {"ReadAllReg255", [] { return CmdReadAllReg(0, 255); }, "01 00 01 00", 2},
-        {"ReadAllReg256", [] { return CmdReadAllReg(0x10, 256); }, "01 10 01 00", 2},
-        {"SdpDirection", [] { return CmdSdpDirection(1, 1); }, "02 01 01", 4},
-        {"BatchBegin", [] { return CmdBatchBegin(0x3A40); }, "04 3A 40", 6}, // marker bytes go as they are
-        {"BatchWriteReg", [] { return CmdBatchWriteReg(0x21, 0x80); }, "05 00 21 80", 0},
-        {"BatchDelay300", [] { return CmdBatchDelay(300); }, "05 07 01 2C", 0x55},
-        {"BatchG", [] { return CmdBatchG(0x01, 0x02); }, "05 0B 01 02", 0x56},
-        {"BatchEnd", [] { return CmdBatchEnd(); }, "06", 7},
+        {"WriteReg", [] { return CmdWriteReg(0x1A, 0x05); }, "00 1A 05", 0, "WriteReg 0x1A = 0x05"},
+        {"ReadReg", [] { return CmdReadReg(0x40); }, "01 40 00 01", 1, "ReadReg 0x40"},
+        {"ReadAllReg76", [] { return CmdReadAllReg(0, 76); }, "01 00 00 4C", 2, "ReadAll from 0x00, 76 registers"},
+        {"ReadAllReg255", [] { return CmdReadAllReg(0, 255); }, "01 00 01 00", 2, "ReadAll from 0x00, 256 registers"},
+        {"ReadAllReg256", [] { return CmdReadAllReg(0x10, 256); }, "01 10 01 00", 2,
+         "ReadAll from 0x10, 256 registers"},
+        {"SdpDirection", [] { return CmdSdpDirection(1, 1); }, "02 01 01", 4, "SdpDirection SDP2 Spdif=>Codec"},
+        // the frame markers' bytes inside a record go as they are
+        {"BatchBegin", [] { return CmdBatchBegin(0x3A40); }, "04 3A 40", 6, "BatchBegin 14912"},
+        {"BatchWriteReg", [] { return CmdBatchWriteReg(0x21, 0x80); }, "05 00 21 80", 0, "BatchWriteReg 0x21 = 0x80"},
+        {"BatchDelay300", [] { return CmdBatchDelay(300); }, "05 07 01 2C", 0x55, "BatchDelay 300"},
+        {"BatchG", [] { return CmdBatchG(0x01, 0x02); }, "05 0B 01 02", 0x56, "BatchG 0x01 0x02"},
+        {"BatchEnd", [] { return CmdBatchEnd(); }, "06", 7, "BatchEnd"},
         {"SpdifFormat",
          [] {
              gBoard.Spdif = {.rx_mode = 0x11, .rx_format = 0x12, .rx_resolution = 0x99, .rx_mclk_ratio = 0x13,
@@ -40,13 +44,13 @@ std::vector<BuilderCase> Cases() {
              gBoard.Spdif = SpdifSettings{};
              return r;
          },
-         "08 00 11 12 13 3A 15 40 34 CD", 8},
-        {"SpdifReset", [] { return CmdSpdifReset(1); }, "09 01", 9},
-        {"MclkSource", [] { return CmdMclkSource(3); }, "0A 03", 4},
-        {"SpdifTxStop", [] { return CmdSpdifTxStop(1); }, "0C 01", 12},
-        {"ChipAddress", [] { return CmdChipAddress(0xC6); }, "0D C6", 13},
-        {"CommMode", [] { return CmdCommMode(1); }, "0E 01", 14},
-        {"BoardInfo", [] { return CmdBoardInfo(); }, "58", 0x58},
+         "08 00 11 12 13 3A 15 40 34 CD", 8, "SpdifFormat rx 0x11 0x12 0x13 0x3A, tx 0x15 0x40 0x34 0xCD"},
+        {"SpdifReset", [] { return CmdSpdifReset(1); }, "09 01", 9, "SpdifReset on"},
+        {"MclkSource", [] { return CmdMclkSource(3); }, "0A 03", 4, "MclkSource S/PDIF AMCLK"},
+        {"SpdifTxStop", [] { return CmdSpdifTxStop(0); }, "0C 00", 12, "SpdifTxStop off"},
+        {"ChipAddress", [] { return CmdChipAddress(0xC6); }, "0D C6", 13, "ChipAddress 0xC6"},
+        {"CommMode", [] { return CmdCommMode(1); }, "0E 01", 14, "CommMode SPI"},
+        {"BoardInfo", [] { return CmdBoardInfo(); }, "58", 0x58, "BoardInfo"},
     };
 }
 
@@ -65,6 +69,7 @@ TEST_P(BuilderTest, FrameReachesTheBoardByteForByteOnlyWhenReadyAndOpen) {
     EXPECT_FALSE(GetParam().send());
     ASSERT_TRUE(link.board.WaitForFrames(1, 5s));
     EXPECT_EQ(Records(link.board), Recs(GetParam().record));
+    EXPECT_EQ(evb::DescribeFrame(evb::MakeFrame(Records(link.board).at(0))), GetParam().meaning);
     EXPECT_EQ(link.board.State().garbageBytes, 0u);
     EXPECT_EQ(evb::ExpectedReply, GetParam().replyKind);
     EXPECT_TRUE(link.warnings.empty());
