@@ -1,7 +1,6 @@
 // Configuration text: parsing, sending through the simulated board, and loading files.
 
 #include "BoardLink.h"
-#include "protocol/Command.h"
 #include "protocol/ConfigLines.h"
 
 #include <filesystem>

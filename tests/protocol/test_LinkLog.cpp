@@ -5,14 +5,10 @@
 #include "protocol/LinkLog.h"
 #include "protocol/LinkMeaning.h"
 
-// Each builder's frame is shown in the builder table (test_Builders.cpp).
-TEST(LinkMeaning, AnUnknownCommandIsShownByItsCode) {
+// Each builder's frame is shown in the builder table (test_Builders.cpp); the entry line and
+// the register, board-information and consumed replies in the evbctl trace tests.
+TEST(LinkMeaning, AnUnknownCommandShowsItsCodeAndABlockOrAnEchoedPackageHowTheReplyKindReadsIt) {
     EXPECT_EQ(evb::DescribeFrame(evb::MakeFrame(Recs("77").at(0))), "unknown command 0x77");
-}
-
-// The entry line and the register, board-information and consumed replies: the evbctl trace
-// tests.
-TEST(LinkMeaning, ABlockAndAnEchoedPackageAreShownAsTheReplyKindReadsThem) {
     const std::uint8_t b[] = {0x05, 0x06};
     EXPECT_EQ(evb::DescribeReply(evb::kReplyBlock, b, 2, 76, true), "block of 76");
     EXPECT_EQ(evb::DescribeReply(0x07, b, 1, 76, false), "echoed");
