@@ -21,9 +21,8 @@ class ConfigCheckTable : public ::testing::TestWithParam<CheckCase> {};
 
 TEST_P(ConfigCheckTable, ReportsEachProblemAtItsLine) {
     const CheckCase& c = GetParam();
-    const evb::ConfigCheck check =
-        evb::CheckConfigText(c.text, {.lineLimit = c.lineLimit, .end = c.end, .highestAddress = c.highest});
-    EXPECT_EQ(check.format("f.txt"), c.diagnostics);
+    const evb::ConfigCheckOptions options{.lineLimit = c.lineLimit, .end = c.end, .highestAddress = c.highest};
+    EXPECT_EQ(evb::CheckConfigText(c.text, options).format("f.txt"), c.diagnostics);
 }
 
 INSTANTIATE_TEST_SUITE_P(
