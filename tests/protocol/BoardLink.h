@@ -41,15 +41,13 @@ class BoardLink : public evb::IUserReport {
         device.fSetActive(true);
         evb::SetBoardDevice(&device);
         evb::SetUserReport(this);
-        evb::BoardReady = 255;
+        evb::BoardReady = 255; // each link starts from these, whatever the last one left
         evb::ExpectedReply = 0;
         evb::SetSendTimeout(2000ms);
     }
     ~BoardLink() override {
         evb::SetBoardDevice(nullptr);
         evb::SetUserReport(nullptr);
-        evb::SetSendTimeout(2000ms);
-        evb::BoardReady = 255;
         device.fSetActive(false);
         board.Stop();
     }

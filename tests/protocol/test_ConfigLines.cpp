@@ -17,13 +17,12 @@ struct ParseCase {
     std::string text;
     int commandLines;
     std::string records; // the first records, 8 bytes each
-    int limit = evb::kConfigLineLimit;
 };
 
 class ParseTest : public ::testing::TestWithParam<ParseCase> {};
 
 TEST_P(ParseTest, CountsTheLeadingCommandBlockAndCopiesEachRecord) {
-    const auto records = evb::ParseConfigLines(GetParam().text, GetParam().limit);
+    const auto records = evb::ParseConfigLines(GetParam().text, evb::kConfigLineLimit);
     EXPECT_EQ(evb::CountCommandLines(records), GetParam().commandLines);
     std::string first;
     for (std::size_t i = 0; i < records.size() && first.size() < GetParam().records.size(); ++i)
