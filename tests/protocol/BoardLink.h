@@ -11,9 +11,11 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <numeric>
 #include <sstream>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 using namespace std::chrono_literals;
@@ -22,7 +24,6 @@ struct LinkOptions {
     bool pace = false;
     std::uint32_t baud = 19200;
     long outBufSize = 0; // 0: the device's default
-    bool open = true;
 };
 
 class BoardLink : public evb::IUserReport {
@@ -37,23 +38,19 @@ class BoardLink : public evb::IUserReport {
         device.fSetSyncEvents(false);
         device.fSetUsePackage(true);
         if (o.outBufSize > 0) device.fSetOutBufSize(o.outBufSize);
-        if (o.open) device.fSetActive(true);
+        device.fSetActive(true);
         evb::SetBoardDevice(&device);
         evb::SetUserReport(this);
-        evb::BoardReady = 255;
+        evb::BoardReady = 255; // each link starts from these, whatever the last one left
         evb::ExpectedReply = 0;
         evb::SetSendTimeout(2000ms);
     }
     ~BoardLink() override {
         evb::SetBoardDevice(nullptr);
         evb::SetUserReport(nullptr);
-        evb::SetSendTimeout(2000ms);
-        evb::BoardReady = 255;
         device.fSetActive(false);
         board.Stop();
     }
-    BoardLink(const BoardLink&) = delete;
-    BoardLink& operator=(const BoardLink&) = delete;
 
     void ConsoleAppend(const std::string& text) override { console.push_back(text); }
     void ShowWarning(const std::string& line1, const std::string& line2) override {
@@ -94,4 +91,9 @@ inline std::string Repeat(const std::string& line, int times) {
     while (times-- > 0)
         s += line;
     return s;
+}
+
+// A path in the temporary folder that is this process's own.
+inline std::string TempPath(const std::string& name) {
+    return (std::filesystem::temp_directory_path() / (std::to_string(::getpid()) + name)).string();
 }

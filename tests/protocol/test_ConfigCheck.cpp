@@ -3,8 +3,6 @@
 #include "BoardLink.h" // Repeat
 #include "protocol/ConfigCheck.h"
 
-#include <gtest/gtest.h>
-
 using evb::ConfigTextEnd;
 using namespace std::string_literals;
 
@@ -23,9 +21,8 @@ class ConfigCheckTable : public ::testing::TestWithParam<CheckCase> {};
 
 TEST_P(ConfigCheckTable, ReportsEachProblemAtItsLine) {
     const CheckCase& c = GetParam();
-    const evb::ConfigCheck check =
-        evb::CheckConfigText(c.text, {.lineLimit = c.lineLimit, .end = c.end, .highestAddress = c.highest});
-    EXPECT_EQ(check.format("f.txt"), c.diagnostics);
+    const evb::ConfigCheckOptions options{.lineLimit = c.lineLimit, .end = c.end, .highestAddress = c.highest};
+    EXPECT_EQ(evb::CheckConfigText(c.text, options).format("f.txt"), c.diagnostics);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -72,7 +69,7 @@ INSTANTIATE_TEST_SUITE_P(
                   "f.txt:2: error: 'G' in column 4 is not a hexadecimal digit\n"}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(ConfigCheck, CountsTheBatchAndKeepsTheLastWriteOfEachRegister) {
+TEST(ConfigCheck, CountsTheBatchAndItsSendablePart) {
     const std::string text = ":W0102@\n:D0064@\n:G0102@\n:C0000@\n:W0105@\n:W";
     const evb::ConfigCheck check = evb::CheckConfigText(text, {.end = ConfigTextEnd::BufferFull});
     EXPECT_FALSE(check.hasErrors());
@@ -83,10 +80,6 @@ TEST(ConfigCheck, CountsTheBatchAndKeepsTheLastWriteOfEachRegister) {
     EXPECT_EQ(check.countOnly, 1);
     EXPECT_EQ(check.frames(), 6);
     EXPECT_EQ(check.sendable(text), text.substr(0, text.size() - 2));
-    const auto last = check.lastWrites();
-    ASSERT_EQ(last.size(), 1u);
-    EXPECT_EQ(last.at(0x01).value, 0x05);
-    EXPECT_EQ(last.at(0x01).line, 5);
 }
 
 TEST(ConfigCheck, NamesTheLinesWithErrors) {

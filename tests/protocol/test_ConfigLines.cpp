@@ -1,12 +1,10 @@
 // Configuration text: parsing, sending through the simulated board, and loading files.
 
 #include "BoardLink.h"
-#include "protocol/Command.h"
 #include "protocol/ConfigLines.h"
 
 #include <filesystem>
 #include <fstream>
-#include <unistd.h>
 
 using namespace std::string_literals;
 
@@ -19,21 +17,18 @@ struct ParseCase {
     std::string text;
     int commandLines;
     std::string records; // the first records, 8 bytes each
-    int limit = evb::kConfigLineLimit;
 };
 
 class ParseTest : public ::testing::TestWithParam<ParseCase> {};
 
 TEST_P(ParseTest, CountsTheLeadingCommandBlockAndCopiesEachRecord) {
-    const auto records = evb::ParseConfigLines(GetParam().text, GetParam().limit);
+    const auto records = evb::ParseConfigLines(GetParam().text, evb::kConfigLineLimit);
     EXPECT_EQ(evb::CountCommandLines(records), GetParam().commandLines);
     std::string first;
     for (std::size_t i = 0; i < records.size() && first.size() < GetParam().records.size(); ++i)
         first.append(records[i].data(), 8);
     EXPECT_EQ(first, GetParam().records);
 }
-
-const std::string kLong = ":" + std::string(100, 'A'); // 101 characters without '@' or line end
 
 // A row for each line rule.
 INSTANTIATE_TEST_SUITE_P(
@@ -49,9 +44,9 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{"longCommentAfterAt", ":W0001@" + std::string(120, 'x') + "\n:W0002@\n", 2, ":W0001@\n:W0002@\n"},
         ParseCase{"nulEndsTheText", ":W0001@\n:W00\0:W0002@\n"s, 2, ":W0001@\n:W00\0\0\0\0"s},
         ParseCase{"lineLimit", Repeat(":W0000@\n", 600), 512, ""},
-        ParseCase{"presetLineLimit", Repeat(":W0000@\n", 600), 500, "", evb::kPresetLineLimit},
-        // a record is closed after 101 characters; the next begins right after
-        ParseCase{"overLongLineSplits", kLong + ":W0102@\n", 2, ":AAAAAA\0:W0102@\n"s}),
+        // a record is closed after 101 characters (none of them '@' or a line end); the next
+        // begins right after
+        ParseCase{"overLongLineSplits", ":" + std::string(100, 'A') + ":W0102@\n", 2, ":AAAAAA\0:W0102@\n"s}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // --- sending ---
@@ -71,12 +66,11 @@ class SendTest : public ::testing::TestWithParam<SendCase> {};
 
 TEST_P(SendTest, LinesBecomeOneBatchAtTheBoard) {
     BoardLink link;
-    std::vector<int> progress;
     int maximum = -1;
+    std::string steps; // the progress reported, in order
+    const auto step = [&](int p) { steps += (steps.empty() ? "" : " ") + std::to_string(p); };
     const SendCase& c = GetParam();
-    const auto r =
-        evb::SendConfigLines(c.text, 512, c.beginCount, c.report,
-                             {[&](int m) { maximum = m; }, [&](int p) { progress.push_back(p); }, {}});
+    const auto r = evb::SendConfigLines(c.text, 512, c.beginCount, c.report, {[&](int m) { maximum = m; }, step, {}});
     EXPECT_EQ(r.commandLines, c.commandLines);
     EXPECT_EQ(r.framesNotSent, 0);
     EXPECT_FALSE(r.aborted);
@@ -84,9 +78,6 @@ TEST_P(SendTest, LinesBecomeOneBatchAtTheBoard) {
     EXPECT_EQ(Records(link.board), Recs(c.records));
     EXPECT_EQ(link.Console(), c.console);
     EXPECT_EQ(maximum, c.commandLines);
-    std::string steps;
-    for (int p : progress)
-        steps += (steps.empty() ? "" : " ") + std::to_string(p);
     EXPECT_EQ(steps, c.progress);
 }
 
@@ -108,12 +99,10 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(ConfigLinesSend, HangUpDuringTheSendStopsItAndSaysHowFarItGot) {
     BoardLink link;
-    const auto r = evb::SendConfigLines(Repeat(":W0000@\n", 512), 512, 1, true,
-                                        {nullptr,
-                                         [&](int p) {
-                                             if (p == 10) link.board.HangUp();
-                                         },
-                                         nullptr});
+    const auto hangUpAtLine10 = [&](int p) {
+        if (p == 10) link.board.HangUp();
+    };
+    const auto r = evb::SendConfigLines(Repeat(":W0000@\n", 512), 512, 1, true, {nullptr, hangUpAtLine10, nullptr});
     EXPECT_TRUE(r.aborted);
     EXPECT_FALSE(link.device.fGetActive());
     EXPECT_NE(link.Console().find("Send stopped"), std::string::npos) << link.Console();
@@ -124,8 +113,7 @@ TEST(ConfigLinesSend, HangUpDuringTheSendStopsItAndSaysHowFarItGot) {
 // --- loading ---
 
 TEST(LoadTextFile, FoldsCrLfIntoTheCapacityAndMissingFileOrDirectoryGiveAClearError) {
-    const std::filesystem::path dir =
-        std::filesystem::temp_directory_path() / ("evb-load-" + std::to_string(::getpid()));
+    const std::filesystem::path dir = TempPath("-load");
     const std::string file = (dir / "f.txt").string();
     EXPECT_NE(evb::LoadTextFile(file, 4096).error.find("No such file"), std::string::npos);
     std::filesystem::create_directories(dir);

@@ -1,20 +1,9 @@
 // Register snapshots: the saved file, the comparison with a file and the restore text.
+#include "BoardLink.h" // TempPath
 #include "protocol/RegisterSnapshot.h"
 
-#include <gtest/gtest.h>
-
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <unistd.h>
-
-namespace {
-
-std::string tempPath(const char* name) {
-    return (std::filesystem::temp_directory_path() / (std::to_string(::getpid()) + name)).string();
-}
-
-} // namespace
 
 TEST(RegisterSnapshot, AllRegistersSaveAsACleanFileThatFitsTheBufferAndReadsBack) {
     std::vector<std::uint8_t> values(256);
@@ -25,7 +14,7 @@ TEST(RegisterSnapshot, AllRegistersSaveAsACleanFileThatFitsTheBufferAndReadsBack
               ":W0003@ KV2580, address 0x1A, 256 registers, 2026-12-07 10:00:00\r\n");
     EXPECT_EQ(text.substr(text.size() - 9), ":WFFFC@\r\n");
 
-    const std::string path = tempPath("-snapshot.txt");
+    const std::string path = TempPath("-snapshot.txt");
     { std::ofstream(path) << "an older, longer file that the snapshot replaces whole\n" << std::string(5000, 'x'); }
     ASSERT_EQ(evb::SaveTextFile(path, text), "");
     const evb::CheckedConfigFile f = evb::LoadCheckedConfigFile(path);
@@ -38,7 +27,7 @@ TEST(RegisterSnapshot, AllRegistersSaveAsACleanFileThatFitsTheBufferAndReadsBack
 }
 
 TEST(RegisterSnapshot, AFailedSaveSaysWhyAndLeavesNoPartialFile) {
-    const std::string path = tempPath("-no-such-dir") + "/regs.txt";
+    const std::string path = TempPath("-no-such-dir") + "/regs.txt";
     EXPECT_NE(evb::SaveTextFile(path, ":W0000@\r\n").find(path + ": No such file"), std::string::npos);
     EXPECT_FALSE(std::filesystem::exists(path + ".part"));
 }

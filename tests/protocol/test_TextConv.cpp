@@ -7,8 +7,6 @@
 
 #include <climits>
 
-namespace {
-
 TEST(TextConv, StrToIntDefConvertsOrGivesTheDefault) {
     const struct {
         const char* text;
@@ -19,7 +17,8 @@ TEST(TextConv, StrToIntDefConvertsOrGivesTheDefault) {
                  {"+7", 128, 7},                 {"-", 128, 128},                {"", 128, 128},
                  {"0x", 128, 128},               {"1A", 128, 128},               {"12 ", 128, 128},
                  {"-0x5", 128, 128},             {"-2147483648", 0, INT_MIN},    {"2147483648", 9, 9},
-                 {"0x80000000", 9, 9},           {"0x7FFFFFFF", 0, INT_MAX},     {"99999999999999999999", 9, 9}};
+                 {"0x80000000", 9, 9},           {"0x7FFFFFFF", 0, INT_MAX},     {"99999999999999999999", 9, 9},
+                 {"-1", 128, -1}};
     for (const auto& c : cases)
         EXPECT_EQ(evb::StrToIntDef(c.text, c.def), c.want) << '"' << c.text << '"';
 }
@@ -33,5 +32,3 @@ TEST(TextConv, HexPairToByteReadsEitherCaseAndKeepsTheCodeOfAnyOtherCharacter) {
     for (const auto& c : cases)
         EXPECT_EQ(evb::HexPairToByte(c.high, c.low), c.want) << c.high << c.low;
 }
-
-} // namespace
