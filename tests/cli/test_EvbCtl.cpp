@@ -7,6 +7,7 @@
 #include "protocol/TextConv.h"
 #include "serial/TLinePacer.h"
 #include "sim/SimBoard.h"
+#include "tests/TempDir.h"
 #include "tests/serial/FakeSysfs.h"
 
 #include <gtest/gtest.h>
@@ -34,16 +35,6 @@ Result Ctl(std::vector<std::string> args) {
     const int code = evbctl::Run(args, out, err);
     return {code, out.str(), err.str()};
 }
-
-// A file in the temporary folder, removed at the end of the test.
-struct TempFile {
-    explicit TempFile(const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
-    ~TempFile() { std::filesystem::remove(path); }
-    const std::string path = (std::filesystem::temp_directory_path() /
-                              ("evbctl-" + std::to_string(::getpid()) + "-" + std::to_string(++serial)))
-                                 .string();
-    static inline int serial = 0;
-};
 
 const std::string kColon = "\xEF\xBC\x9A";
 const std::string kExample = std::string(EVB_SOURCE_DIR) + "/presets/examples/example.txt";
@@ -82,9 +73,10 @@ class EvbCtlRun : public EvbCtlTest, public ::testing::WithParamInterface<RunCas
 
 TEST_P(EvbCtlRun, ExitStatusOutputAndFramesFollowTheArgumentsAndTheBoard) {
     const RunCase& c = GetParam();
-    const TempFile file(c.file);
+    const TempDir dir;
+    const std::string file = dir.write("file.txt", c.file);
     const auto fill = [&](std::string s) {
-        for (const auto& [word, value] : {std::pair{"BOARD", board.DevicePath()}, {"FILE", file.path}})
+        for (const auto& [word, value] : {std::pair{"BOARD", board.DevicePath()}, {"FILE", file}})
             for (std::size_t at; (at = s.find(word)) != std::string::npos;)
                 s.replace(at, std::string_view(word).size(), value);
         return s;
@@ -207,11 +199,12 @@ TEST(EvbCtlSend, CtrlCStopsTheSendAfterTheCurrentLineAndSaysHowFarItGot) {
     TalonComm::TLinePacer::SetEnabled(true);
     evbsim::SimBoard board(evbsim::SimOptions{.baud = 19200, .pace = false});
     ASSERT_TRUE(board.Start());
-    const TempFile file(Repeat(":W0000@\n", 512));
+    const TempDir dir;
+    const std::string file = dir.write("512.txt", Repeat(":W0000@\n", 512));
     std::thread interrupter([&] {
         if (board.WaitForFrames(50, 10s)) ::kill(::getpid(), SIGINT);
     });
-    const Result r = Ctl({"--port", board.DevicePath(), "--timeout", "60000", "send", file.path});
+    const Result r = Ctl({"--port", board.DevicePath(), "--timeout", "60000", "send", file});
     interrupter.join();
     TalonComm::TLinePacer::SetEnabled(false);
     std::smatch m;
@@ -243,27 +236,28 @@ TEST_F(EvbCtlTest, TraceWritesTheLinkLogOnStderr) {
 // --- register snapshots --------------------------------------------------------------------
 
 TEST_F(EvbCtlTest, SaveDiffRestoreWritesOnlyWhatDiffersAndReportsReadOnlyRegisters) {
-    TempFile file("");
-    ASSERT_EQ(On({"save", file.path}).out, "256 registers saved to " + file.path + "\n");
-    EXPECT_EQ(On({"diff", file.path}).code, evbctl::kExitOk);
+    const TempDir dir;
+    const std::string file = (dir.path / "regs.txt").string();
+    ASSERT_EQ(On({"save", file}).out, "256 registers saved to " + file + "\n");
+    EXPECT_EQ(On({"diff", file}).code, evbctl::kExitOk);
     board.SetRegister(0x20, 0x1A, 0x50);
     const std::string saved40 = evb::Hex2(board.Register(0x20, 0x40));
     board.SetRegister(0x20, 0x40, 0x0F ^ board.Register(0x20, 0x40));
-    Result r = On({"diff", file.path});
+    Result r = On({"diff", file});
     EXPECT_EQ(r.code, evbctl::kExitRegistersDiffer);
     EXPECT_EQ(r.out.substr(0, r.out.find('\n')), "Reg0x1A: board 0x50, file 0x05");
-    EXPECT_NE(r.out.find("\n2 of 256 registers differ from " + file.path + "\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\n2 of 256 registers differ from " + file + "\n"), std::string::npos) << r.out;
 
     board.ClearFrames();
-    r = On({"restore", file.path});
+    r = On({"restore", file});
     ASSERT_EQ(r.code, evbctl::kExitOk) << r.out << r.err;
     // read-all, begin, the two writes, end, read-all
     EXPECT_EQ(Records(board), Recs("01 00 01 00; 04 00 01; 05 00 1A 05; 05 00 40 " + saved40 + "; 06; 01 00 01 00"));
-    EXPECT_EQ(On({"diff", file.path}).code, evbctl::kExitOk);
+    EXPECT_EQ(On({"diff", file}).code, evbctl::kExitOk);
 
     board.SetRegister(0x20, 0x1A, 0x00);
     board.SetReadOnly(0x20, 0x1A, true);
-    r = On({"restore", file.path, "32"});
+    r = On({"restore", file, "32"});
     EXPECT_EQ(r.code, evbctl::kExitRegistersDiffer);
-    EXPECT_NE(r.out.find("after restore: 1 of 32 registers differs from " + file.path), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("after restore: 1 of 32 registers differs from " + file), std::string::npos) << r.out;
 }

@@ -1,6 +1,6 @@
 // The buffer behind "Load Configuration File". Reading a file (line-end folding, a missing file
 // or a directory, the 4096-byte fit) is LoadTextFile's, tested with the protocol layer.
-#include "TempDir.h"
+#include "tests/TempDir.h"
 #include "console/ConfigBuffer.h"
 #include "protocol/ConfigLines.h"
 

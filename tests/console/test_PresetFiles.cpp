@@ -1,4 +1,4 @@
-#include "TempDir.h"
+#include "tests/TempDir.h"
 #include "console/PresetFiles.h"
 
 #include <gtest/gtest.h>

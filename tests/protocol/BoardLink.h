@@ -93,7 +93,3 @@ inline std::string Repeat(const std::string& line, int times) {
     return s;
 }
 
-// A path in the temporary folder that is this process's own.
-inline std::string TempPath(const std::string& name) {
-    return (std::filesystem::temp_directory_path() / (std::to_string(::getpid()) + name)).string();
-}

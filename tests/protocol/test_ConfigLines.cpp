@@ -2,6 +2,7 @@
 
 #include "BoardLink.h"
 #include "protocol/ConfigLines.h"
+#include "tests/TempDir.h"
 
 #include <filesystem>
 #include <fstream>
@@ -113,11 +114,10 @@ TEST(ConfigLinesSend, HangUpDuringTheSendStopsItAndSaysHowFarItGot) {
 // --- loading ---
 
 TEST(LoadTextFile, FoldsCrLfIntoTheCapacityAndMissingFileOrDirectoryGiveAClearError) {
-    const std::filesystem::path dir = TempPath("-load");
-    const std::string file = (dir / "f.txt").string();
+    const TempDir dir;
+    const std::string file = (dir.path / "f.txt").string();
     EXPECT_NE(evb::LoadTextFile(file, 4096).error.find("No such file"), std::string::npos);
-    std::filesystem::create_directories(dir);
-    EXPECT_NE(evb::LoadTextFile(dir.string(), 4096).error.find("directory"), std::string::npos);
+    EXPECT_NE(evb::LoadTextFile(dir.path.string(), 4096).error.find("directory"), std::string::npos);
     const struct {
         std::string bytes;
         std::size_t capacity;
@@ -136,7 +136,6 @@ TEST(LoadTextFile, FoldsCrLfIntoTheCapacityAndMissingFileOrDirectoryGiveAClearEr
         EXPECT_EQ(load.text, c.text);
         EXPECT_EQ(load.droppedBytes, c.dropped);
     }
-    std::filesystem::remove_all(dir);
 }
 
 } // namespace

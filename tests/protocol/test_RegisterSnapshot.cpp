@@ -1,9 +1,10 @@
 // Register snapshots: the saved file, the comparison with a file and the restore text.
-#include "BoardLink.h" // TempPath
 #include "protocol/RegisterSnapshot.h"
+#include "tests/TempDir.h"
+
+#include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 
 TEST(RegisterSnapshot, AllRegistersSaveAsACleanFileThatFitsTheBufferAndReadsBack) {
     std::vector<std::uint8_t> values(256);
@@ -14,11 +15,11 @@ TEST(RegisterSnapshot, AllRegistersSaveAsACleanFileThatFitsTheBufferAndReadsBack
               ":W0003@ KV2580, address 0x1A, 256 registers, 2026-12-07 10:00:00\r\n");
     EXPECT_EQ(text.substr(text.size() - 9), ":WFFFC@\r\n");
 
-    const std::string path = TempPath("-snapshot.txt");
-    { std::ofstream(path) << "an older, longer file that the snapshot replaces whole\n" << std::string(5000, 'x'); }
+    const TempDir dir;
+    const std::string path = dir.write("snapshot.txt", "an older, longer file that the snapshot replaces whole\n" +
+                                                           std::string(5000, 'x'));
     ASSERT_EQ(evb::SaveTextFile(path, text), "");
     const evb::CheckedConfigFile f = evb::LoadCheckedConfigFile(path);
-    std::filesystem::remove(path);
     ASSERT_TRUE(f.load.ok);
     EXPECT_EQ(f.load.droppedBytes, 0u);
     EXPECT_EQ(f.check.format(path), "");
@@ -27,7 +28,8 @@ TEST(RegisterSnapshot, AllRegistersSaveAsACleanFileThatFitsTheBufferAndReadsBack
 }
 
 TEST(RegisterSnapshot, AFailedSaveSaysWhyAndLeavesNoPartialFile) {
-    const std::string path = TempPath("-no-such-dir") + "/regs.txt";
+    const TempDir dir;
+    const std::string path = (dir.path / "no-such-dir" / "regs.txt").string();
     EXPECT_NE(evb::SaveTextFile(path, ":W0000@\r\n").find(path + ": No such file"), std::string::npos);
     EXPECT_FALSE(std::filesystem::exists(path + ".part"));
 }
