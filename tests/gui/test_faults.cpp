@@ -7,7 +7,6 @@
 #include "serial/TRkCommDevice.h"
 #include "windows/Twarnfrm.h"
 
-#include <QLineEdit>
 #include <QMessageBox>
 #include <QRegularExpression>
 
