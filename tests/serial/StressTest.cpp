@@ -7,7 +7,7 @@
 #include "serial/TTalonComm.h"
 
 #include <algorithm>
-#include <dirent.h>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <vector>
 
@@ -18,13 +18,7 @@ namespace {
 
 // Descriptors or threads of this process.
 int countEntries(const char* dir) {
-    int n = 0;
-    if (DIR* d = ::opendir(dir)) {
-        while (dirent* e = ::readdir(d))
-            n += e->d_name[0] != '.';
-        ::closedir(d);
-    }
-    return n;
+    return static_cast<int>(std::distance(std::filesystem::directory_iterator(dir), {}));
 }
 
 constexpr std::size_t kVolume = 10 * 1024 * 1024;
@@ -54,17 +48,10 @@ std::vector<char> patternBlock(std::size_t at, std::size_t n) {
 }
 
 // Copies everything the program sends straight back to it, until stopped.
-std::jthread Echo(int master) {
-    return std::jthread([master](std::stop_token stop) {
-        std::vector<char> buf(65536);
-        for (pollfd p{master, POLLIN, 0}; !stop.stop_requested();) {
-            const ssize_t n = ::poll(&p, 1, 20) > 0 ? ::read(master, buf.data(), buf.size()) : 0;
-            for (ssize_t done = 0, k; done < n && !stop.stop_requested(); done += std::max<ssize_t>(k, 0))
-                if ((k = ::write(master, buf.data() + done, static_cast<std::size_t>(n - done))) <= 0) {
-                    pollfd out{master, POLLOUT, 0};
-                    ::poll(&out, 1, 20);
-                }
-        }
+std::jthread Echo(Pty& pty) {
+    return std::jthread([&pty](std::stop_token stop) {
+        while (!stop.stop_requested())
+            pty.Send(pty.Take(65536, 2ms));
     });
 }
 
@@ -95,7 +82,7 @@ TEST(Stress, TenMegabytesOfFramedPackagesSurviveTheRoundTrip) {
         }
     };
     openDevice(dev, pty, cptFrameHeadTail);
-    const std::jthread echo = Echo(pty.Fd());
+    const std::jthread echo = Echo(pty);
     int sent = 0;
     for (std::size_t at = 0; at < kVolume; at += 4096, ++sent) {
         const auto block = patternBlock(at, std::min<std::size_t>(4096, kVolume - at));
@@ -121,12 +108,9 @@ TEST(Stress, FramesWrittenAfterWaitingForRoomNeverStall) {
     constexpr std::size_t kFrames = 50000, kFrameSize = 20;
     PatternCheck check;
     std::jthread reader([&](std::stop_token stop) { // stopped and joined however the test ends
-        char buf[97]; // odd-sized reads keep the driver's buffer part full
         while (!stop.stop_requested() && check.received < kFrames * kFrameSize) {
-            pollfd pfd{pty.Fd(), POLLIN, 0};
-            if (::poll(&pfd, 1, 50) <= 0) continue;
-            const ssize_t n = ::read(pty.Fd(), buf, sizeof buf);
-            if (n > 0) check.Take(buf, static_cast<std::size_t>(n));
+            const std::string got = pty.Take(97, 50ms); // odd-sized reads keep the driver's buffer part full
+            check.Take(got.data(), got.size());
         }
     });
     for (std::size_t f = 0; f < kFrames; ++f) {
