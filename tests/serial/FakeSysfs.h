@@ -16,11 +16,8 @@ class FakeSysfs {
     FakeSysfs() {
         char tmpl[] = "/tmp/evb-sysfs-XXXXXX";
         m_root = ::mkdtemp(tmpl);
-        for (const char* d :
-             {"class/tty", "bus/platform/drivers/serial8250", "bus/usb-serial/drivers/ftdi_sio",
-              "bus/usb/drivers/cdc_acm", "bus/amba/drivers/uart-pl011", "bus/serial-base/drivers/port",
-              "bus/serial-base/drivers/ctrl", "by-id"})
-            fs::create_directories(m_root / d);
+        fs::create_directories(m_root / "class/tty");
+        fs::create_directories(m_root / "by-id");
     }
     ~FakeSysfs() { fs::remove_all(m_root); }
     std::string Root() const { return m_root; }
@@ -68,7 +65,9 @@ class FakeSysfs {
     }
 
   private:
+    // A device's driver link; the driver's directory is made on first use.
     void link(const std::string& driverPath, const fs::path& at) {
+        fs::create_directories(m_root / driverPath);
         if (!fs::exists(at)) fs::create_directory_symlink(m_root / driverPath, at);
     }
     static void write(const fs::path& p, const std::string& text) {

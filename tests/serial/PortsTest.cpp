@@ -27,41 +27,35 @@ std::vector<std::string> names(const TTalonSerialPortList& list) {
 // details are checked through evbctl ports.
 class PortEnumerationLayout : public ::testing::TestWithParam<bool> {};
 
-TEST_P(PortEnumerationLayout, ListsRealPortsNumberedFirstThenByNameWithTheirDriver) {
+TEST_P(PortEnumerationLayout, ListsRealPortsNumberedFirstThenByNameWithTheirDriverFromAnEmptyTreeOnRefresh) {
     FakeSysfs sys;
+    TCommSerialPortInfo info(sys.Root());
+    EXPECT_EQ(info.List->SPCount(), 0);
     for (const char* name : {"ttyS9", "ttyS0", "ttyS2"})
         sys.AddSerial8250(name, 4, GetParam());
     sys.AddSerial8250("ttyS1", 0, GetParam()); // placeholder
     sys.AddUsb("ttyUSB0", "bus/usb-serial/drivers/ftdi_sio", true);
+    sys.AddUsb("ttyACM0", "bus/usb/drivers/cdc_acm", false);
     sys.AddPlain("ttyAMA0", "bus/amba/drivers/uart-pl011");
     sys.AddVirtual("tty0");
     sys.AddVirtual("ptmx");
-    TCommSerialPortInfo info(sys.Root());
-    EXPECT_EQ(names(*info.List),
-              (std::vector<std::string>{"COM1", "COM3", "COM10", "/dev/ttyAMA0", "/dev/ttyUSB0"}));
+    info.Refresh();
+    EXPECT_EQ(names(*info.List), (std::vector<std::string>{"COM1", "COM3", "COM10", "/dev/ttyACM0", "/dev/ttyAMA0",
+                                                           "/dev/ttyUSB0"}));
     const TTalonSerialPortInfo& p = info.List->SPInfo(0);
     EXPECT_EQ(p.Driver, "serial8250");
     EXPECT_TRUE(p.Description.empty());
     EXPECT_TRUE(p.Location.empty());
-    EXPECT_EQ(info.List->SPInfo(4).FriendlyName, "FTDI FT232R USB UART (/dev/ttyUSB0)");
-    EXPECT_NE(info.List->SPInfo(4).InstanceId.find("1-1.2:1.0/ttyUSB0/tty/ttyUSB0"), std::string::npos);
+    EXPECT_EQ(info.List->SPInfo(5).FriendlyName, "FTDI FT232R USB UART (/dev/ttyUSB0)");
+    EXPECT_NE(info.List->SPInfo(5).InstanceId.find("1-1.2:1.0/ttyUSB0/tty/ttyUSB0"), std::string::npos);
+    // Looked up in any case.
+    ASSERT_NE(info.List->PortByName("com3"), nullptr);
+    EXPECT_EQ(info.List->PortByName("com3")->PortName, "COM3");
+    EXPECT_EQ(info.List->PortByName("/DEV/TTYACM0"), info.List->PortByName("/dev/ttyACM0"));
+    EXPECT_EQ(info.List->PortByName("COM2"), nullptr);
 }
 
 INSTANTIATE_TEST_SUITE_P(Layouts, PortEnumerationLayout, ::testing::Values(false, true));
-
-TEST(PortEnumeration, EmptyTreeListsNothingAndRefreshSeesNewPortsLookedUpInAnyCase) {
-    FakeSysfs sys;
-    TCommSerialPortInfo info(sys.Root());
-    EXPECT_EQ(info.List->SPCount(), 0);
-    sys.AddUsb("ttyACM0", "bus/usb/drivers/cdc_acm", false);
-    sys.AddSerial8250("ttyS3", 4);
-    info.Refresh();
-    EXPECT_EQ(names(*info.List), (std::vector<std::string>{"COM4", "/dev/ttyACM0"}));
-    ASSERT_NE(info.List->PortByName("com4"), nullptr);
-    EXPECT_EQ(info.List->PortByName("com4")->PortName, "COM4");
-    EXPECT_EQ(info.List->PortByName("/DEV/TTYACM0"), info.List->PortByName("/dev/ttyACM0"));
-    EXPECT_EQ(info.List->PortByName("COM5"), nullptr);
-}
 
 // One message per language (zh_TW through LC_ALL); Japanese has no table of its own.
 TEST(ErrorLanguage, EachLanguageHasItsTableAndItsPortPrefixAndLcAllWinsOverLang) {
