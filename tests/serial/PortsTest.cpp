@@ -40,8 +40,8 @@ TEST_P(PortEnumerationLayout, ListsRealPortsNumberedFirstThenByNameWithTheirDriv
     sys.AddVirtual("tty0");
     sys.AddVirtual("ptmx");
     info.Refresh();
-    EXPECT_EQ(names(*info.List), (std::vector<std::string>{"COM1", "COM3", "COM10", "/dev/ttyACM0", "/dev/ttyAMA0",
-                                                           "/dev/ttyUSB0"}));
+    EXPECT_EQ(names(*info.List), (std::vector<std::string>{"COM1", "COM3", "COM10", "/dev/ttyACM0",
+                                                           "/dev/ttyAMA0", "/dev/ttyUSB0"}));
     const TTalonSerialPortInfo& p = info.List->SPInfo(0);
     EXPECT_EQ(p.Driver, "serial8250");
     EXPECT_TRUE(p.Description.empty());
