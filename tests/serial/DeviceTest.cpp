@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <gtest/gtest.h>
+#include <mutex>
 #include <vector>
 
 using namespace TalonComm;
@@ -16,19 +17,21 @@ using namespace evbtest;
 namespace {
 
 // The main window's set-up: time-out packages (the default type), events on the worker thread.
+// Packages are recorded unless the test has a handler of its own.
 class Device : public ::testing::Test {
   protected:
     void Open(std::uint32_t interval) {
         dev.fSetSyncEvents(false);
         dev.fSetPackageInterval(interval);
-        dev.OnPackage = [this](TObject* sender, int type) {
-            std::lock_guard lock(mutex);
-            if (type != 1 || sender != &dev) return;
-            threads.push_back(std::this_thread::get_id());
-            char buf[9000];
-            packages.emplace_back(buf, static_cast<std::size_t>(dev.Read(buf, sizeof buf)));
-            ++ones;
-        };
+        if (!dev.OnPackage)
+            dev.OnPackage = [this](TObject* sender, int type) {
+                std::lock_guard lock(mutex);
+                if (type != 1 || sender != &dev) return;
+                threads.push_back(std::this_thread::get_id());
+                char buf[9000];
+                packages.emplace_back(buf, static_cast<std::size_t>(dev.Read(buf, sizeof buf)));
+                ++ones;
+            };
         dev.fSetPortName(pty.Slave());
         dev.fSetActive(true);
         dev.fSetUsePackage(true);
@@ -61,7 +64,6 @@ TEST_F(Device, PackagesReachOnPackageOnTheWorkerOrWithSyncEventsOnTheMainThreadI
         return now.size();
     };
     Open(10);
-    ASSERT_TRUE(dev.fGetActive());
     pty.Send("\x01\x02\x03");
     ASSERT_TRUE(WaitFor([&] { return ones == 1; })) << "without sync events nothing waits for the dispatcher";
     EXPECT_EQ(runWork(), 0u);
@@ -112,7 +114,7 @@ TEST(DeviceProperties, OutOfRangeValuesAndFrameSettingsCopyingTheirMarkersButNot
     dev.fSetAutoAnswer(-4);
     EXPECT_EQ(
         (std::vector<int>{dev.fGetParity(), dev.fGetStopBits(), dev.fGetByteSize(), dev.fGetAutoAnswer()}),
-              (std::vector<int>{ptNoParity, sbOneStopBit, 255, 0}));
+        (std::vector<int>{ptNoParity, sbOneStopBit, 255, 0}));
     for (TFlowControl f : {fcNone, fcRtsCts, fcXonXoff, fcTranXonXoff, fcRtsCtsXonXoff}) {
         dev.fSetFlowControl(f);
         EXPECT_EQ(dev.fGetFlowControl(), f == fcTranXonXoff ? fcXonXoff : f) << "transmit-only reads as both";
@@ -158,8 +160,6 @@ TEST_F(Device, ClosingWaitsForAPackageHandlerUnderWay) {
     // The owner may drop its handler once the port is closed (the main window does so when it
     // goes away): no handler may still be running then.
     std::atomic<bool> inHandler{false}, closed{false}, overlap{false}, handlerDone{false};
-    dev.fSetSyncEvents(false);
-    dev.fSetPackageInterval(1);
     dev.OnPackage = [&](TObject*, int type) {
         if (type != 1) return;
         inHandler = true;
@@ -167,9 +167,7 @@ TEST_F(Device, ClosingWaitsForAPackageHandlerUnderWay) {
         overlap = closed.load();
         handlerDone = true;
     };
-    dev.fSetPortName(pty.Slave());
-    dev.fSetUsePackage(true);
-    dev.fSetActive(true);
+    Open(1);
     pty.Send("a");
     ASSERT_TRUE(WaitFor([&] { return inHandler.load(); }));
     dev.fSetActive(false);

@@ -280,11 +280,11 @@ TEST_F(Engine, ModemLinesLineErrorsAndBreaksAreReportedHeldOutputIsAwaitedInTheD
     EXPECT_FALSE(seen & (evDsr | evRing));
     io.SetModem(0x10 | 0x80 | 0x20 | 0x40);
     ASSERT_TRUE(Seen(evDsr | evRing));
-    io.CountError(false);
+    ++io.frames;
     pty.Send("?");
     ASSERT_TRUE(Seen(evErr));
     EXPECT_FALSE(seen & evBreak);
-    io.CountError(true);
+    ++io.breaks;
     pty.Send(std::string(1, '\0'));
     ASSERT_TRUE(Seen(evBreak));
     io.held = 64;

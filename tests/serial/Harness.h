@@ -12,7 +12,6 @@
 #include <chrono>
 #include <cstdint>
 #include <fcntl.h>
-#include <mutex>
 #include <poll.h>
 #include <stdexcept>
 #include <stdlib.h>
@@ -27,12 +26,8 @@ namespace evbtest {
 using namespace std::chrono_literals;
 
 template <class Pred> bool WaitFor(Pred pred, std::chrono::milliseconds timeout = 5s) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!pred())
-        if (std::chrono::steady_clock::now() >= deadline)
-            return pred();
-        else
-            std::this_thread::yield();
+    for (const auto deadline = std::chrono::steady_clock::now() + timeout; !pred(); std::this_thread::yield())
+        if (std::chrono::steady_clock::now() >= deadline) return pred();
     return true;
 }
 
@@ -54,7 +49,6 @@ class Pty {
     Pty& operator=(const Pty&) = delete;
 
     const std::string& Slave() const { return m_slave; }
-    int Fd() const { return m_fd; }
     void Close() {
         if (m_fd >= 0) ::close(m_fd);
         m_fd = -1;
@@ -68,22 +62,17 @@ class Pty {
                 throw std::runtime_error("master write failed");
         }
     }
-    // What came within the deadline, at most n bytes.
+    // What came within the deadline, at most n bytes (less once the slave side is closed).
     std::string Take(std::size_t n, std::chrono::milliseconds timeout = 5s) {
         std::string got;
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
-        char buf[4096];
-        for (auto now = std::chrono::steady_clock::now(); got.size() < n && now < deadline;
-             now = std::chrono::steady_clock::now()) {
+        const auto done = [&] {
+            char buf[4096];
             pollfd p{m_fd, POLLIN, 0};
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now);
-            if (::poll(&p, 1, static_cast<int>(left.count()) + 1) <= 0) continue;
-            const ssize_t k = ::read(m_fd, buf, std::min(sizeof buf, n - got.size()));
-            if (k > 0)
-                got.append(buf, static_cast<std::size_t>(k));
-            else if (errno != EINTR && errno != EAGAIN)
-                break;
-        }
+            const ssize_t k = ::poll(&p, 1, 1) > 0 ? ::read(m_fd, buf, std::min(sizeof buf, n - got.size())) : 0;
+            if (k > 0) got.append(buf, static_cast<std::size_t>(k));
+            return got.size() >= n || (k < 0 && errno != EINTR && errno != EAGAIN);
+        };
+        WaitFor(done, timeout);
         return got;
     }
 
@@ -104,16 +93,13 @@ class FakeLineIo : public TalonComm::TLineIo {
     std::atomic<bool> readEnd{false}; // reads return 0, as from a device that hung up
     std::atomic<int> pollErrno{0};    // polls fail with this errno
     std::atomic<int> held{0};         // bytes the "driver" holds back (0: the system's count)
+    std::atomic<std::uint32_t> frames{0}, breaks{0}; // line errors and breaks the "driver" counted
     // --- what the test watches ---
     std::atomic<int> drainWaits{0}, polls{0};
 
     void SetModem(std::uint32_t status) {
         m_status = status;
         kick(m_modemWake);
-    }
-    void CountError(bool lineBreak) {
-        std::lock_guard lock(m_mutex);
-        ++(lineBreak ? m_counters.Break : m_counters.Frame);
     }
     void Release() { // the held output leaves the line
         held = 0;
@@ -135,8 +121,7 @@ class FakeLineIo : public TalonComm::TLineIo {
     }
     bool Counters(int, TalonComm::TLineCounters& c) override {
         if (!hasModem) return false;
-        std::lock_guard lock(m_mutex);
-        c = m_counters;
+        c = {.Frame = frames, .Break = breaks};
         return true;
     }
     int OutQueue(int fd) override { return held > 0 ? held.load() : TLineIo::OutQueue(fd); }
@@ -164,8 +149,6 @@ class FakeLineIo : public TalonComm::TLineIo {
     }
     int m_modemWake = ::eventfd(0, EFD_CLOEXEC), m_drainWake = ::eventfd(0, EFD_CLOEXEC);
     std::atomic<std::uint32_t> m_status{0};
-    std::mutex m_mutex;
-    TalonComm::TLineCounters m_counters;
 };
 
 } // namespace evbtest

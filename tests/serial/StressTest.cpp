@@ -132,11 +132,8 @@ TEST(Stress, FramesWrittenAfterWaitingForRoomNeverStall) {
 TEST(Stress, OpenCloseAndHangupCyclesLeaveNoDescriptorOrThread) {
     Pty pty;
     auto dev = std::make_unique<TRkCommDevice>();
-    dev->fSetSyncEvents(false);
-    dev->fSetPortName(pty.Slave());
-    dev->fSetUsePackage(true);
     // One cycle first: runtimes (sanitizers) start helper threads with the first thread.
-    dev->fSetActive(true);
+    openDevice(*dev, pty, cptFrameTimeout);
     dev->fSetActive(false);
     const int fds = countEntries("/proc/self/fd");
     const int threads = countEntries("/proc/self/task");
