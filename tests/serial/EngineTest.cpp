@@ -168,8 +168,11 @@ TEST_F(Engine, AbortingPurgeDropsTheChunkInHandAndDisabledWriteQueuesNothingButC
     EXPECT_EQ(pty.Take(19), "AT\rATE0&K3S0=2\rATZ\r");
 }
 
-TEST_F(Engine, WaitWriteRoomLetsEveryByteThroughASmallRingAndAReopenNeitherRepeatsNorSkipsDrainedBytes) {
+// Reopened after a close, the port neither repeats nor skips drained bytes; after a hang-up, the
+// next device gets only new bytes.
+TEST_F(Engine, WaitWriteRoomFillsASmallRingAHangupWithAFullQueueIsReportedOnceAndReopeningsSendOnlyNewBytes) {
     comm.fSetOutBufSize(64);
+    comm.fSetInBufSize(11); // full with the 10 bytes: the hang-up must be seen all the same
     Open();
     EXPECT_FALSE(comm.fGetWatchingModem()) << "a pseudo-terminal has no modem lines";
     std::string sent;
@@ -194,11 +197,6 @@ TEST_F(Engine, WaitWriteRoomLetsEveryByteThroughASmallRingAndAReopenNeitherRepea
     comm.fSetActive(true);
     comm.Write("two", 3);
     EXPECT_EQ(pty.Take(6), "onetwo");
-}
-
-TEST_F(Engine, HangupWithAFullQueueIsReportedOnceKeepsWhatCameAndTheNextDeviceGetsOnlyNewBytes) {
-    comm.fSetInBufSize(11); // full with the 10 bytes: the hang-up must be seen all the same
-    Open();
     pty.Send("last words");
     ASSERT_TRUE(WaitFor([&] { return comm.fGetInQueue()->Remain() == 0; }));
     pty.Close();

@@ -68,7 +68,8 @@ class Pty {
         const auto done = [&] {
             char buf[4096];
             pollfd p{m_fd, POLLIN, 0};
-            const ssize_t k = ::poll(&p, 1, 1) > 0 ? ::read(m_fd, buf, std::min(sizeof buf, n - got.size())) : 0;
+            const ssize_t k =
+                ::poll(&p, 1, 1) > 0 ? ::read(m_fd, buf, std::min(sizeof buf, n - got.size())) : 0;
             if (k > 0) got.append(buf, static_cast<std::size_t>(k));
             return got.size() >= n || (k < 0 && errno != EINTR && errno != EAGAIN);
         };
@@ -93,7 +94,8 @@ class FakeLineIo : public TalonComm::TLineIo {
     std::atomic<bool> readEnd{false}; // reads return 0, as from a device that hung up
     std::atomic<int> pollErrno{0};    // polls fail with this errno
     std::atomic<int> held{0};         // bytes the "driver" holds back (0: the system's count)
-    std::atomic<std::uint32_t> frames{0}, breaks{0}; // line errors and breaks the "driver" counted
+    // line errors and breaks the "driver" counted
+    std::atomic<std::uint32_t> frames{0}, breaks{0};
     // --- what the test watches ---
     std::atomic<int> drainWaits{0}, polls{0};
 
