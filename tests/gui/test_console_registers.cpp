@@ -123,12 +123,8 @@ TEST_F(GuiFixture, BlockRepliesFillTheGridKeepTheTailAndBringTheConsoleBack) {
 // --- board information and other replies ----------------------------------------------------
 
 TEST_F(GuiFixture, BoardPictureAsksForTheInformationLine) {
-    std::array<std::uint8_t, 18> info{};
-    for (std::size_t i = 0; i < info.size(); ++i)
-        info[i] = static_cast<std::uint8_t>(i);
-    board->SetInfoRecord(info);
     markFrames();
-    click("Image1");
+    click("Image1"); // the simulated board's record holds the bytes 0x00 to 0x11
     expectSent({{0x58}});
     EXPECT_TRUE(waitConsole(".....EVBINFO:0001--0203040506--070809--0A0B0C--0D0E0F--1011.....\n"));
 }

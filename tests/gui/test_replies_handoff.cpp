@@ -18,10 +18,6 @@ TEST_F(GuiFixture, ReplyIsReadByTheSecondCommandsKindOnTheUiThreadAndAnEmptyEven
     evb::SetReplyObserver([&](std::uint8_t kind) {
         seen.emplace_back(kind, QThread::currentThread() == QCoreApplication::instance()->thread());
     });
-    std::array<std::uint8_t, 18> info{};
-    for (std::size_t i = 0; i < info.size(); ++i)
-        info[i] = static_cast<std::uint8_t>(0xA0 + i);
-    board->SetInfoRecord(info);
     board->SetRegister(kChip, 0x10, 0x77);
     // Both replies are held back until both commands are out.
     board->DelayReplies(300ms);
@@ -35,19 +31,20 @@ TEST_F(GuiFixture, ReplyIsReadByTheSecondCommandsKindOnTheUiThreadAndAnEmptyEven
         EXPECT_EQ(kind, evb::kReplyBoardInfo);
         EXPECT_TRUE(onUiThread);
     }
-    // The register value was read as the first byte of an information record, in one package.
+    // The register value was read as the first byte of an information record, in one package
+    // (the simulated board's record holds the bytes 0x00 to 0x11).
     EXPECT_FALSE(consoleHas("ReadReg:"));
     EXPECT_TRUE(consoleHas(".....EVBINFO:77")) << consoleText().toStdString();
     LinkLogModel* m = app->main->LinkMonitorWindow()->model();
     ASSERT_GE(m->rowCount(), 1);
-    EXPECT_TRUE(m->index(0, LinkLogModel::kBytes).data().toString().startsWith("77 A0 A1"));
+    EXPECT_TRUE(m->index(0, LinkLogModel::kBytes).data().toString().startsWith("77 00 01"));
     EXPECT_EQ(m->index(0, LinkLogModel::kMeaning).data().toString(), "19 bytes, board information");
     const QString path = files.filePath("link.txt"); // saved as shown
     app->main->LinkMonitorWindow()->saveFile = [&] { return path; };
     click("LinkMonitorFrm/SaveCMD");
     QFile saved(path);
     ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
-    EXPECT_TRUE(QString::fromUtf8(saved.readAll()).contains(" RX 77 A0 A1 ")) << path.toStdString();
+    EXPECT_TRUE(QString::fromUtf8(saved.readAll()).contains(" RX 77 00 01 ")) << path.toStdString();
 
     typeText("kv2580mfrm/RegAddrTxt", "0x05");
     // CmdReadReg takes the oldest waiting package out of turn; the event raised for that
