@@ -16,6 +16,13 @@ namespace {
 
 const QString kLoaded = QString::fromUtf8("Load Confuguration File\uFF1A\n");
 
+int commandLines(const std::string& folder, const std::string& name) {
+    const auto where = evb::FindPresetFile(folder, name);
+    EXPECT_TRUE(where.found) << name;
+    const evb::TextLoad text = evb::LoadTextFile(where.path, evb::kPresetBufferSize);
+    return evb::CountCommandLines(evb::ParseConfigLines(text.text, evb::kPresetLineLimit));
+}
+
 class FileFixture : public GuiFixture {
   protected:
     void SetUp() override {
@@ -30,32 +37,34 @@ class FileFixture : public GuiFixture {
         expectSent(frames);
         settle();
     }
+    std::vector<evbsim::ReceivedFrame> press(const char* button, std::size_t expectFrames = 2) {
+        markFrames();
+        click(QString("kv2580mfrm/") + button);
+        // The press returns once every frame is queued; the board may still be reading them.
+        auto frames = framesSinceMark(std::max<std::size_t>(expectFrames, sentSinceMark()), 10s);
+        settle();
+        return frames;
+    }
 };
 
 } // namespace
 
-TEST_F(FileFixture, ThreeLinesAndTrailingTextSendABatchAgainAtEachPress) {
+// The loaded text is sent as a batch again at each press; a cancelled dialog discards it. Each
+// file is copied over the buffer from its start: a short one after a long one leaves the long
+// one's tail.
+TEST_F(FileFixture, LoadedTextIsSentAtEachPressACancelDiscardsItAShortFileKeepsALongOnesTail) {
     loadText(":W0080@\r\n:D0064@\r\n:G0102@\r\nend\r\n");
     EXPECT_TRUE(consoleText().endsWith(kLoaded));
     for (int press = 0; press < 2; ++press)
         sendExpecting({{4, 0, 1}, {5, 0, 0, 0x80}, {5, 7, 0, 0x64}, {5, 0x0B, 1, 2}, {6}});
     EXPECT_TRUE(consoleText().endsWith(QString::fromUtf8("SET_TXT_LENGTH\uFF1A3\nSend the Confuguration  \n")));
     EXPECT_EQ(con->ProgrBar->value(), 0);
-}
-
-TEST_F(FileFixture, CancelledDialogDiscardsTheLoadedText) {
-    loadText(":W0101@\r\n");
     load({});
     EXPECT_EQ(consoleText().count(kLoaded), 2);
     sendExpecting({{0x04, 0x00, 0x01}, {0x06}});
-}
-
-// Each file is copied over the buffer from its start: a short one after a long one leaves the
-// long one's tail.
-TEST_F(FileFixture, AShortFileAfterALongOneSendsTheLongOnesRemainingLines) {
     load({QString::fromStdString(writeFile("long.txt", ":W0101@\r\n:W0202@\r\n:W0303@\r\n")),
           QString::fromStdString(writeFile("short.txt", ":W0909@\r\n"))});
-    sendExpecting({{0x04, 0x00, 0x01}, {0x05, 0x00, 0x09, 0x09}, {0x05, 0x00, 0x02, 0x02}, {0x05, 0x00, 0x03, 0x03}, {0x06}});
+    sendExpecting({{4, 0, 1}, {5, 0, 9, 9}, {5, 0, 2, 2}, {5, 0, 3, 3}, {6}});
 }
 
 TEST_F(FileFixture, EachChosenFilesProblemsAreShownAndATextWithErrorsSendsNothing) {
@@ -107,7 +116,9 @@ class PacedFileFixture : public FileFixture {
 
 // Stop, or Esc in any window of the program, ends the send after the current line with the end
 // frame; the 512 CR LF lines of the file were all loaded, and the window repaints while it sends.
-TEST_F(PacedFileFixture, StopAndEscEndTheSendAfterTheCurrentFrameWithTheEndFrame) {
+// Until then no other command reaches the board: the controls that send are disabled, and a
+// command that gets past them is held back from the batch.
+TEST_F(PacedFileFixture, NoOtherCommandGoesOutDuringASendAndStopOrEscEndItWithTheEndFrame) {
     loadText(NumberedConfigLines(512));
     for (const bool esc : {false, true}) {
         SCOPED_TRACE(esc ? "Esc" : "Stop");
@@ -127,6 +138,11 @@ TEST_F(PacedFileFixture, StopAndEscEndTheSendAfterTheCurrentFrameWithTheEndFrame
                 if (w != con->StopSendCMD && w->isVisible() && !w->objectName().isEmpty()) {
                     EXPECT_FALSE(w->geometry().intersects(con->StopSendCMD->geometry())) << w->objectName().toStdString();
                 }
+            EXPECT_FALSE(app->main->Sel_OSC_CLK->isEnabled());
+            EXPECT_FALSE(con->RDRegCMD->isEnabled());
+            ClickNow(app->main->Sel_OSC_CLK);
+            ClickNow(app->main->Refresh);
+            EXPECT_TRUE(evb::CmdWriteReg(0x01, 0x02));
             sentAtStop = evb::FramesSent();
             if (!esc) return click("kv2580mfrm/StopSendCMD");
             QKeyEvent press(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
@@ -140,64 +156,23 @@ TEST_F(PacedFileFixture, StopAndEscEndTheSendAfterTheCurrentFrameWithTheEndFrame
         EXPECT_LE(evb::FramesSent() - sentAtStop, 2u) << "at most one more line, then the end frame";
         const auto frames = framesSinceMark(sentSinceMark(), 5s);
         ASSERT_EQ(frames.size(), sentSinceMark());
+        for (std::size_t i = 1; i + 1 < frames.size(); ++i)
+            ASSERT_EQ(frames[i].record[0], 0x05) << i;
         EXPECT_TRUE(recordIs(frames.back(), {0x06}));
         const auto m = QRegularExpression("Send stopped after (\\d+) of 512 lines\n$").match(consoleText());
         ASSERT_TRUE(m.hasMatch()) << consoleText().right(300).toStdString();
         EXPECT_EQ(m.captured(1).toUInt(), frames.size() - 2); // begin and end
         EXPECT_FALSE(con->StopSendCMD->isVisible());
         EXPECT_TRUE(con->SDFileCMD->isEnabled());
+        EXPECT_TRUE(app->main->Sel_OSC_CLK->isEnabled() && app->main->Refresh->isEnabled());
         EXPECT_EQ(board->State().batchesCompleted, esc ? 2u : 1u);
     }
     EXPECT_FALSE(consoleHas("Send the Confuguration"));
 }
 
-TEST_F(PacedFileFixture, NoOtherCommandReachesTheBoardDuringASend) {
-    loadText(NumberedConfigLines(64));
-    markFrames();
-    atProgress(20, [&] {
-        EXPECT_FALSE(app->main->Sel_OSC_CLK->isEnabled());
-        EXPECT_FALSE(con->RDRegCMD->isEnabled());
-        ClickNow(app->main->Sel_OSC_CLK);
-        ClickNow(app->main->Refresh);
-        // A command that gets past the disabled controls is held back from the batch.
-        EXPECT_TRUE(evb::CmdWriteReg(0x01, 0x02));
-    });
-    click("kv2580mfrm/SDFileCMD");
-    ASSERT_TRUE(fired);
-    const auto frames = framesSinceMark(66, 5s);
-    ASSERT_EQ(frames.size(), 66u);
-    for (std::size_t i = 1; i + 1 < frames.size(); ++i)
-        ASSERT_EQ(frames[i].record[0], 0x05) << i;
-    EXPECT_EQ(sentSinceMark(), 66u);
-    EXPECT_TRUE(app->main->Sel_OSC_CLK->isEnabled() && app->main->Refresh->isEnabled());
-}
-
 // --- preset buttons --------------------------------------------------------------------------
 
-namespace {
-
-int commandLines(const std::string& folder, const std::string& name) {
-    const auto where = evb::FindPresetFile(folder, name);
-    EXPECT_TRUE(where.found) << name;
-    const evb::TextLoad text = evb::LoadTextFile(where.path, evb::kPresetBufferSize);
-    return evb::CountCommandLines(evb::ParseConfigLines(text.text, evb::kPresetLineLimit));
-}
-
-class PresetFixture : public GuiFixture {
-  protected:
-    std::vector<evbsim::ReceivedFrame> press(const char* button, std::size_t expectFrames = 2) {
-        markFrames();
-        click(QString("kv2580mfrm/") + button);
-        // The press returns once every frame is queued; the board may still be reading them.
-        auto frames = framesSinceMark(std::max<std::size_t>(expectFrames, sentSinceMark()), 10s);
-        settle();
-        return frames;
-    }
-};
-
-} // namespace
-
-TEST_F(PresetFixture, ShippedFilesAreSentAsCountedBatchesWithTheButtonsCaption) {
+TEST_F(FileFixture, ShippedFilesAreSentAsCountedBatchesWithTheButtonsCaption) {
     struct Case {
         const char *codec, *button, *folder, *file, *line;
     };
@@ -213,23 +188,19 @@ TEST_F(PresetFixture, ShippedFilesAreSentAsCountedBatchesWithTheButtonsCaption) 
         EXPECT_TRUE(recordIs(frames.back(), {0x06}));
         EXPECT_TRUE(consoleText().endsWith(c.line));
     }
+    // The C buttons other than C1 only log, and a shown button without a file does nothing.
+    chooseCodec("KV2640");
+    click("kv2580mfrm/ButtonC2");
+    EXPECT_TRUE(consoleText().endsWith("Press the Button C2:CorvaneEQ2\n"));
+    chooseCodec("KV2210S");
+    click("kv2580mfrm/ButtonA7");
+    click("kv2580mfrm/ButtonB3");
+    EXPECT_EQ(sentSinceMark(), 0u);
     EXPECT_FALSE(consoleHas("SET_TXT_LENGTH"));
     EXPECT_EQ(board->State().batchesCompleted, 2u);
 }
 
-TEST_F(PresetFixture, Kv2440B4BeginsWithOneWhereB1BeginsWithTheLineCount) {
-    writeFile("KV2440/KV2440_Reset.TXT", ":W0101@\r\n:W0202@\r\n:D0005@\r\n");
-    writeFile("KV2440/KV2440_Standby.TXT", ":W0101@\r\n:W0202@\r\n:D0005@\r\n");
-    evb::SetPresetSearchRoots({files.path().toStdString()});
-    chooseCodec("KV2440");
-    for (const auto& [button, count] : {std::pair{"kv2580mfrm/ButtonB4", 1}, {"kv2580mfrm/ButtonB1", 3}}) {
-        click(button);
-        expectSent({{0x04, 0x00, count}, {0x05, 0x00, 0x01, 0x01}, {0x05, 0x00, 0x02, 0x02}, {0x05, 0x07, 0x00, 0x05}, {0x06}});
-        settle();
-    }
-}
-
-TEST_F(PresetFixture, AutoPressStepsFromTheLastButtonAndWraps) {
+TEST_F(FileFixture, AutoPressStepsFromTheLastButtonAndWraps) {
     chooseCodec("Corvane");
     click("kv2580mfrm/ButtonC1");
     EXPECT_TRUE(consoleHas("AutoPress the Button Fail! Please Press the Button Frist\n"));
@@ -246,17 +217,9 @@ TEST_F(PresetFixture, AutoPressStepsFromTheLastButtonAndWraps) {
     EXPECT_EQ(evb::gRegs.LastPresetButton, 1);
 }
 
-TEST_F(PresetFixture, ButtonsWithoutAFileOnlyLogOrDoNothing) {
-    chooseCodec("KV2640");
-    click("kv2580mfrm/ButtonC2");
-    EXPECT_TRUE(consoleText().endsWith("Press the Button C2:CorvaneEQ2\n"));
-    chooseCodec("KV2210S");
-    click("kv2580mfrm/ButtonA7");
-    click("kv2580mfrm/ButtonB3");
-    EXPECT_EQ(sentSinceMark(), 0u);
-}
-
-TEST_F(PresetFixture, AMissingPresetFileSendsAnEmptyBatchAndOneWithErrorsNothing) {
+// From the test's own folder: a missing preset file sends an empty batch and one with errors
+// nothing; KV2440's B4 begins with one where B1 begins with the line count.
+TEST_F(FileFixture, AMissingPresetFileSendsAnEmptyBatchOneWithErrorsNothingAndB4BeginsWithOne) {
     evb::SetPresetSearchRoots({files.path().toStdString()});
     chooseCodec("KV2330");
     click("kv2580mfrm/ButtonA2");
@@ -271,4 +234,12 @@ TEST_F(PresetFixture, AMissingPresetFileSendsAnEmptyBatchAndOneWithErrorsNothing
         ":2: error: '@' after only 2 hexadecimal digits: a W line needs four\nNothing was sent: " + path +
         " has an error in line 2\n")))
         << consoleText().toStdString();
+    writeFile("KV2440/KV2440_Reset.TXT", ":W0101@\r\n:W0202@\r\n:D0005@\r\n");
+    writeFile("KV2440/KV2440_Standby.TXT", ":W0101@\r\n:W0202@\r\n:D0005@\r\n");
+    chooseCodec("KV2440");
+    for (const auto& [button, count] : {std::pair{"kv2580mfrm/ButtonB4", 1}, {"kv2580mfrm/ButtonB1", 3}}) {
+        click(button);
+        expectSent({{4, 0, count}, {5, 0, 1, 1}, {5, 0, 2, 2}, {5, 7, 0, 5}, {6}});
+        settle();
+    }
 }
