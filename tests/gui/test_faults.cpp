@@ -7,7 +7,6 @@
 #include "serial/TRkCommDevice.h"
 #include "windows/Twarnfrm.h"
 
-#include <QMessageBox>
 #include <QRegularExpression>
 
 #include <filesystem>
@@ -52,13 +51,13 @@ TEST_F(ReplugTest, ABoardThatComesBackUnderTheSameNameIsOpenedAgainByItself) {
     EXPECT_EQ(evb::FramesSent(), sentBefore) << "nothing is sent on reopening";
     click("SDP2_SLV");
     expectSent({{0x02, 0x01, 0x01}});
-    EXPECT_EQ(errorBox(), nullptr);
+    EXPECT_EQ(takeErrorBox(), "");
 
     board->HangUp();
     ASSERT_TRUE(WaitUntil([&] { return !portOpen(); }));
     typeText("RS232_CommPort", "/nonexistent/ttyEVB");
     click("setrs232cmd");
-    closeErrorBoxes();
+    takeErrorBox();
     ASSERT_TRUE(board->Reconnect());
     EXPECT_FALSE(WaitUntil([&] { return portOpen(); }, std::chrono::milliseconds(300)));
     EXPECT_EQ(app->main->RS232.fGetPortName(), "/nonexistent/ttyEVB");
@@ -117,7 +116,7 @@ TEST_F(HangUpTest, InTheMiddleOfA512LineSendTheSendStopsAtOnceAndTheDeviceIsLetG
     EXPECT_TRUE(board->Reconnect());
     forgetLostFrames();
     click("Refresh");
-    EXPECT_EQ(errorBox(), nullptr);
+    EXPECT_EQ(takeErrorBox(), "");
     EXPECT_TRUE(portOpen());
     // Only the default set-up: the chip address first, the three port directions last (the
     // handler of the SDP2 button clicked above adds its frame in between).
@@ -191,7 +190,7 @@ TEST_F(BadReplyTest, WithheldCutShortAndUnsolicitedRepliesAreReadAsTheReplyKindS
     board->SetRegister(kChip, 0x1A, 0x3E);
     read("kv2580mfrm/RDRegCMD");
     EXPECT_TRUE(waitConsole("ReadReg:   Reg0x1A = 0x3E\n")) << consoleText().right(300).toStdString();
-    EXPECT_EQ(errorBox(), nullptr);
+    EXPECT_EQ(takeErrorBox(), "");
 }
 
 // --- the port is held by another program ------------------------------------------------------
@@ -209,12 +208,10 @@ TEST_F(PortInUseTest, ThisConsoleAsTheSecondProgramShowsTheReasonAndSendsNothing
     ASSERT_TRUE(holder.fGetActive());
     restartApp();
     for (int step = 0; step < 2; ++step) {
-        QMessageBox* box = errorBox();
-        ASSERT_NE(box, nullptr);
-        EXPECT_TRUE(box->text().contains(QString::fromStdString(linkPath))) << box->text().toStdString();
-        EXPECT_TRUE(box->text().contains("in use by another program")) << box->text().toStdString();
+        const QString box = takeErrorBox();
+        EXPECT_TRUE(box.contains(QString::fromStdString(linkPath))) << box.toStdString();
+        EXPECT_TRUE(box.contains("in use by another program")) << box.toStdString();
         EXPECT_FALSE(portOpen());
-        closeErrorBoxes();
         if (step == 0) {
             EXPECT_TRUE(consoleText().endsWith(" Set RS232 PORT1 : " + QString::fromStdString(linkPath) + "\n"));
             EXPECT_EQ(evb::BoardReady, 0);
@@ -231,7 +228,7 @@ TEST_F(PortInUseTest, ThisConsoleAsTheSecondProgramShowsTheReasonAndSendsNothing
     EXPECT_TRUE(holder.fGetActive());
     holder.fSetActive(false);
     click("setrs232cmd");
-    EXPECT_EQ(errorBox(), nullptr);
+    EXPECT_EQ(takeErrorBox(), "");
     EXPECT_TRUE(portOpen());
     EXPECT_TRUE(consoleText().endsWith(" Set RS232 PORT :" + QString::fromStdString(linkPath) + "\n"));
     EXPECT_EQ(app->main->RS232.fGetBaudRate(), 19200u);
@@ -239,7 +236,7 @@ TEST_F(PortInUseTest, ThisConsoleAsTheSecondProgramShowsTheReasonAndSendsNothing
     click("SDP2_SLV");
     expectSent({{0x02, 0x01, 0x01}});
     click("Refresh");
-    EXPECT_EQ(errorBox(), nullptr);
+    EXPECT_EQ(takeErrorBox(), "");
     const auto frames = framesSinceMark(5);
     ASSERT_GE(frames.size(), 5u);
     EXPECT_EQ(frames.front().record[0], 0x0D);

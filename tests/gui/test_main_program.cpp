@@ -23,7 +23,7 @@ ProgramRun runProgram(const QStringList& args, bool display) {
     if (display) env.insert("QT_QPA_PLATFORM", "offscreen");
     QProcess p;
     p.setProcessEnvironment(env);
-    p.start(QCoreApplication::applicationDirPath() + "/evbconsole", args);
+    p.start(TestApp().applicationDirPath() + "/evbconsole", args);
     ProgramRun r;
     if (!p.waitForFinished(30000)) {
         p.kill();

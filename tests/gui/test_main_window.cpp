@@ -13,7 +13,6 @@
 #include <QLineEdit>
 #include <QFile>
 #include <QLabel>
-#include <QMessageBox>
 #include <QTextCursor>
 #include <QTextEdit>
 #include <QTimer>
@@ -182,12 +181,10 @@ TEST_F(MainWindowTest, APortThatCannotBeOpenedShowsTheErrorAndCommandsThenWarnOn
     click("setrs232cmd");
     EXPECT_TRUE(consoleText().endsWith(" Set RS232 PORT :COM128\n"));
     EXPECT_EQ(app->main->RS232.fGetPortName(), "COM128");
-    QMessageBox* box = errorBox();
-    ASSERT_NE(box, nullptr);
-    EXPECT_TRUE(box->text().contains("COM128")) << box->text().toStdString();
-    EXPECT_EQ(box->text().count('\n'), 1) << box->text().toStdString();
+    const QString box = takeErrorBox();
+    EXPECT_TRUE(box.contains("COM128")) << box.toStdString();
+    EXPECT_EQ(box.count('\n'), 1) << box.toStdString();
     EXPECT_FALSE(portOpen());
-    closeErrorBoxes();
     struct ShowCounter : QObject {
         int shows = 0;
         bool eventFilter(QObject*, QEvent* event) override {
