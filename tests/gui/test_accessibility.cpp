@@ -1,11 +1,15 @@
 // The main window as assistive technology sees it: every control carries its own name and the
 // title of the group it sits in (inner groups their own, not the outer group's), and Tab reaches
-// every control in reading order.
+// every control in reading order. The expectation is read from the widgets themselves.
 #include "tests/gui/support/GuiHarness.h"
 
 #include <QAccessible>
+#include <QGroupBox>
 #include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
 #include <QRadioButton>
+#include <QTextEdit>
 
 #include <map>
 
@@ -28,89 +32,97 @@ void walk(QAccessibleInterface* iface, const QString& group, std::map<QString, S
         walk(iface->child(i), inner, seen);
 }
 
-// In reading order: the controls of the main window that are enabled at start-up (SDP3 is not).
-const struct {
-    const char *object, *name, *group;
-} kControls[] = {
-    {"setrs232cmd", "Set RS232 Port\uFF1A", "Set RS232 (UART)"},
-    {"RS232_CommPort", "RS232 port number or device", "Set RS232 (UART)"},
-    {"Refresh", "Refresh", "Set RS232 (UART)"},
-    {"SPDIF_RESET", "SPDIF Reset", "SPDIF Configuration"},
-    {"SPDIF_TX_STOP", "SPDIF Stop", "SPDIF Configuration"},
-    {"SetTXCMD", "SPDIF Configuration", "SPDIF Configuration"},
-    {"setcodecI2C", "Set Codec IIC Address", "Codec I2C Address Setup"},
-    {"Sel_OSC_CLK", "Use Oscillator Clock", "Select MCLK "},
-    {"Sel_SPDIF_DMCLK", "Use SPDIF DMCLK", "Select MCLK "},
-    {"Sel_SPDIF_AMCLK", "Use SPDIF AMCLK", "Select MCLK "},
-    {"mclktxt", "MCLK = ", "Select MCLK "},
-    {"LRCKTXT", "LRCK = ", "Set LRCK Frequency"},
-    {"DVDD2", "DVDD <=2 .0V", "Select DVDD  Voltage"},
-    {"DVDD2P5", "2.0V < DVDD <= 2.5V", "Select DVDD  Voltage"},
-    {"DVDD3P3", "2.5V < DVDD <= 3.3V", "Select DVDD  Voltage"},
-    {"PLL_USE_CHK", "PLL Used", "Setup MCLK &  PLL for Codec"},
-    {"PLLCMD", "PLL Configuration", "Setup MCLK &  PLL for Codec"},
-    {"SDP1_MS", "Codec=>Spdif", "SDP1 (I2S Port DAC)"},
-    {"SDP1_SLV", "Spdif=>Codec", "SDP1 (I2S Port DAC)"},
-    {"SDP2_MS", "Codec=>Spdif", "SDP2 (I2S Port ADC)"},
-    {"SDP2_SLV", "Spdif=>Codec", "SDP2 (I2S Port ADC)"},
-    {"UARTSHOW", "Console", ""},
-    {"HEXSHOW", "Display in Hex", ""},
-    {"ClrCMD", "Clear Display Area", ""},
-    {"Image1", "Evaluation board: read the board information", ""},
-};
-
-class AccessibilityTest : public GuiFixture {};
-
-TEST_F(AccessibilityTest, EveryControlIsNamedAndLabelledByItsOwnGroup) {
-    std::map<QString, Seen> seen;
-    for (QWidget* window : {static_cast<QWidget*>(app->main.get()), FindWidgetByName("SPDIFConfigFRM")})
-        walk(QAccessible::queryAccessibleInterface(window), "", seen);
-    for (const auto& c : kControls) {
-        ASSERT_TRUE(seen.count(c.object)) << c.object << " is not in the accessible tree";
-        const Seen& s = seen[c.object];
-        EXPECT_EQ(s.name.toStdString(), c.name) << c.object;
-        EXPECT_EQ(s.group.toStdString(), c.group) << c.object;
-        QStringList groups = s.labelledBy; // a field's buddy label names it; the rest are groups
-        if (s.name != c.group) groups.removeAll(s.name);
-        EXPECT_EQ(groups.join(", ").toStdString(), c.group) << c.object;
-    }
-    // The inner groups: their own title, inside the outer group, labelled by nothing else.
-    for (auto [object, title, outer] :
-         {std::tuple{"MclkGroup", "Select MCLK ", "Setup MCLK &  PLL for Codec"},
-          {"LrckGroup", "Set LRCK Frequency", "Setup MCLK &  PLL for Codec"},
-          {"DvddGroup", "Select DVDD  Voltage", "Setup MCLK &  PLL for Codec"},
-          {"SDP1Group", "SDP1 (I2S Port DAC)", "Set SDP SPDIF<=>Codec "},
-          {"SDP2Group", "SDP2 (I2S Port ADC)", "Set SDP SPDIF<=>Codec "},
-          {"SDP3Group", "SDP3 (I2S Port 3)", "Set SDP SPDIF<=>Codec "},
-          {"GroupBox19", "Master/Slave", "Configuration(RX)"},
-          {"GroupBox20", "MCLK/LRCK", "Configuration(RX)"}}) {
-        EXPECT_EQ(seen[object].name.toStdString(), title);
-        EXPECT_EQ(seen[object].group.toStdString(), outer) << object;
-        EXPECT_EQ(seen[object].labelledBy.join(", ").toStdString(), "") << object;
-    }
+// What assistive technology announces below root: the groups, and the controls (buttons, fields
+// and the widgets given a name of their own).
+QList<QWidget*> announced(QWidget* root) {
+    QList<QWidget*> found;
+    for (QWidget* w : root->findChildren<QWidget*>())
+        if (qobject_cast<QAbstractButton*>(w) || qobject_cast<QLineEdit*>(w) || qobject_cast<QTextEdit*>(w) ||
+            qobject_cast<QGroupBox*>(w) || !w->accessibleName().isEmpty())
+            found << w;
+    return found;
 }
 
-TEST_F(AccessibilityTest, TabVisitsEveryControlInReadingOrder) {
-    QWidget* main = app->main.get();
+// What a widget is called: a group's title as read aloud ("&&" is "&"), a button's caption, the
+// text of the label that names a field, or else its own accessible name.
+QString expectedName(const QWidget* w) {
+    if (auto* box = qobject_cast<const QGroupBox*>(w)) return box->title().replace("&&", "&");
+    if (auto* button = qobject_cast<const QAbstractButton*>(w)) return button->text().remove('&');
+    for (QLabel* label : w->window()->findChildren<QLabel*>())
+        if (label->buddy() == w) return label->text();
+    return w->accessibleName();
+}
+
+// The title of the nearest group box that holds w, "" outside any.
+QString groupOf(const QWidget* w) {
+    for (const QWidget* p = w->parentWidget(); p; p = p->parentWidget())
+        if (qobject_cast<const QGroupBox*>(p)) return expectedName(p);
+    return "";
+}
+
+// A Tab stop is a control, or the radio buttons of one group together (the arrow keys move
+// within the group).
+QString stop(QWidget* w) {
+    return qobject_cast<QRadioButton*>(w) ? w->parentWidget()->objectName() : w->objectName();
+}
+
+using AccessibilityTest = GuiFixture;
+
+TEST_F(AccessibilityTest, EveryControlIsNamedLabelledByItsOwnGroupAndReachedByTabInReadingOrder) {
+    QWidget* main = app->main->centralWidget(); // below the menus
+    std::map<QString, Seen> seen;
+    QList<QWidget*> checked;
+    for (QWidget* window : {main, FindWidgetByName("SPDIFConfigFRM")}) {
+        walk(QAccessible::queryAccessibleInterface(window), "", seen);
+        checked << announced(window);
+    }
+    for (QWidget* w : checked) {
+        SCOPED_TRACE(w->objectName().toStdString());
+        ASSERT_TRUE(seen.count(w->objectName())) << "not in the accessible tree";
+        const Seen& s = seen[w->objectName()];
+        EXPECT_FALSE(s.name.isEmpty());
+        EXPECT_EQ(s.name.toStdString(), expectedName(w).toStdString());
+        EXPECT_EQ(s.group.toStdString(), groupOf(w).toStdString());
+        // A field's buddy label names it; a control is labelled by its group, a group by nothing.
+        const QString group = qobject_cast<QGroupBox*>(w) ? "" : groupOf(w);
+        QStringList labels = s.labelledBy;
+        if (s.name != group) labels.removeAll(s.name);
+        EXPECT_EQ(labels.join(", ").toStdString(), group.toStdString());
+    }
+    // The special cases: a buddy-labelled field, a nested group.
+    for (auto [object, name, group] :
+         {std::tuple{"mclktxt", "MCLK = ", "Select MCLK "},
+          {"DvddGroup", "Select DVDD  Voltage", "Setup MCLK &  PLL for Codec"}}) {
+        EXPECT_EQ(seen[object].name.toStdString(), name);
+        EXPECT_EQ(seen[object].group.toStdString(), group) << object;
+    }
+
+    // Tab visits every enabled control of the main window in reading order.
     main->activateWindow();
-    ASSERT_TRUE(WaitUntil([&] { return QApplication::activeWindow() == main; }));
+    ASSERT_TRUE(WaitUntil([&] { return QApplication::activeWindow() == main->window(); }));
     FindWidgetByName("mainfrm/setrs232cmd")->setFocus(Qt::TabFocusReason);
-    QStringList visited;
-    for (int i = 0; i < 60 && !visited.contains(QApplication::focusWidget()->objectName()); ++i) {
-        visited << QApplication::focusWidget()->objectName();
+    QList<QWidget*> visited;
+    while (visited.size() < 60 && !visited.contains(QApplication::focusWidget())) {
+        visited << QApplication::focusWidget();
         QKeyEvent tab(QEvent::KeyPress, Qt::Key_Tab, Qt::NoModifier);
         QApplication::sendEvent(QApplication::focusWidget(), &tab);
     }
-    // The radio buttons of one group are one Tab stop; the arrow keys move within the group.
-    QStringList expected;
-    QString radioGroup;
-    for (const auto& c : kControls) {
-        const bool radio = qobject_cast<QRadioButton*>(FindWidgetByName(QString("mainfrm/") + c.object));
-        if (radio && radioGroup == c.group) continue;
-        radioGroup = radio ? c.group : "";
-        expected << c.object;
+    QStringList stops, expected;
+    for (QWidget* w : announced(main))
+        if (w->isEnabled() && !qobject_cast<QGroupBox*>(w) && !expected.contains(stop(w)))
+            expected << stop(w);
+    // Reading order: each stop lies below the one before or to its right.
+    for (qsizetype i = 0; i < visited.size(); ++i) {
+        stops << stop(visited[i]);
+        if (i == 0) continue;
+        const QRect before(visited[i - 1]->mapTo(main, QPoint()), visited[i - 1]->size());
+        const QRect here(visited[i]->mapTo(main, QPoint()), visited[i]->size());
+        EXPECT_TRUE(here.top() > before.bottom() || here.left() > before.right())
+            << stops[i - 1].toStdString() << " then " << stops[i].toStdString();
     }
-    EXPECT_EQ(visited.join(" ").toStdString(), expected.join(" ").toStdString());
+    stops.sort();
+    expected.sort();
+    EXPECT_EQ(stops.join(" ").toStdString(), expected.join(" ").toStdString());
 }
 
 } // namespace

@@ -2,39 +2,29 @@
 // saves a window grab (the screenshot path the README's pictures come from).
 #include "tests/gui/support/GuiHarness.h"
 
-#include <QCoreApplication>
-#include <QDir>
-#include <QFileInfo>
 #include <QImage>
 #include <QProcess>
 #include <QProcessEnvironment>
 
 namespace {
 
-struct ProgramRun {
-    int exitCode = -1;
-    QString out, err;
-};
-
-ProgramRun runProgram(const QStringList& args, bool display) {
+// Runs evbconsole to its end: its exit code (-1 when it crashed or hung) and what it wrote on
+// stdout and stderr.
+std::pair<int, QString> runProgram(const QStringList& args, bool display) {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
         env.remove(name);
     if (display) env.insert("QT_QPA_PLATFORM", "offscreen");
     QProcess p;
     p.setProcessEnvironment(env);
-    p.start(QCoreApplication::applicationDirPath() + "/evbconsole", args);
-    ProgramRun r;
-    if (!p.waitForFinished(30000)) {
-        p.kill();
-        p.waitForFinished();
-        ADD_FAILURE() << "evbconsole did not finish";
-        return r;
-    }
-    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = QString::fromUtf8(p.readAllStandardOutput());
-    r.err = QString::fromUtf8(p.readAllStandardError());
-    return r;
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(TestApp().applicationDirPath() + "/evbconsole", args);
+    const bool finished = p.waitForFinished(30000);
+    EXPECT_TRUE(finished) << "evbconsole did not finish";
+    if (!finished) p.kill();
+    p.waitForFinished();
+    return {finished && p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
+            QString::fromUtf8(p.readAll())};
 }
 
 // The last run grabs the windows it is asked for (the path the README's pictures come from).
@@ -56,12 +46,12 @@ TEST(ProgramTest, CommandLineOptionsAStartWithoutADisplayAndWindowGrabs) {
                           Case{grab + QStringList{"grab:NoSuchWindow"}, true, 1, {"no window NoSuchWindow"}, {}},
                           Case{grab + QStringList{"grab:mainfrm:main.png,click:SetTXCMD,grab:SPDIFConfigFRM"}, true, 0, {}, {}}}) {
         SCOPED_TRACE(c.args.join(' ').toStdString());
-        const ProgramRun r = runProgram(c.args, c.display);
-        EXPECT_EQ(r.exitCode, c.exitCode) << r.err.toStdString();
+        const auto [exitCode, said] = runProgram(c.args, c.display);
+        EXPECT_EQ(exitCode, c.exitCode) << said.toStdString();
         for (const QString& text : c.said)
-            EXPECT_TRUE((r.out + r.err).contains(text)) << (r.out + r.err).toStdString();
+            EXPECT_TRUE(said.contains(text)) << said.toStdString();
         for (const QString& text : c.notSaid)
-            EXPECT_FALSE((r.out + r.err).contains(text)) << text.toStdString();
+            EXPECT_FALSE(said.contains(text)) << text.toStdString();
     }
     const QImage main(dir.filePath("main.png"));
     const QImage spdif(dir.filePath("SPDIFConfigFRM.png"));

@@ -30,32 +30,30 @@ const Record kDirections[] = {{0x02, 0x00, 0x01}, {0x02, 0x01, 0x00}, {0x02, 0x0
 
 // --- S/PDIF configuration ---
 
-TEST_F(SmallWindowsTest, SpdifConfirmAsShownAtStartupTakesTheSlaveBranchAndSendsTheStoredValues) {
+// Confirm stores what it sends, so each step starts from what the one before stored.
+TEST_F(SmallWindowsTest, SpdifConfirmSendsAndStoresTheChoicesWhichTheWindowReopensWith) {
+    // As shown at start-up no button is checked: the slave branch, the stored values sent.
     clickFresh("ConfirmCMD");
     expectSent({{0x08, 0x00, 0x01, 0x01, 0x01, 0x40, 0x01, 0x01, 0x01, 0x40}, kDirections[0], kDirections[1], kDirections[2]});
     EXPECT_EQ(consoleText(), kSpdifBanner + " Mode:Slave  ");
     EXPECT_FALSE(spdif()->isVisible());
-    EXPECT_EQ(evb::gBoard.Spdif.rx_mode * 10 + evb::gBoard.Spdif.tx_mode, 11);
-}
 
-TEST_F(SmallWindowsTest, SpdifWindowOpensWithTheStoredSettingsAndConfirmSendsThem) {
-    spdif()->hide();
     click("SetTXCMD");
     EXPECT_TRUE(spdif()->isVisible());
-    for (const char* name : {"SPDIF_MASTER", "SPDIF_FMT_I2S", "SPDIF_FMT_B24", "SPDIF_LRC_256", "SPDIF_SCLK_64"})
+    for (const char* name :
+         {"SPDIF_SLAVE", "SPDIF_FMT_I2S", "SPDIF_FMT_B24", "SPDIF_LRC_256", "SPDIF_SCLK_64"})
         EXPECT_TRUE(checked(name)) << name;
     EXPECT_FALSE(spdif()->SPDIF_LRC_384->isVisible() || spdif()->SPDIF_LRC_512->isVisible() ||
                  spdif()->SPDIF_LRC_384->isEnabled());
     EXPECT_EQ(spdif()->SPDIF_LRC_256->y() * 100 + spdif()->SPDIF_LRC_128->y(), 3055) << "the ratios move up";
+    click("SPDIF_MASTER");
     clickFresh("ConfirmCMD");
     expectSent({{0x08, 0x00, 0x00, 0x10, 0x01, 0x40, 0x01, 0x10, 0x01, 0x40}, kDirections[0], kDirections[1], kDirections[2]});
     EXPECT_EQ(consoleText(), kSpdifBanner + " Mode:Master   Format:IIS   Resolution:24 Bits   MCLK/LRCK:256   SCLK/LRCK:64\n");
-    EXPECT_FALSE(spdif()->isVisible());
-}
 
-TEST_F(SmallWindowsTest, SpdifChoicesAreStoredAndTheDirectionsFollowTheMainWindow) {
     click("SDP2_SLV");
     click("SetTXCMD");
+    EXPECT_TRUE(checked("SPDIF_MASTER"));
     for (const char* name : {"SPDIF_SLAVE", "SPDIF_FMT_RJ", "SPDIF_FMT_B20", "SPDIF_LRC_128", "SPDIF_SCLK_128"})
         click(name);
     clickFresh("ConfirmCMD");
@@ -69,10 +67,9 @@ TEST_F(SmallWindowsTest, SpdifChoicesAreStoredAndTheDirectionsFollowTheMainWindo
         EXPECT_TRUE(checked(name)) << name;
 }
 
-// --- codec control interface ---
+// --- codec control interface and RS-232 configuration ---
 
-TEST_F(SmallWindowsTest, ControlInterfaceOpensOnTheStateAndOkSendsModeAndAddress) {
-    markFrames();
+TEST_F(SmallWindowsTest, ControlWindowsOpenOnTheStateOkSendsModeAndAddressAndRS232ExitChangesNothing) {
     click("setcodecI2C");
     EXPECT_TRUE(codecWindow()->isVisible());
     EXPECT_TRUE(checked("CODEC_I2C_SEL") && checked("CODEC_ADDR_20H"));
@@ -109,11 +106,8 @@ TEST_F(SmallWindowsTest, ControlInterfaceOpensOnTheStateAndOkSendsModeAndAddress
     EXPECT_EQ(evb::gBoard.ChipAddress, 0x20);
     click("setcodecI2C");
     EXPECT_TRUE(checked("CODEC_ADDR_20H"));
-}
 
-// --- RS-232 configuration ---
-
-TEST_F(SmallWindowsTest, RS232PortMenuShowsTheConfigurationWindowWhoseExitChangesNothing) {
+    // The RS-232 configuration window: its exit changes nothing.
     triggerMenu("RS-232 Port");
     ASSERT_TRUE(app->main->Rs232Window()->isVisible());
     find<QComboBox>("comportsel_box")->setCurrentText("COM7");

@@ -11,7 +11,6 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QRadioButton>
-#include <QTextEdit>
 #include <QTimer>
 
 #include <filesystem>
@@ -84,22 +83,21 @@ void GuiFixture::SetUp() {
     evb::ReplyHandoff().finished.store(0);
     evb::gRegs = evb::RegisterState{};
     evb::SetPresetSearchRoots({});
-    sysRoot = std::make_unique<QTemporaryDir>();
-    ASSERT_TRUE(sysRoot->isValid() && files.isValid());
+    ASSERT_TRUE(files.isValid());
     if (linkedBoard) {
         ownBoard = std::make_unique<evbsim::SimBoard>(evbsim::SimOptions{.baud = 19200, .pace = false});
-        linkPath = (sysRoot->path() + "/evb-board").toStdString();
+        linkPath = files.filePath("evb-board").toStdString();
         ASSERT_TRUE(ownBoard->Start() && ownBoard->Link(linkPath));
     }
     restartApp();
     ASSERT_TRUE(board && con);
 }
 
-void GuiFixture::restartApp(const std::string& port) {
+void GuiFixture::restartApp() {
     app.reset();
     AppConfig config;
-    config.start.sysRoot = sysRoot->path().toStdString();
-    config.start.extraPort = port.empty() ? linkPath : port;
+    config.start.sysRoot = files.path().toStdString();
+    config.start.extraPort = linkPath;
     config.simulate = !ownBoard;
     config.simulatePace = false;
     sentBase = sentMark = evb::FramesSent();
@@ -111,13 +109,11 @@ void GuiFixture::restartApp(const std::string& port) {
 }
 
 void GuiFixture::TearDown() {
-    closeErrorBoxes();
-    evb::SetPresetSearchRoots({});
+    takeErrorBox();
     app.reset();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QCoreApplication::processEvents();
     ownBoard.reset();
-    sysRoot.reset();
 }
 
 void GuiFixture::click(const QString& objectName) {
@@ -132,9 +128,8 @@ void GuiFixture::click(const QString& objectName) {
 void GuiFixture::triggerMenu(const QString& actionText) {
     for (QWidget* window : QApplication::topLevelWidgets())
         for (QAction* action : window->findChildren<QAction*>()) {
-            QString caption = action->text();
-            caption.replace("&&", "\x01").remove('&').replace("\x01", "&");
-            if (caption != actionText && action->objectName() != actionText) continue;
+            // The caption without its mnemonic marks ("&&" is "&").
+            if (action->iconText() != actionText && action->objectName() != actionText) continue;
             action->trigger(); // a disabled entry does nothing, as for a user
             QCoreApplication::processEvents();
             return;
@@ -147,10 +142,6 @@ void GuiFixture::typeText(const QString& objectName, const QString& text) {
     ASSERT_NE(edit, nullptr) << "no edit field named " << objectName.toStdString();
     edit->selectAll();
     edit->insert(text);
-}
-
-QString GuiFixture::consoleText() const {
-    return app->main->UARTSHOW->toPlainText();
 }
 
 QString GuiFixture::warning() const {
@@ -209,16 +200,14 @@ void GuiFixture::settle() {
     auto& handoff = evb::ReplyHandoff();
     int last = handoff.queued.load();
     auto since = std::chrono::steady_clock::now();
-    const bool settled = WaitUntil(
-        [&] {
-            const int queued = handoff.queued.load();
-            const auto now = std::chrono::steady_clock::now();
-            if (queued != last) since = now;
-            last = queued;
-            return handoff.finished.load() == queued && now - since > quiet;
-        },
-        timeout);
-    ASSERT_TRUE(settled) << "replies still arriving or not yet decoded";
+    const auto settled = [&] {
+        const int queued = handoff.queued.load();
+        const auto now = std::chrono::steady_clock::now();
+        if (queued != last) since = now;
+        last = queued;
+        return handoff.finished.load() == queued && now - since > quiet;
+    };
+    ASSERT_TRUE(WaitUntil(settled, timeout)) << "replies still arriving or not yet decoded";
 }
 
 bool GuiFixture::waitHandedOver(int n) {
@@ -228,14 +217,13 @@ bool GuiFixture::waitHandedOver(int n) {
     return evb::ReplyHandoff().queued.load() >= n;
 }
 
-QMessageBox* GuiFixture::errorBox() const {
+QString GuiFixture::takeErrorBox() {
+    QString text;
     for (QWidget* window : QApplication::topLevelWidgets())
-        if (auto* box = qobject_cast<QMessageBox*>(window); box && box->isVisible()) return box;
-    return nullptr;
-}
-
-void GuiFixture::closeErrorBoxes() {
-    for (QWidget* window : QApplication::topLevelWidgets())
-        if (auto* box = qobject_cast<QMessageBox*>(window)) box->close();
+        if (auto* box = qobject_cast<QMessageBox*>(window)) {
+            if (box->isVisible()) text = box->text();
+            box->close();
+        }
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    return text;
 }

@@ -18,6 +18,7 @@
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTemporaryDir>
+#include <QTextEdit>
 #include <QWidget>
 #include <gtest/gtest.h>
 
@@ -27,8 +28,6 @@
 #include <memory>
 #include <string>
 #include <vector>
-
-class QMessageBox;
 
 using namespace std::chrono_literals;
 
@@ -64,9 +63,9 @@ class GuiFixture : public ::testing::Test {
     // /dev/serial/by-id/...), which can hang up and come back under the same name.
     void SetUp() override;
     void TearDown() override; // the program lets go of the port before the board goes
-    // Closes the windows and starts them again as main does, on `port` when given (else the
-    // linked board's link, or the simulated board).
-    void restartApp(const std::string& port = "");
+    // Closes the windows and starts them again as main does (on the linked board's link, or the
+    // simulated board).
+    void restartApp();
 
     template <class T> T* find(const QString& objectName) const {
         return qobject_cast<T*>(FindWidgetByName(objectName));
@@ -74,7 +73,7 @@ class GuiFixture : public ::testing::Test {
     void click(const QString& objectName);       // a real mouse click; waits for a send it starts
     void triggerMenu(const QString& actionText); // a menu entry by its caption (or object name)
     void typeText(const QString& objectName, const QString& text); // replaces an edit field's text
-    QString consoleText() const; // UARTSHOW as plain text ("\r\n" shown as "\n")
+    QString consoleText() const { return app->main->UARTSHOW->toPlainText(); } // "\r\n" shown as "\n"
     QString cell(int col, int row) const { return con->cellText(col, row); } // the register grid
     QPushButton* preset(const char* name) const { return con->findChild<QPushButton*>(name); }
     bool consoleHas(const QString& text) const { return consoleText().contains(text); }
@@ -122,18 +121,17 @@ class GuiFixture : public ::testing::Test {
     // (their events wait in its queue). Up to 5 s.
     static bool waitHandedOver(int n);
 
-    // The error box the program shows for an exception of a handler, when one is open.
-    QMessageBox* errorBox() const;
-    void closeErrorBoxes();
+    // The text of the error box the program shows for an exception of a handler ("" when none
+    // is open); every such box is then closed.
+    QString takeErrorBox();
 
     bool linkedBoard = false;
-    std::unique_ptr<QTemporaryDir> sysRoot; // an empty sysfs: the board's port is the only one
     std::unique_ptr<evbsim::SimBoard> ownBoard; // the linked board
     std::string linkPath;
     std::unique_ptr<AppInstance> app;
     evbsim::SimBoard* board = nullptr;
     Tkv2580mfrm* con = nullptr; // the register console window
-    QTemporaryDir files;        // the test's own files
+    QTemporaryDir files;        // the test's own files; also an empty sysfs (no port but the board's)
     std::size_t frameMark = 0;
     std::uint64_t sentBase = 0; // evb::FramesSent() when this test's board started
     std::uint64_t sentMark = 0;
