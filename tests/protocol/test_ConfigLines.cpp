@@ -77,7 +77,7 @@ TEST_P(SendTest, LinesBecomeOneBatchAtTheBoard) {
     EXPECT_FALSE(r.aborted);
     ASSERT_TRUE(link.board.WaitForFrames(Recs(c.records).size(), 10s));
     EXPECT_EQ(Records(link.board), Recs(c.records));
-    EXPECT_EQ(link.Console(), c.console);
+    EXPECT_EQ(link.console, c.console);
     EXPECT_EQ(maximum, c.commandLines);
     EXPECT_EQ(steps, c.progress);
 }
@@ -106,8 +106,8 @@ TEST(ConfigLinesSend, HangUpDuringTheSendStopsItAndSaysHowFarItGot) {
     const auto r = evb::SendConfigLines(Repeat(":W0000@\n", 512), 512, 1, true, {nullptr, hangUpAtLine10, nullptr});
     EXPECT_TRUE(r.aborted);
     EXPECT_FALSE(link.device.fGetActive());
-    EXPECT_NE(link.Console().find("Send stopped"), std::string::npos) << link.Console();
-    EXPECT_EQ(link.Console().find("Send the Confuguration"), std::string::npos) << link.Console();
+    EXPECT_NE(link.console.find("Send stopped"), std::string::npos) << link.console;
+    EXPECT_EQ(link.console.find("Send the Confuguration"), std::string::npos) << link.console;
     EXPECT_LT(link.warnings.size() + 11, 512u) << "far fewer attempts than lines: the rest was not tried";
 }
 
