@@ -24,10 +24,10 @@ std::vector<BuilderCase> Cases() {
     return {
         {"WriteReg", [] { return CmdWriteReg(0x1A, 0x05); }, "00 1A 05", 0, "WriteReg 0x1A = 0x05"},
         {"ReadReg", [] { return CmdReadReg(0x40); }, "01 40 00 01", 1, "ReadReg 0x40"},
-        {"ReadAllReg76", [] { return CmdReadAllReg(0, 76); }, "01 00 00 4C", 2, "ReadAll from 0x00, 76 registers"},
+        {"ReadAllReg76", [] { return CmdReadAllReg(0x10, 76); }, "01 10 00 4C", 2,
+         "ReadAll from 0x10, 76 registers"},
+        // 255 stands for all 256 registers
         {"ReadAllReg255", [] { return CmdReadAllReg(0, 255); }, "01 00 01 00", 2, "ReadAll from 0x00, 256 registers"},
-        {"ReadAllReg256", [] { return CmdReadAllReg(0x10, 256); }, "01 10 01 00", 2,
-         "ReadAll from 0x10, 256 registers"},
         {"SdpDirection", [] { return CmdSdpDirection(1, 1); }, "02 01 01", 4, "SdpDirection SDP2 Spdif=>Codec"},
         // the frame markers' bytes inside a record go as they are
         {"BatchBegin", [] { return CmdBatchBegin(0x3A40); }, "04 3A 40", 6, "BatchBegin 14912"},

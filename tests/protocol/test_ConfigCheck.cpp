@@ -63,10 +63,7 @@ INSTANTIATE_TEST_SUITE_P(
         CheckCase{"lineLimit", Repeat(":W0000@\n", 501),
                   "f.txt:500: warning: the limit of 500 lines is reached here: 1 command line after it is "
                   "not sent\n",
-                  ConfigTextEnd::Complete, -1, evb::kPresetLineLimit},
-        CheckCase{"errorsAndWarningsInLineOrder", ":Q0000@\n:W0G00@\n",
-                  "f.txt:1: warning: unknown command letter 'Q': the line is counted, not sent\n"
-                  "f.txt:2: error: 'G' in column 4 is not a hexadecimal digit\n"}),
+                  ConfigTextEnd::Complete, -1, evb::kPresetLineLimit}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ConfigCheck, CountsTheBatchAndItsSendablePart) {
