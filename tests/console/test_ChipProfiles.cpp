@@ -1,5 +1,4 @@
 #include "console/ChipProfiles.h"
-#include "protocol/Command.h"
 #include "protocol/ConfigCheck.h"
 #include "protocol/ConfigLines.h"
 #include "protocol/TextConv.h"
@@ -13,14 +12,6 @@
 #include <sstream>
 
 using namespace evb;
-
-namespace {
-
-const ChipProfile& profile(std::int32_t code) {
-    return ChipProfileTable()[FindChipProfile(code)];
-}
-
-} // namespace
 
 // What the table holds is the product; these are the rules it keeps. What each button sends is
 // ShippedPresets'.
@@ -36,9 +27,6 @@ TEST(ChipProfileTable, EachCodeFindsItsOwnRowTheGroupCaptionFollowsAndEveryButto
     }
     for (std::int32_t code : {0, 1, 2214, 2216, 9999, -1120})
         EXPECT_EQ(FindChipProfile(code), kNoProfile) << code;
-    // KV1120's A8 and A9 send the files of A5 and A6.
-    EXPECT_STREQ(profile(1120).files[7], profile(1120).files[4]);
-    EXPECT_STREQ(profile(1120).files[8], profile(1120).files[5]);
 }
 
 // Every file a button names (each promised file by one at least) is clean to the checker, holds no board step, and leaves the

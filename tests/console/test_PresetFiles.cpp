@@ -6,7 +6,9 @@
 #include <filesystem>
 
 // The shipped files found from the program folder are proved by the register console's preset tests.
-TEST(PresetLookup, FirstRootHoldingTheFileWinsAndAMissingFileNamesTheFirstPlace) {
+// The documents of the "Instructions" menu: the working folder's copy first, as the shell would
+// open the bare name, then the copy shipped beside the presets, else the working folder's path.
+TEST(PresetLookup, FirstRootWithTheFileWinsAMissingOneNamesTheFirstAndDocumentsTryTheWorkingFolderFirst) {
     TempDir first, second;
     first.write("KV2330/KV2330_Lin1.TXT", ":W0101@\r\n");
     second.write("KV2330/KV2330_Lin1.TXT", ":W0202@\r\n");
@@ -21,29 +23,18 @@ TEST(PresetLookup, FirstRootHoldingTheFileWinsAndAMissingFileNamesTheFirstPlace)
         EXPECT_EQ(where.found, root != nullptr) << name;
         EXPECT_EQ(where.path, ((root ? *root : first).path / (slash.empty() ? file : n)).string());
     }
-    evb::SetPresetSearchRoots({});
-}
 
-// The documents of the "Instructions" menu: the working folder's copy first, as the shell would
-// open the bare name, then the copy shipped beside the presets.
-TEST(DocumentLookup, WorkingFolderThenShippedCopyThenWorkingFolderPath) {
-    struct Case {
-        bool inWorkingFolder, shipped;
-        const char* expected; // "cwd" or "shipped"
-    };
-    const Case cases[] = {{true, true, "cwd"}, {false, true, "shipped"}, {false, false, "cwd"}};
+    // Documents: the working folder is first, the one root is second.
     const std::filesystem::path before = std::filesystem::current_path();
-    for (const Case& c : cases) {
-        TempDir cwd, root;
-        std::filesystem::current_path(cwd.path);
-        evb::SetPresetSearchRoots({root.path.string()});
-        if (c.inWorkingFolder) cwd.write(evb::kManualFile, "%PDF-1.4\n");
-        if (c.shipped) root.write(evb::kManualFile, "%PDF-1.4\n");
-        const std::filesystem::path expected =
-            (std::string(c.expected) == "cwd" ? cwd.path : root.path) / evb::kManualFile;
-        EXPECT_EQ(evb::FindDocument(evb::kManualFile), expected.string())
-            << "in working folder " << c.inWorkingFolder << ", shipped " << c.shipped;
-        std::filesystem::current_path(before);
-    }
+    std::filesystem::current_path(first.path);
+    evb::SetPresetSearchRoots({second.path.string()});
+    const std::string inWorkingFolder = (first.path / evb::kManualFile).string();
+    EXPECT_EQ(evb::FindDocument(evb::kManualFile), inWorkingFolder) << "found nowhere";
+    second.write(evb::kManualFile, "%PDF-1.4\n");
+    const std::string shipped = (second.path / evb::kManualFile).string();
+    EXPECT_EQ(evb::FindDocument(evb::kManualFile), shipped) << "shipped only";
+    first.write(evb::kManualFile, "%PDF-1.4\n");
+    EXPECT_EQ(evb::FindDocument(evb::kManualFile), inWorkingFolder) << "in both";
+    std::filesystem::current_path(before);
     evb::SetPresetSearchRoots({});
 }

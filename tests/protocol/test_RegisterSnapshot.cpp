@@ -6,7 +6,7 @@
 
 #include <filesystem>
 
-TEST(RegisterSnapshot, AllRegistersSaveAsACleanFileThatFitsTheBufferAndReadsBack) {
+TEST(RegisterSnapshot, AllRegistersSaveAsACleanFileThatFitsTheBufferAndReadsBackAndAFailedSaveSaysWhy) {
     std::vector<std::uint8_t> values(256);
     for (std::size_t r = 0; r < values.size(); ++r)
         values[r] = static_cast<std::uint8_t>(r * 7 + 3);
@@ -25,13 +25,11 @@ TEST(RegisterSnapshot, AllRegistersSaveAsACleanFileThatFitsTheBufferAndReadsBack
     EXPECT_EQ(f.check.format(path), "");
     EXPECT_EQ(f.check.commandLines(), 256);
     EXPECT_EQ(evb::ExpectedRegisters(f.check), evb::ExpectedRegisters(values));
-}
 
-TEST(RegisterSnapshot, AFailedSaveSaysWhyAndLeavesNoPartialFile) {
-    const TempDir dir;
-    const std::string path = (dir.path / "no-such-dir" / "regs.txt").string();
-    EXPECT_NE(evb::SaveTextFile(path, ":W0000@\r\n").find(path + ": No such file"), std::string::npos);
-    EXPECT_FALSE(std::filesystem::exists(path + ".part"));
+    // A failed save says why and leaves no partial file.
+    const std::string nowhere = (dir.path / "no-such-dir" / "regs.txt").string();
+    EXPECT_NE(evb::SaveTextFile(nowhere, text).find(nowhere + ": No such file"), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(nowhere + ".part"));
 }
 
 TEST(RegisterSnapshot, ComparisonListsEachDifferenceAndSummarises) {
