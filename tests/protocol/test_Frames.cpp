@@ -1,11 +1,15 @@
-// Every builder's frame, byte for byte, as the simulated board receives it through a real
-// pseudo-terminal, and as the link log shows it; the reply kind each leaves in ExpectedReply;
-// and what each does when it cannot send.
+// Frames on the link. Every builder's frame, byte for byte, as the simulated board receives it
+// through a real pseudo-terminal, and as the link log shows it; the reply kind each leaves in
+// ExpectedReply; and what each does when it cannot send. What an unknown frame and the reply
+// packages are shown as, and the link log ring's bound. The transmit path when the line is
+// slower than the sender or stops taking bytes.
 
 #include "BoardLink.h"
 #include "protocol/BoardState.h"
 #include "protocol/Command.h"
+#include "protocol/LinkLog.h"
 #include "protocol/LinkMeaning.h"
+#include "protocol/TextConv.h"
 
 #include <functional>
 
@@ -85,3 +89,62 @@ INSTANTIATE_TEST_SUITE_P(Command, BuilderTest, ::testing::ValuesIn(Cases()),
                          [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
+
+// Each builder's frame is shown in the builder table above; the entry line and the register,
+// board-information and consumed replies in the evbctl trace tests.
+TEST(LinkMeaning, AnUnknownCommandShowsItsCodeAndABlockOrAnEchoedPackageHowTheReplyKindReadsIt) {
+    EXPECT_EQ(evb::DescribeFrame(evb::MakeFrame(Recs("77").at(0))), "unknown command 0x77");
+    const std::uint8_t b[] = {0x05, 0x06};
+    EXPECT_EQ(evb::DescribeReply(evb::kReplyBlock, b, 2, 76, true), "block of 76");
+    EXPECT_EQ(evb::DescribeReply(0x07, b, 1, 76, false), "echoed");
+}
+
+TEST(LinkLog, TheRingKeepsTheNewestEntriesAndBoundsTheirBytes) {
+    evb::LinkLog log(100);
+    std::vector<std::uint8_t> package(8192, 0x55);
+    for (int i = 0; i < 128; ++i) // a megabyte of packages
+        log.append(evb::LinkDirection::Rx, package.data(), package.size(), "echoed");
+    EXPECT_EQ(log.size(), 100u);
+    EXPECT_EQ(log.appended(), 128u);
+    EXPECT_EQ(log.at(0).number, 29u);
+    EXPECT_EQ(log.at(99).number, 128u);
+    EXPECT_EQ(log.at(99).bytes.size(), evb::LinkLog::kMaxBytes);
+    EXPECT_EQ(log.find(28), nullptr);
+    log.clear();
+    EXPECT_EQ(log.size(), 0u);
+    EXPECT_EQ(log.find(128), nullptr);
+}
+
+TEST(TransmitPath, FramesWaitForRoomOnAPacedLineAndOneWithNoRoomInTimeIsReportedNotSentAndNeverSplit) {
+    // Room for three frames in the transmit queue; the board takes 11520 bytes/s.
+    BoardLink link(true, 115200, 64);
+    std::string want;
+    const auto send = [&](int i) {
+        const bool refused = evb::CmdWriteReg(static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(~i));
+        if (!refused) want += "00 " + evb::Hex2(i & 0xFF) + " " + evb::Hex2(~i & 0xFF) + ";";
+        return refused;
+    };
+    for (int i = 0; i < 200; ++i)
+        ASSERT_FALSE(send(i)) << i;
+    ASSERT_TRUE(link.board.WaitForFrames(200, 10s));
+    EXPECT_EQ(link.console, "");
+
+    // The board stops reading: the pseudo-terminal's own buffer fills first, then the queue.
+    evb::SetSendTimeout(150ms);
+    link.board.StallReading(true);
+    bool refused = false;
+    for (int i = 0; i < 100000 && !refused; ++i)
+        refused = send(i);
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(evb::ExpectedReply, evb::kReplyNotSent);
+    EXPECT_EQ(link.console, "Frame not sent: the transmit queue had no room for it within 150 ms\r\n");
+    EXPECT_TRUE(link.warnings.empty());
+
+    // Once the board reads again, exactly the frames reported sent arrive, whole and in order.
+    link.board.StallReading(false);
+    ASSERT_TRUE(link.board.WaitForFrames(Recs(want).size(), 30s));
+    ASSERT_FALSE(evb::CmdBatchEnd());
+    ASSERT_TRUE(link.board.WaitForFrames(Recs(want).size() + 1, 10s));
+    EXPECT_EQ(Records(link.board), Recs(want + "06"));
+    EXPECT_EQ(link.board.State().garbageBytes, 0u);
+}
