@@ -9,7 +9,6 @@
 #include "tests/TempDir.h"
 
 #include <filesystem>
-#include <fstream>
 
 using evb::ConfigTextEnd;
 using namespace std::string_literals;
@@ -208,8 +207,7 @@ TEST(LoadTextFile, FoldsCrLfIntoTheCapacityAndMissingFileOrDirectoryGiveAClearEr
         // 512 lines of CR LF fit the buffer once folded; the line after them is dropped
         {Repeat(":W0000@\r\n", 513), evb::kConfigBufferSize, Repeat(":W0000@\n", 512), 8}};
     for (const auto& c : cases) {
-        std::ofstream(file, std::ios::binary) << c.bytes;
-        const auto load = evb::LoadTextFile(file, c.capacity);
+        const auto load = evb::LoadTextFile(dir.write("f.txt", c.bytes), c.capacity);
         EXPECT_TRUE(load.ok) << load.error;
         EXPECT_EQ(load.text, c.text);
         EXPECT_EQ(load.droppedBytes, c.dropped);
