@@ -171,7 +171,8 @@ INSTANTIATE_TEST_SUITE_P(
                  "04 00 01; 05 00 00 80; 05 07 00 64; 05 0B 01 02; 06", Reported(3), "0 1 2 0"},
         SendCase{"cLineCountsButSendsNothingAndLowerCaseActsAsUpper", ":C1234@\n:w1A2B@ set gain\n", -1,
                  false, 2, "04 00 02; 05 00 1A 2B; 06", "", "1 0"},
-        SendCase{"noCommandLines", "# nothing here\n:W0102@\n", 1, true, 0, "04 00 01; 06", Reported(0), "0"}),
+        SendCase{"noCommandLines", "# nothing here\n:W0102@\n", 1, true, 0, "04 00 01; 06", Reported(0),
+                 "0"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ConfigLinesSend, HangUpDuringTheSendStopsItAndSaysHowFarItGot) {
