@@ -11,33 +11,26 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <filesystem>
-#include <numeric>
 #include <sstream>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 using namespace std::chrono_literals;
 
-struct LinkOptions {
-    bool pace = false;
-    std::uint32_t baud = 19200;
-    long outBufSize = 0; // 0: the device's default
-};
-
 class BoardLink : public evb::IUserReport {
   public:
-    explicit BoardLink(LinkOptions o = {}) : board(evbsim::SimOptions{.baud = o.baud, .pace = o.pace}) {
+    // pace: the board takes bytes no faster than baud allows; outBufSize 0: the device's default.
+    explicit BoardLink(bool pace = false, std::uint32_t baud = 19200, long outBufSize = 0)
+        : board(evbsim::SimOptions{.baud = baud, .pace = pace}) {
         EXPECT_TRUE(board.Start());
         device.fSetPortName(board.DevicePath());
-        device.fSetBaudRate(o.baud);
+        device.fSetBaudRate(baud);
         device.fSetPackageSize(8192);
         device.fSetPackageType(TalonComm::cptFrameTimeout);
         device.fSetPackageInterval(50);
         device.fSetSyncEvents(false);
         device.fSetUsePackage(true);
-        if (o.outBufSize > 0) device.fSetOutBufSize(o.outBufSize);
+        if (outBufSize > 0) device.fSetOutBufSize(outBufSize);
         device.fSetActive(true);
         evb::SetBoardDevice(&device);
         evb::SetUserReport(this);
@@ -52,13 +45,13 @@ class BoardLink : public evb::IUserReport {
         board.Stop();
     }
 
-    void ConsoleAppend(const std::string& text) override { console.push_back(text); }
+    void ConsoleAppend(const std::string& text) override { console += text; }
     void ShowWarning(const std::string& line1, const std::string& line2) override {
         warnings.push_back(line1 + "|" + line2);
     }
-    std::string Console() const { return std::accumulate(console.begin(), console.end(), std::string()); }
 
-    std::vector<std::string> console, warnings;
+    std::string console; // every line appended, in order
+    std::vector<std::string> warnings;
     evbsim::SimBoard board;
     TalonComm::TRkCommDevice device; // destroyed first
 };

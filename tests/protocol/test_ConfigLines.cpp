@@ -1,12 +1,16 @@
-// Configuration text: parsing, sending through the simulated board, and loading files.
+// Configuration text: parsing, checking (a row per diagnostic, and what a checked text yields),
+// sending through the simulated board, loading files, and register snapshots (the saved file,
+// the comparison with a file and the restore text).
 
 #include "BoardLink.h"
+#include "protocol/ConfigCheck.h"
 #include "protocol/ConfigLines.h"
+#include "protocol/RegisterSnapshot.h"
 #include "tests/TempDir.h"
 
 #include <filesystem>
-#include <fstream>
 
+using evb::ConfigTextEnd;
 using namespace std::string_literals;
 
 namespace {
@@ -35,20 +39,95 @@ TEST_P(ParseTest, CountsTheLeadingCommandBlockAndCopiesEachRecord) {
 INSTANTIATE_TEST_SUITE_P(
     ConfigLines, ParseTest,
     ::testing::Values(
-        ParseCase{"threeLinesThenText", ":W0080@ gain\n:D0064@\n:g0102@\nend\n", 3,
-                  ":W0080@\n:D0064@\n:g0102@\n"},
-        ParseCase{"firstLineComment", "# gains\n:W1A2B@\n", 0, ""},
         // the line feed is part of a record only once its '@' was met
         ParseCase{"lineFeedOnlyAfterAt", ":W0001@\n:W03\n:W02@", 3, ":W0001@\n:W03\0\0\0\0:W02@\0\0\n"s},
         ParseCase{"charactersBeforeAtIgnored", ":W1234567@\n:W0001@\n", 2, ":W12345\n:W0001@\n"},
         // a comment after '@', however long, belongs to its line
         ParseCase{"longCommentAfterAt", ":W0001@" + std::string(120, 'x') + "\n:W0002@\n", 2, ":W0001@\n:W0002@\n"},
         ParseCase{"nulEndsTheText", ":W0001@\n:W00\0:W0002@\n"s, 2, ":W0001@\n:W00\0\0\0\0"s},
-        ParseCase{"lineLimit", Repeat(":W0000@\n", 600), 512, ""},
         // a record is closed after 101 characters (none of them '@' or a line end); the next
         // begins right after
         ParseCase{"overLongLineSplits", ":" + std::string(100, 'A') + ":W0102@\n", 2, ":AAAAAA\0:W0102@\n"s}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// --- checking ---
+
+struct CheckCase {
+    const char* name;
+    std::string text;
+    std::string diagnostics; // as formatted for the file "f.txt"; empty: clean
+    ConfigTextEnd end = ConfigTextEnd::Complete;
+    int highest = -1;
+    int lineLimit = evb::kConfigLineLimit;
+};
+
+class ConfigCheckTable : public ::testing::TestWithParam<CheckCase> {};
+
+TEST_P(ConfigCheckTable, ReportsEachProblemAtItsLine) {
+    const CheckCase& c = GetParam();
+    const evb::ConfigCheckOptions options{.lineLimit = c.lineLimit, .end = c.end, .highestAddress = c.highest};
+    EXPECT_EQ(evb::CheckConfigText(c.text, options).format("f.txt"), c.diagnostics);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    ConfigCheck, ConfigCheckTable,
+    ::testing::Values(
+        CheckCase{"cleanLowerCaseAndCLines", ":w1a2b@ gain\n:C@\n:d00FF@\n:g0102@\nend\n", ""},
+        CheckCase{"digitMissing", ":W008@\n",
+                  "f.txt:1: error: '@' after only 3 hexadecimal digits: a W line needs four\n"},
+        CheckCase{"letterForDigit", ":W0102@\n:W0o80@\n",
+                  "f.txt:2: error: 'o' in column 4 is not a hexadecimal digit\n"},
+        CheckCase{"controlByteAsDigit",
+                  ":g01\x01"
+                  "2@\n",
+                  "f.txt:1: error: byte 0x01 in column 5 is not a hexadecimal digit\n"},
+        CheckCase{"atNotRightAfterTheDigits", ":D12345@\n",
+                  "f.txt:1: error: '@' must follow the four digits right away; column 7 holds '5'\n"},
+        CheckCase{"lineEndsInTheDigits", ":G01\n",
+                  "f.txt:1: error: the line ends after 2 of the four hexadecimal digits\n"},
+        CheckCase{"lineWithoutAt", ":W0102\n",
+                  "f.txt:1: error: the line ends without the '@' after the four digits\n"},
+        CheckCase{"unknownLetter", ":X0102@\n:W0304@\n",
+                  "f.txt:1: warning: unknown command letter 'X': the line is counted, not sent\n"},
+        CheckCase{
+            "blankLineEndsTheBlock", ":W0001@\n\n:W0002@\n# note\n:W0003@\n",
+            "f.txt:2: warning: the command block ends here (the line does not begin with ':'): 2 command "
+            "lines after it are not sent\n"},
+        CheckCase{
+            "registerAboveTheChip", ":W4C00@\n:W4D00@\n",
+            "f.txt:2: warning: register 0x4D is above the chip's highest register 0x4C; the write is sent\n",
+            ConfigTextEnd::Complete, 0x4C},
+        CheckCase{"cutByTheBuffer", ":W0102@\n:W",
+                  "f.txt:2: warning: line cut off by the 4096-byte buffer limit: it is "
+                  "neither sent nor counted\n",
+                  ConfigTextEnd::BufferFull},
+        CheckCase{"bufferEndingAtALineEnd", ":W0102@\n", "", ConfigTextEnd::BufferFull},
+        CheckCase{"cutByANul", ":W0102@\n:W01\0:W0304@\n"s,
+                  "f.txt:2: warning: line cut off by a NUL byte: it is neither sent nor counted\n"},
+        CheckCase{"lineLimit", Repeat(":W0000@\n", 501),
+                  "f.txt:500: warning: the limit of 500 lines is reached here: 1 command line after it is "
+                  "not sent\n",
+                  ConfigTextEnd::Complete, -1, evb::kPresetLineLimit}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(ConfigCheck, CountsTheBatchAndItsSendablePart) {
+    const std::string text = ":W0102@\n:D0064@\n:G0102@\n:C0000@\n:W0105@\n:W";
+    const evb::ConfigCheck check = evb::CheckConfigText(text, {.end = ConfigTextEnd::BufferFull});
+    EXPECT_FALSE(check.hasErrors());
+    EXPECT_EQ(check.commandLines(), 5);
+    EXPECT_EQ(check.writes, 2);
+    EXPECT_EQ(check.delays, 1);
+    EXPECT_EQ(check.gSteps, 1);
+    EXPECT_EQ(check.countOnly, 1);
+    EXPECT_EQ(check.frames(), 6);
+    EXPECT_EQ(check.sendable(text), text.substr(0, text.size() - 2));
+}
+
+TEST(ConfigCheck, NamesTheLinesWithErrors) {
+    const evb::ConfigCheck check = evb::CheckConfigText(":W0102@\n:W01@\n:W0102@\n:W 102@\n:W0o02@\n");
+    EXPECT_EQ(check.errorCount(), 3);
+    EXPECT_EQ(check.errorLines(), "2, 4 and 5");
+}
 
 // --- sending ---
 
@@ -73,11 +152,10 @@ TEST_P(SendTest, LinesBecomeOneBatchAtTheBoard) {
     const SendCase& c = GetParam();
     const auto r = evb::SendConfigLines(c.text, 512, c.beginCount, c.report, {[&](int m) { maximum = m; }, step, {}});
     EXPECT_EQ(r.commandLines, c.commandLines);
-    EXPECT_EQ(r.framesNotSent, 0);
-    EXPECT_FALSE(r.aborted);
+    EXPECT_EQ(r.framesNotSent, 0); // an aborted send would lack the end frame
     ASSERT_TRUE(link.board.WaitForFrames(Recs(c.records).size(), 10s));
     EXPECT_EQ(Records(link.board), Recs(c.records));
-    EXPECT_EQ(link.Console(), c.console);
+    EXPECT_EQ(link.console, c.console);
     EXPECT_EQ(maximum, c.commandLines);
     EXPECT_EQ(steps, c.progress);
 }
@@ -93,9 +171,8 @@ INSTANTIATE_TEST_SUITE_P(
                  "04 00 01; 05 00 00 80; 05 07 00 64; 05 0B 01 02; 06", Reported(3), "0 1 2 0"},
         SendCase{"cLineCountsButSendsNothingAndLowerCaseActsAsUpper", ":C1234@\n:w1A2B@ set gain\n", -1,
                  false, 2, "04 00 02; 05 00 1A 2B; 06", "", "1 0"},
-        SendCase{"noCommandLines", "# nothing here\n:W0102@\n", 1, true, 0, "04 00 01; 06", Reported(0), "0"},
-        SendCase{"unknownLetterIsSkipped", ":X0102@\n:W0304@\n", 1, false, 2, "04 00 01; 05 00 03 04; 06", "",
-                 "1 0"}),
+        SendCase{"noCommandLines", "# nothing here\n:W0102@\n", 1, true, 0, "04 00 01; 06", Reported(0),
+                 "0"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ConfigLinesSend, HangUpDuringTheSendStopsItAndSaysHowFarItGot) {
@@ -104,10 +181,9 @@ TEST(ConfigLinesSend, HangUpDuringTheSendStopsItAndSaysHowFarItGot) {
         if (p == 10) link.board.HangUp();
     };
     const auto r = evb::SendConfigLines(Repeat(":W0000@\n", 512), 512, 1, true, {nullptr, hangUpAtLine10, nullptr});
-    EXPECT_TRUE(r.aborted);
-    EXPECT_FALSE(link.device.fGetActive());
-    EXPECT_NE(link.Console().find("Send stopped"), std::string::npos) << link.Console();
-    EXPECT_EQ(link.Console().find("Send the Confuguration"), std::string::npos) << link.Console();
+    EXPECT_TRUE(r.aborted); // the sender aborts only once the port is no longer active
+    EXPECT_NE(link.console.find("Send stopped"), std::string::npos) << link.console;
+    EXPECT_EQ(link.console.find("Send the Confuguration"), std::string::npos) << link.console;
     EXPECT_LT(link.warnings.size() + 11, 512u) << "far fewer attempts than lines: the rest was not tried";
 }
 
@@ -130,8 +206,7 @@ TEST(LoadTextFile, FoldsCrLfIntoTheCapacityAndMissingFileOrDirectoryGiveAClearEr
         // 512 lines of CR LF fit the buffer once folded; the line after them is dropped
         {Repeat(":W0000@\r\n", 513), evb::kConfigBufferSize, Repeat(":W0000@\n", 512), 8}};
     for (const auto& c : cases) {
-        std::ofstream(file, std::ios::binary) << c.bytes;
-        const auto load = evb::LoadTextFile(file, c.capacity);
+        const auto load = evb::LoadTextFile(dir.write("f.txt", c.bytes), c.capacity);
         EXPECT_TRUE(load.ok) << load.error;
         EXPECT_EQ(load.text, c.text);
         EXPECT_EQ(load.droppedBytes, c.dropped);
@@ -139,3 +214,59 @@ TEST(LoadTextFile, FoldsCrLfIntoTheCapacityAndMissingFileOrDirectoryGiveAClearEr
 }
 
 } // namespace
+
+// --- register snapshots ---
+
+TEST(RegisterSnapshot, AllRegistersSaveAsACleanFileThatFitsTheBufferAndReadsBackAndAFailedSaveSaysWhy) {
+    std::vector<std::uint8_t> values(256);
+    for (std::size_t r = 0; r < values.size(); ++r)
+        values[r] = static_cast<std::uint8_t>(r * 7 + 3);
+    const std::string text = evb::SnapshotText(values, {"KV2580", 0x1A, "2026-12-07 10:00:00"});
+    EXPECT_EQ(text.substr(0, text.find('\n') + 1),
+              ":W0003@ KV2580, address 0x1A, 256 registers, 2026-12-07 10:00:00\r\n");
+    EXPECT_EQ(text.substr(text.size() - 9), ":WFFFC@\r\n");
+
+    const TempDir dir;
+    const std::string path = dir.write("snapshot.txt", "an older, longer file that the snapshot replaces whole\n" +
+                                                           std::string(5000, 'x'));
+    ASSERT_EQ(evb::SaveTextFile(path, text), "");
+    const evb::CheckedConfigFile f = evb::LoadCheckedConfigFile(path);
+    ASSERT_TRUE(f.load.ok); // and all of it fits: a cut would lose the last command lines
+    EXPECT_EQ(f.check.format(path), "");
+    EXPECT_EQ(f.check.commandLines(), 256);
+    EXPECT_EQ(evb::ExpectedRegisters(f.check), evb::ExpectedRegisters(values));
+
+    // A failed save says why and leaves no partial file.
+    const std::string nowhere = (dir.path / "no-such-dir" / "regs.txt").string();
+    EXPECT_NE(evb::SaveTextFile(nowhere, text).find(nowhere + ": No such file"), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(nowhere + ".part"));
+}
+
+TEST(RegisterSnapshot, ComparisonListsEachDifferenceAndSummarises) {
+    struct Row {
+        const char* file;
+        std::vector<std::uint8_t> board;
+        const char* diffs;
+        const char* summary;
+        const char* restore;
+    } rows[] = {
+        {":W0011@\n:W0122@\n", {0x11, 0x22}, "", "every register matches f.txt (2 registers compared)", ""},
+        // The last write to a register wins; registers the file does not write are not compared.
+        {":W0105@\n:W0107@\n:W02AA@\n", {0, 0x05, 0xAA, 9}, "Reg0x01: board 0x05, file 0x07\n",
+         "1 of 2 registers differs from f.txt", ":W0107@\r\n"},
+        {":W0001@\n:W0102@\n:W05FF@\n", {0, 0}, "Reg0x00: board 0x00, file 0x01\nReg0x01: board 0x00, file 0x02\n",
+         "2 of 2 registers differ from f.txt (1 register of the file is beyond the 2 read)",
+         ":W0001@\r\n:W0102@\r\n"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.file);
+        const evb::RegisterComparison c =
+            evb::CompareRegisters(row.board, evb::ExpectedRegisters(evb::CheckConfigText(row.file)));
+        std::string diffs;
+        for (const evb::RegisterDiff& d : c.diffs)
+            diffs += evb::FormatRegisterDiff(d) + "\n";
+        EXPECT_EQ(diffs, row.diffs);
+        EXPECT_EQ(evb::ComparisonSummary(c, "f.txt", static_cast<int>(row.board.size())), row.summary);
+        EXPECT_EQ(evb::RestoreText(c.diffs), row.restore);
+    }
+}
