@@ -36,10 +36,6 @@ class FuzzInput {
         return take((maxLen < 256 ? byte() : u16()) % (maxLen + 1));
     }
     std::string_view rest() { return take(m_size - m_pos); }
-    Bytes bytes(std::size_t maxLen) {
-        const std::string_view v = maxLen ? chunk(maxLen) : rest();
-        return Bytes(v.begin(), v.end());
-    }
 
   private:
     std::string_view take(std::size_t n) {

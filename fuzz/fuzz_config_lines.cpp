@@ -13,23 +13,15 @@
 
 using evbfuzz::require;
 
-namespace {
-
-bool sent(char letter) { // the letters that send a frame
-    return std::string_view("WwDdGg").find(letter) != std::string_view::npos;
-}
-
-} // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    // The letters that send a frame.
+    const auto sent = [](char c) { return std::string_view("WwDdGg").find(c) != std::string_view::npos; };
     evbfuzz::FuzzInput in(data, size);
+    // The mode's bits: the preset line limit, the send's report, sending suppressed, a cut text.
     const std::uint8_t mode = in.byte();
     const int lineLimit = (mode & 1) ? evb::kPresetLineLimit : evb::kConfigLineLimit;
-    const bool report = (mode & 2) != 0;
-    const bool suppressed = (mode & 4) != 0;
     // The text as the console's buffer would hold it.
-    const std::string_view raw = in.rest();
-    const std::string_view text = raw.substr(0, std::min(raw.size(), evb::kConfigBufferSize));
+    const std::string_view text = in.rest().substr(0, evb::kConfigBufferSize);
 
     const std::vector<evb::ConfigRecord> records = evb::ParseConfigLines(text, lineLimit);
     require(static_cast<int>(records.size()) <= lineLimit, "no more records than the line limit");
@@ -45,11 +37,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::vector<evb::ConfigRecord> checked = evb::ParseConfigLines(sendable, lineLimit);
     const int checkedLines = evb::CountCommandLines(checked);
     const int lines = 1 + static_cast<int>(std::count(text.begin(), text.end(), '\n'));
-    int previous = 0;
-    for (const evb::ConfigDiagnostic& d : check.diagnostics) {
-        require(d.line >= previous && d.line <= lines, "diagnostics name lines of the text, in order");
-        previous = d.line;
-    }
+    const auto inText = [&](const evb::ConfigDiagnostic& d) { return d.line >= 0 && d.line <= lines; };
+    require(std::ranges::is_sorted(check.diagnostics, {}, &evb::ConfigDiagnostic::line) &&
+                std::ranges::all_of(check.diagnostics, inText),
+            "diagnostics name lines of the text, in order");
     for (int i = 0; i < checkedLines && !check.hasErrors(); ++i) {
         const evb::ConfigRecord& r = checked[static_cast<std::size_t>(i)];
         const bool digits =
@@ -60,14 +51,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // Nothing can reach a board: either sending is suppressed (start-up) or the port is closed.
     evb::SetBoardDevice(&evbfuzz::closedDevice());
-    evb::BoardReady = suppressed ? 0 : 255;
+    evb::BoardReady = (mode & 4) ? 0 : 255;
     const std::uint64_t sentBefore = evb::FramesSent();
-    const evb::ConfigSendResult r = evb::SendConfigLines(text, lineLimit, -1, report, {});
+    const evb::ConfigSendResult r = evb::SendConfigLines(text, lineLimit, -1, (mode & 2) != 0, {});
     evb::BoardReady = 255;
     evb::SetBoardDevice(nullptr);
 
-    const int frames =
-        2 + static_cast<int>(std::count_if(records.begin(), records.begin() + n, [](auto& r) { return sent(r[1]); }));
+    const int frames = 2 + static_cast<int>(std::count_if(records.begin(), records.begin() + n,
+                                                           [&](auto& r) { return sent(r[1]); }));
     require(evb::FramesSent() == sentBefore, "nothing is sent when nothing can be");
     require(r.framesNotSent == frames, "every frame the lines call for is reported as not sent");
     require(!r.aborted, "a port closed from the start does not count as going away");

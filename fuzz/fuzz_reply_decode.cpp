@@ -56,7 +56,6 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     Tmainfrm& main = *gApp->main;
-    Tkv2580mfrm& console = *gApp->main->RegisterConsole();
     TalonComm::TCommPackageQueue& rx = *main.RS232.Package()->ReceiveQueue();
 
     evbfuzz::FuzzInput in(data, size);
@@ -69,12 +68,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string address(in.chunk(12));
     std::deque<Bytes> packages;
     std::vector<int> events;
-    const int packageCount = in.byte() % 9;
-    for (int i = 0; i < packageCount; ++i) {
+    for (int i = in.byte() % 9; i > 0; --i) {
         const std::string_view p = in.chunk(320);
-        Bytes b(p.begin(), p.end());
+        Bytes& b = packages.emplace_back(p.begin(), p.end());
         if (b.empty()) b.push_back(0); // the package layer never completes an empty package
-        packages.push_back(std::move(b));
         events.push_back(in.byte() % 16 == 15 ? 2 : 1); // now and then an event of another type
     }
 
@@ -85,7 +82,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     evb::gRegs.HighestAddress = highest;
     evb::gRegs.ReadProgress = flags & 1;
     main.HEXSHOW->setChecked((flags & 2) != 0);
-    console.RegAddrTxt->setText(QString::fromLatin1(address.data(), static_cast<qsizetype>(address.size())));
+    main.RegisterConsole()->RegAddrTxt->setText(QString::fromLatin1(QByteArrayView(address)));
     main.UARTSHOW->clear();
     evb::ExpectedReply = kind;
 
@@ -115,6 +112,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     require(rx.Count() == waiting.size(), "the handler takes exactly the packages the model takes");
     require(evb::gRegs.Shadow == shadow, "the register shadow holds what the replies carried");
     require(evb::ExpectedReply == kind, "the handler never changes the expected reply kind");
-    rx.Clear();
     return 0;
 }

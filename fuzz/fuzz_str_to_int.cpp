@@ -11,8 +11,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     evbfuzz::FuzzInput in(data, size);
     const int def = static_cast<int>(in.u32());
     const std::uint32_t hexValue = in.u32();
-    const std::string_view text = in.rest();
-    evb::StrToIntDef(text, def);
+    evb::StrToIntDef(in.rest(), def);
 
     const std::string hex = evb::Hex2(hexValue);
     evbfuzz::require(hex.size() >= 2 && hex.find_first_not_of("0123456789ABCDEF") == std::string::npos,

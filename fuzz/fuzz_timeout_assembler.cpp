@@ -15,28 +15,24 @@ using std::chrono::milliseconds;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     evbfuzz::FuzzInput in(data, size);
-    // The model: every byte fed since the last package (none dropped), and when the last came.
+    // The model: every byte fed since the last package (none dropped; none: nothing pending),
+    // and when the last came.
     std::uint32_t maxLength = in.byte() % 200u + 1u;
     milliseconds interval(in.byte() % 100 + 1);
     std::string fed;
-    bool pending = false;
     Clock::time_point now = Clock::now(), last{};
     TTimeoutAssembler asmb(maxLength, interval);
-    std::vector<std::uint8_t> out;
 
     const auto checkTake = [&] {
-        const bool due = pending && now >= last + interval;
-        out.assign(3, 0xAA); // whatever the caller's buffer held before must not leak through
+        const bool due = !fed.empty() && now >= last + interval;
+        std::vector<std::uint8_t> out(3, 0xAA); // what the caller's buffer held must not leak through
         const bool took = asmb.TakeIfDue(now, out);
         require(took == due, "a package is taken exactly when it is due");
         require(!took || std::string(out.begin(), out.end()) == fed.substr(0, maxLength),
                 "the package holds the bytes since the last one, cut to the maximum");
-        if (took) {
-            fed.clear();
-            pending = false;
-        }
-        require(asmb.Pending() == pending, "pending follows the model");
-        require(!pending || asmb.Deadline() == last + interval, "deadline is last byte + interval");
+        if (took) fed.clear();
+        require(asmb.Pending() == !fed.empty(), "pending follows the model");
+        require(fed.empty() || asmb.Deadline() == last + interval, "deadline is last byte + interval");
     };
 
     while (!in.empty()) {
@@ -46,11 +42,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (kind < 3) {
             const std::string_view bytes = in.chunk(96);
             asmb.Feed(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), now);
-            if (!bytes.empty()) {
-                fed.append(bytes);
-                pending = true;
-                last = now;
-            }
+            fed.append(bytes);
+            if (!bytes.empty()) last = now;
         } else if (kind == 6) {
             interval = milliseconds(in.byte() % 100 + 1);
             asmb.SetInterval(interval);
@@ -62,7 +55,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 asmb.SetMaxLength(maxLength);
             }
             fed.clear();
-            pending = false;
         }
         checkTake();
     }

@@ -14,7 +14,6 @@
 
 #include <csignal>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <regex>
 #include <sstream>
@@ -62,7 +61,7 @@ struct RunCase {
     std::vector<std::string> args;
     int code;
     std::string out;         // standard output, whole
-    std::string err = "";    // part of standard error; "": nothing on it
+    std::string err = "";    // a regular expression found in standard error; "": nothing on it
     const char* frames = ""; // the records the board received, leading bytes, ';' between records
     std::function<void(evbsim::SimBoard&)> fault = nullptr;
     std::string file = "";
@@ -82,17 +81,16 @@ TEST_P(EvbCtlRun, ExitStatusOutputAndFramesFollowTheArgumentsAndTheBoard) {
         return s;
     };
     if (c.fault) c.fault(board);
-    std::thread hangUp([&] {
+    const std::jthread hangUp([&] {
         if (c.hangUpAfterTheFrame && board.WaitForFrames(1, 10s)) board.HangUp();
     });
-    std::vector<std::string> args;
-    for (const std::string& a : c.args)
-        args.push_back(fill(a));
+    std::vector<std::string> args = c.args;
+    for (std::string& a : args)
+        a = fill(a);
     const Result r = Ctl(args);
-    hangUp.join();
     EXPECT_EQ(r.code, c.code) << r.err;
     EXPECT_EQ(r.out, fill(c.out));
-    EXPECT_NE(r.err.find(fill(c.err)), std::string::npos) << r.err;
+    EXPECT_TRUE(std::regex_search(r.err, std::regex(fill(c.err)))) << r.err;
     EXPECT_EQ(r.err.empty(), c.err.empty()) << r.err;
     EXPECT_EQ(Records(board), Recs(c.frames));
 }
@@ -100,11 +98,10 @@ TEST_P(EvbCtlRun, ExitStatusOutputAndFramesFollowTheArgumentsAndTheBoard) {
 const char* const kNowhere = "/nonexistent/tty";
 const std::string kInfo = ".....EVBINFO:0001--0203040506--070809--0A0B0C--0D0E0F--1011.....\n";
 const std::string kUsage = "usage: evbctl";
+const std::string kAt = R"(\d\d:\d\d:\d\d\.\d\d\d )"; // a --trace line's time of day
 
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Runs, EvbCtlRun, ::testing::Values(
-    RunCase{"info", {"--port", "BOARD", "info"}, 0, kInfo, "", "58"},
-    RunCase{"read", {"--port", "BOARD", "read", "$1A"}, 0, "ReadReg:   Reg0x1A = 0x05\n", "", "01 1A 00 01"},
     RunCase{"write", {"--port", "BOARD", "write", "0x1B", "7"}, 0, "WriteReg:   Reg0x1B = 0x07\n", "", "00 1B 07"},
     RunCase{"dump", {"--port", "BOARD", "dump", "20"}, 0, "    00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F\n"
             "00: E0 E1 E2 E3 E4 E5 E6 E7 E8 E9 EA EB EC ED EE EF\n10: F0 F1 F2 F3\n", "", "01 00 00 14"},
@@ -114,13 +111,16 @@ INSTANTIATE_TEST_SUITE_P(Runs, EvbCtlRun, ::testing::Values(
     RunCase{"sdp", {"--port", "BOARD", "sdp", "2", "to-codec"}, 0, "Set the SDP2:Spdif=>Codec\n", "", "02 01 01"},
     RunCase{"send", {"--port", "BOARD", "send", kExample}, 0, "SET_TXT_LENGTH" + kColon + "9\nSend the Confuguration  \n", "",
             "04 00 01; 05 00 00 00; 05 07 00 14; 05 00 01 30; 05 00 02 04; 05 00 0A 3C; 05 00 0B 3C; 05 0B 00 01; 05 00 10 00; 06"},
+    // --trace: one line per frame, package and port event on stderr (their wording is the link
+    // log's, tested with it); stdout as without it.
+    RunCase{"trace", {"--port", "BOARD", "--trace", "read", "0x1A"}, 0, "ReadReg:   Reg0x1A = 0x05\n",
+            "^" + kAt + "--  .* opened\n" + kAt + "TX 3A 01 1A 00 01( 00){14} 40  ReadReg 0x1A\n" + kAt +
+            "RX 05  1 byte, ReadReg reply 0x05\n" + kAt + "--  .* closed\n$", "01 1A 00 01"},
     RunCase{"simulate", {"--simulate", "--baud", "115200", "info"}, 0, kInfo},
     // A file with an error sends nothing at all (the checker's diagnostics are tested with it).
     RunCase{"sendOfAFileWithAnError", {"--port", kNowhere, "send", "FILE"}, 4, "",
             "FILE:2: error: 'o' in column 4 is not a hexadecimal digit\nevbctl: nothing was sent", "", nullptr,
             ":W0101@\n:W0o80@\n"},
-    RunCase{"restoreOfAFileWithAnError", {"--port", kNowhere, "restore", "FILE"}, 4, "", "FILE:1: error:", "", nullptr,
-            ":W1A0@\n"},
     RunCase{"check", {"check", kExample}, 0, kExample + ": 9 command lines, 6 writes, 1 delay, 1 G step, 1 C line, "
             "10 frames, 104 ms on the wire at 19200 baud\n"},
     RunCase{"checkOfAFileWithAnError", {"--baud", "115200", "check", kExample, "FILE"}, 4,
@@ -142,8 +142,8 @@ INSTANTIATE_TEST_SUITE_P(Runs, EvbCtlRun, ::testing::Values(
             [](auto& b) { b.SendUnsolicited({0x99, 0x98, 0x97}); ASSERT_TRUE(b.WaitRepliesSent(2s)); }},
     // A minute's delay: an exit before it can only come from the hang-up.
     RunCase{"hangUpWhileWaiting", {"--port", "BOARD", "--timeout", "60000", "dump", "256"}, 1, "",
-            "the port closed (hang-up) before the board answered", "01 00 01 00", [](auto& b) { b.DelayReplies(60s); },
-            "", true},
+            "the port closed \\(hang-up\\) before the board answered", "01 00 01 00",
+            [](auto& b) { b.DelayReplies(60s); }, "", true},
     // A bad invocation: exit 2 and the usage text, before any port is opened.
     RunCase{"noCommand", {"--port", kNowhere}, 2, "", kUsage},
     RunCase{"unknownOption", {"--port", kNowhere, "--fast", "info"}, 2, "", kUsage},
@@ -195,40 +195,25 @@ TEST(EvbCtlPorts, ListsTheRealUartAndTheAdapterButNoPlaceholderOrConsoleAndWitho
 
 // A 512-line send interrupted by Ctrl+C some lines in, while the line drains at 19200 baud: it
 // stops after the current line and closes the batch.
-TEST(EvbCtlSend, CtrlCStopsTheSendAfterTheCurrentLineAndSaysHowFarItGot) {
+TEST_F(EvbCtlTest, CtrlCStopsTheSendAfterTheCurrentLineAndSaysHowFarItGot) {
     TalonComm::TLinePacer::SetEnabled(true);
-    evbsim::SimBoard board(evbsim::SimOptions{.baud = 19200, .pace = false});
-    ASSERT_TRUE(board.Start());
     const TempDir dir;
     const std::string file = dir.write("512.txt", Repeat(":W0000@\n", 512));
     std::thread interrupter([&] {
         if (board.WaitForFrames(50, 10s)) ::kill(::getpid(), SIGINT);
     });
-    const Result r = Ctl({"--port", board.DevicePath(), "--timeout", "60000", "send", file});
+    const Result r = On({"--timeout", "60000", "send", file});
     interrupter.join();
     TalonComm::TLinePacer::SetEnabled(false);
     std::smatch m;
-    const std::string said = r.out + r.err;
     EXPECT_EQ(r.code, 130) << r.err;
-    ASSERT_TRUE(std::regex_search(said, m, std::regex("Send stopped after (\\d+) of 512 lines\n"))) << said;
+    ASSERT_TRUE(std::regex_search(r.out, m, std::regex("Send stopped after (\\d+) of 512 lines\n"))) << r.out;
     const int k = std::stoi(m[1]);
     EXPECT_GE(k, 49);
     EXPECT_LT(k, 80);
     ASSERT_TRUE(board.WaitForFrames(static_cast<std::size_t>(k) + 2, 5s));
     EXPECT_EQ(board.Frames().size(), static_cast<std::size_t>(k) + 2);
     EXPECT_EQ(board.Frames().back().record[0], 0x06);
-}
-
-// --trace: one line per frame, package and port event on stderr (their wording is the link log's,
-// tested with it); stdout as without it.
-TEST_F(EvbCtlTest, TraceWritesTheLinkLogOnStderr) {
-    const Result traced = On({"--trace", "read", "0x1A"});
-    EXPECT_EQ(traced.code, 0) << traced.err;
-    EXPECT_EQ(traced.out, "ReadReg:   Reg0x1A = 0x05\n");
-    const std::string t = R"(\d\d:\d\d:\d\d\.\d\d\d )";
-    EXPECT_TRUE(std::regex_match(traced.err, std::regex(t + "--  .* opened\n" + t + "TX 3A 01 1A 00 01( 00){14} 40  ReadReg 0x1A\n" +
-                                                        t + "RX 05  1 byte, ReadReg reply 0x05\n" + t + "--  .* closed\n")))
-        << traced.err;
 }
 
 } // namespace
@@ -239,7 +224,6 @@ TEST_F(EvbCtlTest, SaveDiffRestoreWritesOnlyWhatDiffersAndReportsReadOnlyRegiste
     const TempDir dir;
     const std::string file = (dir.path / "regs.txt").string();
     ASSERT_EQ(On({"save", file}).out, "256 registers saved to " + file + "\n");
-    EXPECT_EQ(On({"diff", file}).code, evbctl::kExitOk);
     board.SetRegister(0x20, 0x1A, 0x50);
     const std::string saved40 = evb::Hex2(board.Register(0x20, 0x40));
     board.SetRegister(0x20, 0x40, 0x0F ^ board.Register(0x20, 0x40));
@@ -253,7 +237,6 @@ TEST_F(EvbCtlTest, SaveDiffRestoreWritesOnlyWhatDiffersAndReportsReadOnlyRegiste
     ASSERT_EQ(r.code, evbctl::kExitOk) << r.out << r.err;
     // read-all, begin, the two writes, end, read-all
     EXPECT_EQ(Records(board), Recs("01 00 01 00; 04 00 01; 05 00 1A 05; 05 00 40 " + saved40 + "; 06; 01 00 01 00"));
-    EXPECT_EQ(On({"diff", file}).code, evbctl::kExitOk);
 
     board.SetRegister(0x20, 0x1A, 0x00);
     board.SetReadOnly(0x20, 0x1A, true);
