@@ -134,8 +134,13 @@ TEST_F(Device, UsePackageAndPackageSettingsLeaveThePortOpenPortSettingsCloseItAn
     dev.fSetUsePackage(true);
     dev.fSetPackageInterval(30);
     dev.fSetQueueSize(8);
+    dev.fSetPackageSize(512);
+    dev.fSetPackageType(cptFrameHeadTail);
     EXPECT_EQ(opens, 1);
     EXPECT_TRUE(dev.fGetActive()) << "the engine and the package layer";
+    EXPECT_EQ((std::vector<long>{dev.fGetPackageInterval(), dev.fGetQueueSize(), dev.fGetPackageSize(),
+                                 dev.fGetPackageType()}),
+              (std::vector<long>{30, 8, 512, cptFrameHeadTail}));
     dev.Package()->fSetActive(false);
     EXPECT_FALSE(dev.fGetActive()) << "both must be active";
     dev.Package()->fSetActive(true);
@@ -144,6 +149,10 @@ TEST_F(Device, UsePackageAndPackageSettingsLeaveThePortOpenPortSettingsCloseItAn
     EXPECT_FALSE(dev.Package()->fGetActive());
     dev.fSetByteSize(8);
     EXPECT_FALSE(dev.fGetActive());
+    dev.fSetHwInSize(2048);
+    dev.fSetOutBufSize(300);
+    EXPECT_EQ(dev.fGetHwInSize(), 2048);
+    EXPECT_EQ(dev.fGetOutBufSize(), 300);
     dev.fSetUsePackage(true);
     dev.fSetPortName("/dev/evb-missing");
     EXPECT_THROW(dev.fSetActive(true), ETalonCommError);
