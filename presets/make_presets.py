@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
-"""Writes the preset files the register console's buttons send, the equaliser file, and
-expectations.txt: what each file's caption promises, as register values.
+"""Writes the preset files the register console's buttons send, the equaliser file, the chips'
+register maps (regmaps/CHIP.regmap.json) and expectations.txt: what each file's caption
+promises, as register values.
 
 Every file is a block of configuration lines (":Wrrvv@ comment", ":Dhhll@ comment",
 ":Caabb@ comment"), CR LF line ends as the files have always come from Windows. Each file is
@@ -11,6 +12,7 @@ holds a board step ("G" line): none has a documented meaning for these boards.
   make_presets.py          write the files next to this script
   make_presets.py --check  compare the shipped files with what would be written; exit 1 if not
 """
+import json
 import os
 import re
 import sys
@@ -19,16 +21,160 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 
 # --- register models ---------------------------------------------------------------------------
 
-# The 16-register ADCs (and KV1160E, the same ADC with a larger map).
-SMALL = dict(reset=0x00, clock=0x01, power=0x02, adc=0x03, pga=0x04, input=0x05, format=0x06,
-             volume=0x07, mute=0x08, lowpower=0x09, supply=0x0A, tdm=0x0B, dmic=0x0C)
-# Every other codec.
-WIDE = dict(reset=0x00, clock=0x01, clkdiv=0x02, pll=0x03, format=0x09, tdm=0x0B,
-            adcpower=0x0D, adcvol=0x10, pga=0x12, input=0x13, dmic=0x14, alc=0x15,
-            dac=0x17, dacvol_l=0x18, dacvol_r=0x19, mix_l=0x1A, mix_r=0x1B, hp=0x1C, hpvol=0x1D,
-            spk=0x1E, spkvol=0x1F, lout=0x20, mono=0x21, power=0x22, vmid=0x23, bias=0x24,
-            mute=0x25, lowpower=0x26, micbias=0x27, linein1=0x28, monoin=0x29, linein2=0x2A,
-            eq=0x30)
+# One table per chip family: every register the presets write, with its bit fields and the
+# meanings of their values. The presets' register addresses come from here (by the role each
+# register plays in a sequence), every write is checked against it (writable register, no
+# reserved bit set, see Seq.w), and the register maps shipped in regmaps/ are written from it,
+# so a preset and its chip's map cannot disagree.
+#   (role or None, address, name, description, access, reset, volatile, fields)
+#   field: (name, "msb:lsb" or "bit", description, {value: meaning})
+OFF_ON = {0: "off", 1: "on"}
+LR = [("L", "0", "left channel", OFF_ON), ("R", "1", "right channel", OFF_ON)]
+VOLUME = [("VOL", "7:0", "0.5 dB steps, 0xC0 is 0 dB", {0x00: "mute", 0xC0: "0 dB"})]
+AMP = [("EN", "1:0", "left and right drivers", {0: "off", 3: "left and right"})]
+RW, RO = "read-write", "read-only"
+
+SMALL_MAP = [
+    ("reset", 0x00, "RESET", "Soft reset", RW, 0x00, False, [("RST", "7", "reset all registers", {0: "run", 1: "reset"})]),
+    ("clock", 0x01, "CLOCK", "Clock source and mode", RW, 0x00, False, [
+        ("MCLK_EN", "0", "master clock input", {0: "off", 1: "MCLK from pin"}),
+        ("MASTER", "1", "serial port clocking", {0: "slave", 1: "master"})]),
+    ("power", 0x02, "POWER", "Power-down, one bit a block", RW, 0xFF, False, [
+        ("PD", "7:0", "a set bit powers its block down", {0x00: "all on", 0xFF: "all off"})]),
+    ("adc", 0x03, "ADC", "ADC enables", RW, 0x00, False, LR),
+    ("pga", 0x04, "PGA", "PGA gain", RW, 0x00, False, [("GAIN", "6:0", "0.5 dB steps", {0: "0 dB"})]),
+    ("input", 0x05, "INPUT", "Input select", RW, 0x01, False, [
+        ("CH", "3:0", "one bit an input", {0: "none", 1: "CH1", 2: "CH2", 4: "CH3", 8: "CH4"})]),
+    ("format", 0x06, "FORMAT", "Serial port format", RW, 0x00, False, [
+        ("MODE", "1:0", "frame format", {0: "I2S", 1: "left-justified", 3: "DSP"}),
+        ("WL", "3:2", "word length", {0: "24-bit", 1: "20-bit", 2: "16-bit"})]),
+    ("volume", 0x07, "VOLUME", "Digital volume", RW, 0xBF, False, [
+        ("VOL", "7:0", "0.5 dB steps, 0xBF is 0 dB", {0x00: "mute", 0xBF: "0 dB"})]),
+    ("mute", 0x08, "MUTE", "Soft mute", RW, 0x03, False, LR),
+    ("lowpower", 0x09, "LOW_POWER", "Low-power mode", RW, 0x00, False, [
+        ("LP", "5:0", "one bit a block", {0x00: "off", 0x3F: "on"})]),
+    ("supply", 0x0A, "SUPPLY", "Analogue supply range", RW, 0x04, False, [
+        ("RANGE", "3:2", "AVDD", {1: "3.3 V", 3: "1.8 V"})]),
+    ("tdm", 0x0B, "TDM", "TDM input", RW, 0x00, False, [("EN", "0", "", OFF_ON)]),
+    ("dmic", 0x0C, "DMIC", "Digital microphone", RW, 0x00, False, [("EN", "0", "", OFF_ON)]),
+    (None, 0x0F, "STATUS", "Overload flags", RO, 0x00, True, [
+        ("OVL_L", "0", "left ADC overload", OFF_ON), ("OVL_R", "1", "right ADC overload", OFF_ON)]),
+]
+
+WIDE_MAP = [
+    ("reset", 0x00, "RESET", "Soft reset", RW, 0x00, False, [("RST", "7", "reset all registers", {0: "run", 1: "reset"})]),
+    ("clock", 0x01, "CLK_EN", "Clock enables", RW, 0x00, False, [
+        ("EN", "5:0", "one bit a block clock", {0x00: "all off", 0x3F: "all on"}),
+        ("PLL_SRC", "6", "clock source", {0: "MCLK pin", 1: "PLL"})]),
+    ("clkdiv", 0x02, "CLK_DIV", "MCLK to LRCK ratio", RW, 0x00, False, [
+        ("RATIO", "3:0", "", {0: "256", 1: "384", 2: "512", 3: "768"})]),
+    ("pll", 0x03, "PLL", "PLL control", RW, 0x00, False, [
+        ("REF", "1:0", "reference", {0: "MCLK", 1: "BCLK"}), ("EN", "7", "", OFF_ON)]),
+    ("format", 0x09, "SDP_FMT", "Serial port format", RW, 0x0C, False, [
+        ("MODE", "1:0", "frame format", {0: "I2S", 3: "DSP"}),
+        ("WL", "3:2", "word length", {0: "16-bit", 1: "20-bit", 3: "24-bit"}),
+        ("DSP_B", "4", "DSP mode", {0: "DSP-A", 1: "DSP-B"})]),
+    ("tdm", 0x0B, "TDM", "TDM input", RW, 0x00, False, [
+        ("EN", "0", "", OFF_ON), ("CHAIN", "7", "devices on the TDM bus", {0: "one device", 1: "chained"})]),
+    ("adcpower", 0x0D, "ADC_PWR", "ADC power", RW, 0x00, False, LR),
+    ("adcvol", 0x10, "ADC_VOL", "ADC digital volume", RW, 0xC0, False, VOLUME),
+    ("pga", 0x12, "PGA", "PGA gain", RW, 0x00, False, [("GAIN", "6:0", "0.5 dB steps", {0: "0 dB"})]),
+    ("input", 0x13, "INPUT_SEL", "Input select", RW, 0x00, False, [
+        ("L_SRC", "3:0", "left input", {0: "none", 1: "LIN1", 2: "LIN2", 4: "MIC", 8: "MONOIN"}),
+        ("R_SRC", "7:4", "right input", {0: "none", 1: "RIN1", 2: "RIN2", 4: "MIC or MONOP", 8: "MONOIN",
+                                         12: "MONOP/N differential"})]),
+    ("dmic", 0x14, "DMIC", "Digital microphone interface", RW, 0x00, False, [("EN", "0", "", OFF_ON)]),
+    ("alc", 0x15, "ALC", "Automatic level control", RW, 0x00, False, [("EN", "0", "", OFF_ON)]),
+    ("dac", 0x17, "DAC_PWR", "DAC power", RW, 0x00, False, LR),
+    ("dacvol_l", 0x18, "DAC_VOL_L", "Left DAC digital volume", RW, 0xC0, False, VOLUME),
+    ("dacvol_r", 0x19, "DAC_VOL_R", "Right DAC digital volume", RW, 0xC0, False, VOLUME),
+    ("mix_l", 0x1A, "MIX_L", "Left output mixer", RW, 0x00, False, [
+        ("INPUT", "6", "analogue input to the mixer", OFF_ON), ("DAC", "7", "DAC to the mixer", OFF_ON)]),
+    ("mix_r", 0x1B, "MIX_R", "Right output mixer", RW, 0x00, False, [
+        ("INPUT", "6", "analogue input to the mixer", OFF_ON), ("DAC", "7", "DAC to the mixer", OFF_ON)]),
+    ("hp", 0x1C, "HP", "Headphone output", RW, 0x00, False, AMP + [
+        ("COM", "2", "common-mode (capless) drive", OFF_ON)]),
+    ("hpvol", 0x1D, "HP_VOL", "Headphone volume", RW, 0x3F, False, [
+        ("VOL", "5:0", "1 dB steps, 0x3F is 0 dB", {0x39: "-6 dB", 0x3F: "0 dB"})]),
+    ("spk", 0x1E, "SPK", "Speaker output", RW, 0x00, False, AMP),
+    ("spkvol", 0x1F, "SPK_VOL", "Speaker volume", RW, 0x3F, False, [
+        ("VOL", "5:0", "1 dB steps, 0x3F is 0 dB", {0x39: "-6 dB", 0x3F: "0 dB"})]),
+    ("lout", 0x20, "LOUT", "Line output", RW, 0x00, False, AMP),
+    ("mono", 0x21, "MONO", "Mono output", RW, 0x00, False, AMP),
+    ("power", 0x22, "POWER", "Analogue power-down, one bit a block", RW, 0xFF, False, [
+        ("PD", "7:0", "a set bit powers its block down",
+         {0x00: "all on", 0x0F: "analogue blocks off", 0xFF: "all off"})]),
+    ("vmid", 0x23, "VMID", "Reference voltage divider", RW, 0x00, False, [
+        ("SEL", "1:0", "", {0: "off", 1: "5k", 2: "50k", 3: "500k"})]),
+    ("bias", 0x24, "BIAS", "Analogue bias current", RW, 0x00, False, [
+        ("LEVEL", "3:0", "", {0x0: "normal", 0xA: "reduced"})]),
+    ("mute", 0x25, "MUTE", "Soft mute", RW, 0x03, False, [
+        ("DAC", "0", "", OFF_ON), ("ADC", "1", "", OFF_ON)]),
+    ("lowpower", 0x26, "LOW_POWER", "Low-power mode", RW, 0x00, False, [("EN", "0", "", OFF_ON)]),
+    ("micbias", 0x27, "MICBIAS", "Microphone bias", RW, 0x00, False, [("EN", "0", "", OFF_ON)]),
+    ("linein1", 0x28, "LINEIN1", "LIN1/RIN1 input buffers", RW, 0x00, False, LR),
+    ("monoin", 0x29, "MONOIN", "Mono input buffer", RW, 0x00, False, [
+        ("EN", "0", "", OFF_ON), ("DIFF", "1", "input mode", {0: "single-ended", 1: "differential"})]),
+    ("linein2", 0x2A, "LINEIN2", "LIN2/RIN2 input buffers", RW, 0x00, False, LR),
+    ("eq", 0x30, "EQ_CTRL", "Equaliser bands", RW, 0x00, False, [
+        ("BANDS", "4:0", "one bit a band", {0x00: "off", 0x1F: "all five bands"})]),
+] + [(None, 0x30 + i, "EQ_COEF%d" % i, "Equaliser coefficient %d" % i, RW, 0x00, False, [])
+     for i in range(1, 11)] + [
+    (None, 0x3C, "STATUS", "Status flags", RO, 0x00, True, [
+        ("PLL_LOCK", "0", "PLL locked", {0: "unlocked", 1: "locked"}),
+        ("HP_DET", "1", "headphone plugged in", {0: "no", 1: "yes"})]),
+]
+
+MAPS = {"small": SMALL_MAP, "wide": WIDE_MAP}
+SMALL = {row[0]: row[1] for row in SMALL_MAP if row[0]}
+WIDE = {row[0]: row[1] for row in WIDE_MAP if row[0]}
+
+
+def field_mask(bits):
+    msb, _, lsb = bits.partition(":")
+    msb, lsb = int(msb), int(lsb or msb)
+    return ((1 << (msb - lsb + 1)) - 1) << lsb
+
+
+def check_write(model, reg, value, comment):
+    """A preset writes only writable registers the map knows, and no reserved bit."""
+    row = [r for r in MAPS[model] if r[1] == reg]
+    assert row, "register 0x%02X (%s) is not in the %s map" % (reg, comment, model)
+    _, _, name, _, access, _, _, fields = row[0]
+    assert access != RO, "%s is read-only (%s)" % (name, comment)
+    used = 0
+    for f in fields:
+        used |= field_mask(f[1])
+    assert not fields or value & ~used == 0, "0x%02X sets reserved bits of %s (%s)" % (value, name, comment)
+
+
+def regmap_text(chip, model, highest):
+    """The chip's register map in the console's JSON format, one field a line."""
+    def q(text):
+        return json.dumps(text, ensure_ascii=False)
+
+    lines = ['{', '  "format": "evbconsole-regmap-1",', '  "chip": %s,' % q(chip), '  "registers": [']
+    rows = [r for r in MAPS[model] if r[1] <= highest]
+    for i, (_, addr, name, desc, access, reset, volatile, fields) in enumerate(rows):
+        head = '    { "address": "0x%02X", "name": %s, "description": %s, "access": "%s", "reset": "0x%02X"' % (
+            addr, q(name), q(desc), access, reset)
+        if volatile:
+            head += ', "volatile": true'
+        end = " }" + ("," if i + 1 < len(rows) else "")
+        if not fields:
+            lines.append(head + end)
+            continue
+        lines.append(head + ', "fields": [')
+        for j, (fname, bits, fdesc, values) in enumerate(fields):
+            vals = ", ".join('"%s": %s' % (str(v) if ":" not in bits else "0x%02X" % v, q(m))
+                             for v, m in sorted(values.items()))
+            lines.append('        { "name": %s, "bits": "%s"%s, "values": { %s } }%s' % (
+                q(fname), bits, (', "description": %s' % q(fdesc)) if fdesc else "", vals,
+                "," if j + 1 < len(fields) else " ]"))
+        lines[-1] += end
+    lines += ['  ]', '}']
+    return "".join(line + "\n" for line in lines)
+
 
 SUPPLY = {"3V3": 0x04, "1V8": 0x0C}      # SMALL supply register
 FORMAT = {"IIS": 0x0C, "DSPA": 0x0F, "DSPB": 0x1F}
@@ -359,10 +505,12 @@ def expected(model, p, blocks, downs):
 
 
 class Seq:
-    def __init__(self):
+    def __init__(self, model):
+        self.model = model
         self.lines = []
 
     def w(self, reg, value, comment):
+        check_write(self.model, reg, value, comment)
         self.lines.append(":W%02X%02X@ %s" % (reg, value, comment))
 
     def d(self, ms, comment=None):
@@ -390,7 +538,7 @@ BLOCK_NAMES = {"dac": "DAC", "hp": "headphone amplifier", "spk": "speaker amplif
 
 def small_sequence(p, downs):
     r = SMALL
-    s = Seq()
+    s = Seq("small")
     k = p["kind"]
     if k == "reset":
         s.c("register reset")
@@ -439,7 +587,7 @@ def small_sequence(p, downs):
 
 def wide_sequence(p, blocks, downs):
     r = WIDE
-    s = Seq()
+    s = Seq("wide")
     k = p["kind"]
     if k == "reset":
         s.c("register reset")
@@ -569,7 +717,7 @@ def wide_sequence(p, blocks, downs):
 
 
 def equaliser():
-    s = Seq()
+    s = Seq("wide")
     r = WIDE
     s.c("five-band equaliser, flat with a gentle low-shelf lift")
     s.w(r["eq"], 0x00, "EQ off while the coefficients change")
@@ -622,6 +770,7 @@ def build():
             want = expected(model, p, blocks, downs)
             table.append("%s/%s|%s|%s|%s" % (folder, name, button, caption,
                                              " ".join("%02X=%02X" % kv for kv in sorted(want.items()))))
+        files[os.path.join("regmaps", chip + ".regmap.json")] = regmap_text(chip, model, highest)
     files["CorvaneEQ.TXT"] = equaliser().text()
     files["expectations.txt"] = "".join(line + "\n" for line in table)
     return files
