@@ -1,5 +1,6 @@
 # The Debian package: `cpack -G DEB` in the build directory (scripts/package.sh builds and checks
-# it). Library dependencies come from the binaries (dpkg-shlibdeps); the fonts are the CJK face
+# it). Library dependencies come from the binaries (dpkg-shlibdeps: libpugixml1v5 for the register
+# maps; nlohmann-json is headers only); the fonts are the CJK face
 # that carries the full-width colon of the program's texts.
 set(CPACK_PACKAGE_NAME evbconsole)
 set(CPACK_PACKAGE_VENDOR "Corvane")

@@ -6,32 +6,49 @@
 #   bash scripts/bench.sh            full run (about 3 minutes)
 #   bash scripts/bench.sh --quick    fewer repetitions, for a first look
 #   bash scripts/bench.sh --no-build run what is already built
+#   bash scripts/bench.sh --only regmap   just the register-map load (any of the flags above too)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 BUILD_DIR=${BUILD_DIR:-build-bench}
 quick=0
 build=1
+only=""
+expect_only=0
 for arg in "$@"; do
+    if ((expect_only)); then
+        only=$arg
+        expect_only=0
+        continue
+    fi
     case "$arg" in
     --quick) quick=1 ;;
     --no-build) build=0 ;;
+    --only) expect_only=1 ;;
     *)
-        echo "usage: $0 [--quick] [--no-build]" >&2
+        echo "usage: $0 [--quick] [--no-build] [--only regmap]" >&2
         exit 2
         ;;
     esac
 done
 
+if [[ -n $only && $only != regmap ]]; then
+    echo "$0: --only takes regmap" >&2
+    exit 2
+fi
 if ((build)); then
     cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=Release -DEVB_BUILD_TESTS=OFF >/dev/null
-    cmake --build "$BUILD_DIR" -j"$(nproc)" --target evbconsole bench_serial bench_evbctl bench_gui \
-        bench_process bench_minimal_window >/dev/null
+    if [[ -n $only ]]; then
+        cmake --build "$BUILD_DIR" -j"$(nproc)" --target bench_regmap >/dev/null
+    else
+        cmake --build "$BUILD_DIR" -j"$(nproc)" --target evbconsole bench_serial bench_evbctl bench_gui \
+            bench_process bench_minimal_window bench_regmap >/dev/null
+    fi
 fi
 find_bin() { # the executable named $1 wherever the build put it
     local f
     for f in "$BUILD_DIR/bin/$1" "$BUILD_DIR/bench/perf/$1" "$BUILD_DIR/bench/serial/$1" \
-        "$BUILD_DIR/bench/cli/$1" "$BUILD_DIR/app/$1"; do
+        "$BUILD_DIR/bench/cli/$1" "$BUILD_DIR/bench/regmap/$1" "$BUILD_DIR/app/$1"; do
         [[ -x "$f" ]] && {
             echo "$f"
             return
@@ -62,7 +79,6 @@ trap 'rm -f "$rows"' EXIT
 echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//'),"\
     "kernel $(uname -r), load $(cut -d' ' -f1-3 /proc/loadavg)" >&2
 
-echo "bench: windows against the simulated board (reads, read-all, send, babble)..." >&2
 # A benchmark that fails leaves a FAILED row and the others still run.
 failures=0
 failed_row() { # figure, exit status
@@ -70,11 +86,23 @@ failed_row() { # figure, exit status
     failures=$((failures + 1))
 }
 
+regmap_runs=$((quick ? 5 : 15))
+echo "bench: register-map load..." >&2
+if out=$("$(find_bin bench_regmap)" "$regmap_runs"); then
+    grep '^ROW' <<<"$out" >>"$rows"
+else
+    failed_row "register-map load (bench_regmap)" $?
+fi
+
+# With --only regmap, the rest is left out.
+if [[ -z $only ]]; then
+echo "bench: windows against the simulated board (reads, read-all, send, babble)..." >&2
 if out=$(timeout 600 "$(find_bin bench_gui)" "${gui_args[@]}"); then
     grep '^ROW' <<<"$out" >>"$rows"
 else
     failed_row "windows (bench_gui)" $?
 fi
+
 
 echo "bench: evbctl read and send..." >&2
 # A send that stalls must not hold the table up: each evbctl send needs about 5.5 s.
@@ -124,6 +152,8 @@ if out=$("$(find_bin bench_process)" "${process_args[@]}" "$(find_bin evbconsole
     grep '^ROW' <<<"$out" >>"$rows"
 else
     failed_row "start-up and idle (bench_process)" $?
+fi
+
 fi
 
 echo
