@@ -2,6 +2,7 @@
 
 #include "cli/EvbCtlCheck.h"
 #include "cli/EvbCtlPorts.h"
+#include "cli/EvbCtlRegmap.h"
 
 #include "protocol/BoardCommand.h"
 #include "protocol/Command.h"
@@ -125,6 +126,8 @@ struct Options {
     int timeoutMs = kDefaultTimeoutMs;
     bool simulate = false;
     bool trace = false; // the link log on stderr, one entry a line
+    std::string regmapFile, chip;       // --regmap FILE, --chip NAME
+    std::optional<evb::RegisterMap> map; // loaded from either once the arguments are parsed
     std::string command;
     std::vector<std::string> args;
 };
@@ -162,6 +165,10 @@ Options parse(const std::vector<std::string>& args) {
             o.simulate = true;
         else if (a == "--trace")
             o.trace = true;
+        else if (a == "--regmap")
+            o.regmapFile = value(a);
+        else if (a == "--chip")
+            o.chip = value(a);
         else if (a.size() > 1 && a[0] == '-' && a[1] == '-')
             throw UsageError{"unknown option " + a};
         else
@@ -276,6 +283,10 @@ class Session {
         if (c == "mode") return mode();
         if (c == "mclk") return mclk();
         if (c == "sdp") return sdp();
+        if (c == "fields") {
+            expectArgs(m_options, 1, 1);
+            return FieldsCommand(m_options.args[0], map(), registerIo(), m_out);
+        }
         throw UsageError{"unknown command '" + c + "'"};
     }
 
@@ -358,27 +369,47 @@ class Session {
         };
     }
 
+    const evb::RegisterMap* map() const { return m_options.map ? &*m_options.map : nullptr; }
+
+    // Reads one register without a console line.
+    int readOne(std::uint8_t reg, std::uint8_t& value) {
+        discardWaiting();
+        if (evb::CmdReadReg(reg)) return notSent();
+        const Bytes b = collect(1, deadline());
+        if (b.empty()) return noAnswer(0, 1);
+        value = b[0];
+        return kExitOk;
+    }
+
+    int writeOne(std::uint8_t reg, std::uint8_t value) {
+        return acknowledged([&] { return evb::CmdWriteReg(reg, value); }, evb::FormatWriteReg(reg, value));
+    }
+
+    RegisterIo registerIo() {
+        return {[this](std::uint8_t reg, std::uint8_t& value) { return readOne(reg, value); },
+                [this](std::uint8_t reg, std::uint8_t value) { return writeOne(reg, value); }};
+    }
+
     std::function<int()> read() {
         expectArgs(m_options, 1, 1);
-        const std::uint8_t reg = byteArg(m_options.args[0], "register");
+        const std::uint8_t reg = RegisterArgument(m_options.args[0], map());
         return [this, reg]() -> int {
-            discardWaiting();
-            if (evb::CmdReadReg(reg)) return notSent();
-            const Bytes b = collect(1, deadline());
-            if (b.empty()) return noAnswer(0, 1);
-            m_report.ConsoleAppend(evb::FormatReadReg(reg, b[0]));
+            std::uint8_t value = 0;
+            if (const int rc = readOne(reg, value); rc != kExitOk) return rc;
+            m_report.ConsoleAppend(evb::FormatReadReg(reg, value));
             return kExitOk;
         };
     }
 
     std::function<int()> write() {
         expectArgs(m_options, 2, 2);
-        const std::uint8_t reg = byteArg(m_options.args[0], "register");
+        if (auto field = FieldWriteCommand(m_options.args[0], m_options.args[1], map(), registerIo())) return *field;
+        const std::uint8_t reg = RegisterArgument(m_options.args[0], map());
         const std::uint8_t value = byteArg(m_options.args[1], "value");
-        return [this, reg, value] {
-            return acknowledged([&] { return evb::CmdWriteReg(reg, value); },
-                                evb::FormatWriteReg(reg, value));
-        };
+        if (map())
+            if (const std::string problem = evb::WriteProblem(*map(), reg, value); !problem.empty())
+                m_err << "evbctl: warning: " << problem << "; the write is sent" << std::endl;
+        return [this, reg, value] { return writeOne(reg, value); };
     }
 
     // Reads count registers from register 0 into values (a count of 255 goes out as 256, the
@@ -626,12 +657,18 @@ class Session {
 } // namespace
 
 std::string UsageText() {
-    return "usage: evbctl [--port DEVICE] [--baud N] [--timeout MS] [--simulate] [--trace] COMMAND [ARGS]\n"
+    return "usage: evbctl [--port DEVICE] [--baud N] [--timeout MS] [--simulate] [--trace]\n"
+           "              [--regmap FILE | --chip NAME] COMMAND [ARGS]\n"
            "\n"
            "commands:\n"
            "  info                  print the board's information record (.....EVBINFO:...)\n"
-           "  read REG              read one codec register\n"
+           "  read REG              read one codec register (REG: a number, or a name with a map)\n"
            "  write REG VALUE       write one codec register\n"
+           "  write NAME.FIELD VALUE  change one bit field (VALUE: a number or one of the field's\n"
+           "                        value names): the register is read, then written\n"
+           "  fields REG            read a register and decode its bit fields (needs a map)\n"
+           "  regmap check FILE...  check register-map files (JSON or CMSIS-SVD); exit 4 on errors\n"
+           "  regmap show FILE      print a register map as a table of registers and fields\n"
            "  dump [COUNT]          read COUNT registers from 0 (1..256, default 256) as a table\n"
            "  send FILE             send a register configuration file (lines :Wrrvv@ :Dhhll@ :Gaabb@ "
            ":Cxxxx@)\n"
@@ -657,6 +694,8 @@ std::string UsageText() {
            "  --simulate      use a simulated board inside evbctl instead of a port\n"
            "  --trace         write every frame, reply package and port event to stderr\n"
            "                  (HH:MM:SS.mmm TX|RX bytes  meaning)\n"
+           "  --regmap FILE   name registers and fields from a register map (JSON or CMSIS-SVD)\n"
+           "  --chip NAME     use the register map shipped for a chip (KV2440, ...)\n"
            "\n"
            "Numbers may be written 26, 0x1A, x1A or $1A.\n"
            "Exit status: 0 success, 1 no answer in time or a frame not sent, 2 usage error,\n"
@@ -673,8 +712,10 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         if (a.empty() || a[0] != '-') break;
     }
     try {
-        const Options options = parse(args);
+        Options options = parse(args);
         // The file commands that need no port.
+        if (options.command == "regmap") return RunRegmap(options.args, out, err);
+        options.map = ChooseRegisterMap(options.regmapFile, options.chip, err);
         if (options.command == "check") {
             if (options.args.empty()) throw UsageError{"'check' needs at least one file"};
             return RunCheck(options.args, options.baud, out, err);
@@ -695,6 +736,9 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         return kExitFileErrors;
     } catch (const FileError& e) {
         err << "evbctl: " << e.message << std::endl;
+        return kExitUsage;
+    } catch (const RegmapArgError& e) {
+        err << "evbctl: " << e.message << "\n" << (e.withUsage ? UsageText() : std::string()) << std::flush;
         return kExitUsage;
     } catch (const UsageError& e) {
         err << "evbctl: " << e.message << "\n" << UsageText() << std::flush;

@@ -99,6 +99,7 @@ const char* const kNowhere = "/nonexistent/tty";
 const std::string kInfo = ".....EVBINFO:0001--0203040506--070809--0A0B0C--0D0E0F--1011.....\n";
 const std::string kUsage = "usage: evbctl";
 const std::string kAt = R"(\d\d:\d\d:\d\d\.\d\d\d )"; // a --trace line's time of day
+const std::string kMap = std::string(EVB_SOURCE_DIR) + "/tests/protocol/regmaps/codec.json"; // ADC_VOL_L is 0x10
 
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Runs, EvbCtlRun, ::testing::Values(
@@ -154,7 +155,31 @@ INSTANTIATE_TEST_SUITE_P(Runs, EvbCtlRun, ::testing::Values(
     RunCase{"badSdpDir", {"--port", kNowhere, "sdp", "1", "sideways"}, 2, "", kUsage},
     RunCase{"optionWithoutValue", {"--port", kNowhere, "--timeout"}, 2, "", kUsage},
     RunCase{"simulateAndPort", {"--port", kNowhere, "--simulate", "info"}, 2, "", kUsage},
-    RunCase{"dryRunWithoutFile", {"--port", kNowhere, "send", "--dry-run"}, 2, "", kUsage}),
+    RunCase{"dryRunWithoutFile", {"--port", kNowhere, "send", "--dry-run"}, 2, "", kUsage},
+    // Register maps: names for numbers, fields read, changed and written back.
+    RunCase{"readName", {"--port", "BOARD", "--regmap", kMap, "read", "adc_vol_l"}, 0, "ReadReg:   Reg0x10 = 0xF0\n", "",
+            "01 10 00 01"},
+    RunCase{"writeFieldByValueName", {"--port", "BOARD", "--regmap", kMap, "write", "ADC_VOL_L.MUTE", "off"}, 0,
+            "WriteReg:   Reg0x10 = 0x70\n", "", "01 10 00 01; 00 10 70"},
+    RunCase{"writeFieldByNumber", {"--port", "BOARD", "--regmap", kMap, "write", "0x10.VOL", "5"}, 0,
+            "WriteReg:   Reg0x10 = 0x85\n", "", "01 10 00 01; 00 10 85"},
+    RunCase{"fields", {"--port", "BOARD", "--regmap", kMap, "fields", "0x10"}, 0, "0x10 ADC_VOL_L = 0xF0  Left ADC "
+            "digital volume\n  VOL[6:0] = 112  0.5 dB steps\n  MUTE[7] = on\n", "", "01 10 00 01"},
+    RunCase{"writeToReadOnlyWarns", {"--port", "BOARD", "--chip", "kv2440", "write", "STATUS", "1"}, 0,
+            "WriteReg:   Reg0x3C = 0x01\n", "^evbctl: warning: STATUS is read-only; the write is sent\n$", "00 3C 01"},
+    RunCase{"unknownNameSuggests", {"--port", kNowhere, "--regmap", kMap, "read", "ADC_VOL"}, 2, "",
+            "^evbctl: no register ADC_VOL in the register map; did you mean ADC_VOL_L\\?\n$"},
+    RunCase{"nameWithoutMap", {"--port", kNowhere, "read", "ADC_VOL_L"}, 2, "", "register names need a register map"},
+    RunCase{"fieldValueTooWide", {"--port", kNowhere, "--regmap", kMap, "write", "ADC_VOL_L.VOL", "128"}, 2, "",
+            "does not fit ADC_VOL_L.VOL\\[6:0\\] \\(0..127\\)"},
+    RunCase{"unknownChip", {"--port", kNowhere, "--chip", "KV9999", "info"}, 2, "", "no shipped register map for KV9999"},
+    RunCase{"regmapCheck", {"regmap", "check", kMap, "FILE"}, 4, kMap + ": 3 registers, 4 fields\nFILE:1: error: "
+            "register A has no address\nFILE: refused (1 error)\n", "", "", nullptr, "{\"registers\": [{\"name\": \"A\"}]}"},
+    RunCase{"regmapShow", {"regmap", "show", "FILE"}, 0, "T: 1 register, 1 field\nADDR  NAME  ACCESS      RESET  "
+            "DESCRIPTION\n0x01  A     read-only   0x00   status (volatile)\n      X[1:0]  level; 1 low, 3 high\n", "", "",
+            nullptr, R"({"chip": "T", "registers": [{"address": 1, "name": "A", "description": "status", "access": )"
+            R"("read-only", "volatile": true, "fields": [{"name": "X", "bits": "1:0", "description": "level", )"
+            R"("values": {"3": "high", "1": "low"}}]}]})"}),
     [](const auto& info) { return std::string(info.param.name); });
 // clang-format on
 
