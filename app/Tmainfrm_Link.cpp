@@ -3,6 +3,7 @@
 #include "app/Tmainfrm.h"
 
 #include "console/Tkv2580mfrm.h"
+#include "protocol/SaveTextFile.h"
 #include "windows/TLinkMonitorFrm.h"
 #include "windows/TRS232CfgFrm.h"
 #include "windows/TSPDIFConfigFRM.h"
@@ -47,11 +48,9 @@ void Tmainfrm::UARTSHOWSaveAsClick() {
                              ? consoleSaveFile()
                              : QFileDialog::getSaveFileName(this, "Save Console", "console.txt", "Text files (*.txt)");
     if (path.isEmpty()) return;
-    QFile file(path);
-    const QByteArray text = UARTSHOW->toPlainText().toUtf8() + "\n";
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text) ||
-        file.write(text) != text.size() || !file.flush())
-        showErrorBox("The console could not be saved to " + path, file.errorString());
+    const std::string failed =
+        evb::SaveTextFile(QFile::encodeName(path).toStdString(), UARTSHOW->toPlainText().toStdString() + "\n");
+    if (!failed.empty()) showErrorBox("The console could not be saved to " + path, QString::fromStdString(failed));
 }
 
 void Tmainfrm::setSendLock(bool sending) {

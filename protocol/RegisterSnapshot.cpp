@@ -2,12 +2,9 @@
 
 #include "protocol/TextConv.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace evb {
 
@@ -38,31 +35,6 @@ std::string SnapshotText(const std::vector<std::uint8_t>& values, const Snapshot
         text += "\r\n";
     }
     return text;
-}
-
-std::string SaveTextFile(const std::string& path, std::string_view text) {
-    const std::string temp = path + ".part";
-    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) return path + ": " + std::strerror(errno);
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            const std::string why = std::strerror(errno);
-            ::close(fd);
-            ::unlink(temp.c_str());
-            return path + ": " + why;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    // A full disk may only show at close; the old file stays until the new one is complete.
-    if (::fsync(fd) != 0 || ::close(fd) != 0 || ::rename(temp.c_str(), path.c_str()) != 0) {
-        const std::string why = std::strerror(errno);
-        ::unlink(temp.c_str());
-        return path + ": " + why;
-    }
-    return {};
 }
 
 CheckedConfigFile LoadCheckedConfigFile(const std::string& path, ConfigCheckOptions options) {

@@ -8,6 +8,7 @@
 // once CR LF is folded), so "Load Configuration File" and "Send Configuration" accept it whole.
 
 #include "protocol/ConfigCheck.h"
+#include "protocol/SaveTextFile.h"
 
 #include <cstdint>
 #include <map>
@@ -31,10 +32,6 @@ std::string SnapshotTime();
 
 // values[i] is register i. The first line's comment names the chip, its address and the time.
 std::string SnapshotText(const std::vector<std::uint8_t>& values, const SnapshotHeader& header);
-
-// Writes text to path whole or not at all: a temporary file beside it, renamed over it.
-// Returns why it failed, empty on success.
-std::string SaveTextFile(const std::string& path, std::string_view text);
 
 // A configuration file read as "Send Configuration" reads it (at most the buffer's size, a cut
 // last line dropped) and checked.

@@ -1,12 +1,14 @@
 #include "windows/TLinkMonitorFrm.h"
 
 #include "protocol/LinkLog.h"
+#include "protocol/SaveTextFile.h"
 #include "windows/LinkLogModel.h"
 
 #include <QCheckBox>
 #include <QDateTime>
 #include <QFile>
 #include <QFileDialog>
+#include <QMessageBox>
 #include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -125,6 +127,8 @@ void TLinkMonitorFrm::filterChanged() {
 
 void TLinkMonitorFrm::PauseCMDClick() {
     m_paused = PauseCMD->isChecked();
+    // The button says what a click will do next.
+    PauseCMD->setText(m_paused ? "Resume" : "Pause");
     if (!m_paused) redraw();
 }
 
@@ -135,15 +139,19 @@ void TLinkMonitorFrm::ClearCMDClick() {
 
 void TLinkMonitorFrm::SaveCMDClick() {
     const QString path = saveFile ? saveFile() : QString();
-    if (!path.isEmpty()) saveTo(path);
+    if (path.isEmpty()) return;
+    const QString failed = saveTo(path);
+    if (failed.isEmpty()) return;
+    auto* box = new QMessageBox(QMessageBox::Warning, "Save Link Log", failed, QMessageBox::Ok, this);
+    box->setObjectName("SaveErrorBox");
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
 }
 
-bool TLinkMonitorFrm::saveTo(const QString& path) const {
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) return false;
-    QByteArray text = "Link log saved " +
-                      QDateTime::currentDateTime().toString("yyyy-MM-dd HH:mm:ss").toUtf8() + "\n";
+QString TLinkMonitorFrm::saveTo(const QString& path) const {
+    std::string text = "Link log saved " +
+                       QDateTime::currentDateTime().toString("yyyy-MM-dd HH:mm:ss").toStdString() + "\n";
     for (int row = 0; row < m_model->rowCount(); ++row)
         if (const evb::LinkEntry* e = m_model->entryAt(row)) text += evb::FormatLinkEntry(*e) + "\n";
-    return file.write(text) == text.size() && file.flush();
+    return QString::fromStdString(evb::SaveTextFile(QFile::encodeName(path).toStdString(), text));
 }

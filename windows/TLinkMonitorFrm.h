@@ -30,7 +30,8 @@ class TLinkMonitorFrm : public QWidget {
     void ClearCMDClick();
     void SaveCMDClick();
     // Writes the entries shown to path: a line with the date, then one line per entry.
-    bool saveTo(const QString& path) const;
+    // Returns why it failed, empty on success.
+    QString saveTo(const QString& path) const;
 
     // The file chooser of "Save…"; replaceable so that tests need no dialog. Empty: cancelled.
     std::function<QString()> saveFile;

@@ -8,7 +8,14 @@
 #include "protocol/RegisterSnapshot.h"
 #include "tests/TempDir.h"
 
+#include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 using evb::ConfigTextEnd;
 using namespace std::string_literals;
@@ -235,11 +242,61 @@ TEST(RegisterSnapshot, AllRegistersSaveAsACleanFileThatFitsTheBufferAndReadsBack
     EXPECT_EQ(f.check.format(path), "");
     EXPECT_EQ(f.check.commandLines(), 256);
     EXPECT_EQ(evb::ExpectedRegisters(f.check), evb::ExpectedRegisters(values));
+}
 
-    // A failed save says why and leaves no partial file.
-    const std::string nowhere = (dir.path / "no-such-dir" / "regs.txt").string();
-    EXPECT_NE(evb::SaveTextFile(nowhere, text).find(nowhere + ": No such file"), std::string::npos);
-    EXPECT_FALSE(std::filesystem::exists(nowhere + ".part"));
+// Every kind of target: a regular file is replaced whole and keeps its mode, a link is
+// followed, anything else is refused and left as it was; a failed save leaves no stray file.
+TEST(SaveTextFile, ReplacesRegularFilesFollowsLinksAndRefusesEverythingElse) {
+    namespace fs = std::filesystem;
+    struct Row {
+        const char* name;
+        std::function<void(const fs::path&)> make; // makes the target "t" in the directory
+        const char* error;                         // what the message holds; empty: saved
+        const char* written;                       // the file that holds the text afterwards
+        fs::perms perms;                           // that file's permission bits when saved
+    };
+    const auto regular = [](const fs::path& d) {
+        std::ofstream(d / "t") << "an older, longer text";
+        fs::permissions(d / "t", fs::perms::owner_read | fs::perms::owner_write);
+    };
+    const auto own = fs::perms::owner_read | fs::perms::owner_write;
+    const Row rows[] = {
+        {"regular file keeps mode 0600", regular, "", "t", own},
+        {"link to a file", [&](const fs::path& d) { regular(d); fs::rename(d / "t", d / "real"); fs::create_symlink("real", d / "t"); }, "", "real", own},
+        {"link to a link to nothing", [](const fs::path& d) { fs::create_symlink("l2", d / "t"); fs::create_symlink(d / "new", d / "l2"); }, "", "new", fs::perms::none},
+        {"FIFO", [](const fs::path& d) { ASSERT_EQ(mkfifo((d / "t").c_str(), 0600), 0); }, "t: is a FIFO, not a regular file; nothing was saved", nullptr, {}},
+        {"directory", [](const fs::path& d) { fs::create_directory(d / "t"); }, "t: is a directory, not a regular", nullptr, {}},
+        {"link to a directory", [](const fs::path& d) { fs::create_directory(d / "dir"); fs::create_directory_symlink("dir", d / "t"); }, "is a directory", nullptr, {}},
+        {"socket", [](const fs::path& d) {
+             sockaddr_un a{};
+             a.sun_family = AF_UNIX;
+             std::snprintf(a.sun_path, sizeof a.sun_path, "%s", (d / "t").c_str());
+             const int s = socket(AF_UNIX, SOCK_STREAM, 0);
+             ASSERT_EQ(bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+             close(s);
+         }, "t: is a socket", nullptr, {}},
+        {"missing directory", [](const fs::path& d) { fs::remove(d / "t"); fs::create_symlink("no-such-dir/x", d / "t"); }, "t: No such file", nullptr, {}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const TempDir dir;
+        row.make(dir.path);
+        const auto before = fs::symlink_status(dir.path / "t").type();
+        const std::string error = evb::SaveTextFile((dir.path / "t").string(), "new text\n");
+        if (*row.error == 0) {
+            ASSERT_EQ(error, "");
+            std::ifstream in(dir.path / row.written);
+            EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "new text\n");
+            if (row.perms != fs::perms::none) EXPECT_EQ(fs::status(dir.path / row.written).permissions(), row.perms);
+        } else {
+            EXPECT_NE(error.find(row.error), std::string::npos) << error;
+        }
+        EXPECT_EQ(fs::symlink_status(dir.path / "t").type(), before) << "the target itself stays what it was";
+        std::size_t entries = 0;
+        for (const auto& e : fs::recursive_directory_iterator(dir.path))
+            entries += e.path().extension() == ".part";
+        EXPECT_EQ(entries, 0u) << "no temporary file left behind";
+    }
 }
 
 TEST(RegisterSnapshot, ComparisonListsEachDifferenceAndSummarises) {
