@@ -8,6 +8,7 @@
 #include "protocol/BoardState.h"
 #include "protocol/Command.h"
 #include "protocol/LinkMeaning.h"
+#include "protocol/NumberField.h"
 #include "protocol/TextConv.h"
 #include "serial/ETalonCommError.h"
 #include "serial/TCommSerialPortInfo.h"
@@ -803,6 +804,15 @@ void Tmainfrm::PLL_USE_CHKClick() {
 
 void Tmainfrm::PLLCMDClick() {
     using evb::gBoard;
+    // Where the values are sent, a typo must not program a PLL nobody asked for.
+    if (gBoard.PllUsed == 1) {
+        std::string problem;
+        if (!evb::ReadNumberField(mclktxt->text().toStdString(), {"MCLK in MHz", 1, 100, false}, &problem) ||
+            !evb::ReadNumberField(LRCKTXT->text().toStdString(), {"LRCK in kHz", 1, 768, false}, &problem)) {
+            ConsoleAppend(" PLL Configuration: " + problem + "; nothing sent\r\n");
+            return;
+        }
+    }
     const int m = evb::StrToIntDef(mclktxt->text().toStdString(), 128);
     gBoard.PllMclk = wrapTimes(m, 1000000u);
     const int l = evb::StrToIntDef(LRCKTXT->text().toStdString(), 128);

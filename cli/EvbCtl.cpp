@@ -133,9 +133,9 @@ struct Options {
 };
 
 int number(const std::string& text, const char* what, int lo, int hi) {
-    const int a = evb::StrToIntDef(text, -1);
-    const int b = evb::StrToIntDef(text, -2);
-    if (a != b) throw UsageError{std::string("not a number for ") + what + ": '" + text + "'"};
+    const std::optional<int> v = evb::StrToIntOpt(text);
+    if (!v) throw UsageError{std::string("not a number for ") + what + ": '" + text + "'"};
+    const int a = *v;
     if (a < lo || a > hi)
         throw UsageError{std::string(what) + " out of range (" + std::to_string(lo) + ".." +
                          std::to_string(hi) + "): '" + text + "'"};
@@ -155,8 +155,12 @@ Options parse(const std::vector<std::string>& args) {
     };
     for (; i < args.size(); ++i) {
         const std::string& a = args[i];
-        if (a == "--port")
+        if (a == "--port") {
             o.port = value(a);
+            // An unset variable in a script ($PORT) must not fall back to a machine's port.
+            if (o.port->find_first_not_of(" \t") == std::string::npos)
+                throw UsageError{"--port needs a device name; it was empty"};
+        }
         else if (a == "--baud")
             o.baud = static_cast<std::uint32_t>(number(value(a), "baud rate", 50, 4000000));
         else if (a == "--timeout")
@@ -348,13 +352,13 @@ class Session {
         return kExitNoAnswer;
     }
 
-    // Sends one command that the board acknowledges, prints line once it is sent.
+    // Sends one command that the board acknowledges; prints line once the board has answered.
     int acknowledged(const std::function<bool()>& cmd, const std::string& line) {
         discardWaiting();
         if (cmd()) return notSent();
+        if (collect(1, deadline()).empty()) return noAnswer(0, 1);
         m_report.ConsoleAppend(line);
-        const Bytes ack = collect(1, deadline());
-        return ack.empty() ? noAnswer(0, 1) : kExitOk;
+        return kExitOk;
     }
 
     std::function<int()> info() {

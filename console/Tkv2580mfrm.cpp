@@ -8,6 +8,7 @@
 #include "protocol/ConfigCheck.h"
 #include "protocol/ConfigLines.h"
 #include "protocol/ConfigSender.h"
+#include "protocol/NumberField.h"
 #include "protocol/TextConv.h"
 
 #include <QFile>
@@ -301,29 +302,40 @@ int Tkv2580mfrm::addressFieldValue(int def) const {
     return StrToIntDef(RegAddrTxt->text().toStdString(), def) & 0xFF;
 }
 
+std::optional<std::uint8_t> Tkv2580mfrm::typedRegister() {
+    std::string problem;
+    const std::optional<int> a =
+        ReadNumberField(RegAddrTxt->text().toStdString(), {"Register Address", 0, gRegs.HighestAddress}, &problem);
+    if (a) return static_cast<std::uint8_t>(*a);
+    say(problem + "\r\n");
+    if (IUserReport* report = UserReport()) report->ShowWarning("Register Address is Error!", "");
+    return std::nullopt;
+}
+
 void Tkv2580mfrm::RDRegCMDClick() {
-    const int a = addressFieldValue(0x80);
-    if (a > gRegs.HighestAddress) {
-        if (IUserReport* report = UserReport()) report->ShowWarning("Register Address is Error!", "");
-        return;
-    }
-    CmdReadReg(static_cast<std::uint8_t>(a));
+    if (const std::optional<std::uint8_t> a = typedRegister()) CmdReadReg(*a);
 }
 
 void Tkv2580mfrm::WRRegCMDClick() {
-    const int a = addressFieldValue(0x80);
-    const int v = StrToIntDef(RegDatTxt->text().toStdString(), 0x80) & 0xFF;
-    if (a > gRegs.HighestAddress) {
-        if (IUserReport* report = UserReport()) report->ShowWarning("Register Address is Error!", "");
+    const std::optional<std::uint8_t> reg = typedRegister();
+    if (!reg) return;
+    std::string problem;
+    const std::optional<int> v = ReadNumberField(RegDatTxt->text().toStdString(), {"Register Value", 0, 0xFF}, &problem);
+    if (!v) {
+        say(problem + "\r\n");
         return;
     }
-    const auto reg = static_cast<std::uint8_t>(a);
-    const auto value = static_cast<std::uint8_t>(v);
-    // The shadow, grid and console follow the write whether or not the frame went out.
-    CmdWriteReg(reg, value);
-    gRegs.store(reg, value);
-    showRegisterCell(reg, value);
-    say("WriteReg:   Reg0x" + Hex2(reg) + " = 0x" + Hex2(value) + "\r\n");
+    const auto value = static_cast<std::uint8_t>(*v);
+    const std::string line = "WriteReg:   Reg0x" + Hex2(*reg) + " = 0x" + Hex2(value);
+    // A write that did not go out leaves the shadow and the grid as the board has them; the
+    // transmit path has already shown its warning.
+    if (CmdWriteReg(*reg, value)) {
+        say(line + " not sent\r\n");
+        return;
+    }
+    gRegs.store(*reg, value);
+    showRegisterCell(*reg, value);
+    say(line + "\r\n");
 }
 
 void Tkv2580mfrm::RdAllRegCMDClick() {

@@ -89,15 +89,20 @@ class Tkv2580mfrm : public QWidget {
     void applyProfileLayout(const evb::ChipProfile& profile);
     // Data rows 1..rows from the shadow; register 0xFF, which has no shadow entry, untouched.
     void redrawFromShadow(int rows);
-    // The address field converted as the console converts it (low 8 bits; def when no number).
+    // The address field converted as the reply handler converts it (low 8 bits; def when no
+    // number).
     int addressFieldValue(int def) const;
+    // The address field read in full for a read or a write: a register of the profile, or
+    // nothing after the warning window and a console line that names the range.
+    std::optional<std::uint8_t> typedRegister();
 
     // The file chooser of "Load Configuration File". Replaceable so that tests need no dialog;
     // the default runs the open-file dialog. An empty list means cancelled.
     std::function<QStringList()> opfcmd;
     // The file choosers of the snapshot actions, replaceable in the same way; empty: cancelled.
+    // openRegsDialog is titled after the action that asks ("Restore from File").
     std::function<QString()> saveRegsDialog;
-    std::function<QString()> openRegsDialog;
+    std::function<QString(const char* caption)> openRegsDialog;
 
     // --- controls (objectName = the member's name) ---
     QGroupBox* RegFrm = nullptr;

@@ -90,7 +90,9 @@ void Tkv2580mfrm::buildSnapshotActions() {
         return dialog.selectedFiles().first();
     };
     saveRegsDialog = [this, fileDialog] { return fileDialog(this, QFileDialog::AcceptSave, "Save Registers"); };
-    openRegsDialog = [this, fileDialog] { return fileDialog(this, QFileDialog::AcceptOpen, "Compare with File"); };
+    openRegsDialog = [this, fileDialog](const char* caption) {
+        return fileDialog(this, QFileDialog::AcceptOpen, caption);
+    };
 
     m_readTimeout = new QTimer(this);
     m_readTimeout->setSingleShot(true);
@@ -169,13 +171,13 @@ bool Tkv2580mfrm::loadExpected(const QString& file, const char* action) {
 }
 
 void Tkv2580mfrm::CompareRegsClick() {
-    const QString file = openRegsDialog ? openRegsDialog() : QString();
+    const QString file = openRegsDialog ? openRegsDialog("Compare with File") : QString();
     if (file.isEmpty() || !loadExpected(file, "Compare with File")) return;
     readAllThen(AfterRead::Compare);
 }
 
 void Tkv2580mfrm::RestoreRegsClick() {
-    const QString file = openRegsDialog ? openRegsDialog() : QString();
+    const QString file = openRegsDialog ? openRegsDialog("Restore from File") : QString();
     if (file.isEmpty() || !loadExpected(file, "Restore from File")) return;
     readAllThen(AfterRead::Restore);
 }

@@ -16,12 +16,12 @@ int hexDigit(char c) {
 
 } // namespace
 
-int StrToIntDef(std::string_view text, int def) {
+std::optional<int> StrToIntOpt(std::string_view text) {
     std::size_t i = 0;
     while (i < text.size() && (text[i] == ' ' || text[i] == '\t'))
         ++i;
     text.remove_prefix(i);
-    if (text.empty()) return def;
+    if (text.empty()) return std::nullopt;
 
     std::size_t prefix = 0;
     if (text[0] == '$' || text[0] == 'x' || text[0] == 'X')
@@ -30,13 +30,13 @@ int StrToIntDef(std::string_view text, int def) {
         prefix = 2;
     if (prefix > 0) {
         text.remove_prefix(prefix);
-        if (text.empty()) return def;
+        if (text.empty()) return std::nullopt;
         std::uint64_t v = 0;
         for (char c : text) {
             const int d = hexDigit(c);
-            if (d < 0) return def;
+            if (d < 0) return std::nullopt;
             v = v * 16 + static_cast<unsigned>(d);
-            if (v > INT_MAX) return def;
+            if (v > INT_MAX) return std::nullopt;
         }
         return static_cast<int>(v);
     }
@@ -46,16 +46,20 @@ int StrToIntDef(std::string_view text, int def) {
         negative = text[0] == '-';
         text.remove_prefix(1);
     }
-    if (text.empty()) return def;
+    if (text.empty()) return std::nullopt;
     std::int64_t v = 0;
     for (char c : text) {
-        if (c < '0' || c > '9') return def;
+        if (c < '0' || c > '9') return std::nullopt;
         v = v * 10 + (c - '0');
-        if (v > static_cast<std::int64_t>(INT_MAX) + 1) return def;
+        if (v > static_cast<std::int64_t>(INT_MAX) + 1) return std::nullopt;
     }
     if (negative) v = -v;
-    if (v < INT_MIN || v > INT_MAX) return def;
+    if (v < INT_MIN || v > INT_MAX) return std::nullopt;
     return static_cast<int>(v);
+}
+
+int StrToIntDef(std::string_view text, int def) {
+    return StrToIntOpt(text).value_or(def);
 }
 
 std::string Hex2(unsigned value) {

@@ -3,6 +3,7 @@
 #include "protocol/BoardCommand.h"
 #include "protocol/BoardState.h"
 #include "protocol/Command.h"
+#include "protocol/NumberField.h"
 #include "protocol/TextConv.h"
 
 #include <QGridLayout>
@@ -14,6 +15,9 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
+#include <optional>
+#include <string>
+
 TSetCodecComodeFrm* SetCodecComodeFrm = nullptr;
 
 namespace {
@@ -22,8 +26,12 @@ void consoleAppend(const std::string& text) {
     if (auto* report = evb::UserReport()) report->ConsoleAppend(text);
 }
 
-std::uint8_t customAddress(const QLineEdit* edit) {
-    return static_cast<std::uint8_t>(evb::StrToIntDef(edit->text().toStdString(), 128) & 0xFF);
+// The custom address read in full (8-bit, as the address buttons are); nothing when the text
+// is not such a number, with *problem naming the range.
+std::optional<std::uint8_t> customAddress(const QLineEdit* edit, std::string* problem = nullptr) {
+    const std::optional<int> v = evb::ReadNumberField(edit->text().toStdString(), {"Chip Address", 0, 0xFF}, problem);
+    if (!v) return std::nullopt;
+    return static_cast<std::uint8_t>(*v);
 }
 
 } // namespace
@@ -120,7 +128,8 @@ void TSetCodecComodeFrm::CODEC_ADDRClick(std::size_t index) {
 }
 
 void TSetCodecComodeFrm::CODEC_ADDR_WRClick() {
-    evb::gBoard.ChipAddress = customAddress(ChipaddTxt);
+    // A text that is not an address leaves the address as it was; "OK" then refuses it.
+    if (const auto v = customAddress(ChipaddTxt)) evb::gBoard.ChipAddress = *v;
 }
 
 QRadioButton* TSetCodecComodeFrm::AddressButton(std::uint8_t addr) const {
@@ -130,6 +139,13 @@ QRadioButton* TSetCodecComodeFrm::AddressButton(std::uint8_t addr) const {
 }
 
 void TSetCodecComodeFrm::SetCodecComFrm_OKCMDClick() {
+    // A custom address that is no 8-bit number sends nothing; the window stays open to mend it.
+    std::string problem;
+    const std::optional<std::uint8_t> custom = customAddress(ChipaddTxt, &problem);
+    if (CODEC_ADDR_WR->isChecked() && !custom) {
+        consoleAppend(" " + problem + "; nothing sent\r\n");
+        return;
+    }
     // The mode text has no line break: the address text completes the line.
     if (CODEC_I2C_SEL->isChecked()) {
         evb::CmdCommMode(0);
@@ -144,7 +160,7 @@ void TSetCodecComodeFrm::SetCodecComFrm_OKCMDClick() {
         consoleAppend(" Set the CHIP Address:0x" + evb::Hex2(kAddresses[i]) + "\r\n");
     }
     if (CODEC_ADDR_WR->isChecked()) {
-        const std::uint8_t v = customAddress(ChipaddTxt);
+        const std::uint8_t v = *custom;
         evb::gBoard.ChipAddress = v;
         evb::CmdChipAddress(v);
         consoleAppend(" Set the CHIP Address:The custom Setting\xEF\xBC\x9A"

@@ -136,6 +136,9 @@ INSTANTIATE_TEST_SUITE_P(Runs, EvbCtlRun, ::testing::Values(
     // Past the package interval but inside the time-out: the answer still counts.
     RunCase{"delayedPastThePackageInterval", {"--port", "BOARD", "--timeout", "300", "read", "1"}, 0,
             "ReadReg:   Reg0x01 = 0xE1\n", "", "01 01 00 01", [](auto& b) { b.DelayReplies(150ms); }},
+    // The result line comes only with the board's answer.
+    RunCase{"withheldWrite", {"--port", "BOARD", "--timeout", "300", "write", "0x1A", "5"}, 1, "",
+            "the board did not answer within 300 ms", "00 1A 05", [](auto& b) { b.WithholdReplies(true); }},
     RunCase{"cutShortInfo", {"--port", "BOARD", "--timeout", "300", "info"}, 1, "", "the board answered 7 of 18 bytes",
             "58", [](auto& b) { b.TruncateReplies(1, 7); }},
     // Noise that came before the command is not taken as its answer.
@@ -147,6 +150,8 @@ INSTANTIATE_TEST_SUITE_P(Runs, EvbCtlRun, ::testing::Values(
             [](auto& b) { b.DelayReplies(60s); }, "", true},
     // A bad invocation: exit 2 and the usage text, before any port is opened.
     RunCase{"noCommand", {"--port", kNowhere}, 2, "", kUsage},
+    RunCase{"emptyPort", {"--port", "", "info"}, 2, "", "--port needs a device name"},
+    RunCase{"blankPort", {"--port", " ", "info"}, 2, "", "--port needs a device name"},
     RunCase{"unknownOption", {"--port", kNowhere, "--fast", "info"}, 2, "", kUsage},
     RunCase{"registerTooBig", {"--port", kNowhere, "read", "0x100"}, 2, "", kUsage},
     RunCase{"missingValue", {"--port", kNowhere, "write", "1"}, 2, "", kUsage},

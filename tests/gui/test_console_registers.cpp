@@ -39,7 +39,7 @@ TEST_F(GuiFixture, ReadAndWriteReachCellShadowConsoleAndBoard) {
         const char *address, *value;
         int reg, sent, col, row;
     };
-    for (const Case& c : {Case{"0x11A", "0x", 0x1A, 0x80, 11, 2}, Case{"0xFF", "0x42", 0xFF, 0x42, 16, 16}}) {
+    for (const Case& c : {Case{"x1A", "$80", 0x1A, 0x80, 11, 2}, Case{"0xFF", "0x42", 0xFF, 0x42, 16, 16}}) {
         SCOPED_TRACE(c.address);
         const auto shadow = evb::gRegs.Shadow;
         typeText("kv2580mfrm/RegAddrTxt", c.address);
@@ -55,26 +55,53 @@ TEST_F(GuiFixture, ReadAndWriteReachCellShadowConsoleAndBoard) {
     }
 }
 
-TEST_F(GuiFixture, AddressCheckFollowsTheProfilesHighestAddress) {
+// A typed number is read in full: a typo, a number out of range or an empty field sends nothing
+// and the console names the range; the address check keeps its warning window. A write that
+// could not be sent leaves the grid and the shadow as they were and says so.
+TEST_F(GuiFixture, TypedNumbersAreCheckedInFullAndAWriteNotSentIsNotShownAsDone) {
     struct Case {
-        const char *codec, *address;
-        bool accepted;
+        const char *codec, *address, *value, *refusal; // refusal: the console line, "" when sent
     };
-    for (const Case& c : {Case{"KV1120", "0x4C", true}, Case{"KV1120", "0x4D", false}, Case{"KV1120", "0x11A", true},
-                          Case{"KV1120", "junk", false}, Case{"KV2440", "junk", true}}) {
-        SCOPED_TRACE(std::string(c.codec) + " " + c.address);
+    for (const Case& c : {Case{"KV1120", "0x4C", "0x05", ""}, Case{"KV1120", "0x4D", "0", "Register Address must be 0x00..0x4C: 0x4D"},
+                          Case{"KV1120", "junk", "0", "Register Address must be 0x00..0x4C: junk"},
+                          Case{"KV2440", "0x1FF", "zz", "Register Address must be 0x00..0xFF: 0x1FF"},
+                          Case{"KV2440", "256", "300", "Register Address must be 0x00..0xFF: 256"},
+                          Case{"KV2440", "-1", "1", "Register Address must be 0x00..0xFF: -1"},
+                          Case{"KV2440", "0x10", "zz", "Register Value must be 0x00..0xFF: zz"},
+                          Case{"KV2440", "0x10", "", "Register Value must be 0x00..0xFF: "},
+                          Case{"KV2440", "0x10", "0x", "Register Value must be 0x00..0xFF: 0x"}}) {
+        SCOPED_TRACE(std::string(c.codec) + " " + c.address + " " + c.value);
         if (con->windowTitle() != QString(c.codec) + " Evaluation") chooseCodec(c.codec);
         app->main->WarningWindow()->hide();
+        const auto shadow = evb::gRegs.Shadow;
         typeText("kv2580mfrm/RegAddrTxt", c.address);
-        click("kv2580mfrm/RDRegCMD");
-        EXPECT_EQ(sentSinceMark(), c.accepted ? 1u : 0u);
-        EXPECT_EQ(app->main->WarningWindow()->isVisible(), !c.accepted);
-        if (!c.accepted) {
+        typeText("kv2580mfrm/RegDatTxt", c.value);
+        click("kv2580mfrm/WRRegCMD");
+        EXPECT_EQ(sentSinceMark(), *c.refusal ? 0u : 1u);
+        if (*c.refusal) {
+            EXPECT_TRUE(consoleText().endsWith(QString(c.refusal) + "\n")) << consoleText().toStdString();
+            EXPECT_EQ(evb::gRegs.Shadow, shadow);
+        }
+        const bool addressRefused = QString(c.refusal).startsWith("Register Address");
+        EXPECT_EQ(app->main->WarningWindow()->isVisible(), addressRefused);
+        if (addressRefused) {
             EXPECT_EQ(warning() + find<QLabel>("warnfrm/Errlbl1")->text(), "Register Address is Error!");
+            click("kv2580mfrm/RDRegCMD"); // a read refuses the same address
+            EXPECT_EQ(sentSinceMark(), 0u);
         }
         settle();
         markFrames();
     }
+    app->main->RS232.fSetActive(false);
+    const QString before = cell(1, 2);
+    const int was = evb::gRegs.Shadow[0x10];
+    typeText("kv2580mfrm/RegAddrTxt", "0x10");
+    typeText("kv2580mfrm/RegDatTxt", valueCell(was ^ 0xFF).trimmed());
+    click("kv2580mfrm/WRRegCMD");
+    EXPECT_EQ(warning(), "COM1 used by others Device!");
+    EXPECT_TRUE(consoleText().endsWith("WriteReg:   Reg0x10 = " + valueCell(was ^ 0xFF).trimmed() + " not sent\n"));
+    EXPECT_EQ(cell(1, 2), before);
+    EXPECT_EQ(evb::gRegs.Shadow[0x10], was);
 }
 
 // --- block replies ---------------------------------------------------------------------------

@@ -23,7 +23,11 @@ TEST_F(GuiFixture, SavedRegistersCompareAndRestoreOnlyWhatDiffersAndChangedCells
     chooseCodec("KV2440"); // all 256 registers
     const QString file = files.filePath("snapshot.txt");
     con->saveRegsDialog = [&] { return file; };
-    con->openRegsDialog = [&] { return file; };
+    QStringList titles;
+    con->openRegsDialog = [&](const char* title) {
+        titles << title;
+        return file;
+    };
     QContextMenuEvent menuKey(QContextMenuEvent::Keyboard, QPoint(10, 10), QPoint(10, 10));
     QApplication::sendEvent(con->RegMapGrid->viewport(), &menuKey);
     ASSERT_TRUE(WaitUntil([&] { return con->RegMapMenu->isVisible(); }));
@@ -48,6 +52,7 @@ TEST_F(GuiFixture, SavedRegistersCompareAndRestoreOnlyWhatDiffersAndChangedCells
     expectSent({{0x01, 0x00, 0x01, 0x00}, {0x04, 0x00, 0x01}, {0x05, 0x00, 0x1A, was1A}, {0x05, 0x00, 0x40, was40},
                 {0x06}, {0x01, 0x00, 0x01, 0x00}});
     EXPECT_EQ(con->cellMark(0x1A), "");
+    EXPECT_EQ(titles, QStringList({"Compare with File", "Restore from File"}));
 
     con->MarkChangesAction->trigger();
     const int was = board->Register(kChip, 0x05);

@@ -127,7 +127,12 @@ TEST_F(MainWindowTest, PllConfigurationWritesTheSevenPllRegisters) {
     typeText("mclktxt", "0");
     click("PLLCMD");
     EXPECT_EQ(sentSinceMark(), 0u);
-    EXPECT_TRUE(consoleText().endsWith(" PLL Configuration: MCLK 0 MHz gives no PLL ratio; nothing sent\n"));
+    EXPECT_TRUE(consoleText().endsWith(" PLL Configuration: MCLK in MHz must be 1..100: 0; nothing sent\n"));
+    typeText("mclktxt", "13");
+    typeText("LRCKTXT", "4x8");
+    click("PLLCMD");
+    EXPECT_EQ(sentSinceMark(), 0u);
+    EXPECT_TRUE(consoleText().endsWith(" PLL Configuration: LRCK in kHz must be 1..768: 4x8; nothing sent\n"));
     // With the PLL unused the values are stored and nothing is sent; text that is no number is
     // read as 128 (MHz, halved to 64 MHz: the ratio 262144000 / 64000000 = 4.096; kHz).
     click("PLL_USE_CHK");

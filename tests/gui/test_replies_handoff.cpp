@@ -45,6 +45,10 @@ TEST_F(GuiFixture, ReplyIsReadByTheSecondCommandsKindOnTheUiThreadAndAnEmptyEven
     QFile saved(path);
     ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
     EXPECT_TRUE(QString::fromUtf8(saved.readAll()).contains(" RX 77 00 01 ")) << path.toStdString();
+    click("LinkMonitorFrm/PauseCMD"); // the button names what the next click does
+    EXPECT_EQ(find<QPushButton>("LinkMonitorFrm/PauseCMD")->text(), "Resume");
+    click("LinkMonitorFrm/PauseCMD");
+    EXPECT_EQ(find<QPushButton>("LinkMonitorFrm/PauseCMD")->text(), "Pause");
 
     typeText("kv2580mfrm/RegAddrTxt", "0x05");
     // CmdReadReg takes the oldest waiting package out of turn; the event raised for that

@@ -287,7 +287,7 @@ TEST(SaveTextFile, ReplacesRegularFilesFollowsLinksAndRefusesEverythingElse) {
             ASSERT_EQ(error, "");
             std::ifstream in(dir.path / row.written);
             EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "new text\n");
-            if (row.perms != fs::perms::none) EXPECT_EQ(fs::status(dir.path / row.written).permissions(), row.perms);
+            EXPECT_TRUE(row.perms == fs::perms::none || fs::status(dir.path / row.written).permissions() == row.perms);
         } else {
             EXPECT_NE(error.find(row.error), std::string::npos) << error;
         }

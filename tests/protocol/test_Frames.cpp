@@ -11,6 +11,7 @@
 #include "protocol/Command.h"
 #include "protocol/LinkLog.h"
 #include "protocol/LinkMeaning.h"
+#include "protocol/NumberField.h"
 #include "protocol/TextConv.h"
 
 #include <climits>
@@ -164,6 +165,35 @@ TEST(TextConv, StrToIntDefConvertsOrGivesTheDefault) {
                  {"99999999999999999999", 9, 9}};
     for (const auto& c : cases)
         EXPECT_EQ(evb::StrToIntDef(c.text, c.def), c.want) << '"' << c.text << '"';
+}
+
+// A typed field takes a number within its range in every accepted form, and refuses anything
+// else by name and range: no typo becomes a value.
+TEST(NumberField, TakesANumberWithinTheRangeAndNamesTheRangeOtherwise) {
+    const evb::NumberField value{"Register Value", 0, 0xFF};
+    const evb::NumberField address{"Register Address", 0, 0x4C};
+    const evb::NumberField mclk{"MCLK in MHz", 1, 100, false};
+    const struct {
+        const evb::NumberField& field;
+        const char* text;
+        int want; // -1: refused
+    } cases[] = {{value, "$1A", 0x1A}, {value, "x1a", 0x1A}, {value, "0XFF", 0xFF}, {value, " 26", 26},
+                 {value, "0", 0},      {value, "zz", -1},    {value, "", -1},       {value, "0x", -1},
+                 {value, "300", -1},   {value, "-1", -1},    {value, "0x1FF", -1},  {address, "0x4C", 0x4C},
+                 {address, "0x4D", -1}, {address, "256", -1}, {mclk, "13", 13},     {mclk, "0", -1}};
+    for (const auto& c : cases) {
+        std::string problem;
+        const std::optional<int> v = evb::ReadNumberField(c.text, c.field, &problem);
+        EXPECT_EQ(v.value_or(-1), c.want) << '"' << c.text << '"';
+        EXPECT_EQ(problem.empty(), c.want >= 0) << problem;
+    }
+    std::string problem;
+    evb::ReadNumberField("zz", value, &problem);
+    EXPECT_EQ(problem, "Register Value must be 0x00..0xFF: zz");
+    evb::ReadNumberField("0x4D", address, &problem);
+    EXPECT_EQ(problem, "Register Address must be 0x00..0x4C: 0x4D");
+    evb::ReadNumberField("abc", mclk, &problem);
+    EXPECT_EQ(problem, "MCLK in MHz must be 1..100: abc");
 }
 
 TEST(TextConv, HexPairToByteReadsEitherCaseAndKeepsTheCodeOfAnyOtherCharacter) {
