@@ -227,14 +227,9 @@ class Session {
             port = m_sim->DevicePath();
         } else if (m_options.port) {
             port = *m_options.port;
-        } else {
-            TalonComm::TCommSerialPortInfo info(SysfsRoot(), ByIdDir());
-            if (info.List->SPCount() == 0) {
-                m_err << "evbctl: no serial port found; name one with --port DEVICE (or try --simulate)"
-                      << std::endl;
-                return kExitPort;
-            }
-            port = info.List->PortName(info.List->SPCount() - 1);
+            WarnIfSystemConsole(port, m_err);
+        } else if ((port = PickPort(m_err)).empty()) {
+            return kExitPort;
         }
 
         evb::SetUserReport(&m_report);

@@ -30,10 +30,27 @@ int ListPorts(std::ostream& out) {
     for (int i = 0; i < info.List->SPCount(); ++i) {
         const TalonComm::TTalonSerialPortInfo& p = info.List->SPInfo(i);
         out << p.PortName << '\t' << p.Description << '\t' << p.Manufacturer << '\t' << p.Driver << '\t'
-            << p.UsbId << '\t' << p.Location << '\t' << p.ByIdAlias << '\n';
+            << p.UsbId << '\t' << p.Location << '\t' << p.ByIdAlias << '\t'
+            << (p.SystemConsole ? "system console" : "") << '\n';
     }
     out.flush();
     return kExitOk;
+}
+
+std::string PickPort(std::ostream& err) {
+    const TalonComm::TCommSerialPortInfo info(SysfsRoot(), ByIdDir());
+    const int i = info.List->AutoPickIndex();
+    if (i >= 0) return info.List->PortName(i);
+    err << "evbctl: no serial port found";
+    if (info.List->SPCount() > 0) err << " but the system console " << info.List->PortName(0);
+    err << "; name one with --port DEVICE (or try --simulate)" << std::endl;
+    return {};
+}
+
+void WarnIfSystemConsole(const std::string& port, std::ostream& err) {
+    if (TalonComm::TCommSerialPortInfo::IsSystemConsole(port, SysfsRoot()))
+        err << "evbctl: warning: " << port
+            << " is the system console: what is sent there reaches the machine's console" << std::endl;
 }
 
 } // namespace evbctl

@@ -12,8 +12,17 @@ std::string SysfsRoot();
 std::string ByIdDir();
 
 // One line a port, tab-separated: name (COMn or the device path), description, manufacturer,
-// driver, USB vendor:product, USB location, /dev/serial/by-id alias; unknown fields are empty.
-// Returns the exit status (0, also when there are no ports).
+// driver, USB vendor:product, USB location, /dev/serial/by-id alias, "system console" for the
+// port the machine's console runs on; unknown fields are empty. Returns the exit status (0,
+// also when there are no ports).
 int ListPorts(std::ostream& out);
+
+// The port to use when none is named: the last one found that is not the system console.
+// Empty (with the reason written to err) when there is none.
+std::string PickPort(std::ostream& err);
+
+// A port named explicitly that carries the system console is opened all the same, after a
+// warning on err.
+void WarnIfSystemConsole(const std::string& port, std::ostream& err);
 
 } // namespace evbctl

@@ -9,6 +9,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
+#include <sstream>
 #include <linux/serial.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -168,7 +169,7 @@ void TTalonSerialPortList::EnumPortsA() {
     }
 
     // Second pass: the device details, merged into the entry of the same port name.
-    const std::string rootReal = realPath(m_sysRoot);
+    const std::vector<std::string> consoles = TCommSerialPortInfo::SystemConsoles(m_sysRoot);
     for (const std::string& name : ttyNames) {
         const std::string ttyDir = classDir + "/" + name;
         const std::string key = portNameOf(name);
@@ -178,6 +179,7 @@ void TTalonSerialPortList::EnumPortsA() {
             info = m_items.back().get();
             info->PortName = key;
         }
+        if (std::find(consoles.begin(), consoles.end(), name) != consoles.end()) info->SystemConsole = true;
         const std::string device = realPath(ttyDir + "/device");
         const std::string instance = realPath(ttyDir);
         if (!instance.empty()) info->InstanceId = instance;
@@ -207,7 +209,57 @@ void TTalonSerialPortList::EnumPortsA() {
     std::stable_sort(m_items.begin(), m_items.end(), lessForDisplay);
 }
 
+int TTalonSerialPortList::AutoPickIndex() const {
+    for (int i = SPCount() - 1; i >= 0; --i)
+        if (!SPInfo(i).SystemConsole) return i;
+    return -1;
+}
+
 // ---- TCommSerialPortInfo ----
+
+std::vector<std::string> TCommSerialPortInfo::SystemConsoles(const std::string& sysRoot) {
+    std::vector<std::string> names;
+    const std::string active = sysRoot + "/class/tty/console/active";
+    if (exists(active)) {
+        std::istringstream in(readLine(active));
+        for (std::string name; in >> name;)
+            names.push_back(name);
+    } else if (sysRoot == "/sys") {
+        // Older kernels: one line a console, its tty name first.
+        std::ifstream in("/proc/consoles");
+        for (std::string line; std::getline(in, line);) {
+            std::istringstream words(line);
+            if (std::string name; words >> name) names.push_back(name);
+        }
+    }
+    return names;
+}
+
+std::string TCommSerialPortInfo::UsbIdentityOf(const std::string& ttyName, const std::string& sysRoot) {
+    if (ttyName.empty() || ttyName.find('/') != std::string::npos) return {};
+    const std::string root = realPath(sysRoot);
+    for (std::string dir = realPath(sysRoot + "/class/tty/" + ttyName + "/device"); !dir.empty() && dir != root;
+         dir = parentOf(dir))
+        if (exists(dir + "/idVendor"))
+            return readLine(dir + "/idVendor") + ":" + readLine(dir + "/idProduct") + ":" + readLine(dir + "/serial");
+    return {};
+}
+
+bool TCommSerialPortInfo::IsSystemConsole(const std::string& portName, const std::string& sysRoot) {
+    const int n = PortNo(portName);
+    std::string tty;
+    if (n >= 1) {
+        tty = "ttyS" + std::to_string(n - 1);
+    } else {
+        // The device a path (or a link) names, as the kernel names ttys: relative to /dev.
+        const std::string path = portName.empty() || portName[0] == '/' ? portName : "/dev/" + portName;
+        const std::string real = realPath(path);
+        tty = real.empty() ? path : real;
+        if (tty.rfind("/dev/", 0) == 0) tty.erase(0, 5);
+    }
+    const std::vector<std::string> consoles = SystemConsoles(sysRoot);
+    return std::find(consoles.begin(), consoles.end(), tty) != consoles.end();
+}
 
 TCommSerialPortInfo::TCommSerialPortInfo(std::string sysRoot, std::string byIdDir)
     : List(new TTalonSerialPortList(std::move(sysRoot), std::move(byIdDir))) {

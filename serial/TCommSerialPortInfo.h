@@ -21,6 +21,9 @@ struct TTalonSerialPortInfo {
     std::string Manufacturer;
     std::string UsbId;
     std::string ByIdAlias;
+    // The machine's system console runs on this port (a headless server's, a virtual
+    // machine's): listed, but never opened unless the user names it.
+    bool SystemConsole = false;
 
     void Assign(const TTalonSerialPortInfo& other) { *this = other; }
 };
@@ -38,6 +41,9 @@ class TTalonSerialPortList {
     const TTalonSerialPortInfo& SPInfo(int i) const { return *m_items.at(static_cast<size_t>(i)); }
     const std::string& PortName(int i) const { return SPInfo(i).PortName; }
     TTalonSerialPortInfo* PortByName(const std::string& name);
+    // The port to open when none is named: the last one that is not the system console, -1
+    // when there is none.
+    int AutoPickIndex() const;
 
     static constexpr const char* kByIdDir = "/dev/serial/by-id";
 
@@ -59,6 +65,13 @@ class TCommSerialPortInfo {
     static int PortNo(const std::string& name);
     // "COMn" for n > 0, else "".
     static std::string PortName(int n);
+    // The ttys the system console runs on, as /sys/class/tty/console/active (or /proc/consoles)
+    // names them: "ttyS0", "ttyAMA0".
+    static std::vector<std::string> SystemConsoles(const std::string& sysRoot = "/sys");
+    // The USB device a tty belongs to, as "vendor:product:serial" ("" when it is not USB).
+    static std::string UsbIdentityOf(const std::string& ttyName, const std::string& sysRoot = "/sys");
+    // True when the port (COMn or a device path) is one of them.
+    static bool IsSystemConsole(const std::string& portName, const std::string& sysRoot = "/sys");
 
     TTalonSerialPortList* List;
 };

@@ -202,25 +202,36 @@ TEST_F(EvbCtlTest, DryRunPrintsTheFramesSendWritesWithoutOpeningAPort) {
     EXPECT_EQ(dry.out, sent);
 }
 
-TEST(EvbCtlPorts, ListsTheRealUartAndTheAdapterButNoPlaceholderOrConsoleAndWithoutAPortSaysSo) {
-    evbtest::FakeSysfs sys;
+// The system console's port is listed as such, never picked by itself, and named explicitly it
+// is opened after a warning (here a console on a device that does not exist).
+TEST(EvbCtlPorts, ListsTheRealUartAndTheAdapterButNoPlaceholderAndNeverPicksTheSystemConsole) {
+    evbtest::FakeSysfs sys, consoleOnly;
     sys.AddSerial8250("ttyS0", 4, true); // a 16550A
     sys.AddSerial8250("ttyS1", 0, true); // a placeholder
     sys.AddUsb("ttyUSB0", "bus/usb-serial/drivers/ftdi_sio", true);
     sys.AddById("usb-FTDI_FT232R_USB_UART_A1-if00-port0", "../../ttyUSB0");
     sys.AddVirtual("tty0");
+    sys.SetConsole("tty0 ttyS0");
+    consoleOnly.AddSerial8250("ttyS0", 4, true);
+    consoleOnly.SetConsole("tty0 ttyS0 ttyEVB9");
     ::setenv("EVB_SYSFS_ROOT", sys.Root().c_str(), 1);
     ::setenv("EVB_SERIAL_BY_ID", sys.ById().c_str(), 1);
     const Result r = Ctl({"ports"});
-    ::setenv("EVB_SYSFS_ROOT", "/nonexistent-evb-sysfs", 1);
-    const Result noPort = Ctl({"info"}); // no --port and no port found
+    ::setenv("EVB_SYSFS_ROOT", consoleOnly.Root().c_str(), 1);
+    const Result noPort = Ctl({"info"}); // no --port and no port found but the console
+    const Result named = Ctl({"--port", "/dev/ttyEVB9", "info"});
     ::unsetenv("EVB_SYSFS_ROOT");
     ::unsetenv("EVB_SERIAL_BY_ID");
     EXPECT_EQ(r.code, 0);
-    EXPECT_EQ(r.out, "COM1\t\t\tserial8250\t\t\t\n/dev/ttyUSB0\tFT232R USB UART\tFTDI\tftdi_sio\t0403:6001\t1-1.2:1.0\t" +
-                         sys.ById() + "/usb-FTDI_FT232R_USB_UART_A1-if00-port0\n");
+    EXPECT_EQ(r.out, "COM1\t\t\tserial8250\t\t\t\tsystem console\n/dev/ttyUSB0\tFT232R USB UART\tFTDI\tftdi_sio\t"
+                     "0403:6001\t1-1.2:1.0\t" +
+                         sys.ById() + "/usb-FTDI_FT232R_USB_UART_A1-if00-port0\t\n");
     EXPECT_EQ(noPort.code, 3);
-    EXPECT_NE(noPort.err.find("no serial port found; name one with --port DEVICE"), std::string::npos) << noPort.err;
+    EXPECT_NE(noPort.err.find("no serial port found but the system console COM1; name one with --port DEVICE"),
+              std::string::npos)
+        << noPort.err;
+    EXPECT_EQ(named.code, 3);
+    EXPECT_NE(named.err.find("warning: /dev/ttyEVB9 is the system console"), std::string::npos) << named.err;
 }
 
 // A 512-line send interrupted by Ctrl+C some lines in, while the line drains at 19200 baud: it

@@ -58,6 +58,8 @@ class FakeSysfs {
         const fs::path dev = m_root / "devices/platform/uart0";
         addTty(name, dev, dev / "tty" / name, driverPath);
     }
+    // The ttys the system console runs on, as the kernel lists them ("tty0 ttyS0").
+    void SetConsole(const std::string& names) { write(m_root / "class/tty/console/active", names); }
     // A tty with no device link (virtual terminal, pseudo-terminal).
     void AddVirtual(const std::string& name) {
         fs::create_directories(m_root / "devices/virtual/tty" / name);
