@@ -158,10 +158,11 @@ Tmainfrm::Tmainfrm(StartOptions options, QWidget* parent)
     RS232.OnPackage = [this](TalonComm::TObject* sender, int notifyType) {
         queuePackageEvent(sender, notifyType);
     };
-    // Its persistent name is taken while the device is there: once it went away, so did the name.
+    // What the device is (its persistent name, its USB identity) is taken while it is there:
+    // once it went away, so did they.
     RS232.AfterOpen = [this](TalonComm::TObject*) {
-        m_portAlias = TalonComm::TPortWatch::AliasOf(TalonComm::TTalonComm::DevicePath(RS232.fGetPortName()),
-                                                     m_options.byIdDir);
+        m_portIdentity = TalonComm::TPortWatch::Identify(TalonComm::TTalonComm::DevicePath(RS232.fGetPortName()),
+                                                         m_options.byIdDir, m_options.sysRoot);
     };
     RS232.OnCommNotify = [this](TalonComm::TObject*, int notifyType) {
         if (QThread::currentThread() == thread() && notifyType == kOpenCloseReport) {
@@ -631,10 +632,8 @@ void Tmainfrm::reportHangup() {
 
 void Tmainfrm::armReopen(bool checkNow) {
     const std::uint64_t generation = ++m_reopenGeneration;
-    const std::string path = TalonComm::TTalonComm::DevicePath(RS232.fGetPortName());
-    // A pseudo-terminal never comes back: its number is soon another program's terminal.
-    if (path.rfind("/dev/pts/", 0) == 0) return;
-    m_portWatch.Arm(path, m_portAlias, checkNow, [this, generation](const std::string& name) {
+    // Only the same device under the same name: never a pseudo-terminal by its number.
+    m_portWatch.Arm(m_portIdentity, checkNow, [this, generation](const std::string& name) {
         QMetaObject::invokeMethod(
             this, [this, generation, name] { reopenPort(generation, name); }, Qt::QueuedConnection);
     });
@@ -667,9 +666,10 @@ void Tmainfrm::reopenPort(std::uint64_t generation, const std::string& name) {
 std::vector<std::string> Tmainfrm::StartupPortNames() const {
     std::vector<std::string> names;
     if (m_options.listMachinePorts) {
+        // The system console's port is opened only when the user names it.
         TalonComm::TCommSerialPortInfo info(m_options.sysRoot);
         for (int i = 0; i < info.List->SPCount(); ++i)
-            names.push_back(info.List->PortName(i));
+            if (!info.List->SPInfo(i).SystemConsole) names.push_back(info.List->PortName(i));
     }
     if (!m_options.extraPort.empty()) names.push_back(m_options.extraPort);
     if (!m_options.simulatedPort.empty()) names.push_back(m_options.simulatedPort);
@@ -703,6 +703,7 @@ void Tmainfrm::initialiseBoard(bool refresh) {
     const std::vector<std::string> ports = StartupPortNames();
     for (std::size_t i = 0; i < ports.size(); ++i) {
         ConsoleAppend(" Set RS232 PORT" + std::to_string(i + 1) + " : " + ports[i] + "\r\n");
+        warnIfSystemConsole(ports[i]);
         RS232.fSetPortName(ports[i]);
         RS232.fSetActive(true);
     }
@@ -986,11 +987,17 @@ void Tmainfrm::setrs232cmdClick() {
         RS232.fSetPortNo(n);
         ConsoleAppend(" Set RS232 PORT :COM" + std::to_string(n) + "\r\n");
     }
+    warnIfSystemConsole(RS232.fGetPortName());
     RS232.fSetByteSize(8);
     RS232.fSetBaudRate(19200);
     RS232.fSetActive(true);
     RS232.fSetPackageType(TalonComm::cptFrameTimeout);
     RS232.fSetUsePackage(true);
+}
+
+void Tmainfrm::warnIfSystemConsole(const std::string& port) {
+    if (TalonComm::TCommSerialPortInfo::IsSystemConsole(port, m_options.sysRoot))
+        ConsoleAppend(" Warning: " + port + " is the system console: what is sent there reaches the machine's console\r\n");
 }
 
 void Tmainfrm::RS2322Click() {

@@ -218,6 +218,8 @@ class Tmainfrm : public QMainWindow, public evb::IUserReport {
     // A port that went away is opened again, as it was, when its device comes back.
     // armReopen starts the watch for it; disarmReopen ends it (the user chose a port).
     void armReopen(bool checkNow);
+    // A console line when port carries the machine's system console (opened all the same).
+    void warnIfSystemConsole(const std::string& port);
     void disarmReopen();
     void reopenPort(std::uint64_t generation, const std::string& name);
     bool isApplicationForm(const QWidget* window) const;
@@ -232,7 +234,7 @@ class Tmainfrm : public QMainWindow, public evb::IUserReport {
     StartOptions m_options;
     TalonComm::TPortWatch m_portWatch;
     std::uint64_t m_reopenGeneration = 0; // UI thread; a watch's answer for an older one is dropped
-    std::string m_portAlias;              // the open port's /dev/serial/by-id name, if any
+    TalonComm::TDeviceIdentity m_portIdentity; // what the open port's device is
     bool m_reopenedByItself = false;      // the port's last opening was automatic
 };
 

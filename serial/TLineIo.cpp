@@ -10,6 +10,10 @@
 
 namespace TalonComm {
 
+bool TLineIo::ApplyLine(int fd, const TCommDcb& dcb, std::uint32_t& speedTaken) {
+    return TSerialLine::ApplyDcb(fd, dcb, speedTaken);
+}
+
 long TLineIo::Read(int fd, void* buf, std::size_t n) {
     return static_cast<long>(::read(fd, buf, n));
 }

@@ -9,6 +9,8 @@
 //
 // Results follow the system calls: Read/Write return the byte count or -1 with errno set.
 
+#include "serial/TCommDcb.h"
+
 #include <cstddef>
 #include <cstdint>
 
@@ -26,6 +28,9 @@ class TLineIo {
   public:
     virtual ~TLineIo() = default;
 
+    // Applies the line parameters (TSerialLine::ApplyDcb): false when the driver refuses them,
+    // speedTaken the rate it reports afterwards.
+    virtual bool ApplyLine(int fd, const TCommDcb& dcb, std::uint32_t& speedTaken);
     virtual long Read(int fd, void* buf, std::size_t n);
     virtual long Write(int fd, const void* buf, std::size_t n);
     // Modem status word: CTS 0x10, DSR 0x20, ring 0x40, line signal 0x80. False when the

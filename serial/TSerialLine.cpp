@@ -1,6 +1,8 @@
 #include "serial/TSerialLine.h"
 
 #include <asm/termbits.h>
+#include <cstring>
+#include <utility>
 #include <linux/serial.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -31,13 +33,42 @@ bool isPseudoTerminal(int fd) {
     return major >= 136 && major <= 143;
 }
 
+// The rate of one of the classic speed codes (a driver may report its fallback that way).
+std::uint32_t speedOf(tcflag_t code) {
+    static const std::pair<tcflag_t, std::uint32_t> table[] = {
+        {B0, 0},         {B50, 50},       {B75, 75},         {B110, 110},       {B134, 134},
+        {B150, 150},     {B200, 200},     {B300, 300},       {B600, 600},       {B1200, 1200},
+        {B1800, 1800},   {B2400, 2400},   {B4800, 4800},     {B9600, 9600},     {B19200, 19200},
+        {B38400, 38400}, {B57600, 57600}, {B115200, 115200}, {B230400, 230400}, {B460800, 460800},
+        {B500000, 500000}, {B576000, 576000}, {B921600, 921600}, {B1000000, 1000000}};
+    for (const auto& [c, rate] : table)
+        if (c == code) return rate;
+    return 0;
+}
+
 bool setModemBits(int fd, int bits, bool on) {
     return ioctl(fd, on ? TIOCMBIS : TIOCMBIC, &bits) == 0;
 }
 
 } // namespace
 
-bool TSerialLine::ApplyDcb(int fd, const TCommDcb& dcb) {
+static_assert(sizeof(termios2) <= sizeof(TSerialLine::TSavedLine::Data));
+
+bool TSerialLine::SaveLine(int fd, TSavedLine& saved) {
+    struct termios2 tio {};
+    saved.Valid = ioctl(fd, TCGETS2, &tio) == 0;
+    if (saved.Valid) std::memcpy(saved.Data, &tio, sizeof tio);
+    return saved.Valid;
+}
+
+bool TSerialLine::RestoreLine(int fd, const TSavedLine& saved) {
+    if (!saved.Valid) return false;
+    struct termios2 tio {};
+    std::memcpy(&tio, saved.Data, sizeof tio);
+    return ioctl(fd, TCSETS2, &tio) == 0;
+}
+
+bool TSerialLine::ApplyDcb(int fd, const TCommDcb& dcb, std::uint32_t& speedTaken) {
     struct termios2 tio {};
     if (ioctl(fd, TCGETS2, &tio) != 0) return false;
     tio.c_iflag = 0;
@@ -67,8 +98,10 @@ bool TSerialLine::ApplyDcb(int fd, const TCommDcb& dcb) {
     if (dcb.fOutxCtsFlow || dcb.RtsControl == rtsHandshake) tio.c_cflag |= CRTSCTS;
     if (dcb.fOutX) tio.c_iflag |= IXON;
     if (dcb.fInX) tio.c_iflag |= IXOFF;
+    // A byte that fails the parity check comes marked, so that it is counted and dropped
+    // instead of arriving as a silent 0x00.
     if (dcb.Parity != 0)
-        tio.c_iflag |= INPCK;
+        tio.c_iflag |= INPCK | PARMRK;
     else
         tio.c_iflag |= IGNPAR;
     tio.c_cc[VSTART] = static_cast<cc_t>(dcb.XonChar);
@@ -78,6 +111,7 @@ bool TSerialLine::ApplyDcb(int fd, const TCommDcb& dcb) {
     if (ioctl(fd, TCSETS2, &tio) != 0) return false;
     struct termios2 back {};
     if (ioctl(fd, TCGETS2, &back) != 0) return false;
+    speedTaken = (back.c_cflag & CBAUD) == BOTHER ? back.c_ospeed : speedOf(back.c_cflag & CBAUD);
     if (isPseudoTerminal(fd)) return true;
     const tcflag_t checked = CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS;
     return (back.c_cflag & checked) == (tio.c_cflag & checked);

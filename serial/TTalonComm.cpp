@@ -16,6 +16,8 @@
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <system_error>
 #include <unistd.h>
 
@@ -31,7 +33,20 @@ constexpr int kMaskAll = 0x5FF;
 constexpr int kMaskDataOnly = 0x85;
 constexpr int kMaskOpenClose = 0x38;
 
+constexpr const char* kNotSerial = "not a serial device";
+
+// The masters of pseudo-terminals: the multiplexer (/dev/ptmx, /dev/pts/ptmx) and the old BSD ones.
+bool isPtyMaster(dev_t dev) {
+    return (::major(dev) == 5 && ::minor(dev) == 2) || ::major(dev) == 2;
+}
+
+// The engine whose read thread this is (each read thread marks itself), and whether that
+// thread is reporting a hang-up, the one report whose handler may open the port again.
+thread_local const void* t_readThreadOf = nullptr;
+thread_local bool t_inHangupReport = false;
+
 std::string osReason(int err) {
+    if (err == ENOTTY) return kNotSerial;
     if (err == EACCES) return "Permission denied: add the user to the dialout group";
     if (err == EBUSY || err == EWOULDBLOCK) return "in use by another program";
     char buf[256];
@@ -94,6 +109,13 @@ void joinInterrupting(std::thread& t, const std::atomic<bool>& done) {
         }
     }
     t.join();
+}
+
+// A rate the driver reports back is the one asked for when it is within the 2 % a UART
+// tolerates (a driver may round to what its clock divides to).
+bool speedClose(std::uint32_t taken, std::uint32_t wanted) {
+    const std::uint64_t diff = taken > wanted ? taken - wanted : wanted - taken;
+    return taken != 0 && diff * 50 <= wanted;
 }
 
 // Modem-line events from a change of the status word (CTS 0x10, DSR 0x20, ring 0x40, RLSD 0x80).
@@ -163,7 +185,15 @@ long TTalonComm::Command(const char* text) {
 
 void TTalonComm::PurgeRead(bool /*abort*/) {
     if (!fGetActive()) return;
+    // Bytes the read thread took from the driver before the flush must not reach the queue
+    // after it. The thread drops what it read when the generation moved meanwhile; what it
+    // already put in (or is putting in) the queue goes with the queue, emptied once it holds no
+    // bytes any more. Its event handlers run while it holds none, so they may purge too.
     TSerialLine::FlushInput(m_fd);
+    m_readPurgeGen.fetch_add(1, std::memory_order_seq_cst);
+    if (t_readThreadOf != this && m_readHolding.load(std::memory_order_seq_cst))
+        WaitUntil([&] { return !m_readHolding.load(std::memory_order_seq_cst); },
+                  std::chrono::steady_clock::now() + std::chrono::seconds(1));
     m_inQueue->Discard();
     if (m_rxWaitingRoom.exchange(false, std::memory_order_acq_rel)) signal(m_readWakeFd);
 }
@@ -269,10 +299,22 @@ void TTalonComm::fSetActive(bool b) {
 
 std::string TTalonComm::openDevice(int& code) {
     const std::string path = DevicePath(m_portName);
+    // Opening the pseudo-terminal multiplexer would make a new terminal pair, not reach a port.
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0 && S_ISCHR(st.st_mode) && isPtyMaster(st.st_rdev)) {
+        code = 4;
+        return kNotSerial;
+    }
     int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         code = 4;
         return osReason(errno);
+    }
+    // A file, a FIFO or a device that is no terminal (/dev/null) has no line to set.
+    if (!::isatty(fd)) {
+        ::close(fd);
+        code = 8;
+        return kNotSerial;
     }
     // TIOCEXCL keeps other users out, but root ignores it: the lock keeps two of ours apart.
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
@@ -289,6 +331,10 @@ std::string TTalonComm::openDevice(int& code) {
 
 void TTalonComm::Open() {
     if (fGetActive()) return;
+    // A second read thread would feed the one receive queue beside this one, which goes on
+    // after its handler returns; only the hang-up report ends this thread right after.
+    if (t_readThreadOf == this && !t_inHangupReport)
+        throw ETalonCommError(11, m_portName, "the port cannot be opened from its own event handler");
     // Leftovers of a port that vanished under us.
     stopThreads();
     dropOutputOfVanishedDevice();
@@ -308,9 +354,18 @@ void TTalonComm::Open() {
                 m_dcb.RtsControl = m_rts ? rtsEnable : rtsDisable;
             // A byte size the line cannot have, or baud 0 (which would drop the line), is refused
             // rather than replaced by something that opens.
-            if (m_dcb.ByteSize < 5 || m_dcb.ByteSize > 8 || m_dcb.BaudRate == 0 ||
-                !TSerialLine::ApplyDcb(m_fd, m_dcb)) {
+            TSerialLine::SaveLine(m_fd, m_savedLine);
+            std::uint32_t taken = 0;
+            if (m_dcb.ByteSize < 5 || m_dcb.ByteSize > 8 || m_dcb.BaudRate == 0) {
                 code = 8;
+            } else if (errno = 0; !m_io->ApplyLine(m_fd, m_dcb, taken)) {
+                code = 8;
+                if (errno != 0) reason = osReason(errno);
+            } else if (!speedClose(taken, m_dcb.BaudRate)) {
+                // A driver that cannot make the rate falls back to another one without a word.
+                code = 8;
+                reason = "the driver set " + std::to_string(taken) + " baud instead of " +
+                         std::to_string(m_dcb.BaudRate);
             } else {
                 // Pseudo-terminals have no modem lines; they refuse these, which is fine.
                 TSerialLine::SetDtr(m_fd, m_dcb.DtrControl != dtrDisable);
@@ -340,14 +395,20 @@ void TTalonComm::Open() {
         m_writeFailed.store(false);
         m_modemEvents.store(0);
         m_purgeAck.store(m_purgeGen.load());
+        m_readHolding.store(false);
+        m_badBytes.store(0);
+        m_markedParity = !m_externalHandle && m_dcb.Parity != 0;
         // Bytes queued while the port was closed are not drained yet.
         const std::uint64_t gen = m_writeGen.load();
         m_drainedGen.store(m_outQueue->Count() > 0 && gen > 0 ? gen - 1 : gen);
         m_disableWrite.store(false, std::memory_order_relaxed);
+        // The counters come before the status: a line that changes between the two, or before
+        // the watcher's first wait, shows in them (the watcher compares before it waits).
+        m_haveCounters = m_io->Counters(m_fd, m_counters);
+        m_openCounters = m_counters;
         std::uint32_t status = 0;
         watchModem = m_io->ModemStatus(m_fd, status) && interruptSignal() != 0;
         m_modemStatus.store(watchModem ? status : 0, std::memory_order_relaxed);
-        m_haveCounters = m_io->Counters(m_fd, m_counters);
         m_dtr = m_dcb.DtrControl != dtrDisable;
         m_rts = m_dcb.RtsControl != rtsDisable;
         // Active before the threads run: a hang-up they meet at once is reported and ends the
@@ -355,7 +416,7 @@ void TTalonComm::Open() {
         m_active.store(true, std::memory_order_release);
         m_readRun.store(true, std::memory_order_release);
         try {
-            m_readThread = std::thread(&TTalonComm::_ReadThread, this);
+            m_readThread = std::thread(&TTalonComm::_ReadThread, this, ++m_readEpoch);
         } catch (const std::system_error&) {
             m_readRun.store(false);
             code = 11;
@@ -465,6 +526,9 @@ void TTalonComm::closeDescriptors() {
             }
             if (outq > 0) TSerialLine::FlushOutput(m_fd);
         }
+        // The port gets back the settings it had (a console its cooked mode and its baud).
+        if (m_savedLine.Valid) TSerialLine::RestoreLine(m_fd, m_savedLine);
+        m_savedLine.Valid = false;
         (void)::ioctl(m_fd, TIOCNXCL);
         closeFd(m_fd);
     }
@@ -510,7 +574,9 @@ void TTalonComm::reportHangup() {
     if (!m_active.exchange(false, std::memory_order_acq_rel)) return; // Close got there first
     m_modemStatus.store(0, std::memory_order_relaxed);
     NotifyWaiters();
+    t_inHangupReport = true;
     CommNotify(evHangup);
+    t_inHangupReport = false;
 }
 
 // ---- threads ----
@@ -529,10 +595,39 @@ int TTalonComm::lineEvents() {
     return mask;
 }
 
-void TTalonComm::_ReadThread() {
+// Takes the parity marks out of bytes read with PARMRK (0xFF 0xFF is a data 0xFF, 0xFF 0x00 b a
+// byte received with an error, which is dropped and counted); a mark may straddle two reads.
+// Returns the number of data bytes left at the start of buf.
+long TTalonComm::unmarkParity(char* buf, long n, int& state, int& bad) {
+    long out = 0;
+    for (long i = 0; i < n; ++i) {
+        const auto b = static_cast<unsigned char>(buf[i]);
+        if (state == 0 && b == 0xFF) {
+            state = 1;
+        } else if (state == 0) {
+            buf[out++] = static_cast<char>(b);
+        } else if (state == 1 && b == 0x00) {
+            state = 2;
+        } else if (state == 1) {
+            buf[out++] = static_cast<char>(0xFF);
+            state = 0;
+            if (b != 0xFF) --i; // not a mark after all: the byte is data of its own
+        } else {
+            ++bad;
+            state = 0;
+        }
+    }
+    return out;
+}
+
+void TTalonComm::_ReadThread(std::uint64_t epoch) {
     pthread_setname_np(pthread_self(), "evb-read");
+    t_readThreadOf = this;
     char buf[kReadBlock];
-    while (m_readRun.load(std::memory_order_acquire)) {
+    int markState = 0;
+    // A handler that closed the port on this thread let it go on alone: once the port is open
+    // again, the new read thread serves it and this one ends.
+    while (m_readRun.load(std::memory_order_acquire) && m_readEpoch.load(std::memory_order_acquire) == epoch) {
         bool full = m_inQueue->Remain() == 0;
         if (full) {
             m_rxWaitingRoom.store(true, std::memory_order_relaxed);
@@ -562,14 +657,33 @@ void TTalonComm::_ReadThread() {
             m_externalGone.store(true);
             hangup = true;
         } else if (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) {
-            // Read what is there (a vanished device may still hold bytes), then judge.
+            // Read what is there (a vanished device may still hold bytes), then judge. Bytes
+            // are held from the read until they are in the queue (see PurgeRead).
+            m_readHolding.store(true, std::memory_order_seq_cst);
+            const std::uint64_t purgeSeen = m_readPurgeGen.load(std::memory_order_seq_cst);
             while (true) {
                 const long room = std::min(kReadBlock, m_inQueue->Remain());
                 if (room <= 0) break;
                 const long n = m_io->Read(m_fd, buf, static_cast<size_t>(room));
                 if (n > 0) {
-                    m_inQueue->In(buf, n);
-                    mask |= evRxChar;
+                    // Read before the flush of a purge that has begun since: dropped.
+                    if (m_readPurgeGen.load(std::memory_order_seq_cst) != purgeSeen) {
+                        markState = 0;
+                        break;
+                    }
+                    long k = n;
+                    if (m_markedParity) {
+                        int bad = 0;
+                        k = unmarkParity(buf, n, markState, bad);
+                        if (bad) {
+                            m_badBytes.fetch_add(static_cast<std::uint64_t>(bad), std::memory_order_relaxed);
+                            mask |= evErr;
+                        }
+                    }
+                    if (k > 0) {
+                        m_inQueue->In(buf, k);
+                        mask |= evRxChar;
+                    }
                     if (n < room) break;
                     continue;
                 }
@@ -585,6 +699,8 @@ void TTalonComm::_ReadThread() {
                 }
                 break;
             }
+            m_readHolding.store(false, std::memory_order_seq_cst);
+            NotifyWaiters();
             if ((fds[0].revents & (POLLHUP | POLLERR)) && !(mask & evRxChar) && !hangup) hangup = true;
         }
         if (m_writeFailed.load(std::memory_order_acquire)) {
@@ -606,10 +722,13 @@ void TTalonComm::_ModemThread() {
     pthread_setname_np(pthread_self(), "evb-modem");
     unblockInterruptSignal();
     std::uint32_t last = m_modemStatus.load(std::memory_order_relaxed);
-    TLineCounters counts;
-    const bool counted = m_io->Counters(m_fd, counts);
+    // What Open saw: a change since then, before the first wait, is looked for at once.
+    TLineCounters counts = m_openCounters;
+    const bool counted = m_haveCounters;
+    bool first = true;
     while (m_modemRun.load(std::memory_order_acquire)) {
-        const int err = m_io->WaitModemChange(m_fd);
+        const int err = first ? 0 : m_io->WaitModemChange(m_fd);
+        first = false;
         if (!m_modemRun.load(std::memory_order_acquire)) break;
         if (err == EINTR) continue;
         if (err != 0) break; // the driver cannot wait, or the device is gone (the reader reports it)

@@ -13,6 +13,7 @@
 #include "serial/TCommQueue.h"
 #include "serial/TLineIo.h"
 #include "serial/TLinePacer.h"
+#include "serial/TSerialLine.h"
 
 #include <atomic>
 #include <chrono>
@@ -107,6 +108,9 @@ class TTalonComm : public TObject {
     void fSetDTR(bool b);
     bool fGetRTS() const { return fGetActive() && m_rts; }
     void fSetRTS(bool b);
+    // Bytes received with a parity or framing error since the port opened (with parity on):
+    // dropped, each reported with evErr.
+    std::uint64_t fGetBadBytes() const { return m_badBytes.load(std::memory_order_relaxed); }
     std::uint32_t fGetModemStatus() const { return m_modemStatus.load(std::memory_order_relaxed); }
     bool fGetCTS() const { return fGetModemStatus() & 0x10; }
     bool fGetDSR() const { return fGetModemStatus() & 0x20; }
@@ -121,9 +125,10 @@ class TTalonComm : public TObject {
     TCommSimpleEvent BeforeClose;
 
   private:
-    void _ReadThread();
+    void _ReadThread(std::uint64_t epoch);
     void _WriteThread();
     void _ModemThread();
+    static long unmarkParity(char* buf, long n, int& state, int& bad);
     // Events found by the read thread's look at the driver's counters and the modem word.
     int lineEvents();
     void stopThreads();
@@ -169,6 +174,17 @@ class TTalonComm : public TObject {
     // Read thread only: the driver's counters at the last look; false where it keeps none.
     TLineCounters m_counters;
     bool m_haveCounters = false;
+    // The counters as Open took them, before its modem status read; the watcher starts there.
+    TLineCounters m_openCounters;
+    // The line settings the device had before Open set its own; put back on close.
+    TSerialLine::TSavedLine m_savedLine;
+    // Parity on: bytes arrive marked (PARMRK) and are unmarked by the read thread.
+    bool m_markedParity = false;
+    std::atomic<std::uint64_t> m_badBytes{0};
+    // Bumped by PurgeRead after its flush: the read thread drops what it read before. Holding:
+    // the read thread has bytes out of the driver that are not in the queue yet.
+    std::atomic<std::uint64_t> m_readPurgeGen{0};
+    std::atomic<bool> m_readHolding{false};
     // Bumped by PurgeWrite(abort); the write thread drops the chunk it holds and acknowledges.
     std::atomic<std::uint64_t> m_purgeGen{0};
     std::atomic<std::uint64_t> m_purgeAck{0};
@@ -177,6 +193,8 @@ class TTalonComm : public TObject {
     // The read thread found the descriptor closed by its owner.
     std::atomic<bool> m_externalGone{false};
     std::atomic<bool> m_readRun{false};
+    // Bumped by every start of a read thread; a thread whose number is not the latest ends.
+    std::atomic<std::uint64_t> m_readEpoch{0};
     std::atomic<bool> m_writeRun{false};
     // eventfds: stop ends both threads (never consumed); writeWake wakes the write thread;
     // readWake wakes the read thread for room in the receive queue or a drained transmitter.

@@ -67,12 +67,18 @@ TEST_F(Engine, FailedOpenRaisesItsCodeAndStaysClosed) {
         bool busy;
         int code;
         const char* text; // in the message or the reason
+        std::uint32_t taken = 0; // the rate the driver falls back to
     } cases[] = {{"/dev/evb-no-such-port", 8, 19200, false, 4, "Cannot open COM port|No such file"},
                  {nullptr, 8, 19200, true, 4, "|in use by another program"},
                  {nullptr, 9, 19200, false, 8, "Cannot set COM port parameters"},
                  {nullptr, 4, 19200, false, 8, "Cannot set COM port parameters"},
-                 {nullptr, 8, 0, false, 8, "Cannot set COM port parameters"}};
+                 {nullptr, 8, 0, false, 8, "Cannot set COM port parameters"},
+                 {nullptr, 8, 19200, false, 8, "parameters|the driver set 9600 baud instead of 19200", 9600},
+                 {"/dev/null", 8, 19200, false, 8, "parameters|not a serial device"},
+                 {"/dev/ptmx", 8, 19200, false, 4, "Cannot open COM port|not a serial device"}};
+    comm.SetLineIo(&io);
     for (const auto& c : cases) {
+        io.speedTaken = c.taken;
         holder.fSetActive(c.busy);
         const std::string port = c.port ? c.port : pty.Slave();
         comm.fSetPortName(port);
@@ -297,4 +303,88 @@ TEST_F(Engine, ModemLinesLineErrorsAndBreaksAreReportedHeldOutputIsAwaitedInTheD
     comm.fSetActive(false); // interrupts both waits
     EXPECT_FALSE(comm.fGetActive());
     EXPECT_FALSE(comm.fGetWatchingModem());
+}
+
+// The port gets back the settings it had (here cooked at 115200 baud), after a close and after
+// a hang-up of a device that is still there.
+TEST_F(Engine, LineSettingsComeBackOnCloseAndAfterAHangup) {
+    termios before{};
+    ::tcgetattr(pty.Master(), &before);
+    before.c_lflag |= ICANON;
+    ::cfsetspeed(&before, B115200);
+    ::tcsetattr(pty.Master(), TCSANOW, &before);
+    for (const bool hangup : {false, true}) {
+        io.readEnd = hangup;
+        Open(&io);
+        if (hangup) pty.Send("x");
+        ASSERT_TRUE(!hangup || EndsWithOneHangup());
+        comm.fSetActive(false);
+        termios after{};
+        ::tcgetattr(pty.Master(), &after);
+        EXPECT_EQ(::cfgetospeed(&after), B115200) << hangup;
+        EXPECT_TRUE(after.c_lflag & ICANON) << hangup;
+    }
+}
+
+// With parity on, a byte the line spoiled is dropped, counted and reported, never delivered as
+// 0x00; a data byte 0xFF survives the marking.
+TEST_F(Engine, WithParityOnASpoiledByteIsDroppedCountedAndReported) {
+    comm.fSetParity(2);
+    Open(&io);
+    io.markNext = true;
+    pty.Send("Z");
+    ASSERT_TRUE(Seen(evErr));
+    pty.Send("a\xff" "b");
+    EXPECT_EQ(Receive(3), "a\xff" "b");
+    EXPECT_EQ(comm.fGetBadBytes(), 1u);
+}
+
+// Noise the read thread took from the driver just before a purge never joins what comes after.
+TEST_F(Engine, BytesReadBeforeAPurgeNeverReachTheQueueAfterIt) {
+    Open(&io);
+    io.afterRead = [&] { comm.PurgeRead(false); };
+    io.afterReadArmed = true;
+    pty.Send("NOISE");
+    ASSERT_TRUE(WaitFor([&] { return io.afterReadRuns == 1; }));
+    pty.Send("answer");
+    EXPECT_EQ(Receive(6), "answer");
+}
+
+// CTS raised right after the opening read the lines, before the watcher waits: not lost.
+TEST_F(Engine, AModemLineChangeRightAfterOpeningIsReported) {
+    io.hasModem = true;
+    io.ctsAfterStatusRead = true;
+    Open(&io);
+    EXPECT_TRUE(Seen(evCts));
+    EXPECT_TRUE(comm.fGetCTS());
+}
+
+// An event handler that closes and opens the port again on the read thread is refused (a second
+// read thread would feed the same queue); the hang-up report's handler may.
+TEST_F(Engine, OpeningFromTheReadThreadIsRefusedButForTheHangupReport) {
+    std::atomic<int> refused{-1}, reopened{0};
+    Open(&io);
+    comm.OnCommNotify = [&](TObject*, int mask) {
+        if ((mask & evRxChar) && refused < 0) {
+            comm.fSetActive(false);
+            try {
+                comm.fSetActive(true);
+                refused = 0;
+            } catch (const ETalonCommError& e) {
+                refused = e.ErrorCode();
+            }
+        } else if (mask & evHangup) {
+            io.readEnd = false;
+            comm.fSetActive(true);
+            ++reopened;
+        }
+    };
+    pty.Send("x");
+    ASSERT_TRUE(WaitFor([&] { return refused >= 0; }));
+    EXPECT_EQ(refused, 11);
+    comm.fSetActive(true);
+    io.readEnd = true;
+    pty.Send("y");
+    ASSERT_TRUE(WaitFor([&] { return reopened == 1; }));
+    EXPECT_TRUE(comm.fGetActive());
 }

@@ -11,7 +11,9 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
+#include <cstring>
 #include <fcntl.h>
+#include <functional>
 #include <poll.h>
 #include <stdexcept>
 #include <stdlib.h>
@@ -49,6 +51,7 @@ class Pty {
     Pty& operator=(const Pty&) = delete;
 
     const std::string& Slave() const { return m_slave; }
+    int Master() const { return m_fd; }
     void Close() {
         if (m_fd >= 0) ::close(m_fd);
         m_fd = -1;
@@ -94,8 +97,16 @@ class FakeLineIo : public TalonComm::TLineIo {
     std::atomic<bool> readEnd{false}; // reads return 0, as from a device that hung up
     std::atomic<int> pollErrno{0};    // polls fail with this errno
     std::atomic<int> held{0};         // bytes the "driver" holds back (0: the system's count)
-    // line errors and breaks the "driver" counted
-    std::atomic<std::uint32_t> frames{0}, breaks{0};
+    // line errors, breaks and CTS changes the "driver" counted
+    std::atomic<std::uint32_t> frames{0}, breaks{0}, ctsChanges{0};
+    std::atomic<std::uint32_t> speedTaken{0}; // the rate the "driver" falls back to (0: as asked)
+    std::atomic<bool> markNext{false};        // the next byte read arrives marked as spoiled (PARMRK)
+    // Run once on the read thread right after its next read (installed before that read).
+    std::function<void()> afterRead;
+    std::atomic<bool> afterReadArmed{false};
+    std::atomic<int> afterReadRuns{0};
+    // The remote raises CTS right after the status read of the next opening, before any wait.
+    std::atomic<bool> ctsAfterStatusRead{false};
     // --- what the test watches ---
     std::atomic<int> drainWaits{0}, polls{0};
 
@@ -108,14 +119,29 @@ class FakeLineIo : public TalonComm::TLineIo {
         kick(m_drainWake);
     }
 
+    bool ApplyLine(int fd, const TalonComm::TCommDcb& dcb, std::uint32_t& taken) override {
+        const bool ok = TLineIo::ApplyLine(fd, dcb, taken);
+        if (speedTaken) taken = speedTaken;
+        return ok;
+    }
     long Read(int fd, void* buf, std::size_t n) override {
         if (readEnd) return 0;
         if (const int e = readErrno) return errno = e, -1;
-        return TLineIo::Read(fd, buf, n);
+        auto* p = static_cast<unsigned char*>(buf);
+        const bool mark = markNext && n > 2;
+        long k = TLineIo::Read(fd, p + (mark ? 2 : 0), n - (mark ? 2 : 0));
+        if (k > 0 && mark && markNext.exchange(false)) {
+            p[0] = 0xFF, p[1] = 0x00, k += 2;
+        } else if (k > 0 && mark) {
+            std::memmove(p, p + 2, static_cast<std::size_t>(k));
+        }
+        if (k > 0 && afterReadArmed.exchange(false)) afterRead(), ++afterReadRuns;
+        return k;
     }
     bool ModemStatus(int fd, std::uint32_t& status) override {
         if (!hasModem) return TLineIo::ModemStatus(fd, status);
         status = m_status;
+        if (ctsAfterStatusRead.exchange(false)) m_status = m_status | 0x10, ++ctsChanges;
         return true;
     }
     int WaitModemChange(int fd) override {
@@ -123,7 +149,7 @@ class FakeLineIo : public TalonComm::TLineIo {
     }
     bool Counters(int, TalonComm::TLineCounters& c) override {
         if (!hasModem) return false;
-        c = {.Frame = frames, .Break = breaks};
+        c = {.Cts = ctsChanges, .Frame = frames, .Break = breaks};
         return true;
     }
     int OutQueue(int fd) override { return held > 0 ? held.load() : TLineIo::OutQueue(fd); }

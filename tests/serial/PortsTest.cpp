@@ -1,10 +1,13 @@
-// Port enumeration over a fake sysfs tree, and the serial layer's error messages in their
-// languages. The COMn conversions are EngineTest's port-name table.
+// Port enumeration over a fake sysfs tree, the watch for a port that went away, and the serial
+// layer's error messages in their languages. The COMn conversions are EngineTest's port-name table.
 
 #include "FakeSysfs.h"
+#include "Harness.h"
 #include "serial/ETalonCommError.h"
 #include "serial/TCommSerialPortInfo.h"
+#include "serial/TPortWatch.h"
 #include "serial/TTalonCommLanguage.h"
+#include "tests/TempDir.h"
 
 #include <cstdlib>
 #include <gtest/gtest.h>
@@ -39,6 +42,7 @@ TEST_P(PortEnumerationLayout, ListsRealPortsNumberedFirstThenByNameWithTheirDriv
     sys.AddPlain("ttyAMA0", "bus/amba/drivers/uart-pl011");
     sys.AddVirtual("tty0");
     sys.AddVirtual("ptmx");
+    sys.SetConsole("tty0 ttyS9");
     info.Refresh();
     EXPECT_EQ(names(*info.List), (std::vector<std::string>{"COM1", "COM3", "COM10", "/dev/ttyACM0",
                                                            "/dev/ttyAMA0", "/dev/ttyUSB0"}));
@@ -46,6 +50,7 @@ TEST_P(PortEnumerationLayout, ListsRealPortsNumberedFirstThenByNameWithTheirDriv
     EXPECT_EQ(p.Driver, "serial8250");
     EXPECT_TRUE(p.Description.empty());
     EXPECT_TRUE(p.Location.empty());
+    EXPECT_TRUE(info.List->SPInfo(2).SystemConsole);
     EXPECT_EQ(info.List->SPInfo(5).FriendlyName, "FTDI FT232R USB UART (/dev/ttyUSB0)");
     EXPECT_NE(info.List->SPInfo(5).InstanceId.find("1-1.2:1.0/ttyUSB0/tty/ttyUSB0"), std::string::npos);
     // Looked up in any case.
@@ -72,4 +77,45 @@ TEST(ErrorLanguage, EachLanguageHasItsTableAndItsPortPrefixAndLcAllWinsOverLang)
     setenv("LC_ALL", "zh_TW.UTF-8", 1);
     EXPECT_STREQ(ETalonCommError(4, "COM3").what(), "序列埠:『COM3』- 不能打開序列埠");
     oldAll ? setenv("LC_ALL", saved.c_str(), 1) : unsetenv("LC_ALL");
+}
+
+// The audit's case: a link to the board's pseudo-terminal, the board killed, its number given to
+// another program's terminal, an unrelated file created beside the link: nothing is taken for
+// the board, only the link made again by its publisher. A USB device must be the same adapter.
+TEST(PortWatch, AStaleLinkToAnotherTerminalIsNeverTakenOnlyTheLinkMadeAgainAndUsbMustMatch) {
+    const TempDir dir;
+    const std::string link = (dir.path / "board").string();
+    auto board = std::make_unique<evbtest::Pty>();
+    const std::string number = board->Slave();
+    ASSERT_EQ(::symlink(number.c_str(), link.c_str()), 0);
+    const TDeviceIdentity id = TPortWatch::Identify(link, dir.path / "by-id");
+    ASSERT_TRUE(id.PseudoTerminal);
+    board.reset();
+    std::vector<std::unique_ptr<evbtest::Pty>> others; // the lowest free number is handed out
+    while (others.size() < 64 && (others.empty() || others.back()->Slave() != number))
+        others.push_back(std::make_unique<evbtest::Pty>());
+    std::atomic<int> calls{0};
+    std::atomic<bool> remade{false}, remadeWhenCalled{false};
+    TPortWatch watch;
+    ASSERT_TRUE(watch.Arm(id, true, [&](const std::string&) {
+        remadeWhenCalled = remade.load();
+        ++calls;
+    }));
+    dir.write("unrelated", "x");
+    evbtest::Pty restarted;
+    remade = true;
+    ASSERT_EQ(::unlink(link.c_str()), 0);
+    ASSERT_EQ(::symlink(restarted.Slave().c_str(), link.c_str()), 0);
+    ASSERT_TRUE(evbtest::WaitFor([&] { return calls == 1; }));
+    EXPECT_TRUE(remadeWhenCalled);
+    EXPECT_FALSE(watch.Arm(TPortWatch::Identify(restarted.Slave()), true, {})) << "a terminal by its number";
+
+    FakeSysfs sys;
+    sys.AddUsb("ttyUSB0", "bus/usb-serial/drivers/ftdi_sio", true);
+    const std::string node = dir.write("ttyUSB0", ""); // stands for the device node
+    TDeviceIdentity usb = TPortWatch::Identify(node, dir.path / "by-id", sys.Root());
+    EXPECT_EQ(usb.Usb, "0403:6001:");
+    EXPECT_TRUE(TPortWatch::SameDevice(usb, node));
+    usb.Usb = "0403:6001:A1"; // another adapter of the same make
+    EXPECT_FALSE(TPortWatch::SameDevice(usb, node));
 }
