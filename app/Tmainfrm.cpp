@@ -9,6 +9,7 @@
 #include "protocol/Command.h"
 #include "protocol/LinkMeaning.h"
 #include "protocol/NumberField.h"
+#include "protocol/Pll.h"
 #include "protocol/TextConv.h"
 #include "serial/ETalonCommError.h"
 #include "serial/TCommSerialPortInfo.h"
@@ -125,14 +126,6 @@ QPixmap drawBoardPicture() {
     p.setPen(Qt::white);
     p.drawText(QRectF(156, 43, 60, 16), Qt::AlignCenter, "RS-232");
     return pixmap;
-}
-
-// Single-precision helpers for the PLL arithmetic: the values are stored and rounded as the
-// board's PLL set-up has always computed them.
-float wrapTimes(int value, std::uint32_t factor) {
-    // A 32-bit integer product that wraps rather than overflows.
-    const auto product = static_cast<std::int32_t>(static_cast<std::uint32_t>(value) * factor);
-    return static_cast<float>(product);
 }
 
 } // namespace
@@ -814,40 +807,20 @@ void Tmainfrm::PLLCMDClick() {
             return;
         }
     }
-    const int m = evb::StrToIntDef(mclktxt->text().toStdString(), 128);
-    gBoard.PllMclk = wrapTimes(m, 1000000u);
-    const int l = evb::StrToIntDef(LRCKTXT->text().toStdString(), 128);
-    gBoard.PllLrck = wrapTimes(l, 1000u);
-    if (m >= 20) gBoard.PllMclk = gBoard.PllMclk * 0.5f;
-
-    const float t = gBoard.PllLrck * 256.0f * 8.0f;
-    // The ratio and the fraction are computed in extended precision; only the fraction's
-    // final product is rounded to single precision before it is truncated.
-    const long double ratio = static_cast<long double>(t) / static_cast<long double>(gBoard.PllMclk);
-    constexpr long double kLimit = 9.0e18L;
-    if (!std::isfinite(ratio) || std::fabs(ratio) >= kLimit) {
+    const evb::PllValues pll = evb::ComputePll(mclktxt->text().toStdString(), LRCKTXT->text().toStdString());
+    gBoard.PllMclk = pll.mclk;
+    gBoard.PllLrck = pll.lrck;
+    if (!pll.valid) {
         // MCLK 0 gives no ratio: nothing meaningful can be programmed.
         ConsoleAppend(" PLL Configuration: MCLK " + mclktxt->text().toStdString() +
                       " MHz gives no PLL ratio; nothing sent\r\n");
         return;
     }
-    const auto n = static_cast<std::int64_t>(ratio);
-    const float product =
-        static_cast<float>((ratio - static_cast<long double>(n & 0xFF)) * 0.6573598222296L * 4194304.0L);
-    const auto k = static_cast<std::int64_t>(product);
-    gBoard.PllN = static_cast<std::uint8_t>(n & 0xFF);
-    gBoard.PllK = {static_cast<std::uint8_t>((k >> 16) & 0xFF), static_cast<std::uint8_t>((k >> 8) & 0xFF),
-                   static_cast<std::uint8_t>(k & 0xFF)};
+    gBoard.PllN = pll.n;
+    gBoard.PllK = pll.k;
     if (gBoard.PllUsed != 1) return;
-
-    const auto supplyByte = static_cast<std::uint8_t>(static_cast<std::uint8_t>(gBoard.Supply) << 2);
-    evb::CmdWriteReg(0x02, 0x81);
-    evb::CmdWriteReg(0x03, supplyByte);
-    evb::CmdWriteReg(0x04, gBoard.PllN);
-    evb::CmdWriteReg(0x05, gBoard.PllK[0]);
-    evb::CmdWriteReg(0x06, gBoard.PllK[1]);
-    evb::CmdWriteReg(0x07, gBoard.PllK[2]);
-    evb::CmdWriteReg(0x02, 0x41);
+    for (const evb::PllRegisterWrite& w : evb::PllRegisterWrites(pll, gBoard.Supply))
+        evb::CmdWriteReg(w.reg, w.value);
 }
 
 // ---------------------------------------------------------------------------------------------
