@@ -4,6 +4,7 @@
 // hand their work to the UI thread.
 #include "app/Tmainfrm.h"
 
+#include "console/ChipProfiles.h"
 #include "console/Tkv2580mfrm.h"
 #include "protocol/BoardState.h"
 #include "protocol/Command.h"
@@ -50,8 +51,6 @@
 #include <cmath>
 #include <cstdint>
 #include <tuple>
-
-Tmainfrm* mainfrm = nullptr;
 
 namespace {
 
@@ -134,7 +133,6 @@ Tmainfrm::Tmainfrm(StartOptions options, QWidget* parent)
     : QMainWindow(parent), m_options(std::move(options)) {
     setObjectName("mainfrm");
     setWindowTitle("Corvane Audio CODEC Evaluation Software");
-    mainfrm = this;
 
     BuildLayout();
     BuildMenus();
@@ -192,7 +190,6 @@ Tmainfrm::~Tmainfrm() {
     RS232.OnPackage = nullptr;
     RS232.OnCommNotify = nullptr;
     RS232.AfterOpen = nullptr;
-    if (mainfrm == this) mainfrm = nullptr;
 }
 
 void Tmainfrm::BuildLayout() {
@@ -435,27 +432,13 @@ void Tmainfrm::BuildMenus() {
 
     QMenu* codec = menuBar()->addMenu("Codec Type");
     codec->setObjectName("CodecType");
-    add(codec, "KV1120", "KV1120", true, &Tmainfrm::KV1120Click);
-    add(codec, "KV1150", "KV1150", true, &Tmainfrm::KV1150Click);
-    add(codec, "KV1160", "KV1160", true, &Tmainfrm::KV1160Click);
-    add(codec, "KV1160L", "KV1160L", true, &Tmainfrm::KV1160LClick);
-    add(codec, "KV1160E", "KV1160E", true, &Tmainfrm::KV1160EClick);
-    add(codec, "KV2210", "KV2210", false, &Tmainfrm::KV2210Click);
-    add(codec, "KV2210S", "KV2210S", true, &Tmainfrm::KV2210SClick);
-    add(codec, "KV2220", "KV2220", true, &Tmainfrm::KV2220Click);
-    add(codec, "KV2330", "KV2330", true, &Tmainfrm::KV2330Click);
-    add(codec, "KV2440", "KV2440", true, &Tmainfrm::KV2440Click);
-    add(codec, "KV2450", "KV2450", true, &Tmainfrm::KV2450Click);
-    add(codec, "KV2460", "KV2460", true, &Tmainfrm::KV2460Click);
-    add(codec, "KV2570 && KV2570S", "KV2570", false, nullptr);
-    add(codec, "KV2580", "KV2580", false, nullptr);
-    add(codec, "KV2590", "KV2590", false, nullptr);
-    add(codec, "KV2640", "KV2640", true, &Tmainfrm::KV2640Click);
-    add(codec, "KV2650", "KV2650", true, &Tmainfrm::KV2650Click);
-    add(codec, "KV2910", "KV2910", false, &Tmainfrm::KV2910Click);
-    add(codec, "KV2920", "KV2920", false, &Tmainfrm::KV2920Click);
-    add(codec, "KV2930", "KV2930", true, &Tmainfrm::KV2930Click);
-    add(codec, "Corvane", "Corvane", true, &Tmainfrm::CorvaneClick);
+    for (int row = 0; row < evb::kProfileCount; ++row) {
+        const evb::CodecMenuEntry& entry = evb::ChipProfileTable()[static_cast<std::size_t>(row)].menu;
+        QAction* action = add(codec, entry.caption, entry.name, entry.enabled, nullptr);
+        if (entry.code != 0)
+            connect(action, &QAction::triggered, this,
+                    [this, row] { runHandler([this, row] { selectCodecType(row); }); });
+    }
     codec->addSeparator();
     EXIT1 = add(codec, "EXIT", "EXIT1", true, &Tmainfrm::EXIT1Click);
 

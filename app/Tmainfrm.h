@@ -228,8 +228,8 @@ class Tmainfrm : public QMainWindow, public evb::IUserReport {
     void BuildMenus();
     // Hands a package event from the serial layer's worker thread to the UI thread.
     void queuePackageEvent(TalonComm::TObject* Sender, int NotifyType);
-    // Shared body of the codec-type menu handlers.
-    void selectCodecType(std::int32_t code, std::uint8_t highest, const char* name, int enableSet);
+    // Shared body of the codec-type menu handlers: the entry of the codec table's row.
+    void selectCodecType(int row);
 
     StartOptions m_options;
     TalonComm::TPortWatch m_portWatch;
@@ -237,5 +237,3 @@ class Tmainfrm : public QMainWindow, public evb::IUserReport {
     TalonComm::TDeviceIdentity m_portIdentity; // what the open port's device is
     bool m_reopenedByItself = false;      // the port's last opening was automatic
 };
-
-extern Tmainfrm* mainfrm;

@@ -27,9 +27,6 @@
 
 namespace {
 
-// Which of the main window's controls a codec type enables (the chip's control set).
-enum ControlSet : int { kSetDefault = 0, kSetKV2910 = 1, kSetKV2920 = 2, kSetKV2930 = 3, kSetCorvane = 4 };
-
 constexpr int kPackageCompleted = 1;
 constexpr long kReplyBufferSize = 257;
 
@@ -40,102 +37,94 @@ void enable(QWidget* w, bool on) {
 } // namespace
 
 // ---------------------------------------------------------------------------------------------
-// Codec type menu
+// Codec type menu: every entry's facts are its row of the codec table; the menu runs the same
+// body for the row of each entry that has a handler.
 
 void Tmainfrm::KV1120Click() {
-    selectCodecType(1120, 0x4C, "KV1120", kSetDefault);
+    selectCodecType(evb::FindCodecMenuEntry("KV1120"));
 }
 void Tmainfrm::KV1150Click() {
-    selectCodecType(1150, 0x0F, "KV1150", kSetDefault);
+    selectCodecType(evb::FindCodecMenuEntry("KV1150"));
 }
 void Tmainfrm::KV1160Click() {
-    selectCodecType(1160, 0x0F, "KV1160", kSetDefault);
+    selectCodecType(evb::FindCodecMenuEntry("KV1160"));
 }
 void Tmainfrm::KV1160LClick() {
-    selectCodecType(1167, 0x0F, "KV1160L", kSetDefault);
+    selectCodecType(evb::FindCodecMenuEntry("KV1160L"));
 }
 void Tmainfrm::KV1160EClick() {
-    selectCodecType(1162, 0xFF, "KV1160E", kSetDefault);
+    selectCodecType(evb::FindCodecMenuEntry("KV1160E"));
 }
 void Tmainfrm::KV2210Click() {
-    selectCodecType(2210, 0x4F, "KV2210", kSetDefault);
+    selectCodecType(evb::FindCodecMenuEntry("KV2210"));
 }
 void Tmainfrm::KV2210SClick() {
-    selectCodecType(2215, 0xFF, "KV2210S", kSetDefault);
+    selectCodecType(evb::FindCodecMenuEntry("KV2210S"));
 }
 void Tmainfrm::KV2220Click() {
-    selectCodecType(2215, 0xFF, "KV2220", kSetDefault);
+    selectCodecType(evb::FindCodecMenuEntry("KV2220"));
 }
 void Tmainfrm::KV2330Click() {
-    selectCodecType(2330, 0x3F, "KV2330", kSetDefault);
+    selectCodecType(evb::FindCodecMenuEntry("KV2330"));
 }
 void Tmainfrm::KV2440Click() {
-    selectCodecType(2440, 0xFF, "KV2440", kSetDefault);
+    selectCodecType(evb::FindCodecMenuEntry("KV2440"));
 }
 void Tmainfrm::KV2450Click() {
-    selectCodecType(2450, 0xFF, "KV2450", kSetDefault);
+    selectCodecType(evb::FindCodecMenuEntry("KV2450"));
 }
 void Tmainfrm::KV2460Click() {
-    selectCodecType(2460, 0x53, "KV2460", kSetDefault);
+    selectCodecType(evb::FindCodecMenuEntry("KV2460"));
 }
 void Tmainfrm::KV2640Click() {
-    selectCodecType(2640, 0x7F, "KV2640", kSetDefault);
+    selectCodecType(evb::FindCodecMenuEntry("KV2640"));
 }
 void Tmainfrm::KV2650Click() {
-    selectCodecType(2650, 0x3D, "KV2650", kSetDefault);
+    selectCodecType(evb::FindCodecMenuEntry("KV2650"));
 }
 void Tmainfrm::KV2910Click() {
-    selectCodecType(2910, 0x7F, "KV2910", kSetKV2910);
+    selectCodecType(evb::FindCodecMenuEntry("KV2910"));
 }
 void Tmainfrm::KV2920Click() {
-    selectCodecType(2920, 0x7F, "KV2920", kSetKV2920);
+    selectCodecType(evb::FindCodecMenuEntry("KV2920"));
 }
 void Tmainfrm::KV2930Click() {
-    selectCodecType(2930, 0x7F, "KV2930", kSetKV2930);
+    selectCodecType(evb::FindCodecMenuEntry("KV2930"));
 }
 void Tmainfrm::CorvaneClick() {
-    selectCodecType(8888, 0xFF, "CORVANE", kSetCorvane);
+    selectCodecType(evb::FindCodecMenuEntry("Corvane"));
 }
 
-void Tmainfrm::selectCodecType(std::int32_t code, std::uint8_t highest, const char* name, int enableSet) {
+void Tmainfrm::selectCodecType(int row) {
+    if (row < 0 || row >= evb::kProfileCount) return;
+    const evb::CodecMenuEntry& entry = evb::ChipProfileTable()[static_cast<std::size_t>(row)].menu;
+    if (entry.code == 0) return;
     // The profile is laid out on the register console and its read-all lands there.
-    RegisterConsole();
-    evb::gBoard.CodecType = code;
+    Tkv2580mfrm* console = RegisterConsole();
+    evb::gBoard.CodecType = entry.code;
 
-    struct Enables {
-        bool sdp1Group, sdp2Group, sdp3Group;
-        int dvddGroup; // -1: unchanged
-        bool sdp12Buttons, sdp3Buttons, power;
-    };
-    static constexpr std::array<Enables, 5> kEnables{{
-        {true, true, false, -1, true, false, false}, // every other chip
-        {true, true, true, 1, true, false, true},    // KV2910
-        {true, false, false, 1, true, false, true},  // KV2920
-        {true, true, false, 1, true, false, true},   // KV2930
-        {true, true, true, -1, true, true, true},    // the maker's entry
-    }};
-    const Enables& e = kEnables[static_cast<std::size_t>(enableSet) < kEnables.size() ? enableSet : 0];
-    enable(SDP1Group, e.sdp1Group);
-    enable(SDP2Group, e.sdp2Group);
-    enable(SDP3Group, e.sdp3Group);
-    if (e.dvddGroup >= 0) enable(DvddGroup, e.dvddGroup == 1);
+    const evb::MainControls& c = entry.controls;
+    enable(SDP1Group, c.sdp1Group);
+    enable(SDP2Group, c.sdp2Group);
+    enable(SDP3Group, c.sdp3Group);
+    if (c.dvddGroup != evb::Switch::Keep) enable(DvddGroup, c.dvddGroup == evb::Switch::On);
     for (QWidget* w : {static_cast<QWidget*>(SDP1_MS), static_cast<QWidget*>(SDP1_SLV),
                        static_cast<QWidget*>(SDP2_MS), static_cast<QWidget*>(SDP2_SLV)})
-        enable(w, e.sdp12Buttons);
-    enable(SDP3_MS, e.sdp3Buttons);
-    enable(SDP3_SLV, e.sdp3Buttons);
+        enable(w, c.sdp12Buttons);
+    enable(SDP3_MS, c.sdp3Buttons);
+    enable(SDP3_SLV, c.sdp3Buttons);
     for (QWidget* w :
          {static_cast<QWidget*>(DVDD2), static_cast<QWidget*>(DVDD2P5), static_cast<QWidget*>(DVDD3P3),
           static_cast<QWidget*>(PLLCMD), static_cast<QWidget*>(PLL_USE_CHK)})
-        enable(w, e.power);
+        enable(w, c.power);
 
     evb::gRegs.ReadProgress = 1;
-    evb::CmdReadAllReg(0, highest);
-    evb::gRegs.HighestAddress = highest;
-    evb::ApplyChipProfile();
-    ShowToolWindow(RegisterConsole());
+    evb::CmdReadAllReg(0, entry.highest);
+    evb::gRegs.HighestAddress = entry.highest;
+    console->ApplyChipProfile();
+    ShowToolWindow(console);
     if (UARTSHOW) UARTSHOW->clear();
-    ConsoleAppend(std::string("..............................Codec Type:") + name +
+    ConsoleAppend(std::string("..............................Codec Type:") + entry.consoleName +
                   "..............................\r\n");
 }
 

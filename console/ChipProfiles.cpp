@@ -1,19 +1,28 @@
 #include "console/ChipProfiles.h"
 
-#include "console/RegisterState.h"
-#include "console/Tkv2580mfrm.h"
 #include "protocol/BoardState.h"
-#include "protocol/Command.h"
+
+#include <cstring>
 
 namespace evb {
 
 namespace {
 
-constexpr const char* NA = nullptr; // hidden button, or no file
+constexpr const char* NA = nullptr; // hidden button, no file, no console name
+constexpr std::int32_t kNoHandler = 0;
 
-// Captions and files are listed A1..A10 / B1..B8 / C1..C3, one line per column of buttons.
+// The main window's controls as each codec entry leaves them.
+constexpr MainControls kOtherChips{true, true, false, Switch::Keep, true, false, false};
+constexpr MainControls kKV2910Controls{true, true, true, Switch::On, true, false, true};
+constexpr MainControls kKV2920Controls{true, false, false, Switch::On, true, false, true};
+constexpr MainControls kKV2930Controls{true, true, false, Switch::On, true, false, true};
+constexpr MainControls kMakerControls{true, true, true, Switch::Keep, true, true, true};
+
+// One row per codec, in the order of the "Codec Type" menu: first the menu entry, then the
+// profile. Captions and files are listed A1..A10 / B1..B8 / C1..C3.
 constexpr std::array<ChipProfile, kProfileCount> kProfiles{{
-    {1120,
+    {{"KV1120", "KV1120", true, 1120, 0x4C, kOtherChips, "KV1120"},
+     1120,
      "KV1120",
      "KV1120 Evaluation",
      "KV1120 Register Map",
@@ -64,7 +73,8 @@ constexpr std::array<ChipProfile, kProfileCount> kProfiles{{
       NA},
      CButtonRole::Equaliser,
      "CorvaneEQ1"},
-    {1150,
+    {{"KV1150", "KV1150", true, 1150, 0x0F, kOtherChips, "KV1150"},
+     1150,
      "KV1150",
      "KV1150 Evaluation",
      "KV1150 Register Map",
@@ -96,7 +106,8 @@ constexpr std::array<ChipProfile, kProfileCount> kProfiles{{
       NA},
      CButtonRole::None,
      NA},
-    {1160,
+    {{"KV1160", "KV1160", true, 1160, 0x0F, kOtherChips, "KV1160"},
+     1160,
      "KV1160",
      "KV1160 Evaluation",
      "KV1160 Register Map",
@@ -147,7 +158,8 @@ constexpr std::array<ChipProfile, kProfileCount> kProfiles{{
       NA},
      CButtonRole::None,
      NA},
-    {1167,
+    {{"KV1160L", "KV1160L", true, 1167, 0x0F, kOtherChips, "KV1160L"},
+     1167,
      "KV1160L",
      "KV1160L Evaluation",
      "KV1160L Register Map",
@@ -198,7 +210,8 @@ constexpr std::array<ChipProfile, kProfileCount> kProfiles{{
       NA},
      CButtonRole::None,
      NA},
-    {1162,
+    {{"KV1160E", "KV1160E", true, 1162, 0xFF, kOtherChips, "KV1160E"},
+     1162,
      "KV1160E",
      "KV1160E Evaluation",
      "KV1160E Register Map",
@@ -249,7 +262,8 @@ constexpr std::array<ChipProfile, kProfileCount> kProfiles{{
       NA},
      CButtonRole::None,
      NA},
-    {2210,
+    {{"KV2210", "KV2210", false, 2210, 0x4F, kOtherChips, "KV2210"},
+     2210,
      "KV2210",
      "KV2210 Evaluation",
      "KV2210 Register Map",
@@ -300,7 +314,8 @@ constexpr std::array<ChipProfile, kProfileCount> kProfiles{{
       NA},
      CButtonRole::None,
      NA},
-    {2215,
+    {{"KV2210S", "KV2210S", true, 2215, 0xFF, kOtherChips, "KV2210S"},
+     2215,
      "KV2210S",
      "KV2210S Evaluation",
      "KV2210S Register Map",
@@ -333,7 +348,8 @@ constexpr std::array<ChipProfile, kProfileCount> kProfiles{{
       NA},
      CButtonRole::Equaliser,
      "CorvaneEQ"},
-    {2220,
+    {{"KV2220", "KV2220", true, 2215, 0xFF, kOtherChips, "KV2220"},
+     2220,
      "KV2220",
      "KV2220 Evaluation",
      "KV2220 Register Map",
@@ -344,7 +360,8 @@ constexpr std::array<ChipProfile, kProfileCount> kProfiles{{
      {},
      CButtonRole::None,
      NA},
-    {2330,
+    {{"KV2330", "KV2330", true, 2330, 0x3F, kOtherChips, "KV2330"},
+     2330,
      "KV2330",
      "KV2330 Evaluation",
      "KV2330 Register Map",
@@ -395,7 +412,8 @@ constexpr std::array<ChipProfile, kProfileCount> kProfiles{{
       NA},
      CButtonRole::None,
      NA},
-    {2440,
+    {{"KV2440", "KV2440", true, 2440, 0xFF, kOtherChips, "KV2440"},
+     2440,
      "KV2440",
      "KV2440 Evaluation",
      "KV2440 Register Map",
@@ -447,7 +465,8 @@ constexpr std::array<ChipProfile, kProfileCount> kProfiles{{
      CButtonRole::Equaliser,
      "CorvaneEQ"},
     // C1 is shown here but has no equaliser file: it does nothing.
-    {2450,
+    {{"KV2450", "KV2450", true, 2450, 0xFF, kOtherChips, "KV2450"},
+     2450,
      "KV2450",
      "KV2450 Evaluation",
      "KV2450 Register Map",
@@ -498,7 +517,8 @@ constexpr std::array<ChipProfile, kProfileCount> kProfiles{{
       NA},
      CButtonRole::None,
      NA},
-    {2460,
+    {{"KV2460", "KV2460", true, 2460, 0x53, kOtherChips, "KV2460"},
+     2460,
      "KV2460",
      "KV2460 Evaluation",
      "KV2460 Register Map",
@@ -549,7 +569,8 @@ constexpr std::array<ChipProfile, kProfileCount> kProfiles{{
       NA},
      CButtonRole::None,
      NA},
-    {2570,
+    {{"KV2570 && KV2570S", "KV2570", false, kNoHandler, 0, kOtherChips, NA},
+     2570,
      "KV2570 & KV2570S",
      "KV2570 && KV2570S Evaluation",
      "KV2570 && KV2570S Register Map",
@@ -560,7 +581,8 @@ constexpr std::array<ChipProfile, kProfileCount> kProfiles{{
      {},
      CButtonRole::None,
      NA},
-    {2580,
+    {{"KV2580", "KV2580", false, kNoHandler, 0, kOtherChips, NA},
+     2580,
      "KV2580",
      "KV2580 Evaluation",
      "KV2580 Register Map",
@@ -571,7 +593,8 @@ constexpr std::array<ChipProfile, kProfileCount> kProfiles{{
      {},
      CButtonRole::None,
      NA},
-    {2590,
+    {{"KV2590", "KV2590", false, kNoHandler, 0, kOtherChips, NA},
+     2590,
      "KV2590",
      "KV2590 Evaluation",
      "KV2590 Register Map",
@@ -582,7 +605,8 @@ constexpr std::array<ChipProfile, kProfileCount> kProfiles{{
      {},
      CButtonRole::None,
      NA},
-    {2640,
+    {{"KV2640", "KV2640", true, 2640, 0x7F, kOtherChips, "KV2640"},
+     2640,
      "KV2640",
      "KV2640 Evaluation",
      "KV2640 Register Map",
@@ -633,7 +657,8 @@ constexpr std::array<ChipProfile, kProfileCount> kProfiles{{
       NA},
      CButtonRole::Equaliser,
      "CorvaneEQ"},
-    {2650,
+    {{"KV2650", "KV2650", true, 2650, 0x3D, kOtherChips, "KV2650"},
+     2650,
      "KV2650",
      "KV2650 Evaluation",
      "KV2650 Register Map",
@@ -684,7 +709,8 @@ constexpr std::array<ChipProfile, kProfileCount> kProfiles{{
       NA},
      CButtonRole::None,
      NA},
-    {2910,
+    {{"KV2910", "KV2910", false, 2910, 0x7F, kKV2910Controls, "KV2910"},
+     2910,
      "KV2910",
      "KV2910 Evaluation",
      "KV2910 Register Map",
@@ -695,7 +721,8 @@ constexpr std::array<ChipProfile, kProfileCount> kProfiles{{
      {},
      CButtonRole::None,
      NA},
-    {2920,
+    {{"KV2920", "KV2920", false, 2920, 0x7F, kKV2920Controls, "KV2920"},
+     2920,
      "KV2920",
      "KV2920 Evaluation",
      "KV2920 Register Map",
@@ -706,7 +733,8 @@ constexpr std::array<ChipProfile, kProfileCount> kProfiles{{
      {},
      CButtonRole::None,
      NA},
-    {2930,
+    {{"KV2930", "KV2930", true, 2930, 0x7F, kKV2930Controls, "KV2930"},
+     2930,
      "KV2930",
      "KV2930 Evaluation",
      "KV2930 Register Map",
@@ -757,7 +785,8 @@ constexpr std::array<ChipProfile, kProfileCount> kProfiles{{
       NA},
      CButtonRole::None,
      NA},
-    {8888,
+    {{"Corvane", "Corvane", true, 8888, 0xFF, kMakerControls, "CORVANE"},
+     8888,
      "Corvane",
      "Corvane Evaluation",
      "Corvane Register Map",
@@ -823,17 +852,10 @@ int PresetButtonNumber(int index) {
     return index < kButtonC1 ? index + 1 : 0;
 }
 
-void ApplyChipProfile() {
-    const int i = FindChipProfile(gBoard.CodecType);
-    if (i == kNoProfile) return;
-    const ChipProfile& profile = kProfiles[i];
-    if (profile.fullSetup) {
-        gRegs.RegCount = profile.regCount;
-        if (kv2580mfrm) kv2580mfrm->applyProfileLayout(profile);
-    }
-    gRegs.ReadProgress = 1;
-    CmdReadAllReg(0, gRegs.HighestAddress);
-    if (kv2580mfrm) kv2580mfrm->redrawFromShadow(GridDataRows(gRegs.RegCount));
+int FindCodecMenuEntry(const char* name) {
+    for (int i = 0; i < kProfileCount; ++i)
+        if (std::strcmp(kProfiles[i].menu.name, name) == 0) return i;
+    return kNoProfile;
 }
 
 } // namespace evb

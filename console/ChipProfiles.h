@@ -1,7 +1,10 @@
 #pragma once
-// Chip profiles: for every codec type the register console serves, how the console looks
-// (captions, grid size, which preset buttons are shown) and which preset files the buttons
-// send. Constant tables; the only state they drive lives in RegisterState.
+// The codec table: one row per chip of the main window's "Codec Type" menu, in menu order.
+// Each row holds the menu entry (caption, the CodecType and highest register address it sets,
+// which main-window controls it enables) and the chip profile (how the register console looks
+// for that CodecType: captions, grid size, which preset buttons are shown, and the preset
+// folder and files they send). Constant data and lookups; applying a profile to the register
+// console is the console's own.
 
 #include <array>
 #include <cstdint>
@@ -28,9 +31,31 @@ enum class CButtonRole : std::uint8_t {
     AutoPress  // C1 steps through A1..A10, B1..B8 (the maker's profile)
 };
 
+enum class Switch : std::uint8_t { Off, On, Keep };
+
+// The main window's controls a codec entry enables (true) or disables (false).
+struct MainControls {
+    bool sdp1Group, sdp2Group, sdp3Group;
+    Switch dvddGroup;  // the DVDD group box; Keep leaves it as it is
+    bool sdp12Buttons; // both SDP1 and both SDP2 buttons
+    bool sdp3Buttons;
+    bool power; // the three DVDD buttons, "PLL Configuration" and "PLL Used"
+};
+
+struct CodecMenuEntry {
+    const char* caption;  // as the menu stores it: "&&" shows a single ampersand
+    const char* name;     // the entry's control name
+    bool enabled;         // a disabled entry cannot be chosen; its handler is complete all the same
+    std::int32_t code;    // the CodecType the entry sets; 0: the entry has no handler
+    std::uint8_t highest; // highest register address it sets; also the count of its read-all
+    MainControls controls;
+    const char* consoleName; // the chip's name in the "Codec Type:" console line
+};
+
 struct ChipProfile {
-    std::int32_t code;
-    const char* chip; // the chip's name
+    CodecMenuEntry menu; // the entry at this row's place in the menu (it may select another row)
+    std::int32_t code;   // the CodecType that selects this row
+    const char* chip;    // the chip's name
     const char* windowCaption;
     const char* groupCaption;
     std::uint8_t regCount; // 255 stands for all 256 registers
@@ -62,9 +87,7 @@ int PresetButtonNumber(int index);
 // The equaliser file of C1, directly in the program folder.
 constexpr const char* kEqualiserFile = "CorvaneEQ.TXT";
 
-// Rearranges the register console for CodecType, asks the board for all registers and redraws
-// the grid from the register shadow. Reads CodecType and the highest register address; writes
-// the register count and the read-progress flag. UI thread only.
-void ApplyChipProfile();
+// Row of the menu entry with that control name, or kNoProfile.
+int FindCodecMenuEntry(const char* name);
 
 } // namespace evb

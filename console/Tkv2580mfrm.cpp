@@ -4,6 +4,7 @@
 #include "console/ConfigSendRun.h"
 #include "console/RegisterState.h"
 #include "protocol/BoardCommand.h"
+#include "protocol/BoardState.h"
 #include "protocol/Command.h"
 #include "protocol/ConfigCheck.h"
 #include "protocol/ConfigLines.h"
@@ -24,8 +25,6 @@
 #include <QTableWidget>
 
 #include <algorithm>
-
-Tkv2580mfrm* kv2580mfrm = nullptr;
 
 using namespace evb;
 
@@ -95,8 +94,6 @@ Tkv2580mfrm::Tkv2580mfrm(QWidget* parent)
                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
       m_config(kConfigBufferSize), m_preset(kPresetBufferSize) {
     setObjectName("kv2580mfrm");
-    // The single instance the chip profiles arrange; the newest window is the current one.
-    kv2580mfrm = this;
     setWindowTitle("KV2580 Evaluation");
     QFont base("Arial");
     base.setPointSize(8);
@@ -114,9 +111,7 @@ Tkv2580mfrm::Tkv2580mfrm(QWidget* parent)
     FormCreate();
 }
 
-Tkv2580mfrm::~Tkv2580mfrm() {
-    if (kv2580mfrm == this) kv2580mfrm = nullptr;
-}
+Tkv2580mfrm::~Tkv2580mfrm() = default;
 
 void Tkv2580mfrm::buildLayout() {
     auto bevel = [this](int x, int y, int w, int h) {
@@ -288,6 +283,19 @@ void Tkv2580mfrm::applyProfileLayout(const ChipProfile& profile) {
             b->setVisible(false);
         }
     }
+}
+
+void Tkv2580mfrm::ApplyChipProfile() {
+    const int i = FindChipProfile(gBoard.CodecType);
+    if (i == kNoProfile) return;
+    const ChipProfile& profile = ChipProfileTable()[i];
+    if (profile.fullSetup) {
+        gRegs.RegCount = profile.regCount;
+        applyProfileLayout(profile);
+    }
+    gRegs.ReadProgress = 1;
+    CmdReadAllReg(0, gRegs.HighestAddress);
+    redrawFromShadow(GridDataRows(gRegs.RegCount));
 }
 
 void Tkv2580mfrm::redrawFromShadow(int rows) {

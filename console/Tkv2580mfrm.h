@@ -80,13 +80,18 @@ class Tkv2580mfrm : public QWidget {
     // The main window hands over the device's transmit-empty reports here.
     void TransmitterEmpty();
 
-    // --- used by the reply handler and the chip profiles ---
+    // Rearranges the window for CodecType's chip profile (a row without a set-up keeps the
+    // previous layout), asks the board for all registers and redraws the grid from the register
+    // shadow. Reads CodecType and the highest register address; writes the register count and
+    // the read-progress flag. Nothing happens for a CodecType in no row.
+    void ApplyChipProfile();
+
+    // --- used by the reply handler ---
     // Cell of the grid, column first as the grid rule states it. Creates the cell when needed.
     void setCell(int col, int row, const QString& text);
     QString cellText(int col, int row) const;
     // "  0x" + two upper-case hex digits into the cell of register a.
     void showRegisterCell(std::uint8_t a, std::uint8_t v);
-    void applyProfileLayout(const evb::ChipProfile& profile);
     // Data rows 1..rows from the shadow; register 0xFF, which has no shadow entry, untouched.
     void redrawFromShadow(int rows);
     // The address field converted as the reply handler converts it (low 8 bits; def when no
@@ -138,6 +143,7 @@ class Tkv2580mfrm : public QWidget {
     void sendingChanged(bool sending);
 
   private:
+    void applyProfileLayout(const evb::ChipProfile& profile);
     // Starts the event-driven send of text; refused (false) while another send runs.
     bool startSend(std::string_view text, int lineLimit, int beginCount, bool report);
     void sendEnded();
@@ -186,5 +192,3 @@ class Tkv2580mfrm : public QWidget {
     ConfigSendRun* m_run = nullptr; // owned; deleted later once its send has ended
     std::vector<QPointer<QWidget>> m_enabledBeforeSend; // disabled for the send, enabled after
 };
-
-extern Tkv2580mfrm* kv2580mfrm;

@@ -6,8 +6,6 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-TRS232CfgFrm* RS232CfgFrm = nullptr;
-
 TRS232CfgFrm::TRS232CfgFrm(QWidget* parent) : QWidget(parent, Qt::Window) {
     setObjectName("RS232CfgFrm");
     setWindowTitle("RS-232 Configuration");
@@ -46,12 +44,7 @@ TRS232CfgFrm::TRS232CfgFrm(QWidget* parent) : QWidget(parent, Qt::Window) {
     outer->setSizeConstraint(QLayout::SetFixedSize);
 
     connect(RS232FRM_ExtCMD, &QPushButton::clicked, this, [this] { RS232FRM_ExtCMDClick(); });
-    RS232CfgFrm = this;
     FormCreate();
-}
-
-TRS232CfgFrm::~TRS232CfgFrm() {
-    if (RS232CfgFrm == this) RS232CfgFrm = nullptr;
 }
 
 void TRS232CfgFrm::FormCreate() {}

@@ -12,7 +12,6 @@ class TRS232CfgFrm : public QWidget {
     Q_OBJECT
   public:
     explicit TRS232CfgFrm(QWidget* parent = nullptr);
-    ~TRS232CfgFrm() override;
 
     void FormCreate();
     void RS232FRM_ExtCMDClick();
@@ -23,5 +22,3 @@ class TRS232CfgFrm : public QWidget {
     QComboBox* comportsel_box = nullptr;
     QPushButton* RS232FRM_ExtCMD = nullptr;
 };
-
-extern TRS232CfgFrm* RS232CfgFrm;

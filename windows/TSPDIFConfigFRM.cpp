@@ -17,8 +17,6 @@
 #include <string>
 #include <utility>
 
-TSPDIFConfigFRM* SPDIFConfigFRM = nullptr;
-
 namespace {
 
 void consoleAppend(const std::string& text) {
@@ -116,11 +114,6 @@ TSPDIFConfigFRM::TSPDIFConfigFRM(QWidget* parent) : QWidget(parent, Qt::Window) 
 
     connect(ConfirmCMD, &QPushButton::clicked, this, [this] { ConfirmCMDClick(); });
     connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
-    SPDIFConfigFRM = this;
-}
-
-TSPDIFConfigFRM::~TSPDIFConfigFRM() {
-    if (SPDIFConfigFRM == this) SPDIFConfigFRM = nullptr;
 }
 
 void TSPDIFConfigFRM::ConfirmCMDClick() {

@@ -13,7 +13,6 @@ class TSPDIFConfigFRM : public QWidget {
     Q_OBJECT
   public:
     explicit TSPDIFConfigFRM(QWidget* parent = nullptr);
-    ~TSPDIFConfigFRM() override;
 
     void ConfirmCMDClick();
     void Button1Click();
@@ -43,5 +42,3 @@ class TSPDIFConfigFRM : public QWidget {
     QRadioButton* SPDIF_FMT_B24 = nullptr;
     QPushButton* Button1 = nullptr;
 };
-
-extern TSPDIFConfigFRM* SPDIFConfigFRM;

@@ -18,8 +18,6 @@
 #include <optional>
 #include <string>
 
-TSetCodecComodeFrm* SetCodecComodeFrm = nullptr;
-
 namespace {
 
 void consoleAppend(const std::string& text) {
@@ -105,12 +103,7 @@ TSetCodecComodeFrm::TSetCodecComodeFrm(QWidget* parent) : QWidget(parent, Qt::Wi
     });
     connect(SetCodecComFrm_OKCMD, &QPushButton::clicked, this, [this] { SetCodecComFrm_OKCMDClick(); });
 
-    SetCodecComodeFrm = this;
     FormCreate();
-}
-
-TSetCodecComodeFrm::~TSetCodecComodeFrm() {
-    if (SetCodecComodeFrm == this) SetCodecComodeFrm = nullptr;
 }
 
 void TSetCodecComodeFrm::FormCreate() {}

@@ -24,7 +24,6 @@ class TSetCodecComodeFrm : public QWidget {
         0x40, 0x42, 0x44, 0x46, 0x80, 0x82, 0x84, 0x86, 0xC0, 0xC2, 0xC4, 0xC6};
 
     explicit TSetCodecComodeFrm(QWidget* parent = nullptr);
-    ~TSetCodecComodeFrm() override;
 
     void FormCreate();
     void CODEC_I2C_SELClick();
@@ -48,5 +47,3 @@ class TSetCodecComodeFrm : public QWidget {
     QLineEdit* ChipaddTxt = nullptr;
     QPushButton* SetCodecComFrm_OKCMD = nullptr;
 };
-
-extern TSetCodecComodeFrm* SetCodecComodeFrm;

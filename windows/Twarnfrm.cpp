@@ -6,8 +6,6 @@
 #include <QStyle>
 #include <QVBoxLayout>
 
-Twarnfrm* warnfrm = nullptr;
-
 Twarnfrm::Twarnfrm(QWidget* parent)
     // No system menu: the title bar carries no close button, "Exit" is the way out.
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint) {
@@ -44,12 +42,7 @@ Twarnfrm::Twarnfrm(QWidget* parent)
     outer->setSizeConstraint(QLayout::SetFixedSize);
 
     connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
-    warnfrm = this;
     FormCreate();
-}
-
-Twarnfrm::~Twarnfrm() {
-    if (warnfrm == this) warnfrm = nullptr;
 }
 
 void Twarnfrm::FormCreate() {

@@ -11,7 +11,6 @@ class Twarnfrm : public QWidget {
     Q_OBJECT
   public:
     explicit Twarnfrm(QWidget* parent = nullptr);
-    ~Twarnfrm() override;
 
     // Fills both lines and shows the window in front. A second report while it is shown
     // replaces the lines; the window is not shown again.
@@ -25,5 +24,3 @@ class Twarnfrm : public QWidget {
     QLabel* Errlbl1 = nullptr;
     QPushButton* Button1 = nullptr;
 };
-
-extern Twarnfrm* warnfrm;

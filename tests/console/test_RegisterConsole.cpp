@@ -1,4 +1,4 @@
-// Everything of the register console that needs no window: the chip-profile table and the
+// Everything of the register console that needs no window: the codec table and the
 // shipped preset files, where presets and documents are found, and the buffer behind "Load
 // Configuration File". Reading a file (line-end folding, a missing file or a directory, the
 // 4096-byte fit) is LoadTextFile's, tested with the protocol layer.
@@ -22,16 +22,24 @@
 using namespace evb;
 
 // What the table holds is the product; these are the rules it keeps. What each button sends is
-// ShippedPresets'.
-TEST(ChipProfileTable, EachCodeFindsItsOwnRowTheGroupCaptionFollowsAndEveryButtonWithAFileIsShown) {
+// ShippedPresets'. Each menu entry with a handler sets as highest register address the register
+// count of the row its code selects: its own row, but the KV2210S row for KV2220; the entries of
+// rows 12 to 14 have none, so no entry selects rows 7, 12, 13 and 14.
+TEST(CodecTable, EveryEntrySelectsARowOfItsRegisterCountAndTheProfilesKeepTheirRules) {
     for (int row = 0; row < kProfileCount; ++row) {
         const ChipProfile& p = ChipProfileTable()[row];
         SCOPED_TRACE(p.code);
         EXPECT_EQ(FindChipProfile(p.code), row);
+        EXPECT_EQ(FindCodecMenuEntry(p.menu.name), row);
         std::string group = p.windowCaption;
         EXPECT_STREQ(p.groupCaption, group.replace(group.find(" Evaluation"), 11, " Register Map").c_str());
         for (int i = 0; i < kButtonC1; ++i)
             EXPECT_TRUE(!p.files[i] || p.captions[i]) << PresetButtonName(i);
+        EXPECT_EQ(p.menu.code == 0, row >= 12 && row <= 14);
+        if (p.menu.code == 0) continue;
+        const int selected = FindChipProfile(p.menu.code);
+        ASSERT_EQ(selected, row == 7 ? 6 : row);
+        EXPECT_EQ(p.menu.highest, ChipProfileTable()[selected].regCount);
     }
     for (std::int32_t code : {0, 1, 2214, 2216, 9999, -1120})
         EXPECT_EQ(FindChipProfile(code), kNoProfile) << code;
