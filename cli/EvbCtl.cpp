@@ -9,6 +9,7 @@
 #include "protocol/ConfigLines.h"
 #include "protocol/LinkLog.h"
 #include "protocol/LinkMeaning.h"
+#include "protocol/NamedRegisters.h"
 #include "protocol/RegisterSnapshot.h"
 #include "protocol/ReplyFormat.h"
 #include "protocol/TextConv.h"
@@ -128,6 +129,7 @@ struct Options {
     bool trace = false; // the link log on stderr, one entry a line
     std::string regmapFile, chip;       // --regmap FILE, --chip NAME
     std::optional<evb::RegisterMap> map; // loaded from either once the arguments are parsed
+    bool all = false;                    // diff and restore compare volatile registers too
     std::string command;
     std::vector<std::string> args;
 };
@@ -173,6 +175,8 @@ Options parse(const std::vector<std::string>& args) {
             o.regmapFile = value(a);
         else if (a == "--chip")
             o.chip = value(a);
+        else if (a == "--all")
+            o.all = true;
         else if (a.size() > 1 && a[0] == '-' && a[1] == '-')
             throw UsageError{"unknown option " + a};
         else
@@ -455,9 +459,11 @@ class Session {
         return [this, path, count]() -> int {
             Bytes b;
             if (const int rc = readAll(count, b); rc != kExitOk) return rc;
-            evb::SnapshotHeader header; // evbctl knows neither the chip nor its address
+            evb::SnapshotHeader header; // evbctl knows the chip only from a map, never its address
             header.when = evb::SnapshotTime();
-            const std::string failed = evb::SaveTextFile(path, evb::SnapshotText(b, header));
+            if (map()) header.chip = map()->chip();
+            const std::string failed =
+                evb::SaveTextFile(path, map() ? evb::SnapshotText(b, header, *map()) : evb::SnapshotText(b, header));
             if (!failed.empty()) {
                 m_err << "evbctl: cannot write " << failed << std::endl;
                 return kExitUsage;
@@ -476,6 +482,7 @@ class Session {
         if (f->load.droppedBytes > 0)
             m_err << "evbctl: " << path << " is longer than " << evb::kConfigBufferSize << " bytes; the last "
                   << f->load.droppedBytes << " bytes were not loaded" << std::endl;
+        if (map()) evb::AddRegisterMapWarnings(f->check, *map());
         m_err << f->check.format(path) << std::flush;
         if (f->check.hasErrors()) {
             m_err << "evbctl: " << f->check.nothingSent(path) << std::endl;
@@ -484,12 +491,23 @@ class Session {
         return f;
     }
 
+    // The file's values to compare with; with a map and without --all, volatile registers are
+    // left out (they change by themselves).
+    evb::RegisterValues expectedOf(const evb::CheckedConfigFile& file) {
+        evb::RegisterValues expected = evb::ExpectedRegisters(file.check);
+        if (map() && !m_options.all)
+            if (const int n = evb::LeaveOutVolatile(expected, *map()); n > 0)
+                m_out << n << (n == 1 ? " volatile register" : " volatile registers")
+                      << " of the file left out (--all compares them)\n";
+        return expected;
+    }
+
     // Lists the registers that differ; exit 0 when all match, 5 when some differ.
     int reportComparison(const Bytes& board, const evb::RegisterValues& expected, const char* lead) {
         const std::string& path = m_options.args[0];
         const evb::RegisterComparison c = evb::CompareRegisters(board, expected);
         for (const evb::RegisterDiff& d : c.diffs)
-            m_out << evb::FormatRegisterDiff(d) << "\n";
+            m_out << evb::FormatRegisterDiff(d, map()) << "\n";
         m_out << lead << evb::ComparisonSummary(c, path, static_cast<int>(board.size())) << "\n" << std::flush;
         return c.matches() ? kExitOk : kExitRegistersDiffer;
     }
@@ -501,7 +519,7 @@ class Session {
         return [this, count, file]() -> int {
             Bytes b;
             if (const int rc = readAll(count, b); rc != kExitOk) return rc;
-            return reportComparison(b, evb::ExpectedRegisters(file->check), "");
+            return reportComparison(b, expectedOf(*file), "");
         };
     }
 
@@ -511,10 +529,18 @@ class Session {
         const int count = countArg(1);
         const auto file = checkedFile({});
         return [this, count, file]() -> int {
-            const evb::RegisterValues expected = evb::ExpectedRegisters(file->check);
+            evb::RegisterValues expected = expectedOf(*file);
             Bytes b;
             if (const int rc = readAll(count, b); rc != kExitOk) return rc;
-            const evb::RegisterComparison before = evb::CompareRegisters(b, expected);
+            evb::RegisterComparison before = evb::CompareRegisters(b, expected);
+            if (map()) {
+                // A read-only register cannot take the file's value: it is named and left out.
+                const std::vector<evb::RegisterDiff> readOnly = evb::LeaveOutReadOnly(before.diffs, *map());
+                if (!readOnly.empty())
+                    m_out << "not restored (read-only): " << evb::RegisterList(readOnly, *map()) << "\n";
+                for (const evb::RegisterDiff& d : readOnly)
+                    expected.erase(d.reg);
+            }
             if (before.matches()) return reportComparison(b, expected, "nothing to restore: ");
             m_out << "writing " << before.diffs.size() << (before.diffs.size() == 1 ? " register\n" : " registers\n")
                   << std::flush;
@@ -695,6 +721,7 @@ std::string UsageText() {
            "                  (HH:MM:SS.mmm TX|RX bytes  meaning)\n"
            "  --regmap FILE   name registers and fields from a register map (JSON or CMSIS-SVD)\n"
            "  --chip NAME     use the register map shipped for a chip (KV2440, ...)\n"
+           "  --all           diff and restore compare volatile registers too (with a map)\n"
            "\n"
            "Numbers may be written 26, 0x1A, x1A or $1A.\n"
            "Exit status: 0 success, 1 no answer in time or a frame not sent, 2 usage error,\n"
@@ -717,7 +744,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         options.map = ChooseRegisterMap(options.regmapFile, options.chip, err);
         if (options.command == "check") {
             if (options.args.empty()) throw UsageError{"'check' needs at least one file"};
-            return RunCheck(options.args, options.baud, out, err);
+            return RunCheck(options.args, options.baud, out, err, options.map ? &*options.map : nullptr);
         }
         if (options.command == "send" && !options.args.empty() && options.args[0] == "--dry-run") {
             if (options.args.size() != 2) throw UsageError{"wrong number of arguments for 'send --dry-run'"};

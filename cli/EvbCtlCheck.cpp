@@ -2,6 +2,7 @@
 
 #include "cli/EvbCtl.h"
 #include "protocol/BoardCommand.h"
+#include "protocol/NamedRegisters.h"
 #include "protocol/RegisterSnapshot.h"
 #include "protocol/TextConv.h"
 
@@ -56,15 +57,16 @@ bool readable(const std::string& path, const evb::CheckedConfigFile& f, std::ost
 
 } // namespace
 
-int RunCheck(const std::vector<std::string>& files, std::uint32_t baud, std::ostream& out,
-             std::ostream& err) {
+int RunCheck(const std::vector<std::string>& files, std::uint32_t baud, std::ostream& out, std::ostream& err,
+             const evb::RegisterMap* map) {
     int rc = kExitOk;
     for (const std::string& path : files) {
-        const evb::CheckedConfigFile f = evb::LoadCheckedConfigFile(path);
+        evb::CheckedConfigFile f = evb::LoadCheckedConfigFile(path);
         if (!readable(path, f, err)) {
             if (rc == kExitOk) rc = kExitUsage;
             continue;
         }
+        if (map) evb::AddRegisterMapWarnings(f.check, *map);
         const evb::ConfigCheck& c = f.check;
         if (f.load.droppedBytes > 0)
             out << path << ": warning: longer than the " << evb::kConfigBufferSize

@@ -172,6 +172,16 @@ INSTANTIATE_TEST_SUITE_P(Runs, EvbCtlRun, ::testing::Values(
             "digital volume\n  VOL[6:0] = 112  0.5 dB steps\n  MUTE[7] = on\n", "", "01 10 00 01"},
     RunCase{"writeToReadOnlyWarns", {"--port", "BOARD", "--chip", "kv2440", "write", "STATUS", "1"}, 0,
             "WriteReg:   Reg0x3C = 0x01\n", "^evbctl: warning: STATUS is read-only; the write is sent\n$", "00 3C 01"},
+    RunCase{"namedDiff", {"--port", "BOARD", "--regmap", kMap, "diff", "FILE", "32"}, 5, "Reg0x10 ADC_VOL_L: board 0xF0, "
+            "file 0x85 (VOL 112 \u2192 5)\nReg0x11 STATUS: board 0xF1, file 0x00 (LOCK 1 \u2192 0, LEVEL 3 \u2192 0, reserved "
+            "bits 0xC0 \u2192 0x00)\n2 of 2 registers differ from FILE\n", "FILE:2: warning: write to 0x11", "01 00 00 20", nullptr, ":W1085@\n:W1100@\n"},
+    RunCase{"restoreSkipsReadOnly", {"--port", "BOARD", "--regmap", kMap, "restore", "FILE", "32"}, 0,
+            "not restored (read-only): STATUS (0x11)\nwriting 1 register\nSET_TXT_LENGTH" + kColon + "1\nSend the "
+            "Confuguration  \nafter restore: every register matches FILE (1 register compared)\n", "FILE:2: warning",
+            "01 00 00 20; 04 00 01; 05 00 10 85; 06; 01 00 00 20", nullptr, ":W1085@\n:W1100@\n"},
+    RunCase{"checkWarnsOfReadOnlyWrites", {"--regmap", kMap, "check", "FILE"}, 0, "FILE:2: warning: write to 0x11: STATUS is "
+            "read-only; it is sent\nFILE: 2 command lines, 2 writes, 0 delays, 0 G steps, 0 C lines, 4 frames, 42 ms on "
+            "the wire at 19200 baud\n", "", "", nullptr, ":W1085@\n:W1100@\n"},
     RunCase{"unknownNameSuggests", {"--port", kNowhere, "--regmap", kMap, "read", "ADC_VOL"}, 2, "",
             "^evbctl: no register ADC_VOL in the register map; did you mean ADC_VOL_L\\?\n$"},
     RunCase{"nameWithoutMap", {"--port", kNowhere, "read", "ADC_VOL_L"}, 2, "", "register names need a register map"},

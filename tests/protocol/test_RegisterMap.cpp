@@ -1,6 +1,7 @@
 // Register maps: the validator (a row per diagnostic, JSON and SVD), the two formats giving one
 // map, the field arithmetic and the shipped maps.
 
+#include "protocol/NamedRegisters.h"
 #include "protocol/RegisterMapFile.h"
 
 #include <gtest/gtest.h>
@@ -117,6 +118,45 @@ TEST(RegisterMap, DecodesFieldsAndChangesOnlyTheFieldsBits) {
     EXPECT_EQ(load.map->find(0x11)->reservedMask(), 0xCE);
     EXPECT_EQ(load.map->closestNames("ADC_VOL"), std::vector<std::string>{"ADC_VOL_L"});
     EXPECT_EQ(load.map->closestNames("STATUZ"), std::vector<std::string>{"STATUS"});
+}
+
+// A map naming all 256 registers: every name a saved snapshot can carry, one volatile register.
+evb::RegisterMap FullMap() {
+    std::vector<evb::RegisterInfo> regs(256);
+    for (int i = 0; i < 256; ++i) {
+        regs[i].address = static_cast<std::uint8_t>(i);
+        regs[i].name = "LONG_REGISTER_NAME_" + std::to_string(i);
+    }
+    regs[3].isVolatile = true;
+    regs[4].access = evb::RegisterAccess::ReadOnly;
+    regs[5].fields = {{"LOW", "", 3, 0, {}}};
+    return evb::RegisterMap("T", regs);
+}
+
+TEST(NamedRegisters, SnapshotNamesFitTheBufferAndStayLoadable) {
+    const std::string text = evb::SnapshotText(std::vector<std::uint8_t>(256, 0x5A), {"T", 0x1A, "now"}, FullMap());
+    EXPECT_EQ(text.substr(0, text.find('\r')), ":W005A@ LONG_REGISTER_NAME_0; T, address 0x1A, 256 registers, now");
+    std::string folded = text;
+    std::erase(folded, '\r');
+    EXPECT_LE(folded.size(), evb::kConfigBufferSize);
+    const evb::ConfigCheck check = evb::CheckConfigText(folded);
+    EXPECT_EQ(check.writes, 256);
+    EXPECT_TRUE(check.diagnostics.empty());
+}
+
+TEST(NamedRegisters, VolatileLeftOutReadOnlyAndReservedWritesWarned) {
+    const evb::RegisterMap map = FullMap();
+    evb::RegisterValues expected{{2, 0}, {3, 0}};
+    EXPECT_EQ(evb::LeaveOutVolatile(expected, map), 1);
+    EXPECT_EQ(expected, (evb::RegisterValues{{2, 0}}));
+    std::vector<evb::RegisterDiff> diffs{{4, 1, 2}, {5, 1, 2}};
+    EXPECT_EQ(evb::RegisterList(evb::LeaveOutReadOnly(diffs, map), map), "LONG_REGISTER_NAME_4 (0x04)");
+    EXPECT_EQ(diffs.size(), 1u);
+    evb::ConfigCheck check = evb::CheckConfigText(":W0401@\n:W0510@\n:W0501@\n");
+    evb::AddRegisterMapWarnings(check, map);
+    EXPECT_EQ(check.format("f"), "f:1: warning: write to 0x04: LONG_REGISTER_NAME_4 is read-only; it is sent\n"
+                                 "f:2: warning: write to 0x05: 0x10 sets reserved bits 0x10 of LONG_REGISTER_NAME_5; it "
+                                 "is sent\n");
 }
 
 // Every shipped map loads without a diagnostic and names the chip its file is for.
