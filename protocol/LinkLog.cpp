@@ -18,18 +18,19 @@ std::int64_t wallClockMs() {
 
 } // namespace
 
-LinkLog::LinkLog(std::size_t capacity) : m_ring(std::max<std::size_t>(capacity, 1)) {}
+LinkLog::LinkLog(std::size_t capacity) : m_capacity(std::max<std::size_t>(capacity, 1)) {}
 
 void LinkLog::append(LinkDirection direction, const std::uint8_t* data, std::size_t n, std::string meaning) {
     if (!m_enabled) return;
     std::size_t slot;
-    if (m_count < m_ring.size()) {
-        slot = (m_head + m_count) % m_ring.size();
+    if (m_count < m_capacity) {
+        slot = (m_head + m_count) % m_capacity;
         ++m_count;
     } else {
         slot = m_head;
-        m_head = (m_head + 1) % m_ring.size();
+        m_head = (m_head + 1) % m_capacity;
     }
+    if (slot == m_ring.size()) m_ring.emplace_back();
     LinkEntry& e = m_ring[slot];
     e.number = m_next++;
     e.timeMs = m_clock ? m_clock() : wallClockMs();
@@ -47,7 +48,7 @@ void LinkLog::clear() {
 }
 
 const LinkEntry& LinkLog::at(std::size_t i) const {
-    return m_ring[(m_head + i) % m_ring.size()];
+    return m_ring[(m_head + i) % m_capacity];
 }
 
 const LinkEntry* LinkLog::find(std::uint64_t number) const {

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <string>
 #include <vector>
@@ -37,7 +38,7 @@ class LinkLog {
     void clear();
 
     std::size_t size() const { return m_count; }
-    std::size_t capacity() const { return m_ring.size(); }
+    std::size_t capacity() const { return m_capacity; }
     // 0 is the oldest entry kept.
     const LinkEntry& at(std::size_t i) const;
     // Entries logged since start, including those the ring has dropped or clear() removed.
@@ -57,7 +58,10 @@ class LinkLog {
     void setClock(std::function<std::int64_t()> clock) { m_clock = std::move(clock); }
 
   private:
-    std::vector<LinkEntry> m_ring;
+    // Grows up to the capacity as entries come (a short run never touches the whole ring);
+    // entries stay where they are while it grows.
+    std::deque<LinkEntry> m_ring;
+    std::size_t m_capacity;
     std::size_t m_head = 0; // slot of the oldest entry
     std::size_t m_count = 0;
     std::uint64_t m_next = 1;

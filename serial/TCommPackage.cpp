@@ -299,6 +299,9 @@ void TCommPackage::_TimerThread() {
             m_assembler.Feed(buf, static_cast<std::size_t>(k), now);
             arrived = true;
         }
+        // The silence that ends a package counts from when the bytes came off the line, not
+        // from when this thread got round to them.
+        if (arrived) m_assembler.Touch(std::min(now, m_engine->fGetLastReceived()));
         if (!arrived && m_assembler.TakeIfDue(now, package)) {
             // A full ring loses the package; the handler still hears of it.
             m_rxQueue->InPackage(package.data(), static_cast<std::uint32_t>(package.size()));

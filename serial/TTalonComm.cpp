@@ -95,7 +95,7 @@ void unblockInterruptSignal() {
 }
 
 // Joins a thread that may be waiting inside the driver: signals it until it has left its
-// loop (a signal that lands just before the wait is lost, so it is repeated).
+// loop (a signal that lands just before the wait is lost, so it is repeated every 0.1 ms).
 void joinInterrupting(std::thread& t, const std::atomic<bool>& done) {
     if (!t.joinable()) return;
     if (t.get_id() == std::this_thread::get_id()) {
@@ -103,9 +103,11 @@ void joinInterrupting(std::thread& t, const std::atomic<bool>& done) {
         return;
     }
     if (const int sig = interruptSignal()) {
+        // Short steps: a thread woken by its stop descriptor is usually gone after the first.
+        const timespec step{0, 100'000};
         while (!done.load(std::memory_order_acquire)) {
             pthread_kill(t.native_handle(), sig);
-            ::poll(nullptr, 0, 1);
+            ::nanosleep(&step, nullptr);
         }
     }
     t.join();
@@ -681,6 +683,8 @@ void TTalonComm::_ReadThread(std::uint64_t epoch) {
                         }
                     }
                     if (k > 0) {
+                        m_lastReceived.store(std::chrono::steady_clock::now().time_since_epoch().count(),
+                                             std::memory_order_release);
                         m_inQueue->In(buf, k);
                         mask |= evRxChar;
                     }

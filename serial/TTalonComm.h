@@ -108,6 +108,12 @@ class TTalonComm : public TObject {
     void fSetDTR(bool b);
     bool fGetRTS() const { return fGetActive() && m_rts; }
     void fSetRTS(bool b);
+    // When the read thread last took bytes from the driver (steady clock), stored before they
+    // enter the receive queue: whoever reads them there sees this time or a later one.
+    std::chrono::steady_clock::time_point fGetLastReceived() const {
+        return std::chrono::steady_clock::time_point(
+            std::chrono::steady_clock::duration(m_lastReceived.load(std::memory_order_acquire)));
+    }
     // Bytes received with a parity or framing error since the port opened (with parity on):
     // dropped, each reported with evErr.
     std::uint64_t fGetBadBytes() const { return m_badBytes.load(std::memory_order_relaxed); }
@@ -181,6 +187,7 @@ class TTalonComm : public TObject {
     // Parity on: bytes arrive marked (PARMRK) and are unmarked by the read thread.
     bool m_markedParity = false;
     std::atomic<std::uint64_t> m_badBytes{0};
+    std::atomic<std::chrono::steady_clock::rep> m_lastReceived{0};
     // Bumped by PurgeRead after its flush: the read thread drops what it read before. Holding:
     // the read thread has bytes out of the driver that are not in the queue yet.
     std::atomic<std::uint64_t> m_readPurgeGen{0};

@@ -17,6 +17,10 @@ class TTimeoutAssembler {
 
     // Bytes that arrived at t; those beyond maxLength are dropped but still extend the package.
     void Feed(const std::uint8_t* data, std::size_t n, Clock::time_point t);
+    // The last byte fed arrived at t after all (a better time than the one Feed was given).
+    void Touch(Clock::time_point t) {
+        if (m_pending) m_last = t;
+    }
     bool Pending() const { return m_pending; }
     Clock::time_point Deadline() const { return m_last + m_interval; }
     // True (and the package moved into out) when a package is pending and due at t.
