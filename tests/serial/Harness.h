@@ -11,7 +11,6 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
-#include <cstring>
 #include <fcntl.h>
 #include <functional>
 #include <poll.h>
@@ -128,13 +127,9 @@ class FakeLineIo : public TalonComm::TLineIo {
         if (readEnd) return 0;
         if (const int e = readErrno) return errno = e, -1;
         auto* p = static_cast<unsigned char*>(buf);
-        const bool mark = markNext && n > 2;
-        long k = TLineIo::Read(fd, p + (mark ? 2 : 0), n - (mark ? 2 : 0));
-        if (k > 0 && mark && markNext.exchange(false)) {
-            p[0] = 0xFF, p[1] = 0x00, k += 2;
-        } else if (k > 0 && mark) {
-            std::memmove(p, p + 2, static_cast<std::size_t>(k));
-        }
+        if (markNext.exchange(false)) // one byte, as the driver hands over a spoiled one
+            return TLineIo::Read(fd, p + 2, 1) == 1 ? (p[0] = 0xFF, p[1] = 0x00, 3) : -1;
+        const long k = TLineIo::Read(fd, buf, n);
         if (k > 0 && afterReadArmed.exchange(false)) afterRead(), ++afterReadRuns;
         return k;
     }
