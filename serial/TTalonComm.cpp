@@ -44,6 +44,8 @@ bool isPtyMaster(dev_t dev) {
 // thread is reporting a hang-up, the one report whose handler may open the port again.
 thread_local const void* t_readThreadOf = nullptr;
 thread_local bool t_inHangupReport = false;
+// The read thread's own engine closed the port from one of its handlers and let go of it.
+thread_local bool t_readThreadLetGo = false;
 
 std::string osReason(int err) {
     if (err == ENOTTY) return kNotSerial;
@@ -446,6 +448,10 @@ void TTalonComm::Open() {
             m_modemStatus.store(0, std::memory_order_relaxed); // the lines stay unknown
         }
     }
+    // The read thread starts serving once every thread is stored (a handler of its events may
+    // close the port, which joins them).
+    m_readPublished.store(m_readEpoch.load(std::memory_order_relaxed), std::memory_order_release);
+    m_readPublished.notify_all();
     if (code) {
         m_active.store(false, std::memory_order_release);
         stopThreads();
@@ -491,11 +497,12 @@ void TTalonComm::stopThreads() {
     m_modemRun.store(false, std::memory_order_release);
     signal(m_stopFd);
     if (m_readThread.joinable()) {
-        // A handler of the hang-up report that reopens the port runs on the read thread,
-        // which ends right after the handler returns.
-        if (m_readThread.get_id() == std::this_thread::get_id())
+        // A handler that closes the port runs on the read thread, which ends right after the
+        // handler returns, without touching the engine again (it may be gone by then).
+        if (m_readThread.get_id() == std::this_thread::get_id()) {
             m_readThread.detach();
-        else
+            t_readThreadLetGo = true;
+        } else
             m_readThread.join();
     }
     joinInterrupting(m_writeThread, m_writeDone);
@@ -625,6 +632,11 @@ long TTalonComm::unmarkParity(char* buf, long n, int& state, int& bad) {
 void TTalonComm::_ReadThread(std::uint64_t epoch) {
     pthread_setname_np(pthread_self(), "evb-read");
     t_readThreadOf = this;
+    // A handler on this thread may close the port, which looks at the thread objects: not
+    // before Open has stored them.
+    for (std::uint64_t p = m_readPublished.load(std::memory_order_acquire); p < epoch;
+         p = m_readPublished.load(std::memory_order_acquire))
+        m_readPublished.wait(p, std::memory_order_acquire);
     char buf[kReadBlock];
     int markState = 0;
     // A handler that closed the port on this thread let it go on alone: once the port is open
@@ -715,6 +727,7 @@ void TTalonComm::_ReadThread(std::uint64_t epoch) {
         if (m_txEmptyPending.exchange(false, std::memory_order_acq_rel)) mask |= evTxEmpty;
         mask &= m_dataOnly ? kMaskDataOnly : kMaskAll;
         if (mask) CommNotify(mask);
+        if (t_readThreadLetGo) return;
         if (hangup) {
             reportHangup();
             break;

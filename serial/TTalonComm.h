@@ -202,6 +202,8 @@ class TTalonComm : public TObject {
     std::atomic<bool> m_readRun{false};
     // Bumped by every start of a read thread; a thread whose number is not the latest ends.
     std::atomic<std::uint64_t> m_readEpoch{0};
+    // The latest epoch whose thread Open has stored in m_readThread.
+    std::atomic<std::uint64_t> m_readPublished{0};
     std::atomic<bool> m_writeRun{false};
     // eventfds: stop ends both threads (never consumed); writeWake wakes the write thread;
     // readWake wakes the read thread for room in the receive queue or a drained transmitter.
