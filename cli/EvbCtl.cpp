@@ -126,7 +126,9 @@ struct Options {
     std::uint32_t baud = kDefaultBaud;
     int timeoutMs = kDefaultTimeoutMs;
     bool simulate = false;
-    bool trace = false; // the link log on stderr, one entry a line
+    bool trace = false;  // the link log on stderr, one entry a line
+    bool strict = false; // send, check: warnings count as errors
+    bool dryRun = false; // send: print the frames, open no port
     std::string regmapFile, chip;       // --regmap FILE, --chip NAME
     std::optional<evb::RegisterMap> map; // loaded from either once the arguments are parsed
     bool all = false;                    // diff and restore compare volatile registers too
@@ -148,44 +150,57 @@ std::uint8_t byteArg(const std::string& text, const char* what) {
     return static_cast<std::uint8_t>(number(text, what, 0, 255));
 }
 
+// Options may stand anywhere on the line, before or after the command and its arguments; after
+// "--" every word is an argument (a file named "--x").
 Options parse(const std::vector<std::string>& args) {
     Options o;
+    std::vector<std::string> words;
     std::size_t i = 0;
     const auto value = [&](const std::string& opt) -> const std::string& {
         if (i + 1 >= args.size()) throw UsageError{opt + " needs a value"};
         return args[++i];
     };
+    bool optionsEnded = false;
     for (; i < args.size(); ++i) {
         const std::string& a = args[i];
-        if (a == "--port") {
+        if (optionsEnded || a.size() < 3 || a.rfind("--", 0) != 0) {
+            words.push_back(a);
+        } else if (a == "--") {
+            optionsEnded = true;
+        } else if (a == "--port") {
             o.port = value(a);
             // An unset variable in a script ($PORT) must not fall back to a machine's port.
             if (o.port->find_first_not_of(" \t") == std::string::npos)
                 throw UsageError{"--port needs a device name; it was empty"};
-        }
-        else if (a == "--baud")
+        } else if (a == "--baud") {
             o.baud = static_cast<std::uint32_t>(number(value(a), "baud rate", 50, 4000000));
-        else if (a == "--timeout")
+        } else if (a == "--timeout") {
             o.timeoutMs = number(value(a), "timeout", 1, 3600000);
-        else if (a == "--simulate")
+        } else if (a == "--simulate") {
             o.simulate = true;
-        else if (a == "--trace")
+        } else if (a == "--trace") {
             o.trace = true;
-        else if (a == "--regmap")
+        } else if (a == "--regmap") {
             o.regmapFile = value(a);
-        else if (a == "--chip")
+        } else if (a == "--chip") {
             o.chip = value(a);
-        else if (a == "--all")
+        } else if (a == "--all") {
             o.all = true;
-        else if (a.size() > 1 && a[0] == '-' && a[1] == '-')
+        } else if (a == "--strict") {
+            o.strict = true;
+        } else if (a == "--dry-run") {
+            o.dryRun = true;
+        } else {
             throw UsageError{"unknown option " + a};
-        else
-            break;
+        }
     }
-    if (i >= args.size()) throw UsageError{"no command given"};
-    o.command = args[i];
-    o.args.assign(args.begin() + static_cast<std::ptrdiff_t>(i + 1), args.end());
+    if (words.empty()) throw UsageError{"no command given"};
+    o.command = words.front();
+    o.args.assign(words.begin() + 1, words.end());
     if (o.simulate && o.port) throw UsageError{"--simulate and --port exclude each other"};
+    if (o.dryRun && o.command != "send") throw UsageError{"--dry-run goes with 'send' only"};
+    if (o.strict && o.command != "send" && o.command != "check")
+        throw UsageError{"--strict goes with 'send' and 'check' only"};
     return o;
 }
 
@@ -259,8 +274,8 @@ class Session {
         try {
             m_device.fSetActive(true);
         } catch (const TalonComm::ETalonCommError& e) {
-            m_err << "evbctl: " << e.what() << std::endl;
-            if (!e.OsReason().empty()) m_err << e.OsReason() << std::endl;
+            // One line, so a script's log keeps the reason with the port.
+            m_err << "evbctl: " << e.what() << (e.OsReason().empty() ? "" : ": " + e.OsReason()) << std::endl;
             return kExitPort;
         }
         evb::LogPortEvent(port, "opened");
@@ -483,6 +498,7 @@ class Session {
             m_err << "evbctl: " << path << " is longer than " << evb::kConfigBufferSize << " bytes; the last "
                   << f->load.droppedBytes << " bytes were not loaded" << std::endl;
         if (map()) evb::AddRegisterMapWarnings(f->check, *map());
+        if (m_options.strict) f->check.countWarningsAsErrors();
         m_err << f->check.format(path) << std::flush;
         if (f->check.hasErrors()) {
             m_err << "evbctl: " << f->check.nothingSent(path) << std::endl;
@@ -553,7 +569,7 @@ class Session {
 
     std::function<int()> send() {
         expectArgs(m_options, 1, 1);
-        auto load = checkedFile({});
+        auto load = checkedFile({.strict = m_options.strict});
         return [this, load] { return sendBatch(load->sendable()); };
     }
 
@@ -684,6 +700,7 @@ class Session {
 std::string UsageText() {
     return "usage: evbctl [--port DEVICE] [--baud N] [--timeout MS] [--simulate] [--trace]\n"
            "              [--regmap FILE | --chip NAME] COMMAND [ARGS]\n"
+           "       evbctl --help | --version\n"
            "\n"
            "commands:\n"
            "  info                  print the board's information record (.....EVBINFO:...)\n"
@@ -698,7 +715,9 @@ std::string UsageText() {
            "  send FILE             send a register configuration file (lines :Wrrvv@ :Dhhll@ :Gaabb@ "
            ":Cxxxx@)\n"
            "  send --dry-run FILE   print the frames send would write, one a line; opens no port\n"
+           "  send --strict FILE    send only a file without warnings (they count as errors)\n"
            "  check FILE...         print the file's errors and warnings and a summary; opens no port\n"
+           "  check --strict FILE...  the same, warnings counting as errors (exit 4)\n"
            "  save FILE [COUNT]     save COUNT registers (default 256) as a configuration file\n"
            "  diff FILE [COUNT]     list the registers whose value differs from FILE's writes\n"
            "                        (Reg0x1A: board 0x05, file 0x07); exit 5 when some differ\n"
@@ -722,6 +741,10 @@ std::string UsageText() {
            "  --regmap FILE   name registers and fields from a register map (JSON or CMSIS-SVD)\n"
            "  --chip NAME     use the register map shipped for a chip (KV2440, ...)\n"
            "  --all           diff and restore compare volatile registers too (with a map)\n"
+           "  --strict        send, check: a file with warnings is not sent (exit 4)\n"
+           "  --dry-run       send: print the frames instead of opening a port\n"
+           "  --version       print the version and exit\n"
+           "Options may also follow the command; after -- every word is an argument.\n"
            "\n"
            "Numbers may be written 26, 0x1A, x1A or $1A.\n"
            "Exit status: 0 success, 1 no answer in time or a frame not sent, 2 usage error,\n"
@@ -731,11 +754,15 @@ std::string UsageText() {
 
 int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     for (const std::string& a : args) {
+        if (a == "--") break;
         if (a == "--help" || a == "-h") {
             out << UsageText();
             return kExitOk;
         }
-        if (a.empty() || a[0] != '-') break;
+        if (a == "--version") {
+            out << "evbctl " << EVB_VERSION << "\n";
+            return kExitOk;
+        }
     }
     try {
         Options options = parse(args);
@@ -744,11 +771,11 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         options.map = ChooseRegisterMap(options.regmapFile, options.chip, err);
         if (options.command == "check") {
             if (options.args.empty()) throw UsageError{"'check' needs at least one file"};
-            return RunCheck(options.args, options.baud, out, err, options.map ? &*options.map : nullptr);
+            return RunCheck(options.args, options.baud, options.strict, out, err, options.map ? &*options.map : nullptr);
         }
-        if (options.command == "send" && !options.args.empty() && options.args[0] == "--dry-run") {
-            if (options.args.size() != 2) throw UsageError{"wrong number of arguments for 'send --dry-run'"};
-            return RunDryRun(options.args[1], out, err);
+        if (options.dryRun) {
+            if (options.args.size() != 1) throw UsageError{"'send --dry-run' needs one file"};
+            return RunDryRun(options.args[0], options.strict, out, err);
         }
         if (options.command == "ports") {
             expectArgs(options, 0, 0);
@@ -764,10 +791,10 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         err << "evbctl: " << e.message << std::endl;
         return kExitUsage;
     } catch (const RegmapArgError& e) {
-        err << "evbctl: " << e.message << "\n" << (e.withUsage ? UsageText() : std::string()) << std::flush;
+        err << "evbctl: " << e.message << (e.withUsage ? "; see `evbctl --help`" : "") << std::endl;
         return kExitUsage;
     } catch (const UsageError& e) {
-        err << "evbctl: " << e.message << "\n" << UsageText() << std::flush;
+        err << "evbctl: " << e.message << "; see `evbctl --help`" << std::endl;
         return kExitUsage;
     }
 }

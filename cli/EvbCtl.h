@@ -3,9 +3,10 @@
 // layer exactly as the console uses them.
 //
 //   evbctl [--port DEVICE] [--baud N] [--timeout MS] [--simulate] COMMAND [ARGS]
+//   (options may also follow the command)
 //
 // Exit status: 0 success; 1 the board did not answer within the timeout or a frame could not
-// be sent; 2 usage error (usage text on stderr); 3 the port could not be opened; 4 the file has
+// be sent; 2 usage error (the problem and a pointer to --help on stderr); 3 the port could not be opened; 4 the file has
 // errors and nothing was sent; 5 registers differ from the file (diff, restore); 130 a send
 // stopped by Ctrl+C.
 

@@ -99,6 +99,11 @@ bool ConfigCheck::hasErrors() const {
     return errorCount() > 0;
 }
 
+void ConfigCheck::countWarningsAsErrors() {
+    for (ConfigDiagnostic& d : diagnostics)
+        d.severity = ConfigSeverity::Error;
+}
+
 int ConfigCheck::errorCount() const {
     return static_cast<int>(
         std::count_if(diagnostics.begin(), diagnostics.end(),
@@ -296,9 +301,7 @@ ConfigCheck CheckConfigText(std::string_view text, const ConfigCheckOptions& opt
                    : "no command line: only the batch's begin and end are sent",
             ConfigIssue::NoCommand);
 
-    if (options.strict)
-        for (ConfigDiagnostic& d : check.diagnostics)
-            d.severity = ConfigSeverity::Error;
+    if (options.strict) check.countWarningsAsErrors();
 
     std::stable_sort(check.diagnostics.begin(), check.diagnostics.end(),
                      [](const ConfigDiagnostic& x, const ConfigDiagnostic& y) { return x.line < y.line; });

@@ -42,13 +42,13 @@ struct ConfigCheckOptions {
 enum class ConfigSeverity { Warning, Error };
 
 // What a diagnostic is about; repeated diagnostics of one kind are summarised.
-enum class ConfigIssue { Digits, Letter, BlockEnd, LineLimit, Register, CutOff, LoneCr, Utf16, NoCommand };
+enum class ConfigIssue { Other, Digits, Letter, BlockEnd, LineLimit, Register, CutOff, LoneCr, Utf16, NoCommand };
 
 struct ConfigDiagnostic {
     int line = 0; // 1-based line of the text
     ConfigSeverity severity = ConfigSeverity::Warning;
     std::string message; // without the "FILE:LINE: error: " lead
-    ConfigIssue issue = ConfigIssue::Digits;
+    ConfigIssue issue = ConfigIssue::Other;
 };
 
 // One command line of the block that is sent, in order.
@@ -72,6 +72,8 @@ struct ConfigCheck {
     int writes = 0, delays = 0, gSteps = 0, countOnly = 0; // countOnly: C lines and unknown letters
 
     bool hasErrors() const;
+    // Strict checking: every warning becomes an error, so nothing is sent.
+    void countWarningsAsErrors();
     int errorCount() const;
     int commandLines() const { return static_cast<int>(commands.size()); }
     // Frames a send writes: begin, one per W, D and G line, end.

@@ -97,7 +97,7 @@ TEST_P(EvbCtlRun, ExitStatusOutputAndFramesFollowTheArgumentsAndTheBoard) {
 
 const char* const kNowhere = "/nonexistent/tty";
 const std::string kInfo = ".....EVBINFO:0001--0203040506--070809--0A0B0C--0D0E0F--1011.....\n";
-const std::string kUsage = "usage: evbctl";
+const std::string kUsage = "; see `evbctl --help`\n$";
 const std::string kAt = R"(\d\d:\d\d:\d\d\.\d\d\d )"; // a --trace line's time of day
 const std::string kMap = std::string(EVB_SOURCE_DIR) + "/tests/protocol/regmaps/codec.json"; // ADC_VOL_L is 0x10
 
@@ -150,6 +150,13 @@ INSTANTIATE_TEST_SUITE_P(Runs, EvbCtlRun, ::testing::Values(
             [](auto& b) { b.DelayReplies(60s); }, "", true},
     // A bad invocation: exit 2 and the usage text, before any port is opened.
     RunCase{"noCommand", {"--port", kNowhere}, 2, "", kUsage},
+    RunCase{"optionsAfterTheCommand", {"read", "0x1A", "--port", "BOARD"}, 0, "ReadReg:   Reg0x1A = 0x05\n", "", "01 1A 00 01"},
+    RunCase{"version", {"info", "--version"}, 0, "evbctl 2.4.5.2\n"},
+    RunCase{"portErrorOnOneLine", {"--port", kNowhere, "info"}, 3, "",
+            "^evbctl: Serial port: \"/nonexistent/tty\" - Cannot open COM port: No such file or directory\n$"},
+    RunCase{"strictSendOfAFileWithAWarning", {"--port", kNowhere, "send", "--strict", "FILE"}, 4, "",
+            "^FILE:1: error: unknown command letter 'X': the line is counted, not sent\nevbctl: nothing was sent", "",
+            nullptr, ":X0102@\n"},
     RunCase{"emptyPort", {"--port", "", "info"}, 2, "", "--port needs a device name"},
     RunCase{"blankPort", {"--port", " ", "info"}, 2, "", "--port needs a device name"},
     RunCase{"unknownOption", {"--port", kNowhere, "--fast", "info"}, 2, "", kUsage},
