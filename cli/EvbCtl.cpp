@@ -769,6 +769,11 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         // The file commands that need no port.
         if (options.command == "regmap") return RunRegmap(options.args, out, err);
         options.map = ChooseRegisterMap(options.regmapFile, options.chip, err);
+        // The link log (--trace) names the registers for this run only.
+        struct LinkNames {
+            ~LinkNames() { evb::SetLinkRegisterMap(nullptr); }
+        } linkNames;
+        if (options.map) evb::SetLinkRegisterMap(std::make_shared<const evb::RegisterMap>(*options.map));
         if (options.command == "check") {
             if (options.args.empty()) throw UsageError{"'check' needs at least one file"};
             return RunCheck(options.args, options.baud, options.strict, out, err, options.map ? &*options.map : nullptr);

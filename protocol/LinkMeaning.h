@@ -7,9 +7,16 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace evb {
+
+class RegisterMap;
+
+// The register map whose names register frames carry in the link log ("WriteReg 0x1A
+// ADC_VOL_L = 0x05"); null: no names. Any thread may set it and describe frames.
+void SetLinkRegisterMap(std::shared_ptr<const RegisterMap> map);
 
 // "WriteReg 0x1A = 0x05", "ReadAll from 0x00, 256 registers", "BatchBegin 512", ...
 std::string DescribeFrame(const CommandFrame& frame);

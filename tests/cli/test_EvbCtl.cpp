@@ -173,6 +173,9 @@ INSTANTIATE_TEST_SUITE_P(Runs, EvbCtlRun, ::testing::Values(
             "01 10 00 01"},
     RunCase{"writeFieldByValueName", {"--port", "BOARD", "--regmap", kMap, "write", "ADC_VOL_L.MUTE", "off"}, 0,
             "WriteReg:   Reg0x10 = 0x70\n", "", "01 10 00 01; 00 10 70"},
+    RunCase{"traceNamesRegisters", {"--port", "BOARD", "--regmap", kMap, "--trace", "write", "ADC_VOL_L.MUTE", "0"}, 0,
+            "WriteReg:   Reg0x10 = 0x70\n", kAt + "TX 3A 01 10 00 01( 00){14} 40  ReadReg 0x10 ADC_VOL_L\n(.*\n)*" + kAt +
+            "TX 3A 00 10 70( 00){15} 40  WriteReg 0x10 ADC_VOL_L = 0x70\n", "01 10 00 01; 00 10 70"},
     RunCase{"writeFieldByNumber", {"--port", "BOARD", "--regmap", kMap, "write", "0x10.VOL", "5"}, 0,
             "WriteReg:   Reg0x10 = 0x85\n", "", "01 10 00 01; 00 10 85"},
     RunCase{"fields", {"--port", "BOARD", "--regmap", kMap, "fields", "0x10"}, 0, "0x10 ADC_VOL_L = 0xF0  Left ADC "
