@@ -14,6 +14,7 @@
 #include "protocol/TextConv.h"
 #include "serial/ETalonCommError.h"
 #include "serial/TCommSerialPortInfo.h"
+#include "serial/TNetLine.h"
 #include "serial/TTalonComm.h"
 #include "windows/GroupPanel.h"
 #include "windows/TForm1.h"
@@ -159,6 +160,8 @@ Tmainfrm::Tmainfrm(StartOptions options, QWidget* parent)
         if (QThread::currentThread() == thread() && notifyType == kOpenCloseReport) {
             // The engine reports its port opened or closed on the owner's thread.
             evb::LogPortEvent(RS232.fGetPortName(), RS232.fGetActive() ? "opened" : "closed");
+            if (const std::string note = RS232.Engine()->TakeLineNote(); !note.empty())
+                evb::LogPortEvent(RS232.fGetPortName(), note);
             return;
         }
         if (notifyType & TalonComm::evHangup)
@@ -933,9 +936,9 @@ void Tmainfrm::setrs232cmdClick() {
     disarmReopen();
     const std::string typed = RS232_CommPort->text().toStdString();
     const std::string path = RS232_CommPort->text().trimmed().toStdString();
-    // A device path selects that device as it stands (USB adapters, pseudo-terminals have no
-    // COM number); anything else is a port number.
-    if (!path.empty() && path.front() == '/') {
+    // A device path or a network port (tcp://, rfc2217://) selects that port as it stands (USB
+    // adapters, pseudo-terminals have no COM number); anything else is a port number.
+    if ((!path.empty() && path.front() == '/') || TalonComm::TNetLine::IsNetName(path)) {
         RS232.fSetPortName(path);
         ConsoleAppend(" Set RS232 PORT :" + path + "\r\n");
     } else {

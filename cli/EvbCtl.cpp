@@ -15,7 +15,9 @@
 #include "protocol/TextConv.h"
 #include "serial/ETalonCommError.h"
 #include "serial/TCommSerialPortInfo.h"
+#include "serial/TNetLine.h"
 #include "serial/TRkCommDevice.h"
+#include "serial/TTalonComm.h"
 #include "sim/SimBoard.h"
 
 #include <chrono>
@@ -279,6 +281,7 @@ class Session {
             return kExitPort;
         }
         evb::LogPortEvent(port, "opened");
+        if (const std::string note = m_device.Engine()->TakeLineNote(); !note.empty()) evb::LogPortEvent(port, note);
         // Bytes that were waiting in the driver (a late answer to an earlier run) are not an
         // answer to this run's command.
         m_device.PurgeRead(true);
@@ -350,9 +353,16 @@ class Session {
         return got;
     }
 
+    // How the line's end is told: a network port loses its connection, a device hangs up.
+    std::string lineLost() const {
+        const std::string& port = m_device.fGetPortName();
+        return TalonComm::TNetLine::IsNetName(port) ? "the connection to " + port + " was lost"
+                                                    : std::string("the port closed (hang-up)");
+    }
+
     int noAnswer(std::size_t got, std::size_t want) {
         if (m_watch.hungUp())
-            m_err << "evbctl: the port closed (hang-up) before the board answered" << std::endl;
+            m_err << "evbctl: " << lineLost() << " before the board answered" << std::endl;
         else if (got == 0)
             m_err << "evbctl: the board did not answer within " << m_options.timeoutMs << " ms" << std::endl;
         else
@@ -593,7 +603,10 @@ class Session {
             return kExitInterrupted;
         }
         if (r.aborted || r.framesNotSent > 0) {
-            if (!r.aborted) m_err << "evbctl: " << r.framesNotSent << " frames could not be sent" << std::endl;
+            if (!r.aborted)
+                m_err << "evbctl: " << r.framesNotSent << " frames could not be sent" << std::endl;
+            else if (!m_device.fGetActive()) // the hang-up's report may still be on its way
+                m_err << "evbctl: " << lineLost() << std::endl;
             return kExitNoAnswer;
         }
         return awaitBatch(evb::FramesSent() - framesBefore, started);
@@ -625,7 +638,7 @@ class Session {
     }
 
     int batchCutOff(std::uint64_t frames) {
-        m_err << "evbctl: the port closed (hang-up) before the board had the whole batch: " << m_replyBytes
+        m_err << "evbctl: " << lineLost() << " before the board had the whole batch: " << m_replyBytes
               << " of " << frames << " frames acknowledged" << std::endl;
         return kExitNoAnswer;
     }
@@ -732,7 +745,8 @@ std::string UsageText() {
            "(Spdif=>Codec)\n"
            "\n"
            "options:\n"
-           "  --port DEVICE   COMn, /dev/ttyUSB0, /dev/pts/N ... (default: the last port found)\n"
+           "  --port DEVICE   COMn, /dev/ttyUSB0, /dev/pts/N ... (default: the last port found),\n"
+           "                  or a port on the network: tcp://HOST:PORT (raw), rfc2217://HOST:PORT\n"
            "  --baud N        line speed (default 19200, 8N1)\n"
            "  --timeout MS    how long to wait for the board's answer (default 1000)\n"
            "  --simulate      use a simulated board inside evbctl instead of a port\n"

@@ -191,7 +191,7 @@ void TTalonComm::PurgeRead(bool /*abort*/) {
     // after it. The thread drops what it read when the generation moved meanwhile; what it
     // already put in (or is putting in) the queue goes with the queue, emptied once it holds no
     // bytes any more. Its event handlers run while it holds none, so they may purge too.
-    TSerialLine::FlushInput(m_fd);
+    m_io->Flush(m_fd, true);
     m_readPurgeGen.fetch_add(1, std::memory_order_seq_cst);
     if (t_readThreadOf != this && m_readHolding.load(std::memory_order_seq_cst))
         WaitUntil([&] { return !m_readHolding.load(std::memory_order_seq_cst); },
@@ -204,7 +204,7 @@ void TTalonComm::PurgeWrite(bool abort) {
     if (!fGetActive()) return;
     m_outQueue->Discard();
     // Also ends a wait of the write thread for held output to drain.
-    TSerialLine::FlushOutput(m_fd);
+    m_io->Flush(m_fd, false);
     if (abort) {
         // The chunk the write thread has taken from the queue is a write in progress: abort it,
         // and wait (bounded) until the thread has let go of it before the last flush.
@@ -212,7 +212,7 @@ void TTalonComm::PurgeWrite(bool abort) {
         signal(m_writeWakeFd);
         WaitUntil([&] { return m_purgeAck.load(std::memory_order_acquire) >= gen; },
                   std::chrono::steady_clock::now() + std::chrono::seconds(1));
-        TSerialLine::FlushOutput(m_fd);
+        m_io->Flush(m_fd, false);
     }
     signal(m_writeWakeFd);
 }
@@ -231,22 +231,22 @@ bool TTalonComm::EscapeCommFunction(unsigned long code) {
     if (!fGetActive()) return false;
     switch (code) {
     case 1:
-        return TSerialLine::SetXon(m_fd, false);
+        return m_io->SetXon(m_fd, false);
     case 2:
-        return TSerialLine::SetXon(m_fd, true);
+        return m_io->SetXon(m_fd, true);
     case 3:
     case 4:
-        if (!TSerialLine::SetRts(m_fd, code == 3)) return false;
+        if (!m_io->SetRts(m_fd, code == 3)) return false;
         m_rts = code == 3;
         return true;
     case 5:
     case 6:
-        if (!TSerialLine::SetDtr(m_fd, code == 5)) return false;
+        if (!m_io->SetDtr(m_fd, code == 5)) return false;
         m_dtr = code == 5;
         return true;
     case 8:
     case 9:
-        return TSerialLine::SetBreak(m_fd, code == 8);
+        return m_io->SetBreak(m_fd, code == 8);
     default:
         return false;
     }
@@ -300,6 +300,20 @@ void TTalonComm::fSetActive(bool b) {
 }
 
 std::string TTalonComm::openDevice(int& code) {
+    if (TNetLine::IsNetName(m_portName)) {
+        auto net = std::make_unique<TNetLine>();
+        std::string reason;
+        const int fd = net->Connect(m_portName, reason);
+        if (fd < 0) {
+            code = 4;
+            return reason;
+        }
+        m_fd = fd;
+        m_net = std::move(net);
+        m_ioBeforeNet = m_io;
+        m_io = m_net.get();
+        return {};
+    }
     const std::string path = DevicePath(m_portName);
     // Opening the pseudo-terminal multiplexer would make a new terminal pair, not reach a port.
     struct stat st {};
@@ -363,6 +377,11 @@ void TTalonComm::Open() {
             } else if (errno = 0; !m_io->ApplyLine(m_fd, m_dcb, taken)) {
                 code = 8;
                 if (errno != 0) reason = osReason(errno);
+                // A network port whose server hung up right after connecting was not opened.
+                if (m_net && !m_net->Failure().empty()) {
+                    code = 4;
+                    reason = m_net->Failure();
+                }
             } else if (!speedClose(taken, m_dcb.BaudRate)) {
                 // A driver that cannot make the rate falls back to another one without a word.
                 code = 8;
@@ -370,9 +389,8 @@ void TTalonComm::Open() {
                          std::to_string(m_dcb.BaudRate);
             } else {
                 // Pseudo-terminals have no modem lines; they refuse these, which is fine.
-                TSerialLine::SetDtr(m_fd, m_dcb.DtrControl != dtrDisable);
-                if (m_dcb.RtsControl != rtsHandshake)
-                    TSerialLine::SetRts(m_fd, m_dcb.RtsControl != rtsDisable);
+                m_io->SetDtr(m_fd, m_dcb.DtrControl != dtrDisable);
+                if (m_dcb.RtsControl != rtsHandshake) m_io->SetRts(m_fd, m_dcb.RtsControl != rtsDisable);
             }
         } else if (m_fd < 0 || (m_externalFlags = ::fcntl(m_fd, F_GETFL)) < 0) {
             code = 7;
@@ -533,6 +551,10 @@ void TTalonComm::closeDescriptors() {
         m_savedLine.Valid = false;
         (void)::ioctl(m_fd, TIOCNXCL);
         closeFd(m_fd);
+    }
+    if (m_net) {
+        m_io = m_ioBeforeNet;
+        m_net.reset();
     }
 }
 

@@ -13,6 +13,7 @@
 #include "serial/TCommQueue.h"
 #include "serial/TLineIo.h"
 #include "serial/TLinePacer.h"
+#include "serial/TNetLine.h"
 #include "serial/TSerialLine.h"
 
 #include <atomic>
@@ -67,6 +68,9 @@ class TTalonComm : public TObject {
     // outlive every later opening.
     void SetLineIo(TLineIo* io) { m_io = io ? io : &TLineIo::System(); }
     TLineIo* LineIo() const { return m_io; }
+    // What the line of a network port found worth a line in the link log since the last call
+    // (a server that does not acknowledge requests); empty for local devices. Owner's thread.
+    std::string TakeLineNote() { return m_net ? m_net->TakeNote() : std::string(); }
     // True while a modem-line watcher runs (the driver can wait for modem changes).
     bool fGetWatchingModem() const { return m_modemThread.joinable(); }
 
@@ -153,6 +157,10 @@ class TTalonComm : public TObject {
     // File status flags of an external descriptor before the engine made it non-blocking.
     int m_externalFlags = -1;
     TLineIo* m_io = &TLineIo::System();
+    // The line of a port named tcp:// or rfc2217:// while it is open; m_io points to it then,
+    // and m_ioBeforeNet holds the line calls to go back to.
+    std::unique_ptr<TNetLine> m_net;
+    TLineIo* m_ioBeforeNet = nullptr;
     std::atomic<bool> m_active{false};
     std::atomic<bool> m_disableWrite{false};
     bool m_dtr = true;
