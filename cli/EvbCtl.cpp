@@ -223,6 +223,8 @@ class Session {
         if (m_device.fGetActive()) {
             // Let the last frames reach the line before the port closes.
             m_device.WaitWriteDrained(std::chrono::milliseconds(m_options.timeoutMs));
+            if (const std::string note = m_device.Engine()->TakeLineNote(); !note.empty())
+                evb::LogPortEvent(m_device.fGetPortName(), note);
             try {
                 m_device.fSetActive(false);
             } catch (const TalonComm::ETalonCommError&) {

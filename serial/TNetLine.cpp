@@ -22,7 +22,7 @@ namespace {
 
 constexpr long kRawChunk = 4096;
 // A server that refuses a client (one is connected already) says so at once and closes.
-constexpr int kRefusalLookMs = 150;
+constexpr int kRefusalLookMs = 25;
 
 std::string systemReason(int err) {
     char buf[256];
@@ -272,7 +272,14 @@ void TNetLine::feed(const std::uint8_t* raw, std::size_t n, std::string& data, s
         while (::write(m_modemFd, &one, sizeof one) < 0 && errno == EINTR) {
         }
     }
-    m_answered.notify_all();
+    if (m_probesPending > 0 && m_codec.Answers(cpSetBaudRate) >= m_probeAnswer) {
+        m_probesPending = 0;
+        if (m_codec.Answers(cpSetControl) < m_controlsAsked && !m_noAnswerNoted) {
+            m_noAnswerNoted = true;
+            note("the server does not acknowledge DTR/RTS/break requests (as in front of a pseudo-terminal); "
+                 "going on without");
+        }
+    }
 }
 
 // ---- sending ----
@@ -360,7 +367,6 @@ long TNetLine::Read(int fd, void* buf, std::size_t n) {
 }
 
 int TNetLine::Poll(pollfd* fds, unsigned long n, int timeoutMs) {
-    m_threadsRun.store(true, std::memory_order_release);
     // Bytes decoded while opening are not in the socket any more: they make it readable.
     if (m_haveData.load(std::memory_order_acquire)) {
         int ready = 0;
@@ -412,47 +418,30 @@ bool TNetLine::ApplyLine(int fd, const TCommDcb& dcb, std::uint32_t& speedTaken)
     return !m_closed;
 }
 
-bool TNetLine::request(int fd, std::uint8_t command, std::uint8_t value, const char* what) {
+bool TNetLine::request(int fd, std::uint8_t command, std::uint8_t value) {
     if (m_kind == TKind::Raw) return false;
-    std::unique_lock<std::mutex> lock(m_mutex);
-    const std::uint32_t answers = m_codec.Answers(command);
-    lock.unlock();
-    send(fd, TTelnetCodec::Request(command, value), kAnswerWaitMs);
+    // Nothing waits for the answer: a query of the baud rate follows, which every server
+    // answers, in the order asked. When its answer comes before this one's, this one has none.
     {
-        std::lock_guard<std::mutex> noted(m_noteMutex);
-        // A server that did not answer once is not waited for again.
-        if (m_noAnswerNoted) return true;
+        std::lock_guard<std::mutex> lock(m_mutex);
+        ++m_controlsAsked;
+        m_probeAnswer = m_codec.Answers(cpSetBaudRate) + 1;
+        ++m_probesPending;
     }
-    const auto deadline = Clock::now() + std::chrono::milliseconds(kAnswerWaitMs);
-    bool answered;
-    if (!m_threadsRun.load(std::memory_order_acquire)) {
-        answered = pumpUntil([&] { return m_codec.Answers(command) > answers; }, deadline);
-    } else {
-        lock.lock();
-        answered = m_answered.wait_until(lock, deadline, [&] { return m_codec.Answers(command) > answers; });
-        lock.unlock();
-    }
-    if (!answered) {
-        {
-            std::lock_guard<std::mutex> noted(m_noteMutex);
-            m_noAnswerNoted = true;
-        }
-        note(std::string("the server does not acknowledge ") + what +
-             " requests (as in front of a pseudo-terminal); going on without");
-    }
+    send(fd, TTelnetCodec::Request(command, value) + TTelnetCodec::BaudRate(0), kAnswerWaitMs);
     return true;
 }
 
 bool TNetLine::SetDtr(int fd, bool on) {
-    return request(fd, cpSetControl, on ? kDtrOn : kDtrOff, "DTR/RTS");
+    return request(fd, cpSetControl, on ? kDtrOn : kDtrOff);
 }
 
 bool TNetLine::SetRts(int fd, bool on) {
-    return request(fd, cpSetControl, on ? kRtsOn : kRtsOff, "DTR/RTS");
+    return request(fd, cpSetControl, on ? kRtsOn : kRtsOff);
 }
 
 bool TNetLine::SetBreak(int fd, bool on) {
-    return request(fd, cpSetControl, on ? kBreakOn : kBreakOff, "break");
+    return request(fd, cpSetControl, on ? kBreakOn : kBreakOff);
 }
 
 bool TNetLine::SetXon(int fd, bool on) {

@@ -8,15 +8,14 @@
 //
 // Threads: Connect, ApplyLine and the control calls run on the engine's owner thread; Read on
 // the read thread, Write, OutQueue and WaitDrained on the write thread, WaitModemChange on the
-// modem watcher. Until the engine's threads first Poll, the owner thread reads the socket
-// itself (to wait for answers while opening).
+// modem watcher. While opening (Connect, ApplyLine: before the engine's threads run) the owner
+// thread reads the socket itself, to wait for the server's answers.
 
 #include "serial/TLineIo.h"
 #include "serial/TTelnetCodec.h"
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -37,7 +36,8 @@ class TNetLine : public TLineIo {
     static bool IsNetName(const std::string& name);
 
     static constexpr int kDefaultTimeoutMs = 3000;
-    // How long a control request waits for the server's answer.
+    // How long a short request may wait for room in the socket, and ApplyLine for the answer
+    // to the baud rate.
     static constexpr int kAnswerWaitMs = 500;
 
     explicit TNetLine(int timeoutMs = kDefaultTimeoutMs);
@@ -81,20 +81,18 @@ class TNetLine : public TLineIo {
     // Sends (after what is pending) or keeps what the socket does not take within the wait.
     void send(int fd, const std::string& bytes, int waitMs);
     bool flushPendingLocked(int fd);
-    bool request(int fd, std::uint8_t command, std::uint8_t value, const char* what);
+    bool request(int fd, std::uint8_t command, std::uint8_t value);
     void note(const std::string& text);
 
     int m_timeoutMs;
     TKind m_kind = TKind::Raw;
     int m_fd = -1;
     std::string m_where; // HOST:PORT
-    std::atomic<bool> m_threadsRun{false};
     bool m_closed = false;
     std::string m_failure;
 
     // Guards the codec and the decoded bytes not yet read.
     std::mutex m_mutex;
-    std::condition_variable m_answered;
     TTelnetCodec m_codec;
     std::string m_inData;
     std::atomic<bool> m_haveData{false};
@@ -106,9 +104,13 @@ class TNetLine : public TLineIo {
     std::mutex m_sendMutex;
     std::string m_outPending;
 
+    // Control requests sent, and the count of baud answers that shows the last of them was
+    // answered or passed over (guarded by m_mutex).
+    std::uint32_t m_controlsAsked = 0, m_probeAnswer = 0, m_probesPending = 0;
+    bool m_noAnswerNoted = false;
+
     std::mutex m_noteMutex;
     std::string m_note;
-    bool m_noAnswerNoted = false;
 };
 
 } // namespace TalonComm
