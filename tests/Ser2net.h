@@ -5,9 +5,9 @@
 
 #include "tests/TempDir.h"
 
-#include <gtest/gtest.h>
-
 #include <chrono>
+#include <cstdio>
+#include <tuple>
 #include <csignal>
 #include <fcntl.h>
 #include <fstream>
