@@ -22,7 +22,7 @@
 #include <QTextEdit>
 
 TLinkMonitorFrm* Tmainfrm::LinkMonitorWindow() {
-    if (!Windows.LinkMonitorFrm) Windows.LinkMonitorFrm = new TLinkMonitorFrm(this);
+    if (!Windows.LinkMonitorFrm) Windows.LinkMonitorFrm = new TLinkMonitorFrm(m_session->Log(), this);
     return Windows.LinkMonitorFrm;
 }
 

@@ -5,6 +5,7 @@
 #include "cli/EvbCtlRegmap.h"
 
 #include "protocol/BoardCommand.h"
+#include "protocol/BoardSession.h"
 #include "protocol/Command.h"
 #include "protocol/ConfigLines.h"
 #include "protocol/LinkLog.h"
@@ -63,32 +64,9 @@ struct FileError {
 // The file has errors: nothing is sent and no port is opened (exit 4).
 struct NothingSent {};
 
-// Console lines to out without the pane's "\r" (a terminal or a pipe wants plain "\n");
-// warnings, which the program shows in its warning window, to err.
-class StreamReport : public evb::IUserReport {
-  public:
-    StreamReport(std::ostream& out, std::ostream& err) : m_out(out), m_err(err) {}
-    void ConsoleAppend(const std::string& text) override {
-        std::string plain;
-        plain.reserve(text.size());
-        for (std::size_t i = 0; i < text.size(); ++i)
-            if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) plain += text[i];
-        m_out << plain << std::flush;
-    }
-    void ShowWarning(const std::string& line1, const std::string& line2) override {
-        m_err << "evbctl: " << line1;
-        if (!line2.empty()) m_err << " " << line2;
-        m_err << std::endl;
-    }
-
-  private:
-    std::ostream& m_out;
-    std::ostream& m_err;
-};
-
 // Counts completed packages and hang-ups. The device raises its events on the serial layer's
-// worker threads (SyncEvents false); they only bump counters under the mutex and wake the
-// main thread, which reads the packages itself, as the console does on its UI thread.
+// worker threads; they only bump counters under the mutex and wake the run's thread, which
+// reads the packages itself, as the console does on its UI thread.
 class ReplyWatch {
   public:
     void packageDone() {
@@ -121,6 +99,35 @@ class ReplyWatch {
     std::condition_variable m_changed;
     std::uint64_t m_packages = 0;
     bool m_hungUp = false;
+};
+
+// The session's sink. Console lines to out without the pane's "\r" (a terminal or a pipe wants
+// plain "\n"); warnings, which the program shows in its warning window, to err. Completed
+// packages and hang-ups, raised on the serial layer's worker threads, go to the reply watch.
+class StreamReport : public evb::ISessionSink {
+  public:
+    StreamReport(std::ostream& out, std::ostream& err, ReplyWatch& watch) : m_out(out), m_err(err), m_watch(watch) {}
+    void Wake(const evb::SessionWake& wake) override {
+        if (wake.kind == evb::SessionWake::Kind::Package) m_watch.packageDone();
+        if (wake.kind == evb::SessionWake::Kind::PortGone) m_watch.lineGone();
+    }
+    void ConsoleAppend(const std::string& text) override {
+        std::string plain;
+        plain.reserve(text.size());
+        for (std::size_t i = 0; i < text.size(); ++i)
+            if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) plain += text[i];
+        m_out << plain << std::flush;
+    }
+    void ShowWarning(const std::string& line1, const std::string& line2) override {
+        m_err << "evbctl: " << line1;
+        if (!line2.empty()) m_err << " " << line2;
+        m_err << std::endl;
+    }
+
+  private:
+    std::ostream& m_out;
+    std::ostream& m_err;
+    ReplyWatch& m_watch;
 };
 
 struct Options {
@@ -211,15 +218,19 @@ void expectArgs(const Options& o, std::size_t min, std::size_t max) {
         throw UsageError{"wrong number of arguments for '" + o.command + "'"};
 }
 
+evb::BoardSession::Options lineOptions(TalonComm::TLineIo* line) {
+    evb::BoardSession::Options o;
+    o.line = line;
+    return o;
+}
+
 class Session {
   public:
-    Session(const Options& options, std::ostream& out, std::ostream& err)
-        : m_options(options), m_out(out), m_err(err), m_report(out, err) {}
+    Session(const Options& options, std::ostream& out, std::ostream& err, TalonComm::TLineIo* line)
+        : m_options(options), m_out(out), m_err(err), m_report(out, err, m_watch),
+          m_board(&m_report, lineOptions(line)), m_scope(m_board) {}
 
     ~Session() {
-        // The event handlers stay installed: they only touch m_watch, which outlives the device.
-        evb::SetBoardDevice(nullptr);
-        evb::SetUserReport(nullptr);
         if (m_device.fGetActive()) {
             // Let the last frames reach the line before the port closes.
             m_device.WaitWriteDrained(std::chrono::milliseconds(m_options.timeoutMs));
@@ -229,11 +240,10 @@ class Session {
                 m_device.fSetActive(false);
             } catch (const TalonComm::ETalonCommError&) {
             }
-            evb::LogPortEvent(m_device.fGetPortName(), "closed");
         } else if (m_watch.hungUp()) {
             evb::LogPortEvent(m_device.fGetPortName(), "went away");
         }
-        if (m_traceObserver) evb::TheLinkLog().removeObserver(m_traceObserver);
+        if (m_traceObserver) m_board.Log().removeObserver(m_traceObserver);
         if (m_sim) m_sim->Stop();
     }
 
@@ -255,9 +265,8 @@ class Session {
             return kExitPort;
         }
 
-        evb::SetUserReport(&m_report);
         if (m_options.trace)
-            m_traceObserver = evb::TheLinkLog().addObserver(
+            m_traceObserver = m_board.Log().addObserver(
                 [this](const evb::LinkEntry& e) { m_err << evb::FormatLinkEntry(e) << '\n' << std::flush; });
         m_device.fSetPortName(port);
         m_device.fSetBaudRate(m_options.baud);
@@ -269,12 +278,6 @@ class Session {
         m_device.fSetPackageInterval(50);
         m_device.fSetSyncEvents(false);
         m_device.fSetUsePackage(true);
-        m_device.OnPackage = [this](TalonComm::TObject*, int type) {
-            if (type == 1) m_watch.packageDone();
-        };
-        m_device.OnCommNotify = [this](TalonComm::TObject*, int type) {
-            if (type & TalonComm::evHangup) m_watch.lineGone();
-        };
         try {
             m_device.fSetActive(true);
         } catch (const TalonComm::ETalonCommError& e) {
@@ -282,12 +285,9 @@ class Session {
             m_err << "evbctl: " << e.what() << (e.OsReason().empty() ? "" : ": " + e.OsReason()) << std::endl;
             return kExitPort;
         }
-        evb::LogPortEvent(port, "opened");
-        if (const std::string note = m_device.Engine()->TakeLineNote(); !note.empty()) evb::LogPortEvent(port, note);
         // Bytes that were waiting in the driver (a late answer to an earlier run) are not an
         // answer to this run's command.
         m_device.PurgeRead(true);
-        evb::SetBoardDevice(&m_device);
         return kExitOk;
     }
 
@@ -705,9 +705,12 @@ class Session {
     StreamReport m_report;
     ReplyWatch m_watch;
     std::unique_ptr<evbsim::SimBoard> m_sim;
-    std::uint64_t m_replyBytes = 0;    // acknowledgement bytes of the batch being sent
-    int m_traceObserver = 0;           // the link log's observer writing --trace lines
-    TalonComm::TRkCommDevice m_device; // declared last: closed before the board goes away
+    std::uint64_t m_replyBytes = 0; // acknowledgement bytes of the batch being sent
+    int m_traceObserver = 0;        // the link log's observer writing --trace lines
+    // After the simulated board: the port is closed before the board goes away.
+    evb::BoardSession m_board;
+    evb::SessionScope m_scope; // this run's commands go to this run's board
+    TalonComm::TRkCommDevice& m_device = m_board.Device();
 };
 
 } // namespace
@@ -769,6 +772,10 @@ std::string UsageText() {
 }
 
 int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    return Run(args, out, err, nullptr);
+}
+
+int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, TalonComm::TLineIo* line) {
     for (const std::string& a : args) {
         if (a == "--") break;
         if (a == "--help" || a == "-h") {
@@ -802,7 +809,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
             expectArgs(options, 0, 0);
             return ListPorts(out);
         }
-        Session session(options, out, err);
+        Session session(options, out, err, line);
         const std::function<int()> action = session.prepare();
         if (const int rc = session.open(); rc != kExitOk) return rc;
         return action();

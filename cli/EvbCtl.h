@@ -14,6 +14,10 @@
 #include <string>
 #include <vector>
 
+namespace TalonComm {
+class TLineIo;
+}
+
 namespace evbctl {
 
 enum ExitCode {
@@ -26,9 +30,11 @@ enum ExitCode {
     kExitInterrupted = 130
 };
 
-// Runs one invocation. Console lines go to out, warnings and errors to err. Not reentrant:
-// it installs the process-wide board device and report sink for the duration of the call.
+// Runs one invocation. Console lines go to out, warnings and errors to err. The run builds its
+// own board session and makes it the calling thread's current one, so runs on different
+// threads go on side by side. `line` makes the port's line (null: the system calls).
 int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, TalonComm::TLineIo* line);
 
 std::string UsageText();
 

@@ -1,5 +1,7 @@
 #include "protocol/LinkMeaning.h"
 
+#include "protocol/BoardSession.h"
+
 #include "protocol/Command.h"
 #include "protocol/LinkLog.h"
 #include "protocol/RegisterMap.h"
@@ -122,17 +124,24 @@ std::string DescribeReply(std::uint8_t kind, const std::uint8_t* data, std::size
     return "echoed";
 }
 
-void LogFrameSent(const CommandFrame& frame) {
-    TheLinkLog().append(LinkDirection::Tx, frame.data(), frame.size(), DescribeFrame(frame));
+void LogFrameSent(LinkLog& log, const CommandFrame& frame) {
+    log.append(LinkDirection::Tx, frame.data(), frame.size(), DescribeFrame(frame));
+}
+
+void LogPackage(LinkLog& log, const std::uint8_t* data, std::size_t n, const std::string& how) {
+    log.append(LinkDirection::Rx, data, n, std::to_string(n) + (n == 1 ? " byte, " : " bytes, ") + how);
+}
+
+void LogPortEvent(LinkLog& log, const std::string& port, const std::string& what) {
+    log.append(LinkDirection::Event, nullptr, 0, port + " " + what);
 }
 
 void LogPackage(const std::uint8_t* data, std::size_t n, const std::string& how) {
-    TheLinkLog().append(LinkDirection::Rx, data, n,
-                        std::to_string(n) + (n == 1 ? " byte, " : " bytes, ") + how);
+    if (BoardSession* session = CurrentSession()) LogPackage(session->Log(), data, n, how);
 }
 
 void LogPortEvent(const std::string& port, const std::string& what) {
-    TheLinkLog().append(LinkDirection::Event, nullptr, 0, port + " " + what);
+    if (BoardSession* session = CurrentSession()) LogPortEvent(session->Log(), port, what);
 }
 
 } // namespace evb

@@ -2,7 +2,6 @@
 
 #include "serial/ETalonCommError.h"
 #include "serial/TCommSerialPortInfo.h"
-#include "serial/TLinePacer.h"
 #include "serial/TSerialLine.h"
 
 #include <algorithm>
@@ -445,8 +444,6 @@ void TTalonComm::Open() {
     if (!code) {
         m_writeRun.store(true, std::memory_order_release);
         m_writeDone.store(false, std::memory_order_release);
-        m_paced = TLinePacer::Enabled();
-        m_pacer.Reset(m_dcb.BaudRate);
         try {
             m_writeThread = std::thread(&TTalonComm::_WriteThread, this);
         } catch (const std::system_error&) {
@@ -802,30 +799,14 @@ void TTalonComm::_WriteThread() {
         }
         pollfd fds[3] = {{m_stopFd, POLLIN, 0}, {m_writeWakeFd, POLLIN, 0}, {-1, POLLOUT, 0}};
         int timeout = -1;
-        bool preciseWait = false; // a paced line: wake at the exact time in `precise`
-        std::chrono::steady_clock::duration precise{};
         if (!broken && sent < fill) {
             heldLooked = false;
-            long len = fill - sent;
-            if (m_paced) {
-                const auto now = std::chrono::steady_clock::now();
-                const long room = m_pacer.Room(now);
-                if (room <= 0) {
-                    preciseWait = true;
-                    precise = m_pacer.UntilRoom(now);
-                    len = 0;
-                }
-                len = std::min(len, room);
-            }
-            const long n = len > 0 ? m_io->Write(m_fd, chunk + sent, static_cast<size_t>(len)) : 0;
+            const long n = m_io->Write(m_fd, chunk + sent, static_cast<size_t>(fill - sent));
             if (n > 0) {
-                if (m_paced) m_pacer.Wrote(n, std::chrono::steady_clock::now());
                 sent += n;
                 continue;
             }
-            if (len == 0) {
-                // Waiting for the paced line to take more: the precise wait below.
-            } else if (n < 0 && errno == EINTR) {
+            if (n < 0 && errno == EINTR) {
                 continue;
             } else if (n < 0 && errno == EAGAIN) {
                 fds[2].fd = m_fd;
@@ -846,9 +827,7 @@ void TTalonComm::_WriteThread() {
                 NotifyWaiters();
                 continue;
             }
-            // A paced line holds its unsent bytes here, in chunk; what it took sits in its
-            // FIFO, which a UART's driver does not count in its output queue either.
-            const int outq = m_paced ? 0 : m_io->OutQueue(m_fd);
+            const int outq = m_io->OutQueue(m_fd);
             if (outq > 0 && !heldLooked) {
                 // Bytes still in the driver: look again when they should have left the wire.
                 heldLooked = true;
@@ -876,15 +855,7 @@ void TTalonComm::_WriteThread() {
                 }
             }
         }
-        int polled;
-        if (preciseWait) {
-            // The paced line's own wait, finer than the line calls' milliseconds.
-            const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(precise).count();
-            const timespec ts{static_cast<time_t>(ns / 1'000'000'000), static_cast<long>(ns % 1'000'000'000)};
-            polled = ::ppoll(fds, 3, &ts, nullptr);
-        } else {
-            polled = m_io->Poll(fds, 3, timeout);
-        }
+        const int polled = m_io->Poll(fds, 3, timeout);
         if (polled < 0 && errno != EINTR) {
             // The write side cannot wait any more: the read thread ends the port and says so.
             m_writeFailed.store(true, std::memory_order_release);

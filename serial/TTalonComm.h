@@ -12,7 +12,6 @@
 #include "serial/TCommDcb.h"
 #include "serial/TCommQueue.h"
 #include "serial/TLineIo.h"
-#include "serial/TLinePacer.h"
 #include "serial/TNetLine.h"
 #include "serial/TSerialLine.h"
 
@@ -231,10 +230,6 @@ class TTalonComm : public TObject {
     // The device went away under the threads (set by the read thread, taken by Close/Open).
     std::atomic<bool> m_hungUp{false};
     std::atomic<int> m_waiters{0};
-    // The test and benchmark line pace (TLinePacer); set before the write thread starts and
-    // used by it alone.
-    bool m_paced = false;
-    TLinePacer m_pacer;
     std::mutex m_waitMutex;
     std::condition_variable m_waitCv;
 };

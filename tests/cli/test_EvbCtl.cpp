@@ -29,9 +29,9 @@ struct Result {
     std::string out, err;
 };
 
-Result Ctl(std::vector<std::string> args) {
+Result Ctl(std::vector<std::string> args, TalonComm::TLineIo* line = nullptr) {
     std::ostringstream out, err;
-    const int code = evbctl::Run(args, out, err);
+    const int code = evbctl::Run(args, out, err, line);
     return {code, out.str(), err.str()};
 }
 
@@ -46,9 +46,9 @@ class EvbCtlTest : public ::testing::Test {
             board.SetRegister(0x20, static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(0xE0 + i));
         board.SetRegister(0x20, 0x1A, 0x05);
     }
-    Result On(std::vector<std::string> args) {
+    Result On(std::vector<std::string> args, TalonComm::TLineIo* line = nullptr) {
         args.insert(args.begin(), {"--port", board.DevicePath()});
-        return Ctl(args);
+        return Ctl(args, line);
     }
     evbsim::SimBoard board{evbsim::SimOptions{.baud = 19200, .pace = false}};
 };
@@ -257,15 +257,14 @@ TEST(EvbCtlPorts, ListsTheRealUartAndTheAdapterButNoPlaceholderAndNeverPicksTheS
 // A 512-line send interrupted by Ctrl+C some lines in, while the line drains at 19200 baud: it
 // stops after the current line and closes the batch.
 TEST_F(EvbCtlTest, CtrlCStopsTheSendAfterTheCurrentLineAndSaysHowFarItGot) {
-    TalonComm::TLinePacer::SetEnabled(true);
+    TalonComm::TPacedLineIo paced(19200);
     const TempDir dir;
     const std::string file = dir.write("512.txt", Repeat(":W0000@\n", 512));
     std::thread interrupter([&] {
         if (board.WaitForFrames(50, 10s)) ::kill(::getpid(), SIGINT);
     });
-    const Result r = On({"--timeout", "60000", "send", file});
+    const Result r = On({"--timeout", "60000", "send", file}, &paced);
     interrupter.join();
-    TalonComm::TLinePacer::SetEnabled(false);
     std::smatch m;
     EXPECT_EQ(r.code, 130) << r.err;
     ASSERT_TRUE(std::regex_search(r.out, m, std::regex("Send stopped after (\\d+) of 512 lines\n"))) << r.out;
