@@ -478,16 +478,30 @@ void Tmainfrm::Start() {
 }
 
 namespace {
+
+// Whether a window can talk to the board (or change the port under it): createdOnce asks it
+// of every window it creates.
+enum class Sends { Nothing, ToTheBoard };
+
 template <class Window>
-Window* createdOnce(Window*& slot, QWidget* parent) {
-    if (!slot) slot = new Window(parent);
+Window* createdOnce(Window*& slot, Tmainfrm& main, Sends sends) {
+    if (slot) return slot;
+    slot = new Window(&main);
+    // A window that sends waits, as every one does, for the end of a configuration batch.
+    if (sends == Sends::ToTheBoard) {
+        slot->setEnabled(!main.Session().Sending().active);
+        QObject::connect(&main.Bridge(), &SessionBridge::sendingChanged, slot,
+                         [w = slot](bool sending) { w->setEnabled(!sending); });
+    }
     return slot;
 }
+
 } // namespace
 
 Tkv2580mfrm* Tmainfrm::RegisterConsole() {
     if (!Windows.kv2580mfrm) {
-        createdOnce(Windows.kv2580mfrm, this);
+        // The sender of the batches: it locks its own controls while it sends one.
+        createdOnce(Windows.kv2580mfrm, *this, Sends::Nothing);
         // Register replies and transmit-empty reports are the register console's to show and use.
         connect(m_bridge, &SessionBridge::reply, Windows.kv2580mfrm, &Tkv2580mfrm::renderReply);
         connect(m_bridge, &SessionBridge::transmitterEmpty, Windows.kv2580mfrm, &Tkv2580mfrm::TransmitterEmpty);
@@ -495,22 +509,22 @@ Tkv2580mfrm* Tmainfrm::RegisterConsole() {
     return Windows.kv2580mfrm;
 }
 TRS232CfgFrm* Tmainfrm::Rs232Window() {
-    return createdOnce(Windows.RS232CfgFrm, this);
+    return createdOnce(Windows.RS232CfgFrm, *this, Sends::ToTheBoard);
 }
 Twarnfrm* Tmainfrm::WarningWindow() {
-    return createdOnce(Windows.warnfrm, this);
+    return createdOnce(Windows.warnfrm, *this, Sends::Nothing);
 }
 TSetCodecComodeFrm* Tmainfrm::ControlInterfaceWindow() {
-    return createdOnce(Windows.SetCodecComodeFrm, this);
+    return createdOnce(Windows.SetCodecComodeFrm, *this, Sends::ToTheBoard);
 }
 TSPDIFConfigFRM* Tmainfrm::SpdifWindow() {
-    return createdOnce(Windows.SPDIFConfigFRM, this);
+    return createdOnce(Windows.SPDIFConfigFRM, *this, Sends::ToTheBoard);
 }
 TForm6* Tmainfrm::AboutWindow() {
-    return createdOnce(Windows.Form6, this);
+    return createdOnce(Windows.Form6, *this, Sends::Nothing);
 }
 TForm1* Tmainfrm::MatlabWindow() {
-    return createdOnce(Windows.Form1, this);
+    return createdOnce(Windows.Form1, *this, Sends::Nothing);
 }
 
 // ---------------------------------------------------------------------------------------------
