@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <barrier>
 #include <csignal>
 #include <filesystem>
 #include <functional>
@@ -303,4 +305,36 @@ TEST_F(EvbCtlTest, SaveDiffRestoreWritesOnlyWhatDiffersAndReportsReadOnlyRegiste
     r = On({"restore", file, "32"});
     EXPECT_EQ(r.code, evbctl::kExitRegistersDiffer);
     EXPECT_NE(r.out.find("after restore: 1 of 32 registers differs from " + file), std::string::npos) << r.out;
+}
+
+// Two runs at once on two threads, each on its own board: with one board session per run, every
+// frame reaches its own board and every answer is read by the run that asked for it.
+TEST(EvbCtlSessions, TwoRunsAtOnceOnTwoBoardsKeepTheirFramesAndAnswersApart) {
+    std::array<evbsim::SimBoard, 2> boards{evbsim::SimBoard{evbsim::SimOptions{.baud = 19200, .pace = false}},
+                                           evbsim::SimBoard{evbsim::SimOptions{.baud = 19200, .pace = false}}};
+    for (auto& b : boards)
+        ASSERT_TRUE(b.Start());
+    std::barrier step(2);
+    std::array<std::string, 2> got, want;
+    const auto runs = [&](int b) {
+        for (int i = 0; i < 4; ++i) {
+            const std::string reg = "0x" + evb::Hex2(static_cast<unsigned>(0x10 + i));
+            const std::string value = evb::Hex2(static_cast<unsigned>(b * 0x80 + i));
+            step.arrive_and_wait(); // both boards' commands go out at the same time
+            for (const auto& args : {std::vector<std::string>{"write", reg, "0x" + value}, {"read", reg}}) {
+                std::vector<std::string> all{"--port", boards[b].DevicePath()};
+                all.insert(all.end(), args.begin(), args.end());
+                const Result r = Ctl(all);
+                got[b] += std::to_string(r.code) + " " + r.out;
+            }
+            want[b] += "0 WriteReg:   Reg" + reg + " = 0x" + value + "\n0 ReadReg:   Reg" + reg + " = 0x" + value + "\n";
+        }
+    };
+    std::thread other(runs, 1);
+    runs(0);
+    other.join();
+    for (int b = 0; b < 2; ++b) {
+        EXPECT_EQ(got[b], want[b]);
+        EXPECT_EQ(boards[b].Frames().size(), 8u);
+    }
 }
