@@ -461,6 +461,8 @@ void TTalonComm::Open() {
             m_modemStatus.store(0, std::memory_order_relaxed); // the lines stay unknown
         }
     }
+    m_readStart.store(m_readEpoch.load(std::memory_order_relaxed), std::memory_order_release);
+    m_readStart.notify_all();
     if (code) {
         m_active.store(false, std::memory_order_release);
         stopThreads();
@@ -508,11 +510,15 @@ void TTalonComm::stopThreads() {
     if (m_readThread.joinable()) {
         // A handler of the hang-up report that reopens the port runs on the read thread,
         // which ends right after the handler returns.
-        if (m_readThread.get_id() == std::this_thread::get_id())
-            m_readThread.detach();
-        else
+        if (m_readThread.get_id() == std::this_thread::get_id()) {
+            if (m_retiredReadThread.joinable()) m_retiredReadThread.join();
+            m_retiredReadThread = std::move(m_readThread);
+        } else {
             m_readThread.join();
+        }
     }
+    if (m_retiredReadThread.joinable() && m_retiredReadThread.get_id() != std::this_thread::get_id())
+        m_retiredReadThread.join();
     joinInterrupting(m_writeThread, m_writeDone);
     joinInterrupting(m_modemThread, m_modemDone);
 }
@@ -644,6 +650,9 @@ long TTalonComm::unmarkParity(char* buf, long n, int& state, int& bad) {
 void TTalonComm::_ReadThread(std::uint64_t epoch) {
     pthread_setname_np(pthread_self(), "evb-read");
     t_readThreadOf = this;
+    for (std::uint64_t at = m_readStart.load(std::memory_order_acquire); at < epoch;
+         at = m_readStart.load(std::memory_order_acquire))
+        m_readStart.wait(at, std::memory_order_acquire);
     char buf[kReadBlock];
     int markState = 0;
     // A handler that closed the port on this thread let it go on alone: once the port is open

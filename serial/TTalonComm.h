@@ -174,6 +174,9 @@ class TTalonComm : public TObject {
     std::unique_ptr<TCommQueue> m_outQueue;
 
     std::thread m_readThread;
+    // A read thread that closed the port from its own handler: it ends as soon as the handler
+    // returns, and is joined by the next close from another thread or by the destructor.
+    std::thread m_retiredReadThread;
     std::thread m_writeThread;
     // Waits in TIOCMIWAIT, which no descriptor can interrupt: it is stopped by a signal (see
     // TTalonComm.cpp, interruptThread). Runs only where the driver has modem lines.
@@ -209,6 +212,9 @@ class TTalonComm : public TObject {
     std::atomic<bool> m_readRun{false};
     // Bumped by every start of a read thread; a thread whose number is not the latest ends.
     std::atomic<std::uint64_t> m_readEpoch{0};
+    // The epoch whose read thread may begin: Open raises it once every thread object is in
+    // place, so a handler that closes the port from the read thread never meets a half-made Open.
+    std::atomic<std::uint64_t> m_readStart{0};
     std::atomic<bool> m_writeRun{false};
     // eventfds: stop ends both threads (never consumed); writeWake wakes the write thread;
     // readWake wakes the read thread for room in the receive queue or a drained transmitter.
