@@ -6,7 +6,6 @@
 #include <QApplication>
 #include <QFont>
 #include <QFontInfo>
-#include <QMetaObject>
 
 #include <stdexcept>
 
@@ -18,11 +17,6 @@ AppInstance::~AppInstance() {
 }
 
 std::unique_ptr<AppInstance> CreateApplicationWindows(const AppConfig& config) {
-    // Serial-layer events that ask for the main thread are queued to the Qt event loop.
-    TalonComm::TRkCustomCommDevice::SetMainThreadDispatcher([](std::function<void()> work) {
-        QMetaObject::invokeMethod(qApp, std::move(work), Qt::QueuedConnection);
-    });
-
     auto app = std::make_unique<AppInstance>();
     StartOptions start = config.start;
     if (config.simulate) {

@@ -23,8 +23,7 @@ struct AppConfig {
 };
 
 // Creates the main window and the S/PDIF window (both shown; the main window creates the others
-// when they are first needed), installs the main-thread dispatcher, the protocol's report sink
-// and the application font (with the face that carries the full-width colon as its second
-// family), and runs the main window's FormCreate. Errors of FormCreate (a port that cannot be
+// when they are first needed; the main window builds the board session), sets the application
+// font (with the face that carries the full-width colon as its second family), and runs the main window's FormCreate. Errors of FormCreate (a port that cannot be
 // opened) are shown as the program shows them and do not abort.
 std::unique_ptr<AppInstance> CreateApplicationWindows(const AppConfig& config);

@@ -1,10 +1,12 @@
 // The main window: layout, start-up and "Refresh", clock and PLL, port routing and S/PDIF
 // controls, the control-interface window's openers and port selection. Everything here runs on
-// the UI thread; the only entries from worker threads are the device's event callbacks, which
-// hand their work to the UI thread.
+// the UI thread: what the board session raises on other threads reaches it through the session
+// bridge.
 #include "app/Tmainfrm.h"
 
 #include "console/ChipProfiles.h"
+#include "app/SessionBridge.h"
+#include "console/RegisterState.h"
 #include "console/Tkv2580mfrm.h"
 #include "protocol/BoardState.h"
 #include "protocol/Command.h"
@@ -14,6 +16,7 @@
 #include "protocol/TextConv.h"
 #include "serial/ETalonCommError.h"
 #include "serial/TCommSerialPortInfo.h"
+#include "serial/TNetLine.h"
 #include "serial/TTalonComm.h"
 #include "windows/GroupPanel.h"
 #include "windows/TForm1.h"
@@ -45,7 +48,6 @@
 #include <QScrollBar>
 #include <QTextCursor>
 #include <QTextEdit>
-#include <QThread>
 #include <QVBoxLayout>
 
 #include <cmath>
@@ -53,9 +55,6 @@
 #include <tuple>
 
 namespace {
-
-// The engine's report of its port opened or closed.
-constexpr int kOpenCloseReport = 0x38;
 
 constexpr const char* kStartBanner =
     "..............................Initialize the EVB Start..............................\r\n";
@@ -129,8 +128,24 @@ QPixmap drawBoardPicture() {
 
 } // namespace
 
+namespace {
+
+evb::BoardSession::Options sessionOptions(const StartOptions& start) {
+    evb::BoardSession::Options o;
+    o.line = start.line;
+    o.byIdDir = start.byIdDir;
+    o.sysRoot = start.sysRoot;
+    // A block reply fills the current chip profile's registers.
+    o.registerCount = [] { return evb::gRegs.RegCount; };
+    return o;
+}
+
+} // namespace
+
 Tmainfrm::Tmainfrm(StartOptions options, QWidget* parent)
-    : QMainWindow(parent), m_options(std::move(options)) {
+    : QMainWindow(parent), m_options(std::move(options)), m_bridge(new SessionBridge(this)),
+      m_session(std::make_unique<evb::BoardSession>(m_bridge, sessionOptions(m_options))), m_scope(*m_session),
+      RS232(m_session->Device()) {
     setObjectName("mainfrm");
     setWindowTitle("Corvane Audio CODEC Evaluation Software");
 
@@ -145,51 +160,27 @@ Tmainfrm::Tmainfrm(StartOptions options, QWidget* parent)
     RS232.fSetBaudRate(19200);
     RS232.fSetSyncEvents(false);
     RS232.fSetPackageSize(8192);
-    // Both events arrive on the serial layer's worker threads: hand them to the UI thread.
-    RS232.OnPackage = [this](TalonComm::TObject* sender, int notifyType) {
-        queuePackageEvent(sender, notifyType);
-    };
-    // What the device is (its persistent name, its USB identity) is taken while it is there:
-    // once it went away, so did they.
-    RS232.AfterOpen = [this](TalonComm::TObject*) {
-        m_portIdentity = TalonComm::TPortWatch::Identify(TalonComm::TTalonComm::DevicePath(RS232.fGetPortName()),
-                                                         m_options.byIdDir, m_options.sysRoot);
-    };
-    RS232.OnCommNotify = [this](TalonComm::TObject*, int notifyType) {
-        if (QThread::currentThread() == thread() && notifyType == kOpenCloseReport) {
-            // The engine reports its port opened or closed on the owner's thread.
-            evb::LogPortEvent(RS232.fGetPortName(), RS232.fGetActive() ? "opened" : "closed");
-            return;
-        }
-        if (notifyType & TalonComm::evHangup)
-            QMetaObject::invokeMethod(
-                this, [this] { reportHangup(); }, Qt::QueuedConnection);
-        // A configuration send in progress waits for this to send its next line.
-        if (notifyType & TalonComm::evTxEmpty)
-            QMetaObject::invokeMethod(
-                this,
-                [this] {
-                    if (Windows.kv2580mfrm) Windows.kv2580mfrm->TransmitterEmpty();
-                },
-                Qt::QueuedConnection);
-    };
 
-    evb::SetBoardDevice(&RS232);
-    evb::SetUserReport(this);
+    // What the session reports, on the UI thread.
+    m_bridge->setWakeHandler([this](const evb::SessionWake& wake) {
+        if (wake.kind == evb::SessionWake::Kind::Package)
+            RS232CommNotify(&RS232, 1);
+        else
+            runHandler([this, &wake] { m_session->Handle(wake); });
+    });
+    connect(m_bridge, &SessionBridge::consoleText, this, &Tmainfrm::ConsoleAppend);
+    connect(m_bridge, &SessionBridge::warning, this, &Tmainfrm::ShowWarning);
+    connect(m_bridge, &SessionBridge::reply, this, &Tmainfrm::renderReply);
+    connect(m_bridge, &SessionBridge::sendingChanged, this, &Tmainfrm::setSendLock);
 }
 
 Tmainfrm::~Tmainfrm() {
-    disarmReopen();
-    if (evb::UserReport() == this) evb::SetUserReport(nullptr);
-    if (evb::BoardDevice() == &RS232) evb::SetBoardDevice(nullptr);
-    // Stop the worker threads before the callbacks that point at this window go away.
-    try {
-        RS232.fSetActive(false);
-    } catch (...) {
-    }
-    RS232.OnPackage = nullptr;
-    RS232.OnCommNotify = nullptr;
-    RS232.AfterOpen = nullptr;
+    // The other windows show and use the session: they go first.
+    for (QWidget* window : std::initializer_list<QWidget*>{
+             Windows.kv2580mfrm, Windows.RS232CfgFrm, Windows.warnfrm, Windows.SetCodecComodeFrm,
+             Windows.SPDIFConfigFRM, Windows.Form6, Windows.Form1, Windows.LinkMonitorFrm})
+        delete window;
+    Windows = {};
 }
 
 void Tmainfrm::BuildLayout() {
@@ -487,48 +478,59 @@ void Tmainfrm::Start() {
 }
 
 namespace {
+
+// Whether a window can talk to the board (or change the port under it): createdOnce asks it
+// of every window it creates.
+enum class Sends { Nothing, ToTheBoard };
+
 template <class Window>
-Window* createdOnce(Window*& slot, QWidget* parent) {
-    if (!slot) slot = new Window(parent);
+Window* createdOnce(Window*& slot, Tmainfrm& main, Sends sends) {
+    if (slot) return slot;
+    slot = new Window(&main);
+    // A window that sends waits, as every one does, for the end of a configuration batch.
+    if (sends == Sends::ToTheBoard) {
+        slot->setEnabled(!main.Session().Sending().active);
+        QObject::connect(&main.Bridge(), &SessionBridge::sendingChanged, slot,
+                         [w = slot](bool sending) { w->setEnabled(!sending); });
+    }
     return slot;
 }
+
 } // namespace
 
 Tkv2580mfrm* Tmainfrm::RegisterConsole() {
     if (!Windows.kv2580mfrm) {
-        createdOnce(Windows.kv2580mfrm, this);
-        connect(Windows.kv2580mfrm, &Tkv2580mfrm::sendingChanged, this, &Tmainfrm::setSendLock);
+        // The sender of the batches: it locks its own controls while it sends one.
+        createdOnce(Windows.kv2580mfrm, *this, Sends::Nothing);
+        // Register replies and transmit-empty reports are the register console's to show and use.
+        connect(m_bridge, &SessionBridge::reply, Windows.kv2580mfrm, &Tkv2580mfrm::renderReply);
+        connect(m_bridge, &SessionBridge::transmitterEmpty, Windows.kv2580mfrm, &Tkv2580mfrm::TransmitterEmpty);
     }
     return Windows.kv2580mfrm;
 }
 TRS232CfgFrm* Tmainfrm::Rs232Window() {
-    return createdOnce(Windows.RS232CfgFrm, this);
+    return createdOnce(Windows.RS232CfgFrm, *this, Sends::ToTheBoard);
 }
 Twarnfrm* Tmainfrm::WarningWindow() {
-    return createdOnce(Windows.warnfrm, this);
+    return createdOnce(Windows.warnfrm, *this, Sends::Nothing);
 }
 TSetCodecComodeFrm* Tmainfrm::ControlInterfaceWindow() {
-    return createdOnce(Windows.SetCodecComodeFrm, this);
+    return createdOnce(Windows.SetCodecComodeFrm, *this, Sends::ToTheBoard);
 }
 TSPDIFConfigFRM* Tmainfrm::SpdifWindow() {
-    return createdOnce(Windows.SPDIFConfigFRM, this);
+    return createdOnce(Windows.SPDIFConfigFRM, *this, Sends::ToTheBoard);
 }
 TForm6* Tmainfrm::AboutWindow() {
-    return createdOnce(Windows.Form6, this);
+    return createdOnce(Windows.Form6, *this, Sends::Nothing);
 }
 TForm1* Tmainfrm::MatlabWindow() {
-    return createdOnce(Windows.Form1, this);
+    return createdOnce(Windows.Form1, *this, Sends::Nothing);
 }
 
 // ---------------------------------------------------------------------------------------------
 // Console pane and warning window
 
 void Tmainfrm::ConsoleAppend(const std::string& text) {
-    if (QThread::currentThread() != thread()) {
-        QMetaObject::invokeMethod(
-            this, [this, text] { ConsoleAppend(text); }, Qt::QueuedConnection);
-        return;
-    }
     QString converted = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
     converted.replace(QLatin1String("\r\n"), QLatin1String("\n"));
     converted.replace(QLatin1Char('\r'), QLatin1Char('\n'));
@@ -540,11 +542,6 @@ void Tmainfrm::ConsoleAppend(const std::string& text) {
 }
 
 void Tmainfrm::ShowWarning(const std::string& line1, const std::string& line2) {
-    if (QThread::currentThread() != thread()) {
-        QMetaObject::invokeMethod(
-            this, [this, line1, line2] { ShowWarning(line1, line2); }, Qt::QueuedConnection);
-        return;
-    }
     WarningWindow()->Report(QString::fromStdString(line1), QString::fromStdString(line2));
 }
 
@@ -594,48 +591,6 @@ void Tmainfrm::showErrorBox(const QString& message, const QString& reason) {
     box->open();
 }
 
-void Tmainfrm::reportHangup() {
-    evb::LogPortEvent(RS232.fGetPortName(), "went away");
-    ConsoleAppend(" RS232 PORT " + RS232.fGetPortName() +
-                  " went away (device closed or unplugged); press \"Refresh\" to open it again\r\n");
-    // Let go of the vanished device now: a held descriptor keeps a USB adapter's old device
-    // node alive, so the adapter plugged in again would come back under another name.
-    if (!RS232.fGetActive()) runHandler([this] { RS232.fSetActive(false); });
-    // A device that vanished right after opening by itself is only tried again on a change in
-    // its directory, so that one that opens and fails at once cannot make a loop.
-    if (!RS232.fGetActive()) armReopen(!m_reopenedByItself);
-}
-
-void Tmainfrm::armReopen(bool checkNow) {
-    const std::uint64_t generation = ++m_reopenGeneration;
-    // Only the same device under the same name: never a pseudo-terminal by its number.
-    m_portWatch.Arm(m_portIdentity, checkNow, [this, generation](const std::string& name) {
-        QMetaObject::invokeMethod(
-            this, [this, generation, name] { reopenPort(generation, name); }, Qt::QueuedConnection);
-    });
-}
-
-void Tmainfrm::disarmReopen() {
-    ++m_reopenGeneration;
-    m_portWatch.Stop();
-    m_reopenedByItself = false;
-}
-
-void Tmainfrm::reopenPort(std::uint64_t generation, const std::string& name) {
-    if (generation != m_reopenGeneration || RS232.fGetActive()) return;
-    // Under its alias when only that came back (the adapter got another node).
-    if (name != TalonComm::TTalonComm::DevicePath(RS232.fGetPortName())) RS232.fSetPortName(name);
-    try {
-        RS232.fSetActive(true);
-    } catch (const TalonComm::ETalonCommError&) {
-        // There but not usable yet (udev still setting its permissions, say): the next change.
-        armReopen(false);
-        return;
-    }
-    m_reopenedByItself = true;
-    ConsoleAppend(" RS232 PORT " + RS232.fGetPortName() + " is open again\r\n");
-}
-
 // ---------------------------------------------------------------------------------------------
 // Start-up and "Refresh"
 
@@ -664,7 +619,7 @@ void Tmainfrm::RefreshClick() {
 }
 
 void Tmainfrm::initialiseBoard(bool refresh) {
-    using evb::gBoard;
+    auto& gBoard = evb::Board();
     if (refresh) {
         UARTSHOW->clear();
     } else {
@@ -672,7 +627,7 @@ void Tmainfrm::initialiseBoard(bool refresh) {
     }
     evb::ExpectedReply = 0;
     ConsoleAppend(kStartBanner);
-    disarmReopen();
+    m_session->DisarmReopen();
 
     // Every port is opened in turn; the last one stays open. A port that cannot be opened
     // throws out of here and the rest is skipped.
@@ -764,23 +719,23 @@ void Tmainfrm::Sel_SPDIF_AMCLKClick() {
 }
 
 void Tmainfrm::DVDD2Click() {
-    evb::gBoard.Supply = evb::SupplyRange::Dvdd2V0;
+    evb::Board().Supply = evb::SupplyRange::Dvdd2V0;
 }
 
 void Tmainfrm::DVDD2P5Click() {
-    evb::gBoard.Supply = evb::SupplyRange::Dvdd2V5;
+    evb::Board().Supply = evb::SupplyRange::Dvdd2V5;
 }
 
 void Tmainfrm::DVDD3P3Click() {
-    evb::gBoard.Supply = evb::SupplyRange::Dvdd3V3;
+    evb::Board().Supply = evb::SupplyRange::Dvdd3V3;
 }
 
 void Tmainfrm::PLL_USE_CHKClick() {
-    evb::gBoard.PllUsed = PLL_USE_CHK->isChecked() ? 1 : 0;
+    evb::Board().PllUsed = PLL_USE_CHK->isChecked() ? 1 : 0;
 }
 
 void Tmainfrm::PLLCMDClick() {
-    using evb::gBoard;
+    auto& gBoard = evb::Board();
     // Where the values are sent, a typo must not program a PLL nobody asked for.
     if (gBoard.PllUsed == 1) {
         std::string problem;
@@ -813,7 +768,7 @@ namespace {
 
 void sdpDirection(Tmainfrm& window, std::uint8_t port, std::uint8_t dir) {
     evb::CmdSdpDirection(port, dir);
-    evb::gBoard.SdpFlag[port] = dir;
+    evb::Board().SdpFlag[port] = dir;
     window.ConsoleAppend(" Set the SDP" + std::to_string(port + 1) +
                          (dir ? ":Spdif=>Codec\r\n" : ":Codec=>Spdif\r\n"));
 }
@@ -842,11 +797,11 @@ void Tmainfrm::SDP3_SLVClick() {
 void Tmainfrm::SPDIF_RESETClick() {
     if (SPDIF_RESET->isChecked()) {
         evb::CmdSpdifReset(1);
-        evb::gBoard.Spdif.reset = 1;
+        evb::Board().Spdif.reset = 1;
         ConsoleAppend(" SPDIF Reset.........\r\n");
     } else {
         evb::CmdSpdifReset(0);
-        evb::gBoard.Spdif.reset = 0;
+        evb::Board().Spdif.reset = 0;
         ConsoleAppend(" SPDIF Reset Release\r\n");
     }
 }
@@ -854,11 +809,11 @@ void Tmainfrm::SPDIF_RESETClick() {
 void Tmainfrm::SPDIF_TX_STOPClick() {
     if (SPDIF_TX_STOP->isChecked()) {
         evb::CmdSpdifTxStop(1);
-        evb::gBoard.Spdif.stop = 1;
+        evb::Board().Spdif.stop = 1;
         ConsoleAppend(" SPDIF stop.........\r\n");
     } else {
         evb::CmdSpdifTxStop(0);
-        evb::gBoard.Spdif.stop = 0;
+        evb::Board().Spdif.stop = 0;
         ConsoleAppend(" SPDIF stop Release\r\n");
     }
 }
@@ -875,7 +830,7 @@ void Tmainfrm::SetTXCMDClick() {
     w->SPDIF_LRC_128->move(w->SPDIF_LRC_128->x(), 55);
     w->SPDIF_LRC_256->move(w->SPDIF_LRC_256->x(), 30);
 
-    auto& s = evb::gBoard.Spdif;
+    auto& s = evb::Board().Spdif;
     s.selector = 0;
     auto check = [](QRadioButton* button) {
         if (button) button->setChecked(true);
@@ -899,12 +854,12 @@ void Tmainfrm::SetTXCMDClick() {
 
 void Tmainfrm::setcodecI2CClick() {
     TSetCodecComodeFrm* w = ControlInterfaceWindow();
-    const auto addressText = [] { return QString::fromStdString("0x" + evb::Hex2(evb::gBoard.ChipAddress)); };
+    const auto addressText = [] { return QString::fromStdString("0x" + evb::Hex2(evb::Board().ChipAddress)); };
     // Checking the buttons runs their handlers; nothing they would send may reach the board.
     evb::BoardReady = 0;
     w->ChipaddTxt->setText(addressText());
-    (evb::gBoard.CommMode == 1 ? w->CODEC_SPI_SEL : w->CODEC_I2C_SEL)->setChecked(true);
-    QRadioButton* address = w->AddressButton(evb::gBoard.ChipAddress);
+    (evb::Board().CommMode == 1 ? w->CODEC_SPI_SEL : w->CODEC_I2C_SEL)->setChecked(true);
+    QRadioButton* address = w->AddressButton(evb::Board().ChipAddress);
     (address ? address : w->CODEC_ADDR_WR)->setChecked(true);
     evb::BoardReady = 255;
     w->ChipaddTxt->setText(addressText());
@@ -915,10 +870,10 @@ void Tmainfrm::setcodecI2CClick() {
 void Tmainfrm::RS2321Click() {
     TSetCodecComodeFrm* w = ControlInterfaceWindow();
     evb::BoardReady = 0;
-    w->ChipaddTxt->setText(QString::fromStdString("0x" + evb::Hex2(evb::gBoard.ChipAddress)));
-    if (evb::gBoard.CommMode == 0) w->CODEC_I2C_SEL->setChecked(true);
-    if (evb::gBoard.CommMode == 1) w->CODEC_SPI_SEL->setChecked(true);
-    QRadioButton* address = w->AddressButton(evb::gBoard.ChipAddress);
+    w->ChipaddTxt->setText(QString::fromStdString("0x" + evb::Hex2(evb::Board().ChipAddress)));
+    if (evb::Board().CommMode == 0) w->CODEC_I2C_SEL->setChecked(true);
+    if (evb::Board().CommMode == 1) w->CODEC_SPI_SEL->setChecked(true);
+    QRadioButton* address = w->AddressButton(evb::Board().ChipAddress);
     (address ? address : w->CODEC_ADDR_WR)->setChecked(true);
     evb::BoardReady = 255;
     ShowToolWindow(w);
@@ -930,12 +885,12 @@ void Tmainfrm::RS2321Click() {
 void Tmainfrm::setrs232cmdClick() {
     // After a start-up cut short, choosing a port by hand ends the masking of commands too.
     evb::BoardReady = 255;
-    disarmReopen();
+    m_session->DisarmReopen();
     const std::string typed = RS232_CommPort->text().toStdString();
     const std::string path = RS232_CommPort->text().trimmed().toStdString();
-    // A device path selects that device as it stands (USB adapters, pseudo-terminals have no
-    // COM number); anything else is a port number.
-    if (!path.empty() && path.front() == '/') {
+    // A device path or a network port (tcp://, rfc2217://) selects that port as it stands (USB
+    // adapters, pseudo-terminals have no COM number); anything else is a port number.
+    if ((!path.empty() && path.front() == '/') || TalonComm::TNetLine::IsNetName(path)) {
         RS232.fSetPortName(path);
         ConsoleAppend(" Set RS232 PORT :" + path + "\r\n");
     } else {

@@ -1,11 +1,12 @@
 #pragma once
-// The main window: owner of the serial device RS232 and of the console pane UARTSHOW.
-// Its handlers are split over several sources: Tmainfrm.cpp (layout, start-up, Refresh,
-// clock, routing, S/PDIF, control interface, port selection) and Tmainfrm_Codec.cpp (reply
-// handling, codec-type menu, tools menu, board picture).
+// The main window: owner of the board session (whose serial device is RS232) and of the
+// console pane UARTSHOW. It lays out the controls, runs their handlers (which call the command
+// builders) and renders what the session reports. Its handlers are split over several
+// sources: Tmainfrm.cpp (layout, start-up, Refresh, clock, routing, S/PDIF, control interface,
+// port selection), Tmainfrm_Codec.cpp (replies, codec-type menu, tools menu, board picture)
+// and Tmainfrm_Link.cpp (link monitor, console pane menu, the lock while a batch is sent).
 
-#include "protocol/BoardCommand.h"
-#include "serial/TPortWatch.h"
+#include "protocol/BoardSession.h"
 #include "serial/TRkCommDevice.h"
 
 #include <QMainWindow>
@@ -60,10 +61,20 @@ struct StartOptions {
     // Where the persistent names of USB serial devices live (a port that went away is also
     // watched for under the name it had there).
     std::string byIdDir = "/dev/serial/by-id";
+    // How the port's line is made (null: the system calls); see BoardSession::Options.
+    TalonComm::TLineIo* line = nullptr;
 };
 
-class Tmainfrm : public QMainWindow, public evb::IUserReport {
+class SessionBridge;
+
+class Tmainfrm : public QMainWindow {
     Q_OBJECT
+    // Built first: RS232 is the session's device.
+    StartOptions m_options;
+    SessionBridge* m_bridge;
+    std::unique_ptr<evb::BoardSession> m_session;
+    evb::SessionScope m_scope; // the UI thread's current session, for the program-wide names
+
   public:
     explicit Tmainfrm(StartOptions options = {}, QWidget* parent = nullptr);
     ~Tmainfrm() override;
@@ -82,14 +93,18 @@ class Tmainfrm : public QMainWindow, public evb::IUserReport {
     TForm1* MatlabWindow();
     TLinkMonitorFrm* LinkMonitorWindow();
 
-    // IUserReport: console pane and warning window.
-    void ConsoleAppend(const std::string& text) override;
-    void ShowWarning(const std::string& line1, const std::string& line2) override;
+    // The console pane and the warning window (UI thread).
+    void ConsoleAppend(const std::string& text);
+    void ShowWarning(const std::string& line1, const std::string& line2);
+
+    evb::BoardSession& Session() { return *m_session; }
+    // Every session report, on the UI thread.
+    SessionBridge& Bridge() { return *m_bridge; }
 
     // Opens a non-modal window of the application: restore, show, raise, focus.
     bool ShowToolWindow(QWidget* window);
 
-    TalonComm::TRkCommDevice RS232;
+    TalonComm::TRkCommDevice& RS232;
 
     // --- handlers (names as the controls and events they serve) ---
     void FormCreate();
@@ -152,8 +167,10 @@ class Tmainfrm : public QMainWindow, public evb::IUserReport {
     void MatlabInstruction1Click();
     void VersionV221Click();
     void Image1Click();
-    // reply handling: runs on the UI thread (the package event is handed over to it)
+    // reply handling: runs on the UI thread (the package event is handed over to it); the
+    // session reads the package and reports it, renderReply shows what is the main window's.
     void RS232CommNotify(TalonComm::TObject* Sender, int NotifyType);
+    void renderReply(const evb::ReplyEvent& event);
 
     // --- controls (objectName = the member's name) ---
     QPushButton* setrs232cmd = nullptr;
@@ -210,30 +227,16 @@ class Tmainfrm : public QMainWindow, public evb::IUserReport {
     void runHandler(const std::function<void()>& handler);
     void showErrorBox(const QString& message, const QString& reason);
     // While a configuration or preset send runs, every control that would send to the board
-    // (or change the port under it) is disabled; enabled again after the batch.
+    // (or change the port under it) is disabled; enabled again after the batch. Follows the
+    // session's sending state.
     void setSendLock(bool sending);
     std::vector<QPointer<QObject>> m_lockedForSend;
-    // Called on the UI thread when the device reports that its port went away.
-    void reportHangup();
-    // A port that went away is opened again, as it was, when its device comes back.
-    // armReopen starts the watch for it; disarmReopen ends it (the user chose a port).
-    void armReopen(bool checkNow);
     // A console line when port carries the machine's system console (opened all the same).
     void warnIfSystemConsole(const std::string& port);
-    void disarmReopen();
-    void reopenPort(std::uint64_t generation, const std::string& name);
     bool isApplicationForm(const QWidget* window) const;
 
     void BuildLayout();
     void BuildMenus();
-    // Hands a package event from the serial layer's worker thread to the UI thread.
-    void queuePackageEvent(TalonComm::TObject* Sender, int NotifyType);
     // Shared body of the codec-type menu handlers: the entry of the codec table's row.
     void selectCodecType(int row);
-
-    StartOptions m_options;
-    TalonComm::TPortWatch m_portWatch;
-    std::uint64_t m_reopenGeneration = 0; // UI thread; a watch's answer for an older one is dropped
-    TalonComm::TDeviceIdentity m_portIdentity; // what the open port's device is
-    bool m_reopenedByItself = false;      // the port's last opening was automatic
 };

@@ -22,7 +22,7 @@
 #include <QTextEdit>
 
 TLinkMonitorFrm* Tmainfrm::LinkMonitorWindow() {
-    if (!Windows.LinkMonitorFrm) Windows.LinkMonitorFrm = new TLinkMonitorFrm(this);
+    if (!Windows.LinkMonitorFrm) Windows.LinkMonitorFrm = new TLinkMonitorFrm(m_session->Log(), this);
     return Windows.LinkMonitorFrm;
 }
 
@@ -85,8 +85,5 @@ void Tmainfrm::setSendLock(bool sending) {
                 if (a != EXIT1) lock(a);
     lock(RS2321);
     lock(RS2322);
-    // The other windows that send, when they exist.
-    lock(Windows.SPDIFConfigFRM);
-    lock(Windows.SetCodecComodeFrm);
-    lock(Windows.RS232CfgFrm);
+    // The other windows that send follow the same signal themselves (createdOnce).
 }

@@ -107,8 +107,9 @@ int main(int argc, char* argv[]) {
     parser.addVersionOption();
     QCommandLineOption simulate("simulate", "Start a simulated board on a pseudo-terminal and use its port.");
     QCommandLineOption port("port",
-                            "Add DEVICE (e.g. /dev/ttyUSB0) as the last port of the start-up list, so it "
-                            "is the one kept open.",
+                            "Add DEVICE (e.g. /dev/ttyUSB0, or a port on the network: tcp://HOST:PORT, "
+                            "rfc2217://HOST:PORT) as the last port of the start-up list, so it is the one "
+                            "kept open.",
                             "DEVICE");
     QCommandLineOption noPace("no-pace", "Let the simulated board answer at full speed.");
     noPace.setFlags(QCommandLineOption::HiddenFromHelp);

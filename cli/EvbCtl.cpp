@@ -5,6 +5,7 @@
 #include "cli/EvbCtlRegmap.h"
 
 #include "protocol/BoardCommand.h"
+#include "protocol/BoardSession.h"
 #include "protocol/Command.h"
 #include "protocol/ConfigLines.h"
 #include "protocol/LinkLog.h"
@@ -15,7 +16,9 @@
 #include "protocol/TextConv.h"
 #include "serial/ETalonCommError.h"
 #include "serial/TCommSerialPortInfo.h"
+#include "serial/TNetLine.h"
 #include "serial/TRkCommDevice.h"
+#include "serial/TTalonComm.h"
 #include "sim/SimBoard.h"
 
 #include <chrono>
@@ -61,32 +64,9 @@ struct FileError {
 // The file has errors: nothing is sent and no port is opened (exit 4).
 struct NothingSent {};
 
-// Console lines to out without the pane's "\r" (a terminal or a pipe wants plain "\n");
-// warnings, which the program shows in its warning window, to err.
-class StreamReport : public evb::IUserReport {
-  public:
-    StreamReport(std::ostream& out, std::ostream& err) : m_out(out), m_err(err) {}
-    void ConsoleAppend(const std::string& text) override {
-        std::string plain;
-        plain.reserve(text.size());
-        for (std::size_t i = 0; i < text.size(); ++i)
-            if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) plain += text[i];
-        m_out << plain << std::flush;
-    }
-    void ShowWarning(const std::string& line1, const std::string& line2) override {
-        m_err << "evbctl: " << line1;
-        if (!line2.empty()) m_err << " " << line2;
-        m_err << std::endl;
-    }
-
-  private:
-    std::ostream& m_out;
-    std::ostream& m_err;
-};
-
 // Counts completed packages and hang-ups. The device raises its events on the serial layer's
-// worker threads (SyncEvents false); they only bump counters under the mutex and wake the
-// main thread, which reads the packages itself, as the console does on its UI thread.
+// worker threads; they only bump counters under the mutex and wake the run's thread, which
+// reads the packages itself, as the console does on its UI thread.
 class ReplyWatch {
   public:
     void packageDone() {
@@ -121,12 +101,43 @@ class ReplyWatch {
     bool m_hungUp = false;
 };
 
+// The session's sink. Console lines to out without the pane's "\r" (a terminal or a pipe wants
+// plain "\n"); warnings, which the program shows in its warning window, to err. Completed
+// packages and hang-ups, raised on the serial layer's worker threads, go to the reply watch.
+class StreamReport : public evb::ISessionSink {
+  public:
+    StreamReport(std::ostream& out, std::ostream& err, ReplyWatch& watch) : m_out(out), m_err(err), m_watch(watch) {}
+    void Wake(const evb::SessionWake& wake) override {
+        if (wake.kind == evb::SessionWake::Kind::Package) m_watch.packageDone();
+        if (wake.kind == evb::SessionWake::Kind::PortGone) m_watch.lineGone();
+    }
+    void ConsoleAppend(const std::string& text) override {
+        std::string plain;
+        plain.reserve(text.size());
+        for (std::size_t i = 0; i < text.size(); ++i)
+            if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) plain += text[i];
+        m_out << plain << std::flush;
+    }
+    void ShowWarning(const std::string& line1, const std::string& line2) override {
+        m_err << "evbctl: " << line1;
+        if (!line2.empty()) m_err << " " << line2;
+        m_err << std::endl;
+    }
+
+  private:
+    std::ostream& m_out;
+    std::ostream& m_err;
+    ReplyWatch& m_watch;
+};
+
 struct Options {
     std::optional<std::string> port;
     std::uint32_t baud = kDefaultBaud;
     int timeoutMs = kDefaultTimeoutMs;
     bool simulate = false;
-    bool trace = false; // the link log on stderr, one entry a line
+    bool trace = false;  // the link log on stderr, one entry a line
+    bool strict = false; // send, check: warnings count as errors
+    bool dryRun = false; // send: print the frames, open no port
     std::string regmapFile, chip;       // --regmap FILE, --chip NAME
     std::optional<evb::RegisterMap> map; // loaded from either once the arguments are parsed
     bool all = false;                    // diff and restore compare volatile registers too
@@ -148,44 +159,57 @@ std::uint8_t byteArg(const std::string& text, const char* what) {
     return static_cast<std::uint8_t>(number(text, what, 0, 255));
 }
 
+// Options may stand anywhere on the line, before or after the command and its arguments; after
+// "--" every word is an argument (a file named "--x").
 Options parse(const std::vector<std::string>& args) {
     Options o;
+    std::vector<std::string> words;
     std::size_t i = 0;
     const auto value = [&](const std::string& opt) -> const std::string& {
         if (i + 1 >= args.size()) throw UsageError{opt + " needs a value"};
         return args[++i];
     };
+    bool optionsEnded = false;
     for (; i < args.size(); ++i) {
         const std::string& a = args[i];
-        if (a == "--port") {
+        if (optionsEnded || a.size() < 3 || a.rfind("--", 0) != 0) {
+            words.push_back(a);
+        } else if (a == "--") {
+            optionsEnded = true;
+        } else if (a == "--port") {
             o.port = value(a);
             // An unset variable in a script ($PORT) must not fall back to a machine's port.
             if (o.port->find_first_not_of(" \t") == std::string::npos)
                 throw UsageError{"--port needs a device name; it was empty"};
-        }
-        else if (a == "--baud")
+        } else if (a == "--baud") {
             o.baud = static_cast<std::uint32_t>(number(value(a), "baud rate", 50, 4000000));
-        else if (a == "--timeout")
+        } else if (a == "--timeout") {
             o.timeoutMs = number(value(a), "timeout", 1, 3600000);
-        else if (a == "--simulate")
+        } else if (a == "--simulate") {
             o.simulate = true;
-        else if (a == "--trace")
+        } else if (a == "--trace") {
             o.trace = true;
-        else if (a == "--regmap")
+        } else if (a == "--regmap") {
             o.regmapFile = value(a);
-        else if (a == "--chip")
+        } else if (a == "--chip") {
             o.chip = value(a);
-        else if (a == "--all")
+        } else if (a == "--all") {
             o.all = true;
-        else if (a.size() > 1 && a[0] == '-' && a[1] == '-')
+        } else if (a == "--strict") {
+            o.strict = true;
+        } else if (a == "--dry-run") {
+            o.dryRun = true;
+        } else {
             throw UsageError{"unknown option " + a};
-        else
-            break;
+        }
     }
-    if (i >= args.size()) throw UsageError{"no command given"};
-    o.command = args[i];
-    o.args.assign(args.begin() + static_cast<std::ptrdiff_t>(i + 1), args.end());
+    if (words.empty()) throw UsageError{"no command given"};
+    o.command = words.front();
+    o.args.assign(words.begin() + 1, words.end());
     if (o.simulate && o.port) throw UsageError{"--simulate and --port exclude each other"};
+    if (o.dryRun && o.command != "send") throw UsageError{"--dry-run goes with 'send' only"};
+    if (o.strict && o.command != "send" && o.command != "check")
+        throw UsageError{"--strict goes with 'send' and 'check' only"};
     return o;
 }
 
@@ -194,27 +218,32 @@ void expectArgs(const Options& o, std::size_t min, std::size_t max) {
         throw UsageError{"wrong number of arguments for '" + o.command + "'"};
 }
 
+evb::BoardSession::Options lineOptions(TalonComm::TLineIo* line) {
+    evb::BoardSession::Options o;
+    o.line = line;
+    return o;
+}
+
 class Session {
   public:
-    Session(const Options& options, std::ostream& out, std::ostream& err)
-        : m_options(options), m_out(out), m_err(err), m_report(out, err) {}
+    Session(const Options& options, std::ostream& out, std::ostream& err, TalonComm::TLineIo* line)
+        : m_options(options), m_out(out), m_err(err), m_report(out, err, m_watch),
+          m_board(&m_report, lineOptions(line)), m_scope(m_board) {}
 
     ~Session() {
-        // The event handlers stay installed: they only touch m_watch, which outlives the device.
-        evb::SetBoardDevice(nullptr);
-        evb::SetUserReport(nullptr);
         if (m_device.fGetActive()) {
             // Let the last frames reach the line before the port closes.
             m_device.WaitWriteDrained(std::chrono::milliseconds(m_options.timeoutMs));
+            if (const std::string note = m_device.Engine()->TakeLineNote(); !note.empty())
+                evb::LogPortEvent(m_device.fGetPortName(), note);
             try {
                 m_device.fSetActive(false);
             } catch (const TalonComm::ETalonCommError&) {
             }
-            evb::LogPortEvent(m_device.fGetPortName(), "closed");
         } else if (m_watch.hungUp()) {
             evb::LogPortEvent(m_device.fGetPortName(), "went away");
         }
-        if (m_traceObserver) evb::TheLinkLog().removeObserver(m_traceObserver);
+        if (m_traceObserver) m_board.Log().removeObserver(m_traceObserver);
         if (m_sim) m_sim->Stop();
     }
 
@@ -236,9 +265,8 @@ class Session {
             return kExitPort;
         }
 
-        evb::SetUserReport(&m_report);
         if (m_options.trace)
-            m_traceObserver = evb::TheLinkLog().addObserver(
+            m_traceObserver = m_board.Log().addObserver(
                 [this](const evb::LinkEntry& e) { m_err << evb::FormatLinkEntry(e) << '\n' << std::flush; });
         m_device.fSetPortName(port);
         m_device.fSetBaudRate(m_options.baud);
@@ -250,24 +278,16 @@ class Session {
         m_device.fSetPackageInterval(50);
         m_device.fSetSyncEvents(false);
         m_device.fSetUsePackage(true);
-        m_device.OnPackage = [this](TalonComm::TObject*, int type) {
-            if (type == 1) m_watch.packageDone();
-        };
-        m_device.OnCommNotify = [this](TalonComm::TObject*, int type) {
-            if (type & TalonComm::evHangup) m_watch.lineGone();
-        };
         try {
             m_device.fSetActive(true);
         } catch (const TalonComm::ETalonCommError& e) {
-            m_err << "evbctl: " << e.what() << std::endl;
-            if (!e.OsReason().empty()) m_err << e.OsReason() << std::endl;
+            // One line, so a script's log keeps the reason with the port.
+            m_err << "evbctl: " << e.what() << (e.OsReason().empty() ? "" : ": " + e.OsReason()) << std::endl;
             return kExitPort;
         }
-        evb::LogPortEvent(port, "opened");
         // Bytes that were waiting in the driver (a late answer to an earlier run) are not an
         // answer to this run's command.
         m_device.PurgeRead(true);
-        evb::SetBoardDevice(&m_device);
         return kExitOk;
     }
 
@@ -335,9 +355,16 @@ class Session {
         return got;
     }
 
+    // How the line's end is told: a network port loses its connection, a device hangs up.
+    std::string lineLost() const {
+        const std::string& port = m_device.fGetPortName();
+        return TalonComm::TNetLine::IsNetName(port) ? "the connection to " + port + " was lost"
+                                                    : std::string("the port closed (hang-up)");
+    }
+
     int noAnswer(std::size_t got, std::size_t want) {
         if (m_watch.hungUp())
-            m_err << "evbctl: the port closed (hang-up) before the board answered" << std::endl;
+            m_err << "evbctl: " << lineLost() << " before the board answered" << std::endl;
         else if (got == 0)
             m_err << "evbctl: the board did not answer within " << m_options.timeoutMs << " ms" << std::endl;
         else
@@ -483,6 +510,7 @@ class Session {
             m_err << "evbctl: " << path << " is longer than " << evb::kConfigBufferSize << " bytes; the last "
                   << f->load.droppedBytes << " bytes were not loaded" << std::endl;
         if (map()) evb::AddRegisterMapWarnings(f->check, *map());
+        if (m_options.strict) f->check.countWarningsAsErrors();
         m_err << f->check.format(path) << std::flush;
         if (f->check.hasErrors()) {
             m_err << "evbctl: " << f->check.nothingSent(path) << std::endl;
@@ -553,7 +581,7 @@ class Session {
 
     std::function<int()> send() {
         expectArgs(m_options, 1, 1);
-        auto load = checkedFile({});
+        auto load = checkedFile({.strict = m_options.strict});
         return [this, load] { return sendBatch(load->sendable()); };
     }
 
@@ -577,7 +605,10 @@ class Session {
             return kExitInterrupted;
         }
         if (r.aborted || r.framesNotSent > 0) {
-            if (!r.aborted) m_err << "evbctl: " << r.framesNotSent << " frames could not be sent" << std::endl;
+            if (!r.aborted)
+                m_err << "evbctl: " << r.framesNotSent << " frames could not be sent" << std::endl;
+            else if (!m_device.fGetActive()) // the hang-up's report may still be on its way
+                m_err << "evbctl: " << lineLost() << std::endl;
             return kExitNoAnswer;
         }
         return awaitBatch(evb::FramesSent() - framesBefore, started);
@@ -609,7 +640,7 @@ class Session {
     }
 
     int batchCutOff(std::uint64_t frames) {
-        m_err << "evbctl: the port closed (hang-up) before the board had the whole batch: " << m_replyBytes
+        m_err << "evbctl: " << lineLost() << " before the board had the whole batch: " << m_replyBytes
               << " of " << frames << " frames acknowledged" << std::endl;
         return kExitNoAnswer;
     }
@@ -674,9 +705,12 @@ class Session {
     StreamReport m_report;
     ReplyWatch m_watch;
     std::unique_ptr<evbsim::SimBoard> m_sim;
-    std::uint64_t m_replyBytes = 0;    // acknowledgement bytes of the batch being sent
-    int m_traceObserver = 0;           // the link log's observer writing --trace lines
-    TalonComm::TRkCommDevice m_device; // declared last: closed before the board goes away
+    std::uint64_t m_replyBytes = 0; // acknowledgement bytes of the batch being sent
+    int m_traceObserver = 0;        // the link log's observer writing --trace lines
+    // After the simulated board: the port is closed before the board goes away.
+    evb::BoardSession m_board;
+    evb::SessionScope m_scope; // this run's commands go to this run's board
+    TalonComm::TRkCommDevice& m_device = m_board.Device();
 };
 
 } // namespace
@@ -684,6 +718,7 @@ class Session {
 std::string UsageText() {
     return "usage: evbctl [--port DEVICE] [--baud N] [--timeout MS] [--simulate] [--trace]\n"
            "              [--regmap FILE | --chip NAME] COMMAND [ARGS]\n"
+           "       evbctl --help | --version\n"
            "\n"
            "commands:\n"
            "  info                  print the board's information record (.....EVBINFO:...)\n"
@@ -698,7 +733,9 @@ std::string UsageText() {
            "  send FILE             send a register configuration file (lines :Wrrvv@ :Dhhll@ :Gaabb@ "
            ":Cxxxx@)\n"
            "  send --dry-run FILE   print the frames send would write, one a line; opens no port\n"
+           "  send --strict FILE    send only a file without warnings (they count as errors)\n"
            "  check FILE...         print the file's errors and warnings and a summary; opens no port\n"
+           "  check --strict FILE...  the same, warnings counting as errors (exit 4)\n"
            "  save FILE [COUNT]     save COUNT registers (default 256) as a configuration file\n"
            "  diff FILE [COUNT]     list the registers whose value differs from FILE's writes\n"
            "                        (Reg0x1A: board 0x05, file 0x07); exit 5 when some differ\n"
@@ -713,7 +750,8 @@ std::string UsageText() {
            "(Spdif=>Codec)\n"
            "\n"
            "options:\n"
-           "  --port DEVICE   COMn, /dev/ttyUSB0, /dev/pts/N ... (default: the last port found)\n"
+           "  --port DEVICE   COMn, /dev/ttyUSB0, /dev/pts/N ... (default: the last port found),\n"
+           "                  or a port on the network: tcp://HOST:PORT (raw), rfc2217://HOST:PORT\n"
            "  --baud N        line speed (default 19200, 8N1)\n"
            "  --timeout MS    how long to wait for the board's answer (default 1000)\n"
            "  --simulate      use a simulated board inside evbctl instead of a port\n"
@@ -722,6 +760,10 @@ std::string UsageText() {
            "  --regmap FILE   name registers and fields from a register map (JSON or CMSIS-SVD)\n"
            "  --chip NAME     use the register map shipped for a chip (KV2440, ...)\n"
            "  --all           diff and restore compare volatile registers too (with a map)\n"
+           "  --strict        send, check: a file with warnings is not sent (exit 4)\n"
+           "  --dry-run       send: print the frames instead of opening a port\n"
+           "  --version       print the version and exit\n"
+           "Options may also follow the command; after -- every word is an argument.\n"
            "\n"
            "Numbers may be written 26, 0x1A, x1A or $1A.\n"
            "Exit status: 0 success, 1 no answer in time or a frame not sent, 2 usage error,\n"
@@ -730,31 +772,44 @@ std::string UsageText() {
 }
 
 int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    return Run(args, out, err, nullptr);
+}
+
+int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, TalonComm::TLineIo* line) {
     for (const std::string& a : args) {
+        if (a == "--") break;
         if (a == "--help" || a == "-h") {
             out << UsageText();
             return kExitOk;
         }
-        if (a.empty() || a[0] != '-') break;
+        if (a == "--version") {
+            out << "evbctl " << EVB_VERSION << "\n";
+            return kExitOk;
+        }
     }
     try {
         Options options = parse(args);
         // The file commands that need no port.
         if (options.command == "regmap") return RunRegmap(options.args, out, err);
         options.map = ChooseRegisterMap(options.regmapFile, options.chip, err);
+        // The link log (--trace) names the registers for this run only.
+        struct LinkNames {
+            ~LinkNames() { evb::SetLinkRegisterMap(nullptr); }
+        } linkNames;
+        if (options.map) evb::SetLinkRegisterMap(std::make_shared<const evb::RegisterMap>(*options.map));
         if (options.command == "check") {
             if (options.args.empty()) throw UsageError{"'check' needs at least one file"};
-            return RunCheck(options.args, options.baud, out, err, options.map ? &*options.map : nullptr);
+            return RunCheck(options.args, options.baud, options.strict, out, err, options.map ? &*options.map : nullptr);
         }
-        if (options.command == "send" && !options.args.empty() && options.args[0] == "--dry-run") {
-            if (options.args.size() != 2) throw UsageError{"wrong number of arguments for 'send --dry-run'"};
-            return RunDryRun(options.args[1], out, err);
+        if (options.dryRun) {
+            if (options.args.size() != 1) throw UsageError{"'send --dry-run' needs one file"};
+            return RunDryRun(options.args[0], options.strict, out, err);
         }
         if (options.command == "ports") {
             expectArgs(options, 0, 0);
             return ListPorts(out);
         }
-        Session session(options, out, err);
+        Session session(options, out, err, line);
         const std::function<int()> action = session.prepare();
         if (const int rc = session.open(); rc != kExitOk) return rc;
         return action();
@@ -764,10 +819,10 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         err << "evbctl: " << e.message << std::endl;
         return kExitUsage;
     } catch (const RegmapArgError& e) {
-        err << "evbctl: " << e.message << "\n" << (e.withUsage ? UsageText() : std::string()) << std::flush;
+        err << "evbctl: " << e.message << (e.withUsage ? "; see `evbctl --help`" : "") << std::endl;
         return kExitUsage;
     } catch (const UsageError& e) {
-        err << "evbctl: " << e.message << "\n" << UsageText() << std::flush;
+        err << "evbctl: " << e.message << "; see `evbctl --help`" << std::endl;
         return kExitUsage;
     }
 }

@@ -3,15 +3,20 @@
 // layer exactly as the console uses them.
 //
 //   evbctl [--port DEVICE] [--baud N] [--timeout MS] [--simulate] COMMAND [ARGS]
+//   (options may also follow the command)
 //
 // Exit status: 0 success; 1 the board did not answer within the timeout or a frame could not
-// be sent; 2 usage error (usage text on stderr); 3 the port could not be opened; 4 the file has
+// be sent; 2 usage error (the problem and a pointer to --help on stderr); 3 the port could not be opened; 4 the file has
 // errors and nothing was sent; 5 registers differ from the file (diff, restore); 130 a send
 // stopped by Ctrl+C.
 
 #include <iosfwd>
 #include <string>
 #include <vector>
+
+namespace TalonComm {
+class TLineIo;
+}
 
 namespace evbctl {
 
@@ -25,9 +30,11 @@ enum ExitCode {
     kExitInterrupted = 130
 };
 
-// Runs one invocation. Console lines go to out, warnings and errors to err. Not reentrant:
-// it installs the process-wide board device and report sink for the duration of the call.
+// Runs one invocation. Console lines go to out, warnings and errors to err. The run builds its
+// own board session and makes it the calling thread's current one, so runs on different
+// threads go on side by side. `line` makes the port's line (null: the system calls).
 int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, TalonComm::TLineIo* line);
 
 std::string UsageText();
 

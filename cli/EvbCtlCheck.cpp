@@ -57,8 +57,8 @@ bool readable(const std::string& path, const evb::CheckedConfigFile& f, std::ost
 
 } // namespace
 
-int RunCheck(const std::vector<std::string>& files, std::uint32_t baud, std::ostream& out, std::ostream& err,
-             const evb::RegisterMap* map) {
+int RunCheck(const std::vector<std::string>& files, std::uint32_t baud, bool strict, std::ostream& out,
+             std::ostream& err, const evb::RegisterMap* map) {
     int rc = kExitOk;
     for (const std::string& path : files) {
         evb::CheckedConfigFile f = evb::LoadCheckedConfigFile(path);
@@ -67,6 +67,7 @@ int RunCheck(const std::vector<std::string>& files, std::uint32_t baud, std::ost
             continue;
         }
         if (map) evb::AddRegisterMapWarnings(f.check, *map);
+        if (strict) f.check.countWarningsAsErrors();
         const evb::ConfigCheck& c = f.check;
         if (f.load.droppedBytes > 0)
             out << path << ": warning: longer than the " << evb::kConfigBufferSize
@@ -90,8 +91,8 @@ int RunCheck(const std::vector<std::string>& files, std::uint32_t baud, std::ost
     return rc;
 }
 
-int RunDryRun(const std::string& file, std::ostream& out, std::ostream& err) {
-    const evb::CheckedConfigFile f = evb::LoadCheckedConfigFile(file);
+int RunDryRun(const std::string& file, bool strict, std::ostream& out, std::ostream& err) {
+    const evb::CheckedConfigFile f = evb::LoadCheckedConfigFile(file, {.strict = strict});
     if (!readable(file, f, err)) return kExitUsage;
     err << f.check.format(file);
     if (f.check.hasErrors()) {

@@ -56,7 +56,8 @@ std::string shippedMap(const std::string& chip) {
         std::error_code ec;
         for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
             const std::string name = it->path().filename().string();
-            if (name.size() <= suffix.size() || name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0)
+            if (name.size() <= suffix.size() ||
+                name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0)
                 continue;
             const std::string stem = name.substr(0, name.size() - suffix.size());
             if (evb::SameName(stem, chip)) return it->path().string();
@@ -89,14 +90,16 @@ void show(const evb::RegisterMap& map, std::ostream& out) {
     }
     out << "ADDR  " << pad("NAME", nameWidth) << "  ACCESS      RESET  DESCRIPTION\n";
     for (const evb::RegisterInfo& r : map.registers()) {
-        out << "0x" << evb::Hex2(r.address) << "  " << pad(r.name, nameWidth) << "  " << pad(AccessName(r.access), 10)
-            << "  0x" << evb::Hex2(r.reset) << "   " << r.description << (r.isVolatile ? " (volatile)" : "") << "\n";
+        out << "0x" << evb::Hex2(r.address) << "  " << pad(r.name, nameWidth) << "  "
+            << pad(AccessName(r.access), 10) << "  0x" << evb::Hex2(r.reset) << "   " << r.description
+            << (r.isVolatile ? " (volatile)" : "") << "\n";
         for (const evb::RegisterField& f : r.fields) {
             std::string line = "      " + pad(f.label(), fieldWidth) + "  " + f.description;
             std::string values;
             for (const evb::FieldValue& v : f.values)
                 values += (values.empty() ? "" : ", ") +
-                          (f.width() > 3 ? "0x" + evb::Hex2(v.value) : std::to_string(v.value)) + " " + v.name;
+                          (f.width() > 3 ? "0x" + evb::Hex2(v.value) : std::to_string(v.value)) + " " +
+                          v.name;
             if (!values.empty()) line += (f.description.empty() ? "" : "; ") + values;
             while (!line.empty() && line.back() == ' ')
                 line.pop_back();
@@ -112,9 +115,10 @@ struct FieldTarget {
 
 void needMap(const std::string& what, const evb::RegisterMap* map) {
     if (!map)
-        throw RegmapArgError{"'" + what +
-                             "' is not a register number; register names need a register map (--regmap FILE or "
-                             "--chip NAME)"};
+        throw RegmapArgError{
+            "'" + what +
+            "' is not a register number; register names need a register map (--regmap FILE or "
+            "--chip NAME)"};
 }
 
 const evb::RegisterInfo& registerNamed(const std::string& name, const evb::RegisterMap& map) {
@@ -151,7 +155,8 @@ int RunRegmap(const std::vector<std::string>& args, std::ostream& out, std::ostr
     if (sub == "show" && args.size() == 2) {
         const evb::RegisterMapLoad load = evb::LoadRegisterMapFile(args[1]);
         err << load.format(args[1]) << std::flush;
-        if (!load.map) return load.errorCount() > 0 && load.diagnostics.front().line == 0 ? kExitUsage : kExitFileErrors;
+        if (!load.map)
+            return load.errorCount() > 0 && load.diagnostics.front().line == 0 ? kExitUsage : kExitFileErrors;
         show(*load.map, out);
         out << std::flush;
         return kExitOk;
@@ -170,7 +175,8 @@ int RunRegmap(const std::vector<std::string>& args, std::ostream& out, std::ostr
                 << counted(load.map->fieldCount(), "field", "fields")
                 << (warnings ? ", " + counted(warnings, "warning", "warnings") : "") << "\n";
         else
-            out << path << ": refused (" << counted(static_cast<std::size_t>(errors), "error", "errors") << ")\n";
+            out << path << ": refused (" << counted(static_cast<std::size_t>(errors), "error", "errors")
+                << ")\n";
         if (!load.map) rc = kExitFileErrors;
     }
     out << std::flush;
@@ -186,7 +192,8 @@ std::optional<evb::RegisterMap> ChooseRegisterMap(const std::string& file, const
     if (!load.diagnostics.empty() && load.diagnostics.front().line == 0)
         throw RegmapArgError{"the register map " + load.format(path)};
     err << load.format(path);
-    if (!load.map) err << "evbctl: the register map " << path << " has errors; going on without register names\n";
+    if (!load.map)
+        err << "evbctl: the register map " << path << " has errors; going on without register names\n";
     err << std::flush;
     return load.map;
 }
@@ -209,19 +216,20 @@ std::optional<std::function<int()>> FieldWriteCommand(const std::string& target,
         v = *named;
     } else if (const auto n = numberArg(value)) {
         if (*n < 0 || static_cast<unsigned>(*n) > t.field->maxValue())
-            throw RegmapArgError{"value " + value + " does not fit " + t.reg->name + "." + t.field->label() + " (0.." +
-                                 std::to_string(t.field->maxValue()) + ")"};
+            throw RegmapArgError{"value " + value + " does not fit " + t.reg->name + "." + t.field->label() +
+                                 " (0.." + std::to_string(t.field->maxValue()) + ")"};
         v = static_cast<unsigned>(*n);
     } else {
         std::string names;
         for (const evb::FieldValue& fv : t.field->values)
             names += (names.empty() ? "" : ", ") + fv.name;
-        throw RegmapArgError{"'" + value + "' is neither a number nor a value of " + t.reg->name + "." + t.field->name +
-                             (names.empty() ? std::string() : " (" + names + ")")};
+        throw RegmapArgError{"'" + value + "' is neither a number nor a value of " + t.reg->name + "." +
+                             t.field->name + (names.empty() ? std::string() : " (" + names + ")")};
     }
     if (!t.reg->writable()) throw RegmapArgError{t.reg->name + " is read-only"};
     if (!t.reg->readable())
-        throw RegmapArgError{t.reg->name + " is write-only: its other bits cannot be read; write the whole register"};
+        throw RegmapArgError{t.reg->name +
+                             " is write-only: its other bits cannot be read; write the whole register"};
     const std::uint8_t address = t.reg->address;
     const evb::RegisterField field = *t.field;
     return [io, address, field, v]() -> int {
@@ -239,7 +247,8 @@ std::function<int()> FieldsCommand(const std::string& target, const evb::Registe
     return [io, address, reg, &out]() -> int {
         std::uint8_t value = 0;
         if (const int rc = io.read(address, value); rc != kExitOk) return rc;
-        out << "0x" << evb::Hex2(address) << (reg ? " " + reg->name : std::string()) << " = 0x" << evb::Hex2(value);
+        out << "0x" << evb::Hex2(address) << (reg ? " " + reg->name : std::string()) << " = 0x"
+            << evb::Hex2(value);
         if (!reg) {
             out << "  (not in the register map)\n" << std::flush;
             return kExitOk;

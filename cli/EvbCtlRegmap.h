@@ -35,8 +35,8 @@ std::uint8_t RegisterArgument(const std::string& arg, const evb::RegisterMap* ma
 
 // The board access the map commands need, provided by the session: each returns an exit status.
 struct RegisterIo {
-    std::function<int(std::uint8_t reg, std::uint8_t& value)> read;   // reads quietly
-    std::function<int(std::uint8_t reg, std::uint8_t value)> write;   // prints the console line
+    std::function<int(std::uint8_t reg, std::uint8_t& value)> read; // reads quietly
+    std::function<int(std::uint8_t reg, std::uint8_t value)> write; // prints the console line
 };
 
 // "write NAME.FIELD VALUE": nullopt when target has no field part (an ordinary write). Checks the

@@ -834,7 +834,7 @@ int FindChipProfile(std::int32_t code) {
 }
 
 const ChipProfile* CurrentChipProfile() {
-    const int i = FindChipProfile(gBoard.CodecType);
+    const int i = FindChipProfile(Board().CodecType);
     return i == kNoProfile ? nullptr : &kProfiles[i];
 }
 

@@ -49,14 +49,12 @@ void ConfigSendRun::checkDrained() {
 void ConfigSendRun::scheduleStep() {
     if (m_stepQueued) return;
     m_stepQueued = true;
-    // Queued, so that the events waiting meanwhile (paint, input, replies) are handled first.
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-            m_stepQueued = false;
-            step();
-        },
-        Qt::QueuedConnection);
+    // From the event loop, so that the events waiting meanwhile (paint, input, replies) are
+    // handled first.
+    QTimer::singleShot(0, this, [this] {
+        m_stepQueued = false;
+        step();
+    });
 }
 
 void ConfigSendRun::step() {

@@ -5,11 +5,13 @@
 #include "console/RegisterState.h"
 #include "protocol/BoardCommand.h"
 #include "protocol/BoardState.h"
+#include "protocol/BoardSession.h"
 #include "protocol/Command.h"
 #include "protocol/ConfigCheck.h"
 #include "protocol/ConfigLines.h"
 #include "protocol/ConfigSender.h"
 #include "protocol/NumberField.h"
+#include "protocol/ReplyFormat.h"
 #include "protocol/TextConv.h"
 
 #include <QFile>
@@ -286,7 +288,7 @@ void Tkv2580mfrm::applyProfileLayout(const ChipProfile& profile) {
 }
 
 void Tkv2580mfrm::ApplyChipProfile() {
-    const int i = FindChipProfile(gBoard.CodecType);
+    const int i = FindChipProfile(Board().CodecType);
     if (i == kNoProfile) return;
     const ChipProfile& profile = ChipProfileTable()[i];
     if (profile.fullSetup) {
@@ -444,6 +446,52 @@ void Tkv2580mfrm::sendEnded() {
 
 void Tkv2580mfrm::StopSendCMDClick() {
     if (m_run) m_run->stop();
+}
+
+void Tkv2580mfrm::renderReply(const ReplyEvent& event) {
+    const std::vector<std::uint8_t>& buf = event.bytes;
+    if (event.kind == ReplyEvent::Kind::RegisterValue) {
+        // The address is the field's at the time the answer arrives, not the one asked for.
+        const auto a = static_cast<std::uint8_t>(addressFieldValue(128));
+        const std::uint8_t v = buf[0];
+        gRegs.store(a, v);
+        RegDatTxt->setText(QString::fromStdString("0x" + Hex2(v)));
+        showRegisterCell(a, v);
+        say(FormatReadReg(a, v));
+        return;
+    }
+    if (event.kind != ReplyEvent::Kind::RegisterBlock) return;
+    // The progress bar repaints synchronously on every step and each cell asks for its own
+    // update: with updates off the whole reply is painted once, after the loop.
+    const bool wasUpdating = updatesEnabled();
+    setUpdatesEnabled(false);
+    const int n = event.count;
+    const bool progress = gRegs.ReadProgress == 1;
+    if (progress) ProgrBar->setValue(0);
+    for (int i = 0; i < n; ++i) {
+        gRegs.store(static_cast<std::uint8_t>(i), buf[static_cast<std::size_t>(i)]);
+        if (progress) ProgrBar->setValue(i);
+    }
+    if (progress) ProgrBar->setValue(0);
+    for (int c = 1; c <= 16; ++c)
+        setCell(c, 0, QString::fromStdString("   " + Hex2(static_cast<unsigned>(c - 1))));
+    setCell(0, 1, "  0x00");
+    redrawFromShadow(GridDataRows(static_cast<std::uint8_t>(n)));
+    if (n == 255) showRegisterCell(0xFF, buf[255]);
+    const int a = addressFieldValue(256);
+    // Register 0xFF has no shadow entry: show the value this reply carried, if it had one.
+    if (a < static_cast<int>(kShadowSize))
+        RegDatTxt->setText(QString::fromStdString("0x" + Hex2(gRegs.Shadow[static_cast<std::size_t>(a)])));
+    else if (n == 255)
+        RegDatTxt->setText(QString::fromStdString("0x" + Hex2(buf[255])));
+    setUpdatesEnabled(wasUpdating);
+    if (isMinimized()) showNormal();
+    if (!isVisible()) show();
+    raise();
+    activateWindow();
+    say(FormatReadAllReg(gRegs.HighestAddress));
+    ReadAllArrived(std::vector<std::uint8_t>(
+        buf.begin(), buf.begin() + std::min<std::ptrdiff_t>(RegistersAnswered(n), static_cast<std::ptrdiff_t>(buf.size()))));
 }
 
 void Tkv2580mfrm::TransmitterEmpty() {

@@ -2,8 +2,9 @@
 // The register console: the codec's registers in a 16-column grid, single and all-register
 // access, configuration files and the per-chip preset buttons.
 //
-// Threading: UI thread only. The main window's reply handler writes the shadow, the grid, the
-// value field and the progress bar, and it runs on the UI thread too.
+// Threading: UI thread only. The board session's register replies reach it there
+// (renderReply), and it writes them into the shadow, the grid, the value field and the
+// progress bar itself.
 
 #include "console/ConfigBuffer.h"
 
@@ -18,6 +19,10 @@
 #include <functional>
 #include <optional>
 #include <string>
+
+namespace evb {
+struct ReplyEvent;
+}
 #include <string_view>
 #include <vector>
 
@@ -68,8 +73,10 @@ class Tkv2580mfrm : public QWidget {
     // differs from the previous read-all (or from the baseline) are marked until cleared.
     void SetBaselineClick();
     void ClearMarksClick();
-    // The main window's reply handler hands over each read-all answer once it is shown:
-    // values[i] is register i.
+    // Shows a register value or a register block the board sent (other replies are not the
+    // console's), as the session read it.
+    void renderReply(const evb::ReplyEvent& event);
+    // Each read-all answer, once it is shown: values[i] is register i.
     void ReadAllArrived(const std::vector<std::uint8_t>& values);
     // The grid cell's mark text (its tooltip), empty when the cell is not marked.
     QString cellMark(std::uint8_t reg) const;
@@ -77,7 +84,7 @@ class Tkv2580mfrm : public QWidget {
     // A configuration or preset send is in progress. It runs from events on the UI thread;
     // meanwhile every control that would send to the board is disabled.
     bool sending() const { return m_run != nullptr; }
-    // The main window hands over the device's transmit-empty reports here.
+    // The session's transmit-empty reports, on the UI thread.
     void TransmitterEmpty();
 
     // Rearranges the window for CodecType's chip profile (a row without a set-up keeps the

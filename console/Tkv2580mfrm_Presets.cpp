@@ -76,8 +76,9 @@ void Tkv2580mfrm::sendPreset(const std::string& folder, const std::string& file,
         const std::string problem = ConfigBuffer::problemLine(location.path, result, m_preset.capacity());
         if (!problem.empty()) say(problem);
     }
+    // A file that is not there has been named already; its empty text needs no second word.
     const std::optional<std::string_view> text =
-        checkedForSend(m_preset, location.path, kPresetLineLimit, false);
+        checkedForSend(m_preset, location.path, kPresetLineLimit, !location.found);
     if (!text) return;
     startSend(*text, kPresetLineLimit, beginCount, false);
 }

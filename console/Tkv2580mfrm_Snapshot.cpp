@@ -246,7 +246,7 @@ void Tkv2580mfrm::ReadAllArrived(const std::vector<std::uint8_t>& values) {
     case AfterRead::Save: {
         SnapshotHeader header;
         if (const ChipProfile* profile = CurrentChipProfile()) header.chip = profile->chip;
-        header.chipAddress = gBoard.ChipAddress;
+        header.chipAddress = Board().ChipAddress;
         header.when = SnapshotTime();
         const std::string failed = SaveTextFile(m_snapshotPath, SnapshotText(values, header));
         say(failed.empty() ? "Save Registers: " + std::to_string(values.size()) + " registers saved to " + m_snapshotFile

@@ -5,6 +5,7 @@
 
 #include "fuzz/FuzzInput.h"
 #include "protocol/BoardCommand.h"
+#include "protocol/BoardSession.h"
 #include "protocol/ConfigCheck.h"
 #include "protocol/ConfigLines.h"
 
@@ -50,12 +51,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     // Nothing can reach a board: either sending is suppressed (start-up) or the port is closed.
-    evb::SetBoardDevice(&evbfuzz::closedDevice());
+    // A session whose port is never opened, with no sink: its threads stay idle.
+    static auto* closed = new evb::BoardSession(nullptr, {});
+    const evb::SessionScope scope(*closed);
     evb::BoardReady = (mode & 4) ? 0 : 255;
     const std::uint64_t sentBefore = evb::FramesSent();
     const evb::ConfigSendResult r = evb::SendConfigLines(text, lineLimit, -1, (mode & 2) != 0, {});
     evb::BoardReady = 255;
-    evb::SetBoardDevice(nullptr);
 
     const int frames = 2 + static_cast<int>(std::count_if(records.begin(), records.begin() + n,
                                                            [&](auto& r) { return sent(r[1]); }));

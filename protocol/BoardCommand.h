@@ -2,9 +2,10 @@
 // The board command frame and the transmit path. Every action on the board ends here in one
 // 20-byte frame: 0x3A, the 18-byte command record, 0x40. No escaping, no checksum.
 //
-// Threading: everything in this header is used from one thread (the UI thread in the
-// program, the main thread in evbctl). The reply handler reads ExpectedReply on that same
-// thread, so it never sees the transient values of a send in progress.
+// Threading: everything in this header acts on the calling thread's current board session and
+// is used on that session's thread (the UI thread in the program, the run's thread in evbctl).
+// The reply handler reads ExpectedReply on that same thread, so it never sees the transient
+// values of a send in progress.
 
 #include <array>
 #include <chrono>
@@ -25,12 +26,28 @@ constexpr std::uint8_t kFrameEnd = 0x40;
 using CommandRecord = std::array<std::uint8_t, kRecordSize>;
 using CommandFrame = std::array<std::uint8_t, kFrameSize>;
 
+// The transmitter's three program-wide bytes. Each acts on the calling thread's current
+// board session (BoardSession.h), which holds the byte; with no session a read gives the start
+// value and a store is dropped. They read and assign as plain bytes.
+enum class SessionByteName { BoardReady, ExpectedReply, ReplyByte };
+class SessionByte {
+  public:
+    constexpr explicit SessionByte(SessionByteName name) : m_name(name) {}
+    operator std::uint8_t() const;
+    const SessionByte& operator=(std::uint8_t value) const;
+    SessionByte(const SessionByte&) = delete;
+    SessionByte& operator=(const SessionByte&) = delete;
+
+  private:
+    SessionByteName m_name;
+};
+
 // 0 while the main window initialises or pre-selects controls: nothing is sent. 255 otherwise.
-extern std::uint8_t BoardReady;
+inline constexpr SessionByte BoardReady{SessionByteName::BoardReady};
 // Reply kind of the last command sent; 255 after a failed send, 254 while a frame is written.
-extern std::uint8_t ExpectedReply;
+inline constexpr SessionByte ExpectedReply{SessionByteName::ExpectedReply};
 // One-byte buffer for single reply bytes.
-extern std::uint8_t ReplyByte;
+inline constexpr SessionByte ReplyByte{SessionByteName::ReplyByte};
 
 // How the transmit path and the other protocol-level code tell the user something. The GUI
 // implements it with the console pane and the warning window, evbctl with its output.
@@ -43,28 +60,25 @@ class IUserReport {
     virtual void ShowWarning(const std::string& line1, const std::string& line2) = 0;
 };
 
-// The device frames are written to, and the report sink. Both may be null (then nothing is
-// sent / nothing is reported). Not owned.
-void SetBoardDevice(TalonComm::TRkCustomCommDevice* device);
+// The current session's device and sink (null without a session).
 TalonComm::TRkCustomCommDevice* BoardDevice();
-void SetUserReport(IUserReport* report);
 IUserReport* UserReport();
 
 // How long a send waits for room in the transmit queues before it reports the frame as not
 // sent. A frame is never split or dropped in part.
-void SetSendTimeout(std::chrono::milliseconds timeout);
 std::chrono::milliseconds SendTimeout();
 
 CommandFrame MakeFrame(const CommandRecord& record);
 
-// false: the frame was handed to the serial device; true: it was not sent (port not active,
-// BoardReady 0, or no room within the send timeout).
+// false: the frame was handed to the current session's device; true: it was not sent (no
+// session, port not active, BoardReady 0, or no room within the send timeout).
 bool SendBoardCommand(const CommandRecord& record);
 
 // While a batch is open (owner not null) every frame is suppressed, as with BoardReady 0,
 // except those its owner sends inside a BatchOwnerTurn. That keeps commands of other windows
-// out of a configuration send that runs from events.
-void SetBatchOwner(const void* owner);
+// out of a configuration send that runs from events. Opening a batch of `lines` lines makes
+// the session's sending state "line 0 of lines"; closing it makes it idle.
+void SetBatchOwner(const void* owner, int lines = 0);
 const void* BatchOwner();
 class BatchOwnerTurn {
   public:
@@ -77,7 +91,7 @@ class BatchOwnerTurn {
     bool m_was;
 };
 
-// Frames handed to the device since start (for tests and statistics).
+// Frames the current session handed to its device (for tests and statistics).
 std::uint64_t FramesSent();
 
 } // namespace evb

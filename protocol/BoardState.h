@@ -1,6 +1,6 @@
 #pragma once
-// The board's set-up as the program last sent it: program-wide, read and written by the
-// windows on the UI thread only. Start-up and "Refresh" reset it (ResetBoardState).
+// The board's set-up as the program last sent it, held by the board session; read and written
+// by the windows on the UI thread only. Start-up and "Refresh" set it again.
 
 #include <array>
 #include <cstdint>
@@ -39,6 +39,7 @@ struct BoardState {
     std::int32_t CodecType = 0;
 };
 
-extern BoardState gBoard;
+// The current session's (BoardSession.h); throws std::logic_error without one.
+BoardState& Board();
 
 } // namespace evb

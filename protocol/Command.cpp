@@ -91,7 +91,7 @@ bool CmdBatchEnd() {
 }
 
 bool CmdSpdifFormat() {
-    const SpdifSettings& s = gBoard.Spdif;
+    const SpdifSettings& s = Board().Spdif;
     return build(8, {0x08, 0x00, s.rx_mode, s.rx_format, s.rx_mclk_ratio, s.rx_sclk_ratio, s.tx_mode,
                      s.tx_format, static_cast<std::uint8_t>(s.tx_mclk_ratio & 0xFF),
                      static_cast<std::uint8_t>(s.tx_sclk_ratio & 0xFF)});

@@ -23,6 +23,25 @@ std::string plural(int n, const char* one, const char* many) {
     return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
+// A command line begins at pos, possibly after blanks (which the line rules do not allow).
+bool commandAt(std::string_view text, std::size_t pos) {
+    while (pos < text.size() && (text[pos] == ' ' || text[pos] == '\t'))
+        ++pos;
+    return pos < text.size() && text[pos] == ':';
+}
+
+bool indentedCommandAt(std::string_view text, std::size_t pos) {
+    return pos < text.size() && text[pos] != ':' && commandAt(text, pos);
+}
+
+// Bytes no text file holds: controls other than tab, line ends and form feed.
+bool looksBinary(std::string_view text) {
+    return std::any_of(text.begin(), text.end(), [](char c) {
+        const auto u = static_cast<unsigned char>(c);
+        return (u < 0x20 && c != '\t' && c != '\n' && c != '\r' && c != '\f') || u == 0x7F;
+    });
+}
+
 // Line numbers of offsets in one text.
 class LineIndex {
   public:
@@ -38,12 +57,12 @@ class LineIndex {
         const auto it = std::lower_bound(m_lineFeeds.begin(), m_lineFeeds.end(), pos);
         return it == m_lineFeeds.begin() ? 0 : *(it - 1) + 1;
     }
-    // Lines after the one holding pos that begin with ':'.
+    // Lines after the one holding pos that are command lines (indented ones too).
     int commandLinesAfter(std::string_view text, std::size_t pos) const {
         int count = 0;
         for (auto it = std::lower_bound(m_lineFeeds.begin(), m_lineFeeds.end(), pos); it != m_lineFeeds.end();
              ++it)
-            if (*it + 1 < text.size() && text[*it + 1] == ':') ++count;
+            count += commandAt(text, *it + 1);
         return count;
     }
 
@@ -80,6 +99,11 @@ bool ConfigCheck::hasErrors() const {
     return errorCount() > 0;
 }
 
+void ConfigCheck::countWarningsAsErrors() {
+    for (ConfigDiagnostic& d : diagnostics)
+        d.severity = ConfigSeverity::Error;
+}
+
 int ConfigCheck::errorCount() const {
     return static_cast<int>(
         std::count_if(diagnostics.begin(), diagnostics.end(),
@@ -101,10 +125,19 @@ std::map<std::uint8_t, ConfigWrite> ConfigCheck::lastWrites() const {
 }
 
 std::string ConfigCheck::format(const std::string& file, const std::string& lineEnd) const {
-    std::string out;
+    std::map<ConfigIssue, int> total, seen;
     for (const ConfigDiagnostic& d : diagnostics)
+        ++total[d.issue];
+    std::string out;
+    for (const ConfigDiagnostic& d : diagnostics) {
+        const int k = ++seen[d.issue];
+        if (k > kShownPerIssue + 1) continue;
+        const std::string message = k <= kShownPerIssue ? d.message
+                                                        : "\u2026 and " + std::to_string(total[d.issue] - kShownPerIssue) +
+                                                              " more lines like this";
         out += file + ":" + std::to_string(d.line) + ": " +
-               (d.severity == ConfigSeverity::Error ? "error: " : "warning: ") + d.message + lineEnd;
+               (d.severity == ConfigSeverity::Error ? "error: " : "warning: ") + message + lineEnd;
+    }
     return out;
 }
 
@@ -135,9 +168,18 @@ ConfigCheck CheckConfigText(std::string_view text, const ConfigCheckOptions& opt
         end = ConfigTextEnd::Nul;
     }
     const LineIndex index(text);
-    const auto add = [&](std::size_t pos, ConfigSeverity severity, std::string message) {
-        check.diagnostics.push_back({index.lineOf(pos), severity, std::move(message)});
+    const auto add = [&](std::size_t pos, ConfigSeverity severity, std::string message, ConfigIssue issue) {
+        check.diagnostics.push_back({index.lineOf(pos), severity, std::move(message), issue});
     };
+
+    // UTF-16 puts a NUL beside every ASCII character: the text would end after its first one.
+    const bool bom16 = text.starts_with("\xFF\xFE") || text.starts_with("\xFE\xFF");
+    const bool asciiThenNul = end == ConfigTextEnd::Nul && text.size() == 1 && text[0] >= 0x20 && text[0] < 0x7F;
+    if (bom16 || asciiThenNul) {
+        add(0, ConfigSeverity::Error, "UTF-16 text: save the file as ASCII or UTF-8", ConfigIssue::Utf16);
+        return check;
+    }
+    const bool binary = looksBinary(text) || (end == ConfigTextEnd::Nul && text.empty());
 
     // A cut inside the last line leaves a fragment whose missing digits would read as
     // something nobody wrote: it is dropped before the lines are parsed.
@@ -148,7 +190,8 @@ ConfigCheck CheckConfigText(std::string_view text, const ConfigCheckOptions& opt
             (end == ConfigTextEnd::Nul
                  ? std::string("line cut off by a NUL byte")
                  : "line cut off by the " + std::to_string(options.bufferSize) + "-byte buffer limit") +
-                ": it is neither sent nor counted");
+                ": it is neither sent nor counted",
+            ConfigIssue::CutOff);
         text = text.substr(0, keep);
     }
     check.sendableLength = text.size();
@@ -170,14 +213,15 @@ ConfigCheck CheckConfigText(std::string_view text, const ConfigCheckOptions& opt
         case 'G':
         case 'g': {
             const std::string problem = digitProblem(text, start, index.lineStart(start), command.letter);
-            if (!problem.empty()) add(start, ConfigSeverity::Error, problem);
+            if (!problem.empty()) add(start, ConfigSeverity::Error, problem, ConfigIssue::Digits);
             const char upper = static_cast<char>(command.letter & ~0x20);
             if (upper == 'W') {
                 ++check.writes;
                 if (problem.empty() && options.highestAddress >= 0 && command.a > options.highestAddress)
                     add(start, ConfigSeverity::Warning,
                         "register 0x" + Hex2(command.a) + " is above the chip's highest register 0x" +
-                            Hex2(static_cast<unsigned>(options.highestAddress)) + "; the write is sent");
+                            Hex2(static_cast<unsigned>(options.highestAddress)) + "; the write is sent",
+                        ConfigIssue::Register);
             } else if (upper == 'D') {
                 ++check.delays;
             } else {
@@ -195,7 +239,8 @@ ConfigCheck CheckConfigText(std::string_view text, const ConfigCheckOptions& opt
                 (command.letter == 0 || command.letter == '@'
                      ? std::string("no command letter")
                      : "unknown command letter " + quoted(command.letter)) +
-                    ": the line is counted, not sent");
+                    ": the line is counted, not sent",
+                ConfigIssue::Letter);
             break;
         }
     }
@@ -209,19 +254,54 @@ ConfigCheck CheckConfigText(std::string_view text, const ConfigCheckOptions& opt
         if (lf != std::string_view::npos && lf + 1 < text.size()) blockEnd = lf + 1;
     }
     if (blockEnd != std::string_view::npos) {
-        if (const int lost = index.commandLinesAfter(text, blockEnd); lost > 0)
+        // An indented command line ends the block as any other line does, and is lost itself.
+        const bool indented = indentedCommandAt(text, blockEnd);
+        const int lost = index.commandLinesAfter(text, blockEnd) + (indented ? 1 : 0);
+        if (lost > 0)
             add(blockEnd, ConfigSeverity::Warning,
-                "the command block ends here (the line does not begin with ':'): " +
-                    plural(lost, "command line", "command lines") + " after it " +
-                    (lost == 1 ? "is" : "are") + " not sent");
+                indented ? "the command block ends here (the line is indented: a command line begins with ':' "
+                           "in its first column): " +
+                               plural(lost, "command line", "command lines") + " from here on " +
+                               (lost == 1 ? "is" : "are") + " not sent"
+                         : "the command block ends here (the line does not begin with ':'): " +
+                               plural(lost, "command line", "command lines") + " after it " +
+                               (lost == 1 ? "is" : "are") + " not sent",
+                ConfigIssue::BlockEnd);
     } else if (n == options.lineLimit && n > 0) {
         const std::size_t last = starts[static_cast<std::size_t>(n - 1)];
         if (const int lost = index.commandLinesAfter(text, last); lost > 0)
             add(last, ConfigSeverity::Warning,
                 "the limit of " + std::to_string(options.lineLimit) +
                     " lines is reached here: " + plural(lost, "command line", "command lines") +
-                    " after it " + (lost == 1 ? "is" : "are") + " not sent");
+                    " after it " + (lost == 1 ? "is" : "are") + " not sent",
+                ConfigIssue::LineLimit);
     }
+
+    // Only LF ends a line (CR LF arrives folded): a CR alone hides the command lines after it
+    // inside one line. Reading CR as a line end instead would send lines that the same file
+    // never sent before, so the text is sent as the rules read it and the user is told.
+    std::size_t firstLoneCr = std::string_view::npos;
+    int hidden = 0;
+    for (std::size_t p = text.find('\r'); p != std::string_view::npos; p = text.find('\r', p + 1)) {
+        if (p + 1 < text.size() && text[p + 1] == '\n') continue;
+        if (!commandAt(text, p + 1)) continue;
+        if (firstLoneCr == std::string_view::npos) firstLoneCr = p;
+        ++hidden;
+    }
+    if (hidden > 0)
+        add(firstLoneCr, ConfigSeverity::Warning,
+            "CR alone ends a line here (classic Mac line ends), and only LF or CR LF end lines: " +
+                plural(hidden, "command line", "command lines") + " after such a CR " +
+                (hidden == 1 ? "is" : "are") + " not sent; save the file with LF or CR LF line ends",
+            ConfigIssue::LoneCr);
+
+    if (n == 0 && (binary || check.diagnostics.empty()))
+        add(0, ConfigSeverity::Warning,
+            binary ? "not a text file: no command line; only the batch's begin and end are sent"
+                   : "no command line: only the batch's begin and end are sent",
+            ConfigIssue::NoCommand);
+
+    if (options.strict) check.countWarningsAsErrors();
 
     std::stable_sort(check.diagnostics.begin(), check.diagnostics.end(),
                      [](const ConfigDiagnostic& x, const ConfigDiagnostic& y) { return x.line < y.line; });

@@ -6,11 +6,13 @@
 // terminals can jump to the line.
 //
 // Errors (nothing may be sent): a W, D or G line whose four digit positions are not all
-// hexadecimal digits, or whose '@' does not follow them right away.
+// hexadecimal digits, or whose '@' does not follow them right away; UTF-16 text.
 // Warnings (the text is sent as the line rules say): an unknown command letter; a line that
-// ends the command block while command lines follow; a write above the chip's highest
-// register; a last line cut off by the buffer limit or a NUL byte (dropped: neither sent nor
-// counted).
+// ends the command block while command lines follow (also an indented command line); command
+// lines after a CR that ends a line alone (classic Mac line ends: only LF ends a line, so they
+// are not sent); a write above the chip's highest register; a last line cut off by the buffer
+// limit or a NUL byte (dropped: neither sent nor counted); no command line at all, or no text.
+// Strict checking turns every warning into an error.
 
 #include "protocol/ConfigLines.h"
 
@@ -34,14 +36,19 @@ struct ConfigCheckOptions {
     ConfigTextEnd end = ConfigTextEnd::Complete;
     std::size_t bufferSize = kConfigBufferSize; // named in the cut-off warning
     int highestAddress = -1;                    // the chip's highest register; < 0: chip unknown, not checked
+    bool strict = false;                        // warnings count as errors: nothing is sent
 };
 
 enum class ConfigSeverity { Warning, Error };
+
+// What a diagnostic is about; repeated diagnostics of one kind are summarised.
+enum class ConfigIssue { Other, Digits, Letter, BlockEnd, LineLimit, Register, CutOff, LoneCr, Utf16, NoCommand };
 
 struct ConfigDiagnostic {
     int line = 0; // 1-based line of the text
     ConfigSeverity severity = ConfigSeverity::Warning;
     std::string message; // without the "FILE:LINE: error: " lead
+    ConfigIssue issue = ConfigIssue::Other;
 };
 
 // One command line of the block that is sent, in order.
@@ -65,6 +72,8 @@ struct ConfigCheck {
     int writes = 0, delays = 0, gSteps = 0, countOnly = 0; // countOnly: C lines and unknown letters
 
     bool hasErrors() const;
+    // Strict checking: every warning becomes an error, so nothing is sent.
+    void countWarningsAsErrors();
     int errorCount() const;
     int commandLines() const { return static_cast<int>(commands.size()); }
     // Frames a send writes: begin, one per W, D and G line, end.
@@ -74,7 +83,10 @@ struct ConfigCheck {
     std::map<std::uint8_t, ConfigWrite> lastWrites() const;
     // The text a send may use: text cut to sendableLength.
     std::string_view sendable(std::string_view text) const { return text.substr(0, sendableLength); }
-    // "FILE:LINE: severity: message" lines, each ended by lineEnd.
+    // "FILE:LINE: severity: message" lines, each ended by lineEnd. After the first ten of one
+    // kind, the rest of that kind are one line: "FILE:LINE: warning: … and 348 more lines like
+    // this", LINE being the first of them.
+    static constexpr int kShownPerIssue = 10;
     std::string format(const std::string& file, const std::string& lineEnd = "\n") const;
     // "2, 5 and 9": the lines holding errors.
     std::string errorLines() const;

@@ -1,6 +1,7 @@
 #include "protocol/ConfigSender.h"
 
 #include "protocol/BoardCommand.h"
+#include "protocol/BoardSession.h"
 #include "protocol/Command.h"
 #include "serial/TRkCommDevice.h"
 
@@ -43,7 +44,7 @@ void ConfigSender::begin() {
     // Only a port that goes away during the send stops it; a port closed from the start gets
     // the usual "not active" report from each command.
     m_activeAtStart = portActive();
-    SetBatchOwner(this);
+    SetBatchOwner(this, n);
     BatchOwnerTurn turn;
     if (CmdBatchBegin(static_cast<std::uint16_t>(m_beginCount < 0 ? n : m_beginCount))) ++m_result.framesNotSent;
     if (m_report) say("SET_TXT_LENGTH" + kFullWidthColon + std::to_string(n) + "\r\n");
@@ -96,6 +97,7 @@ ConfigSender::Step ConfigSender::next() {
         }
         progress(i);
         ++m_linesSent;
+        if (BoardSession* session = CurrentSession()) session->SetSendingLine(m_index);
         return step;
     }
     return finish();

@@ -1,11 +1,13 @@
 #include "protocol/LinkLog.h"
 
+#include "protocol/BoardSession.h"
 #include "protocol/TextConv.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <ctime>
+#include <stdexcept>
 
 namespace evb {
 
@@ -68,8 +70,9 @@ void LinkLog::removeObserver(int id) {
 }
 
 LinkLog& TheLinkLog() {
-    static LinkLog log;
-    return log;
+    BoardSession* session = CurrentSession();
+    if (!session) throw std::logic_error("no board session on this thread");
+    return session->Log();
 }
 
 std::string FormatLinkTime(std::int64_t timeMs) {

@@ -71,7 +71,7 @@ class LinkLog {
     bool m_enabled = true;
 };
 
-// The program's one link log.
+// The current session's link log (BoardSession.h); throws std::logic_error without one.
 LinkLog& TheLinkLog();
 
 // "HH:MM:SS.mmm" in local time.

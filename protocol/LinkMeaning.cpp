@@ -1,12 +1,28 @@
 #include "protocol/LinkMeaning.h"
 
+#include "protocol/BoardSession.h"
+
 #include "protocol/Command.h"
 #include "protocol/LinkLog.h"
+#include "protocol/RegisterMap.h"
 #include "protocol/TextConv.h"
+
+#include <mutex>
 
 namespace evb {
 
 namespace {
+
+std::mutex gNamesMutex;
+std::shared_ptr<const RegisterMap> gNames; // guarded by gNamesMutex
+
+// " ADC_VOL_L" for a register the link map names, else "".
+std::string named(unsigned reg) {
+    std::lock_guard lock(gNamesMutex);
+    if (!gNames) return {};
+    const std::string name = gNames->nameOf(static_cast<std::uint8_t>(reg));
+    return name.empty() ? name : " " + name;
+}
 
 std::string hx(unsigned v) {
     return "0x" + Hex2(v);
@@ -22,15 +38,20 @@ const char* onOff(std::uint8_t b) {
 
 } // namespace
 
+void SetLinkRegisterMap(std::shared_ptr<const RegisterMap> map) {
+    std::lock_guard lock(gNamesMutex);
+    gNames = std::move(map);
+}
+
 std::string DescribeFrame(const CommandFrame& f) {
     if (f[0] != kFrameStart || f[kFrameSize - 1] != kFrameEnd) return "not a board frame";
     const std::uint8_t* r = f.data() + 1;
     switch (r[0]) {
     case 0x00:
-        return "WriteReg " + hx(r[1]) + " = " + hx(r[2]);
+        return "WriteReg " + hx(r[1]) + named(r[1]) + " = " + hx(r[2]);
     case 0x01: {
         const unsigned count = be16(r[2], r[3]);
-        if (count == 1) return "ReadReg " + hx(r[1]);
+        if (count == 1) return "ReadReg " + hx(r[1]) + named(r[1]);
         return "ReadAll from " + hx(r[1]) + ", " + std::to_string(count) + " registers";
     }
     case 0x02:
@@ -41,7 +62,7 @@ std::string DescribeFrame(const CommandFrame& f) {
     case 0x05:
         switch (r[1]) {
         case 0x00:
-            return "BatchWriteReg " + hx(r[2]) + " = " + hx(r[3]);
+            return "BatchWriteReg " + hx(r[2]) + named(r[2]) + " = " + hx(r[3]);
         case 0x07:
             return "BatchDelay " + std::to_string(be16(r[2], r[3]));
         case 0x0B:
@@ -103,17 +124,24 @@ std::string DescribeReply(std::uint8_t kind, const std::uint8_t* data, std::size
     return "echoed";
 }
 
-void LogFrameSent(const CommandFrame& frame) {
-    TheLinkLog().append(LinkDirection::Tx, frame.data(), frame.size(), DescribeFrame(frame));
+void LogFrameSent(LinkLog& log, const CommandFrame& frame) {
+    log.append(LinkDirection::Tx, frame.data(), frame.size(), DescribeFrame(frame));
+}
+
+void LogPackage(LinkLog& log, const std::uint8_t* data, std::size_t n, const std::string& how) {
+    log.append(LinkDirection::Rx, data, n, std::to_string(n) + (n == 1 ? " byte, " : " bytes, ") + how);
+}
+
+void LogPortEvent(LinkLog& log, const std::string& port, const std::string& what) {
+    log.append(LinkDirection::Event, nullptr, 0, port + " " + what);
 }
 
 void LogPackage(const std::uint8_t* data, std::size_t n, const std::string& how) {
-    TheLinkLog().append(LinkDirection::Rx, data, n,
-                        std::to_string(n) + (n == 1 ? " byte, " : " bytes, ") + how);
+    if (BoardSession* session = CurrentSession()) LogPackage(session->Log(), data, n, how);
 }
 
 void LogPortEvent(const std::string& port, const std::string& what) {
-    TheLinkLog().append(LinkDirection::Event, nullptr, 0, port + " " + what);
+    if (BoardSession* session = CurrentSession()) LogPortEvent(session->Log(), port, what);
 }
 
 } // namespace evb

@@ -7,9 +7,16 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace evb {
+
+class RegisterMap;
+
+// The register map whose names register frames carry in the link log ("WriteReg 0x1A
+// ADC_VOL_L = 0x05"); null: no names. Any thread may set it and describe frames.
+void SetLinkRegisterMap(std::shared_ptr<const RegisterMap> map);
 
 // "WriteReg 0x1A = 0x05", "ReadAll from 0x00, 256 registers", "BatchBegin 512", ...
 std::string DescribeFrame(const CommandFrame& frame);
@@ -21,9 +28,13 @@ std::string DescribeFrame(const CommandFrame& frame);
 std::string DescribeReply(std::uint8_t kind, const std::uint8_t* data, std::size_t n, int registerCount,
                           bool first);
 
+class LinkLog;
 // Link log entries (see LinkLog.h for the thread that may call them).
-void LogFrameSent(const CommandFrame& frame);
+void LogFrameSent(LinkLog& log, const CommandFrame& frame);
+void LogPackage(LinkLog& log, const std::uint8_t* data, std::size_t n, const std::string& how);
+void LogPortEvent(LinkLog& log, const std::string& port, const std::string& what); // "opened", "closed", "went away"
+// The same, into the current session's log (none: nothing is logged).
 void LogPackage(const std::uint8_t* data, std::size_t n, const std::string& how);
-void LogPortEvent(const std::string& port, const std::string& what); // "opened", "closed", "went away"
+void LogPortEvent(const std::string& port, const std::string& what);
 
 } // namespace evb

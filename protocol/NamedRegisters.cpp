@@ -28,8 +28,8 @@ std::string FormatRegisterDiff(const RegisterDiff& diff, const RegisterMap* map)
     }
     const unsigned reserved = r->fields.empty() ? 0u : r->reservedMask();
     if (((diff.board ^ diff.expected) & reserved) != 0)
-        changed += (changed.empty() ? "" : ", ") + std::string("reserved bits 0x") + Hex2(diff.board & reserved) +
-                   " \u2192 0x" + Hex2(diff.expected & reserved);
+        changed += (changed.empty() ? "" : ", ") + std::string("reserved bits 0x") +
+                   Hex2(diff.board & reserved) + " \u2192 0x" + Hex2(diff.expected & reserved);
     return "Reg0x" + Hex2(diff.reg) + " " + r->name + ": board 0x" + Hex2(diff.board) + ", file 0x" +
            Hex2(diff.expected) + (changed.empty() ? "" : " (" + changed + ")");
 }
@@ -56,7 +56,8 @@ std::string RegisterList(const std::vector<RegisterDiff>& diffs, const RegisterM
     std::string out;
     for (const RegisterDiff& d : diffs) {
         const std::string name = map.nameOf(d.reg);
-        out += (out.empty() ? "" : ", ") + (name.empty() ? "0x" + Hex2(d.reg) : name + " (0x" + Hex2(d.reg) + ")");
+        out += (out.empty() ? "" : ", ") +
+               (name.empty() ? "0x" + Hex2(d.reg) : name + " (0x" + Hex2(d.reg) + ")");
     }
     return out;
 }
@@ -64,8 +65,8 @@ std::string RegisterList(const std::vector<RegisterDiff>& diffs, const RegisterM
 void AddRegisterMapWarnings(ConfigCheck& check, const RegisterMap& map) {
     for (const ConfigWrite& w : check.registerWrites())
         if (const std::string problem = WriteProblem(map, w.reg, w.value); !problem.empty())
-            check.diagnostics.push_back(
-                {w.line, ConfigSeverity::Warning, "write to 0x" + Hex2(w.reg) + ": " + problem + "; it is sent"});
+            check.diagnostics.push_back({w.line, ConfigSeverity::Warning,
+                                         "write to 0x" + Hex2(w.reg) + ": " + problem + "; it is sent"});
     std::stable_sort(check.diagnostics.begin(), check.diagnostics.end(),
                      [](const ConfigDiagnostic& x, const ConfigDiagnostic& y) { return x.line < y.line; });
 }

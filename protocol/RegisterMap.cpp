@@ -38,9 +38,8 @@ std::size_t editDistance(std::string_view a, std::string_view b) {
 } // namespace
 
 bool SameName(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return lower(x) == lower(y);
-           });
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return lower(x) == lower(y); });
 }
 
 const char* AccessName(RegisterAccess access) {
@@ -56,7 +55,8 @@ const char* AccessName(RegisterAccess access) {
 }
 
 std::optional<RegisterAccess> AccessFromName(std::string_view name) {
-    for (const RegisterAccess a : {RegisterAccess::ReadWrite, RegisterAccess::ReadOnly, RegisterAccess::WriteOnly})
+    for (const RegisterAccess a :
+         {RegisterAccess::ReadWrite, RegisterAccess::ReadOnly, RegisterAccess::WriteOnly})
         if (name == AccessName(a)) return a;
     return std::nullopt;
 }
@@ -151,7 +151,8 @@ std::vector<std::string> RegisterMap::closestNames(std::string_view name, std::s
         else if (d <= std::max<std::size_t>(2, want.size() / 3))
             ranked.emplace_back(d, r.name);
     }
-    std::stable_sort(ranked.begin(), ranked.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::stable_sort(ranked.begin(), ranked.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
     std::vector<std::string> out;
     for (std::size_t i = 0; i < ranked.size() && i < max; ++i)
         out.push_back(ranked[i].second);
@@ -162,7 +163,8 @@ std::string WriteProblem(const RegisterMap& map, std::uint8_t address, std::uint
     const RegisterInfo* r = map.find(address);
     if (!r) return {};
     if (!r->writable()) return r->name + " is read-only";
-    const std::uint8_t reserved = r->fields.empty() ? 0 : static_cast<std::uint8_t>(value & r->reservedMask());
+    const std::uint8_t reserved =
+        r->fields.empty() ? 0 : static_cast<std::uint8_t>(value & r->reservedMask());
     if (reserved) return "0x" + Hex2(value) + " sets reserved bits 0x" + Hex2(reserved) + " of " + r->name;
     return {};
 }

@@ -41,6 +41,7 @@ struct RawRegister {
     std::string name, description;
     int line = 0, nameLine = 0;
     long long address = -1;
+    bool addressGiven = false;
     int addressLine = 0;
     std::string access = "read-write";
     int accessLine = 0;
@@ -58,7 +59,9 @@ struct RawMap {
 class Diagnostics {
   public:
     explicit Diagnostics(std::vector<ConfigDiagnostic>& out) : m_out(out) {}
-    void error(int line, std::string message) { m_out.push_back({line, ConfigSeverity::Error, std::move(message)}); }
+    void error(int line, std::string message) {
+        m_out.push_back({line, ConfigSeverity::Error, std::move(message)});
+    }
     void warning(int line, std::string message) {
         m_out.push_back({line, ConfigSeverity::Warning, std::move(message)});
     }
@@ -103,28 +106,30 @@ std::optional<RegisterMap> Validate(const RawMap& raw, Diagnostics& diag) {
             error(r.line, "register without a name");
         } else {
             std::string key = r.name;
-            std::transform(key.begin(), key.end(), key.begin(), [](unsigned char c) { return std::toupper(c); });
+            std::transform(key.begin(), key.end(), key.begin(),
+                           [](unsigned char c) { return std::toupper(c); });
             const auto [it, fresh] = byName.emplace(key, &r);
             if (!fresh)
                 error(r.nameLine, "duplicate register name " + r.name + " (first at line " +
                                       std::to_string(it->second->nameLine) + ")");
         }
         const std::string who = r.name.empty() ? std::string("the register") : "register " + r.name;
-        if (r.address < 0) {
+        if (!r.addressGiven) {
             error(r.line, who + " has no address");
-        } else if (r.address > 0xFF) {
-            error(r.addressLine, "address " + hex(r.address) + " of " + who + " is above 0xFF");
+        } else if (r.address < 0 || r.address > 0xFF) {
+            error(r.addressLine, "address " + hex(r.address) + " of " + who +
+                                     (r.address < 0 ? " is negative" : " is above 0xFF"));
         } else {
             const auto [it, fresh] = byAddress.emplace(r.address, &r);
             if (!fresh)
                 error(r.addressLine, "duplicate address " + hex(r.address) + ": " + who + " and " +
-                                         it->second->name + " (line " + std::to_string(it->second->addressLine) +
-                                         ")");
+                                         it->second->name + " (line " +
+                                         std::to_string(it->second->addressLine) + ")");
         }
         const auto access = AccessFromName(r.access);
         if (!access)
-            error(r.accessLine, "unknown access '" + r.access + "' of " + who +
-                                    " (read-write, read-only or write-only)");
+            error(r.accessLine,
+                  "unknown access '" + r.access + "' of " + who + " (read-write, read-only or write-only)");
 
         RegisterInfo info;
         info.address = static_cast<std::uint8_t>(r.address & 0xFF);
@@ -138,13 +143,15 @@ std::optional<RegisterMap> Validate(const RawMap& raw, Diagnostics& diag) {
             const int bitsLine = f.bitsLine ? f.bitsLine : f.line;
             if (f.name.empty()) error(f.line, "field without a name in " + who);
             std::string key = f.name;
-            std::transform(key.begin(), key.end(), key.begin(), [](unsigned char c) { return std::toupper(c); });
+            std::transform(key.begin(), key.end(), key.begin(),
+                           [](unsigned char c) { return std::toupper(c); });
             if (const auto [it, fresh] = fieldNames.emplace(key, f.line); !fresh && !f.name.empty())
                 error(f.line, "duplicate field name " + f.name + " in " + who + " (first at line " +
                                   std::to_string(it->second) + ")");
             if (f.msb < 0 || f.lsb < 0) continue; // the parser reported the missing bits
             if (f.msb > 7 || f.lsb > 7) {
-                error(bitsLine, "bits " + bitsText(f.msb, f.lsb) + " of field " + f.name + " lie outside 7..0");
+                error(bitsLine,
+                      "bits " + bitsText(f.msb, f.lsb) + " of field " + f.name + " lie outside 7..0");
                 continue;
             }
             if (f.msb < f.lsb) {
@@ -160,7 +167,8 @@ std::optional<RegisterMap> Validate(const RawMap& raw, Diagnostics& diag) {
             if ((used & field.mask()) != 0) {
                 for (const RegisterField& other : info.fields)
                     if ((other.mask() & field.mask()) != 0) {
-                        error(bitsLine, "field " + field.label() + " overlaps field " + other.label() + " of " + who);
+                        error(bitsLine,
+                              "field " + field.label() + " overlaps field " + other.label() + " of " + who);
                         break;
                     }
             }
@@ -168,8 +176,8 @@ std::optional<RegisterMap> Validate(const RawMap& raw, Diagnostics& diag) {
             for (const RawValue& v : f.values) {
                 if (v.value < 0 || static_cast<unsigned long long>(v.value) > field.maxValue())
                     error(v.line, "value " + hex(v.value) + " (" + v.name + ") does not fit the " +
-                                      std::to_string(field.width()) + "-bit field " + field.label() + " (0.." +
-                                      std::to_string(field.maxValue()) + ")");
+                                      std::to_string(field.width()) + "-bit field " + field.label() +
+                                      " (0.." + std::to_string(field.maxValue()) + ")");
                 else
                     field.values.push_back({static_cast<unsigned>(v.value), v.name});
             }
@@ -213,8 +221,10 @@ class LineCountingIterator {
     reference operator*() const { return *m_p; }
     LineCountingIterator& operator++() {
         const char c = *m_p++;
-        if (c == '\n') ++m_tracker->line;
-        else if (c != ' ' && c != '\t' && c != '\r') m_tracker->tokenLine = m_tracker->line;
+        if (c == '\n')
+            ++m_tracker->line;
+        else if (c != ' ' && c != '\t' && c != '\r')
+            m_tracker->tokenLine = m_tracker->line;
         return *this;
     }
     LineCountingIterator operator++(int) {
@@ -241,8 +251,8 @@ struct JNode {
     std::vector<JNode> children;
 
     const char* kindName() const {
-        static const char* const names[] = {"null", "a boolean", "a number", "a number", "a string", "an object",
-                                            "an array"};
+        static const char* const names[] = {"null",     "a boolean", "a number", "a number",
+                                            "a string", "an object", "an array"};
         return names[kind];
     }
 };
@@ -274,7 +284,8 @@ class TreeBuilder {
     }
     bool number_unsigned(json::number_unsigned_t v) {
         JNode n = node(JNode::Integer);
-        n.integer = v > static_cast<json::number_unsigned_t>(LLONG_MAX) ? LLONG_MAX : static_cast<long long>(v);
+        n.integer =
+            v > static_cast<json::number_unsigned_t>(LLONG_MAX) ? LLONG_MAX : static_cast<long long>(v);
         return add(std::move(n));
     }
     bool number_float(json::number_float_t, const json::string_t& s) {
@@ -298,9 +309,14 @@ class TreeBuilder {
         return true;
     }
     bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception& e) {
-        // "[json.exception.parse_error.101] parse error at line 3, column 5: syntax error ..."
+        // "[json.exception.parse_error.101] parse error at line 3, column 5: syntax error ...",
+        // "[json.exception.out_of_range.406] number overflow parsing '1e999'"
         std::string what = e.what();
-        if (const auto colon = what.find(": "); colon != std::string::npos) what = what.substr(colon + 2);
+        if (const auto bracket = what.find("] ");
+            !what.empty() && what[0] == '[' && bracket != std::string::npos)
+            what = what.substr(bracket + 2);
+        if (what.rfind("parse error", 0) == 0)
+            if (const auto colon = what.find(": "); colon != std::string::npos) what = what.substr(colon + 2);
         error = ConfigDiagnostic{m_tracker.tokenLine, ConfigSeverity::Error, "malformed JSON: " + what};
         return false;
     }
@@ -355,7 +371,8 @@ class JsonReader {
         for (const JNode& m : root.children) {
             if (m.key == "format") {
                 if (m.kind != JNode::String || m.text != kJsonFormat)
-                    m_diag.error(m.line, "unknown format " + shown(m) + ": this program reads \"" + kJsonFormat + "\"");
+                    m_diag.error(m.line, "unknown format " + shown(m) + ": this program reads \"" +
+                                             kJsonFormat + "\"");
             } else if (m.key == "chip") {
                 map.chip = text(m);
             } else if (m.key == "registers") {
@@ -376,6 +393,7 @@ class JsonReader {
     static std::string shown(const JNode& n) {
         if (n.kind == JNode::String) return "'" + n.text + "'";
         if (n.kind == JNode::Integer) return std::to_string(n.integer);
+        if (n.kind == JNode::Float) return n.text;
         return n.kindName();
     }
 
@@ -402,11 +420,13 @@ class JsonReader {
             m_diag.error(node.line, "a register is a JSON object, not " + std::string(node.kindName()));
             r.name = "?";
             r.address = 0;
+            r.addressGiven = true;
             return r;
         }
         for (const JNode& m : node.children) {
             if (m.key == "address") {
                 r.address = number(m);
+                r.addressGiven = true;
                 r.addressLine = m.line;
             } else if (m.key == "name") {
                 r.name = text(m);
@@ -420,10 +440,14 @@ class JsonReader {
                 r.reset = number(m);
                 r.resetLine = m.line;
             } else if (m.key == "volatile") {
-                if (m.kind == JNode::Bool) r.isVolatile = m.boolean;
-                else m_diag.error(m.line, "\"volatile\" must be true or false, not " + std::string(m.kindName()));
+                if (m.kind == JNode::Bool)
+                    r.isVolatile = m.boolean;
+                else
+                    m_diag.error(m.line,
+                                 "\"volatile\" must be true or false, not " + std::string(m.kindName()));
             } else if (m.key == "fields") {
-                if (m.kind != JNode::Array) m_diag.error(m.line, "\"fields\" must be an array");
+                if (m.kind != JNode::Array)
+                    m_diag.error(m.line, "\"fields\" must be an array");
                 else
                     for (const JNode& f : m.children)
                         r.fields.push_back(field(f));
@@ -448,7 +472,7 @@ class JsonReader {
                 f.description = text(m);
             } else if (m.key == "bits") {
                 f.bitsLine = m.line;
-                const bool read = m.kind == JNode::Integer ? (f.msb = f.lsb = m.integer, true)
+                const bool read = m.kind == JNode::Integer  ? (f.msb = f.lsb = m.integer, true)
                                   : m.kind == JNode::String ? parseBits(m.text, f.msb, f.lsb)
                                                             : false;
                 if (!read) {
@@ -462,8 +486,10 @@ class JsonReader {
                 }
                 for (const JNode& v : m.children) {
                     const auto value = ParseMapNumber(v.key);
-                    if (!value) m_diag.error(v.keyLine, "the value \"" + v.key + "\" is not a number");
-                    else f.values.push_back({*value, text(v), v.keyLine});
+                    if (!value)
+                        m_diag.error(v.keyLine, "the value \"" + v.key + "\" is not a number");
+                    else
+                        f.values.push_back({*value, text(v), v.keyLine});
                 }
             } else {
                 unknownKey(m);
@@ -480,8 +506,8 @@ RawMap ReadJson(std::string_view text, Diagnostics& diag, bool& malformed) {
     LineTracker tracker;
     TreeBuilder builder(tracker);
     const char* begin = text.data();
-    nlohmann::json::sax_parse(LineCountingIterator(begin, &tracker), LineCountingIterator(begin + text.size(), &tracker),
-                              &builder);
+    nlohmann::json::sax_parse(LineCountingIterator(begin, &tracker),
+                              LineCountingIterator(begin + text.size(), &tracker), &builder);
     if (builder.error) {
         diag.error(builder.error->line, builder.error->message);
         malformed = true;
@@ -519,8 +545,11 @@ class SvdReader {
             long long base = 0;
             if (const pugi::xml_node b = p.child("baseAddress")) base = number(b);
             for (const pugi::xml_node r : p.child("registers").children()) {
-                if (std::string_view(r.name()) == "register") map.registers.push_back(reg(r, base, defaults));
-                else m_diag.warning(lineOf(r), "<" + std::string(r.name()) + "> is not read; only <register> is");
+                if (std::string_view(r.name()) == "register")
+                    map.registers.push_back(reg(r, base, defaults));
+                else
+                    m_diag.warning(lineOf(r),
+                                   "<" + std::string(r.name()) + "> is not read; only <register> is");
             }
         }
         return map;
@@ -537,8 +566,10 @@ class SvdReader {
         std::string out;
         for (const char* p = s; *p; ++p) {
             const bool blank = std::isspace(static_cast<unsigned char>(*p)) != 0;
-            if (!blank) out += *p;
-            else if (!out.empty() && out.back() != ' ') out += ' ';
+            if (!blank)
+                out += *p;
+            else if (!out.empty() && out.back() != ' ')
+                out += ' ';
         }
         if (!out.empty() && out.back() == ' ') out.pop_back();
         return out;
@@ -554,7 +585,8 @@ class SvdReader {
     Inherited inherit(Inherited d, const pugi::xml_node& n) {
         if (const pugi::xml_node s = n.child("size")) d.size = number(s), d.sizeLine = lineOf(s);
         if (const pugi::xml_node s = n.child("resetValue")) d.reset = number(s), d.resetLine = lineOf(s);
-        if (const pugi::xml_node s = n.child("access")) d.access = clean(s.child_value()), d.accessLine = lineOf(s);
+        if (const pugi::xml_node s = n.child("access"))
+            d.access = clean(s.child_value()), d.accessLine = lineOf(s);
         return d;
     }
 
@@ -576,6 +608,7 @@ class SvdReader {
                 r.description = clean(c.child_value());
             } else if (tag == "addressOffset") {
                 r.address = base + number(c);
+                r.addressGiven = true;
                 r.addressLine = lineOf(c);
             } else if (tag == "fields") {
                 for (const pugi::xml_node f : c.children("field"))
@@ -586,8 +619,9 @@ class SvdReader {
             }
         }
         if (own.size != 8)
-            m_diag.error(own.sizeLine ? own.sizeLine : r.line,
-                         "register " + r.name + " has " + std::to_string(own.size) + " bits; a codec register has 8");
+            m_diag.error(own.sizeLine ? own.sizeLine : r.line, "register " + r.name + " has " +
+                                                                   std::to_string(own.size) +
+                                                                   " bits; a codec register has 8");
         return r;
     }
 
@@ -605,7 +639,8 @@ class SvdReader {
             f.bitsLine = lineOf(range);
             if (!parseBits(clean(range.child_value()), f.msb, f.lsb)) {
                 f.msb = f.lsb = -1;
-                m_diag.error(f.bitsLine, "<bitRange> must read [msb:lsb], not '" + clean(range.child_value()) + "'");
+                m_diag.error(f.bitsLine,
+                             "<bitRange> must read [msb:lsb], not '" + clean(range.child_value()) + "'");
             }
         } else if (const pugi::xml_node lsb = n.child("lsb")) {
             f.bitsLine = lineOf(lsb);
@@ -646,13 +681,16 @@ std::optional<long long> ParseMapNumber(std::string_view text) {
     while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back())))
         text.remove_suffix(1);
     int base = 10;
-    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) base = 16, text.remove_prefix(2);
-    else if (text.size() > 2 && text[0] == '0' && (text[1] == 'b' || text[1] == 'B')) base = 2, text.remove_prefix(2);
-    else if (text.size() > 1 && text[0] == '#') base = 2, text.remove_prefix(1);
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X'))
+        base = 16, text.remove_prefix(2);
+    else if (text.size() > 2 && text[0] == '0' && (text[1] == 'b' || text[1] == 'B'))
+        base = 2, text.remove_prefix(2);
+    else if (text.size() > 1 && text[0] == '#')
+        base = 2, text.remove_prefix(1);
     if (text.empty() || text.size() > 12) return std::nullopt;
     long long v = 0;
     for (const char c : text) {
-        const int d = std::isdigit(static_cast<unsigned char>(c)) ? c - '0'
+        const int d = std::isdigit(static_cast<unsigned char>(c))    ? c - '0'
                       : std::isxdigit(static_cast<unsigned char>(c)) ? (std::tolower(c) - 'a' + 10)
                                                                      : 99;
         if (d >= base) return std::nullopt;
@@ -666,9 +704,9 @@ bool RegisterMapLoad::hasErrors() const {
 }
 
 int RegisterMapLoad::errorCount() const {
-    return static_cast<int>(std::count_if(diagnostics.begin(), diagnostics.end(), [](const ConfigDiagnostic& d) {
-        return d.severity == ConfigSeverity::Error;
-    }));
+    return static_cast<int>(
+        std::count_if(diagnostics.begin(), diagnostics.end(),
+                      [](const ConfigDiagnostic& d) { return d.severity == ConfigSeverity::Error; }));
 }
 
 std::string RegisterMapLoad::format(const std::string& file) const {
@@ -681,14 +719,16 @@ std::string RegisterMapLoad::format(const std::string& file) const {
 
 RegisterMapFormat GuessRegisterMapFormat(std::string_view text) {
     const auto first = text.find_first_not_of(" \t\r\n\xEF\xBB\xBF");
-    return first != std::string_view::npos && text[first] == '<' ? RegisterMapFormat::Svd : RegisterMapFormat::Json;
+    return first != std::string_view::npos && text[first] == '<' ? RegisterMapFormat::Svd
+                                                                 : RegisterMapFormat::Json;
 }
 
 RegisterMapLoad ParseRegisterMap(std::string_view text, RegisterMapFormat format) {
     RegisterMapLoad load;
     Diagnostics diag(load.diagnostics);
     bool malformed = false;
-    const RawMap raw = format == RegisterMapFormat::Svd ? ReadSvd(text, diag, malformed) : ReadJson(text, diag, malformed);
+    const RawMap raw =
+        format == RegisterMapFormat::Svd ? ReadSvd(text, diag, malformed) : ReadJson(text, diag, malformed);
     if (!malformed) {
         std::optional<RegisterMap> map = Validate(raw, diag);
         if (!load.hasErrors()) load.map = std::move(map);
@@ -708,7 +748,8 @@ RegisterMapLoad LoadRegisterMapFile(const std::string& path) {
     if (in) text << in.rdbuf();
     if (!in || in.bad()) {
         RegisterMapLoad load;
-        load.diagnostics.push_back({0, ConfigSeverity::Error, std::string("cannot be read: ") + std::strerror(errno)});
+        load.diagnostics.push_back(
+            {0, ConfigSeverity::Error, std::string("cannot be read: ") + std::strerror(errno)});
         return load;
     }
     return ParseRegisterMap(text.str());

@@ -108,7 +108,7 @@ echo "bench: evbctl read and send..." >&2
 # A send that stalls must not hold the table up: each evbctl send needs about 5.5 s.
 # The read also as a process of its own (evbctl --help subtracted); a plain open/write/poll/close
 # loop on the same pseudo-terminal is shown for reference.
-if out=$(timeout $((60 + cli_runs * 40)) "$(find_bin bench_evbctl)" "$cli_runs" "$(find_bin evbctl)"); then
+if out=$(timeout $((60 + cli_runs * 60)) "$(find_bin bench_evbctl)" "$cli_runs" "$(find_bin evbctl)"); then
     awk '
     / limit / {
         name = ""; lim = ""; med = ""; wst = ""; rm = ""; rw = ""; tgt = "1.10"
@@ -123,6 +123,7 @@ if out=$(timeout $((60 + cli_runs * 40)) "$(find_bin bench_evbctl)" "$cli_runs" 
         pre = (name ~ /^plain/) ? "" : "evbctl "
         printf "ROW\t%s%s\t%s ms\t%s\t%s\t%sx (%s ms)\t%sx (%s ms)\t%s\t%s\n", pre, name, lim, rm, rw, rm, med, rw, wst, op, tgt
     }' <<<"$out" >>"$rows"
+    grep '^ROW' <<<"$out" >>"$rows" || true
 else
     failed_row "evbctl read and send (bench_evbctl)" $?
 fi

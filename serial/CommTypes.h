@@ -60,9 +60,4 @@ enum : int {
     evHangup = 0x10000,
 };
 
-// Hands a piece of work to the application's main thread, in order. The serial layer never
-// knows what a main thread is; the application installs one of these (Qt's queued invocation
-// in the program, a plain queue in tests).
-using TMainThreadDispatcher = std::function<void(std::function<void()>)>;
-
 } // namespace TalonComm

@@ -53,6 +53,22 @@ int TLineIo::WaitDrained(int fd) {
     return ::ioctl(fd, TCSBRK, 1) == 0 ? 0 : errno;
 }
 
+bool TLineIo::SetDtr(int fd, bool on) {
+    return TSerialLine::SetDtr(fd, on);
+}
+bool TLineIo::SetRts(int fd, bool on) {
+    return TSerialLine::SetRts(fd, on);
+}
+bool TLineIo::SetBreak(int fd, bool on) {
+    return TSerialLine::SetBreak(fd, on);
+}
+bool TLineIo::SetXon(int fd, bool on) {
+    return TSerialLine::SetXon(fd, on);
+}
+bool TLineIo::Flush(int fd, bool input) {
+    return input ? TSerialLine::FlushInput(fd) : TSerialLine::FlushOutput(fd);
+}
+
 int TLineIo::Poll(pollfd* fds, unsigned long n, int timeoutMs) {
     return ::poll(fds, static_cast<nfds_t>(n), timeoutMs);
 }

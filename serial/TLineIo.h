@@ -47,6 +47,14 @@ class TLineIo {
     // Blocks until the driver's output queue is empty (tcdrain). 0 when drained, otherwise the
     // errno (EINTR when a signal interrupted the wait).
     virtual int WaitDrained(int fd);
+    // The line controls: DTR, RTS, break, and output held as by XOFF (false) or let go (true).
+    // False when the device refuses them.
+    virtual bool SetDtr(int fd, bool on);
+    virtual bool SetRts(int fd, bool on);
+    virtual bool SetBreak(int fd, bool on);
+    virtual bool SetXon(int fd, bool on);
+    // Drops what the driver holds of the input (input true) or of the output.
+    virtual bool Flush(int fd, bool input);
     // The engine's threads wait here for the device and their wake-up descriptors (poll(2)).
     virtual int Poll(pollfd* fds, unsigned long n, int timeoutMs);
 

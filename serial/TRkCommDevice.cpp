@@ -13,14 +13,6 @@ namespace TalonComm {
 
 namespace {
 
-std::mutex g_dispatcherMutex;
-TMainThreadDispatcher g_dispatcher;
-
-TMainThreadDispatcher currentDispatcher() {
-    std::lock_guard<std::mutex> lock(g_dispatcherMutex);
-    return g_dispatcher;
-}
-
 constexpr std::uint32_t kBaudTable[] = {110,   300,   600,   1200,  2400,   4800,   9600,  14400,
                                         19200, 38400, 56000, 57600, 115200, 128000, 256000};
 
@@ -158,11 +150,6 @@ void TRkCustomCommDevice::Shutdown() {
     m_engine->BeforeClose = nullptr;
 }
 
-void TRkCustomCommDevice::SetMainThreadDispatcher(TMainThreadDispatcher dispatcher) {
-    std::lock_guard<std::mutex> lock(g_dispatcherMutex);
-    g_dispatcher = std::move(dispatcher);
-}
-
 // ---- operations ----
 
 long TRkCustomCommDevice::Read(void* buf, long n) {
@@ -249,35 +236,11 @@ bool TRkCustomCommDevice::WaitWriteDrained(std::chrono::milliseconds timeout) {
 // ---- event routing ----
 
 void TRkCustomCommDevice::_EvComm(TObject* Sender, int NotifyType) {
-    if (!m_alive->load()) return;
-    if (!fGetSyncEvents()) {
-        EvCommNotify(Sender, NotifyType);
-        return;
-    }
-    TMainThreadDispatcher dispatch = currentDispatcher();
-    if (!dispatch) {
-        EvCommNotify(Sender, NotifyType);
-        return;
-    }
-    dispatch([alive = m_alive, this, Sender, NotifyType] {
-        if (alive->load()) EvCommNotify(Sender, NotifyType);
-    });
+    if (m_alive->load()) EvCommNotify(Sender, NotifyType);
 }
 
 void TRkCustomCommDevice::_EvPackage(TObject* Sender, int NotifyType) {
-    if (!m_alive->load()) return;
-    if (!fGetSyncEvents()) {
-        EvPackageNotify(Sender, NotifyType);
-        return;
-    }
-    TMainThreadDispatcher dispatch = currentDispatcher();
-    if (!dispatch) {
-        EvPackageNotify(Sender, NotifyType);
-        return;
-    }
-    dispatch([alive = m_alive, this, Sender, NotifyType] {
-        if (alive->load()) EvPackageNotify(Sender, NotifyType);
-    });
+    if (m_alive->load()) EvPackageNotify(Sender, NotifyType);
 }
 
 void TRkCustomCommDevice::_EvAfterOpen(TObject* Sender) {

@@ -1,9 +1,9 @@
 #pragma once
 // The serial device component: the one object through which the program reaches a port.
 // It owns an I/O engine (TTalonComm), a package layer (TCommPackage) stacked on it and the
-// frame settings, and turns their thread-side notifications into component events: directly
-// on the worker thread when SyncEvents is false, otherwise handed to the main thread in order
-// through the dispatcher installed with SetMainThreadDispatcher.
+// frame settings, and turns their thread-side notifications into component events, raised on
+// the worker thread that noticed them. Handing them to another thread is the owner's business
+// (the board session's).
 
 #include "CommTypes.h"
 
@@ -46,11 +46,6 @@ class TRkCustomCommDevice : public TObject {
     ~TRkCustomCommDevice() override;
     TRkCustomCommDevice(const TRkCustomCommDevice&) = delete;
     TRkCustomCommDevice& operator=(const TRkCustomCommDevice&) = delete;
-
-    // Installs the main-thread hand-over used when SyncEvents is true (process-wide). A device
-    // that uses it must be destroyed on the dispatcher's thread: work still queued for a
-    // destroyed device is then dropped.
-    static void SetMainThreadDispatcher(TMainThreadDispatcher dispatcher);
 
     // --- virtual operations ---
     virtual long Read(void* buf, long n);
@@ -99,7 +94,7 @@ class TRkCustomCommDevice : public TObject {
     void fSetFlowControl(TFlowControl f);
     int fGetAutoAnswer() const;
     void fSetAutoAnswer(int n);
-    // Owner's thread; takes effect for events raised after the store.
+    // Published for the component's settings; events are raised on the worker thread either way.
     bool fGetSyncEvents() const { return m_syncEvents.load(std::memory_order_relaxed); }
     void fSetSyncEvents(bool b) { m_syncEvents.store(b, std::memory_order_relaxed); }
     bool fGetDataOnly() const;
@@ -171,7 +166,7 @@ class TRkCustomCommDevice : public TObject {
     TRkCommFrameSettings* m_frameSettings = nullptr;
     bool m_usePackage = false;
     std::atomic<bool> m_syncEvents{true};
-    // Cleared by the destructor, so that events still queued for the main thread are dropped.
+    // Cleared by the shutdown, so that no event is raised for a device being destroyed.
     std::shared_ptr<std::atomic<bool>> m_alive;
 };
 

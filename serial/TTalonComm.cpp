@@ -2,7 +2,6 @@
 
 #include "serial/ETalonCommError.h"
 #include "serial/TCommSerialPortInfo.h"
-#include "serial/TLinePacer.h"
 #include "serial/TSerialLine.h"
 
 #include <algorithm>
@@ -44,8 +43,6 @@ bool isPtyMaster(dev_t dev) {
 // thread is reporting a hang-up, the one report whose handler may open the port again.
 thread_local const void* t_readThreadOf = nullptr;
 thread_local bool t_inHangupReport = false;
-// The read thread's own engine closed the port from one of its handlers and let go of it.
-thread_local bool t_readThreadLetGo = false;
 
 std::string osReason(int err) {
     if (err == ENOTTY) return kNotSerial;
@@ -193,7 +190,7 @@ void TTalonComm::PurgeRead(bool /*abort*/) {
     // after it. The thread drops what it read when the generation moved meanwhile; what it
     // already put in (or is putting in) the queue goes with the queue, emptied once it holds no
     // bytes any more. Its event handlers run while it holds none, so they may purge too.
-    TSerialLine::FlushInput(m_fd);
+    m_io->Flush(m_fd, true);
     m_readPurgeGen.fetch_add(1, std::memory_order_seq_cst);
     if (t_readThreadOf != this && m_readHolding.load(std::memory_order_seq_cst))
         WaitUntil([&] { return !m_readHolding.load(std::memory_order_seq_cst); },
@@ -206,7 +203,7 @@ void TTalonComm::PurgeWrite(bool abort) {
     if (!fGetActive()) return;
     m_outQueue->Discard();
     // Also ends a wait of the write thread for held output to drain.
-    TSerialLine::FlushOutput(m_fd);
+    m_io->Flush(m_fd, false);
     if (abort) {
         // The chunk the write thread has taken from the queue is a write in progress: abort it,
         // and wait (bounded) until the thread has let go of it before the last flush.
@@ -214,7 +211,7 @@ void TTalonComm::PurgeWrite(bool abort) {
         signal(m_writeWakeFd);
         WaitUntil([&] { return m_purgeAck.load(std::memory_order_acquire) >= gen; },
                   std::chrono::steady_clock::now() + std::chrono::seconds(1));
-        TSerialLine::FlushOutput(m_fd);
+        m_io->Flush(m_fd, false);
     }
     signal(m_writeWakeFd);
 }
@@ -233,22 +230,22 @@ bool TTalonComm::EscapeCommFunction(unsigned long code) {
     if (!fGetActive()) return false;
     switch (code) {
     case 1:
-        return TSerialLine::SetXon(m_fd, false);
+        return m_io->SetXon(m_fd, false);
     case 2:
-        return TSerialLine::SetXon(m_fd, true);
+        return m_io->SetXon(m_fd, true);
     case 3:
     case 4:
-        if (!TSerialLine::SetRts(m_fd, code == 3)) return false;
+        if (!m_io->SetRts(m_fd, code == 3)) return false;
         m_rts = code == 3;
         return true;
     case 5:
     case 6:
-        if (!TSerialLine::SetDtr(m_fd, code == 5)) return false;
+        if (!m_io->SetDtr(m_fd, code == 5)) return false;
         m_dtr = code == 5;
         return true;
     case 8:
     case 9:
-        return TSerialLine::SetBreak(m_fd, code == 8);
+        return m_io->SetBreak(m_fd, code == 8);
     default:
         return false;
     }
@@ -302,6 +299,20 @@ void TTalonComm::fSetActive(bool b) {
 }
 
 std::string TTalonComm::openDevice(int& code) {
+    if (TNetLine::IsNetName(m_portName)) {
+        auto net = std::make_unique<TNetLine>();
+        std::string reason;
+        const int fd = net->Connect(m_portName, reason);
+        if (fd < 0) {
+            code = 4;
+            return reason;
+        }
+        m_fd = fd;
+        m_net = std::move(net);
+        m_ioBeforeNet = m_io;
+        m_io = m_net.get();
+        return {};
+    }
     const std::string path = DevicePath(m_portName);
     // Opening the pseudo-terminal multiplexer would make a new terminal pair, not reach a port.
     struct stat st {};
@@ -365,6 +376,11 @@ void TTalonComm::Open() {
             } else if (errno = 0; !m_io->ApplyLine(m_fd, m_dcb, taken)) {
                 code = 8;
                 if (errno != 0) reason = osReason(errno);
+                // A network port whose server hung up right after connecting was not opened.
+                if (m_net && !m_net->Failure().empty()) {
+                    code = 4;
+                    reason = m_net->Failure();
+                }
             } else if (!speedClose(taken, m_dcb.BaudRate)) {
                 // A driver that cannot make the rate falls back to another one without a word.
                 code = 8;
@@ -372,9 +388,8 @@ void TTalonComm::Open() {
                          std::to_string(m_dcb.BaudRate);
             } else {
                 // Pseudo-terminals have no modem lines; they refuse these, which is fine.
-                TSerialLine::SetDtr(m_fd, m_dcb.DtrControl != dtrDisable);
-                if (m_dcb.RtsControl != rtsHandshake)
-                    TSerialLine::SetRts(m_fd, m_dcb.RtsControl != rtsDisable);
+                m_io->SetDtr(m_fd, m_dcb.DtrControl != dtrDisable);
+                if (m_dcb.RtsControl != rtsHandshake) m_io->SetRts(m_fd, m_dcb.RtsControl != rtsDisable);
             }
         } else if (m_fd < 0 || (m_externalFlags = ::fcntl(m_fd, F_GETFL)) < 0) {
             code = 7;
@@ -429,8 +444,6 @@ void TTalonComm::Open() {
     if (!code) {
         m_writeRun.store(true, std::memory_order_release);
         m_writeDone.store(false, std::memory_order_release);
-        m_paced = TLinePacer::Enabled();
-        m_pacer.Reset(m_dcb.BaudRate);
         try {
             m_writeThread = std::thread(&TTalonComm::_WriteThread, this);
         } catch (const std::system_error&) {
@@ -448,10 +461,8 @@ void TTalonComm::Open() {
             m_modemStatus.store(0, std::memory_order_relaxed); // the lines stay unknown
         }
     }
-    // The read thread starts serving once every thread is stored (a handler of its events may
-    // close the port, which joins them).
-    m_readPublished.store(m_readEpoch.load(std::memory_order_relaxed), std::memory_order_release);
-    m_readPublished.notify_all();
+    m_readStart.store(m_readEpoch.load(std::memory_order_relaxed), std::memory_order_release);
+    m_readStart.notify_all();
     if (code) {
         m_active.store(false, std::memory_order_release);
         stopThreads();
@@ -497,14 +508,17 @@ void TTalonComm::stopThreads() {
     m_modemRun.store(false, std::memory_order_release);
     signal(m_stopFd);
     if (m_readThread.joinable()) {
-        // A handler that closes the port runs on the read thread, which ends right after the
-        // handler returns, without touching the engine again (it may be gone by then).
+        // A handler of the hang-up report that reopens the port runs on the read thread,
+        // which ends right after the handler returns.
         if (m_readThread.get_id() == std::this_thread::get_id()) {
-            m_readThread.detach();
-            t_readThreadLetGo = true;
-        } else
+            if (m_retiredReadThread.joinable()) m_retiredReadThread.join();
+            m_retiredReadThread = std::move(m_readThread);
+        } else {
             m_readThread.join();
+        }
     }
+    if (m_retiredReadThread.joinable() && m_retiredReadThread.get_id() != std::this_thread::get_id())
+        m_retiredReadThread.join();
     joinInterrupting(m_writeThread, m_writeDone);
     joinInterrupting(m_modemThread, m_modemDone);
 }
@@ -540,6 +554,10 @@ void TTalonComm::closeDescriptors() {
         m_savedLine.Valid = false;
         (void)::ioctl(m_fd, TIOCNXCL);
         closeFd(m_fd);
+    }
+    if (m_net) {
+        m_io = m_ioBeforeNet;
+        m_net.reset();
     }
 }
 
@@ -632,11 +650,9 @@ long TTalonComm::unmarkParity(char* buf, long n, int& state, int& bad) {
 void TTalonComm::_ReadThread(std::uint64_t epoch) {
     pthread_setname_np(pthread_self(), "evb-read");
     t_readThreadOf = this;
-    // A handler on this thread may close the port, which looks at the thread objects: not
-    // before Open has stored them.
-    for (std::uint64_t p = m_readPublished.load(std::memory_order_acquire); p < epoch;
-         p = m_readPublished.load(std::memory_order_acquire))
-        m_readPublished.wait(p, std::memory_order_acquire);
+    for (std::uint64_t at = m_readStart.load(std::memory_order_acquire); at < epoch;
+         at = m_readStart.load(std::memory_order_acquire))
+        m_readStart.wait(at, std::memory_order_acquire);
     char buf[kReadBlock];
     int markState = 0;
     // A handler that closed the port on this thread let it go on alone: once the port is open
@@ -727,7 +743,6 @@ void TTalonComm::_ReadThread(std::uint64_t epoch) {
         if (m_txEmptyPending.exchange(false, std::memory_order_acq_rel)) mask |= evTxEmpty;
         mask &= m_dataOnly ? kMaskDataOnly : kMaskAll;
         if (mask) CommNotify(mask);
-        if (t_readThreadLetGo) return;
         if (hangup) {
             reportHangup();
             break;
@@ -793,30 +808,14 @@ void TTalonComm::_WriteThread() {
         }
         pollfd fds[3] = {{m_stopFd, POLLIN, 0}, {m_writeWakeFd, POLLIN, 0}, {-1, POLLOUT, 0}};
         int timeout = -1;
-        bool preciseWait = false; // a paced line: wake at the exact time in `precise`
-        std::chrono::steady_clock::duration precise{};
         if (!broken && sent < fill) {
             heldLooked = false;
-            long len = fill - sent;
-            if (m_paced) {
-                const auto now = std::chrono::steady_clock::now();
-                const long room = m_pacer.Room(now);
-                if (room <= 0) {
-                    preciseWait = true;
-                    precise = m_pacer.UntilRoom(now);
-                    len = 0;
-                }
-                len = std::min(len, room);
-            }
-            const long n = len > 0 ? m_io->Write(m_fd, chunk + sent, static_cast<size_t>(len)) : 0;
+            const long n = m_io->Write(m_fd, chunk + sent, static_cast<size_t>(fill - sent));
             if (n > 0) {
-                if (m_paced) m_pacer.Wrote(n, std::chrono::steady_clock::now());
                 sent += n;
                 continue;
             }
-            if (len == 0) {
-                // Waiting for the paced line to take more: the precise wait below.
-            } else if (n < 0 && errno == EINTR) {
+            if (n < 0 && errno == EINTR) {
                 continue;
             } else if (n < 0 && errno == EAGAIN) {
                 fds[2].fd = m_fd;
@@ -837,9 +836,7 @@ void TTalonComm::_WriteThread() {
                 NotifyWaiters();
                 continue;
             }
-            // A paced line holds its unsent bytes here, in chunk; what it took sits in its
-            // FIFO, which a UART's driver does not count in its output queue either.
-            const int outq = m_paced ? 0 : m_io->OutQueue(m_fd);
+            const int outq = m_io->OutQueue(m_fd);
             if (outq > 0 && !heldLooked) {
                 // Bytes still in the driver: look again when they should have left the wire.
                 heldLooked = true;
@@ -867,15 +864,7 @@ void TTalonComm::_WriteThread() {
                 }
             }
         }
-        int polled;
-        if (preciseWait) {
-            // The paced line's own wait, finer than the line calls' milliseconds.
-            const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(precise).count();
-            const timespec ts{static_cast<time_t>(ns / 1'000'000'000), static_cast<long>(ns % 1'000'000'000)};
-            polled = ::ppoll(fds, 3, &ts, nullptr);
-        } else {
-            polled = m_io->Poll(fds, 3, timeout);
-        }
+        const int polled = m_io->Poll(fds, 3, timeout);
         if (polled < 0 && errno != EINTR) {
             // The write side cannot wait any more: the read thread ends the port and says so.
             m_writeFailed.store(true, std::memory_order_release);

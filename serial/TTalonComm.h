@@ -12,7 +12,7 @@
 #include "serial/TCommDcb.h"
 #include "serial/TCommQueue.h"
 #include "serial/TLineIo.h"
-#include "serial/TLinePacer.h"
+#include "serial/TNetLine.h"
 #include "serial/TSerialLine.h"
 
 #include <atomic>
@@ -67,6 +67,9 @@ class TTalonComm : public TObject {
     // outlive every later opening.
     void SetLineIo(TLineIo* io) { m_io = io ? io : &TLineIo::System(); }
     TLineIo* LineIo() const { return m_io; }
+    // What the line of a network port found worth a line in the link log since the last call
+    // (a server that does not acknowledge requests); empty for local devices. Owner's thread.
+    std::string TakeLineNote() { return m_net ? m_net->TakeNote() : std::string(); }
     // True while a modem-line watcher runs (the driver can wait for modem changes).
     bool fGetWatchingModem() const { return m_modemThread.joinable(); }
 
@@ -153,6 +156,10 @@ class TTalonComm : public TObject {
     // File status flags of an external descriptor before the engine made it non-blocking.
     int m_externalFlags = -1;
     TLineIo* m_io = &TLineIo::System();
+    // The line of a port named tcp:// or rfc2217:// while it is open; m_io points to it then,
+    // and m_ioBeforeNet holds the line calls to go back to.
+    std::unique_ptr<TNetLine> m_net;
+    TLineIo* m_ioBeforeNet = nullptr;
     std::atomic<bool> m_active{false};
     std::atomic<bool> m_disableWrite{false};
     bool m_dtr = true;
@@ -167,6 +174,9 @@ class TTalonComm : public TObject {
     std::unique_ptr<TCommQueue> m_outQueue;
 
     std::thread m_readThread;
+    // A read thread that closed the port from its own handler: it ends as soon as the handler
+    // returns, and is joined by the next close from another thread or by the destructor.
+    std::thread m_retiredReadThread;
     std::thread m_writeThread;
     // Waits in TIOCMIWAIT, which no descriptor can interrupt: it is stopped by a signal (see
     // TTalonComm.cpp, interruptThread). Runs only where the driver has modem lines.
@@ -202,8 +212,9 @@ class TTalonComm : public TObject {
     std::atomic<bool> m_readRun{false};
     // Bumped by every start of a read thread; a thread whose number is not the latest ends.
     std::atomic<std::uint64_t> m_readEpoch{0};
-    // The latest epoch whose thread Open has stored in m_readThread.
-    std::atomic<std::uint64_t> m_readPublished{0};
+    // The epoch whose read thread may begin: Open raises it once every thread object is in
+    // place, so a handler that closes the port from the read thread never meets a half-made Open.
+    std::atomic<std::uint64_t> m_readStart{0};
     std::atomic<bool> m_writeRun{false};
     // eventfds: stop ends both threads (never consumed); writeWake wakes the write thread;
     // readWake wakes the read thread for room in the receive queue or a drained transmitter.
@@ -225,10 +236,6 @@ class TTalonComm : public TObject {
     // The device went away under the threads (set by the read thread, taken by Close/Open).
     std::atomic<bool> m_hungUp{false};
     std::atomic<int> m_waiters{0};
-    // The test and benchmark line pace (TLinePacer); set before the write thread starts and
-    // used by it alone.
-    bool m_paced = false;
-    TLinePacer m_pacer;
     std::mutex m_waitMutex;
     std::condition_variable m_waitCv;
 };

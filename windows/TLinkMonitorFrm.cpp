@@ -17,12 +17,12 @@
 #include <QTableView>
 #include <QVBoxLayout>
 
-TLinkMonitorFrm::TLinkMonitorFrm(QWidget* parent) : QWidget(parent, Qt::Window) {
+TLinkMonitorFrm::TLinkMonitorFrm(evb::LinkLog& log, QWidget* parent) : QWidget(parent, Qt::Window), m_log(log) {
     setObjectName("LinkMonitorFrm");
     setWindowTitle("Link Monitor");
     resize(860, 420);
 
-    m_model = new LinkLogModel(evb::TheLinkLog(), this);
+    m_model = new LinkLogModel(m_log, this);
     LinkTable = new QTableView(this);
     LinkTable->setObjectName("LinkTable");
     LinkTable->setModel(m_model);
@@ -90,11 +90,11 @@ TLinkMonitorFrm::~TLinkMonitorFrm() {
 
 void TLinkMonitorFrm::follow(bool on) {
     if (on && m_observer == 0) {
-        m_observer = evb::TheLinkLog().addObserver([this](const evb::LinkEntry&) {
+        m_observer = m_log.addObserver([this](const evb::LinkEntry&) {
             if (!m_paused && !m_redraw.isActive()) m_redraw.start();
         });
     } else if (!on && m_observer != 0) {
-        evb::TheLinkLog().removeObserver(m_observer);
+        m_log.removeObserver(m_observer);
         m_observer = 0;
         m_redraw.stop();
     }
@@ -133,7 +133,7 @@ void TLinkMonitorFrm::PauseCMDClick() {
 }
 
 void TLinkMonitorFrm::ClearCMDClick() {
-    evb::TheLinkLog().clear();
+    m_log.clear();
     m_model->refresh();
 }
 

@@ -17,13 +17,17 @@ class QCheckBox;
 class QPushButton;
 class QTableView;
 class LinkLogModel;
+namespace evb {
+class LinkLog;
+}
 
 class TLinkMonitorFrm : public QWidget {
     Q_OBJECT
   public:
     static constexpr int kRedrawMs = 50;
 
-    explicit TLinkMonitorFrm(QWidget* parent = nullptr);
+    // Shows `log`, which must outlive the window.
+    explicit TLinkMonitorFrm(evb::LinkLog& log, QWidget* parent = nullptr);
     ~TLinkMonitorFrm() override;
 
     void PauseCMDClick();
@@ -55,6 +59,7 @@ class TLinkMonitorFrm : public QWidget {
     void redraw();
     void filterChanged();
 
+    evb::LinkLog& m_log;
     LinkLogModel* m_model = nullptr;
     QTimer m_redraw; // single shot: one redraw for everything logged since the last
     int m_observer = 0;

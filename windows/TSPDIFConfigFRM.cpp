@@ -117,7 +117,7 @@ TSPDIFConfigFRM::TSPDIFConfigFRM(QWidget* parent) : QWidget(parent, Qt::Window) 
 }
 
 void TSPDIFConfigFRM::ConfirmCMDClick() {
-    auto& s = evb::gBoard.Spdif;
+    auto& s = evb::Board().Spdif;
     consoleAppend("..............................Set the SPDIF Mode..............................\r\n");
     // With no mode button checked the slave branch is taken, as the window has always done.
     if (SPDIF_MASTER->isChecked()) {
@@ -174,7 +174,7 @@ void TSPDIFConfigFRM::ConfirmCMDClick() {
 
     evb::CmdSpdifFormat();
     for (std::uint8_t port = 0; port < 3; ++port)
-        evb::CmdSdpDirection(port, evb::gBoard.SdpFlag[port]);
+        evb::CmdSdpDirection(port, evb::Board().SdpFlag[port]);
     close();
 }
 

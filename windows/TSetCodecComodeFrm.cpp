@@ -109,20 +109,20 @@ TSetCodecComodeFrm::TSetCodecComodeFrm(QWidget* parent) : QWidget(parent, Qt::Wi
 void TSetCodecComodeFrm::FormCreate() {}
 
 void TSetCodecComodeFrm::CODEC_I2C_SELClick() {
-    evb::gBoard.CommMode = 0;
+    evb::Board().CommMode = 0;
 }
 
 void TSetCodecComodeFrm::CODEC_SPI_SELClick() {
-    evb::gBoard.CommMode = 1;
+    evb::Board().CommMode = 1;
 }
 
 void TSetCodecComodeFrm::CODEC_ADDRClick(std::size_t index) {
-    evb::gBoard.ChipAddress = kAddresses.at(index);
+    evb::Board().ChipAddress = kAddresses.at(index);
 }
 
 void TSetCodecComodeFrm::CODEC_ADDR_WRClick() {
     // A text that is not an address leaves the address as it was; "OK" then refuses it.
-    if (const auto v = customAddress(ChipaddTxt)) evb::gBoard.ChipAddress = *v;
+    if (const auto v = customAddress(ChipaddTxt)) evb::Board().ChipAddress = *v;
 }
 
 QRadioButton* TSetCodecComodeFrm::AddressButton(std::uint8_t addr) const {
@@ -154,7 +154,7 @@ void TSetCodecComodeFrm::SetCodecComFrm_OKCMDClick() {
     }
     if (CODEC_ADDR_WR->isChecked()) {
         const std::uint8_t v = *custom;
-        evb::gBoard.ChipAddress = v;
+        evb::Board().ChipAddress = v;
         evb::CmdChipAddress(v);
         consoleAppend(" Set the CHIP Address:The custom Setting\xEF\xBC\x9A"
                       "0x" +

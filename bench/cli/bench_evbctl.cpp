@@ -7,11 +7,17 @@
 // also timed as a process of its own, with the median of `evbctl --help` (the process start)
 // subtracted, as a user's script sees it. For reference, a plain open/write/poll/close loop
 // on the same pseudo-terminal: what any program gets from the simulated board and the kernel.
+// Where ser2net is installed, the read and the send also through it on the loopback address
+// (its RFC 2217 port), against the same limits, and the
+// wake-ups of an open, idle network port.
 
 #include "cli/EvbCtl.h"
+#include "serial/TRkCommDevice.h"
 #include "sim/SimBoard.h"
+#include "tests/Ser2net.h"
 
 #include <algorithm>
+#include <dirent.h>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -23,6 +29,7 @@
 #include <sstream>
 #include <sys/wait.h>
 #include <termios.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -96,6 +103,41 @@ double plainRoundTrip(const std::string& port) {
     return std::chrono::duration<double>(Clock::now() - t0).count();
 }
 
+// Context switches of this process's evb-* threads so far.
+long evbSwitches() {
+    long total = 0;
+    DIR* d = ::opendir("/proc/self/task");
+    for (dirent* e; d && (e = ::readdir(d));) {
+        const std::string task = std::string("/proc/self/task/") + e->d_name;
+        std::ifstream comm(task + "/comm");
+        std::string name;
+        if (e->d_name[0] == '.' || !std::getline(comm, name) || name.rfind("evb-", 0) != 0) continue;
+        std::ifstream status(task + "/status");
+        for (std::string line; std::getline(status, line);)
+            if (line.find("ctxt_switches:") != std::string::npos) total += std::atol(line.c_str() + line.find(':') + 1);
+    }
+    if (d) ::closedir(d);
+    return total;
+}
+
+// Wake-ups per second of the engine's threads on an open network port with nothing to do.
+double idleWakeups(const std::string& port) {
+    TalonComm::TRkCommDevice dev;
+    dev.fSetSyncEvents(false);
+    dev.fSetPortName(port);
+    dev.fSetBaudRate(static_cast<std::uint32_t>(kBaud));
+    dev.fSetUsePackage(true);
+    dev.fSetActive(true);
+    // The answers to the opening requests come in; then the threads reach their waits.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const long before = evbSwitches();
+    const auto t0 = Clock::now();
+    std::this_thread::sleep_for(std::chrono::seconds(3));
+    const long after = evbSwitches();
+    dev.fSetActive(false);
+    return (after - before) / std::chrono::duration<double>(Clock::now() - t0).count();
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -141,6 +183,24 @@ int main(int argc, char** argv) {
         sends.push_back(timeRun({"--port", port, "--timeout", "5000", "send", file.string()}, code));
         if (code != 0) return 1;
     }
+    // Through ser2net: the same commands on the same board.
+    std::vector<double> netReads, netInReads, netSends;
+    double wakeups = -1;
+    Ser2net server;
+    if (Ser2net::Installed() && server.Start(port)) {
+        // As a process of its own, with the process start taken off as for the local read.
+        const double start = helps.empty() ? 0 : medianOf(helps);
+        for (int i = 0; i < runs * 4 && argc > 2; ++i)
+            netReads.push_back(timeProcess({argv[2], "--port", server.Rfc2217(), "read", "0x1A"}) - start);
+        for (int i = 0; i < runs * 4; ++i)
+            netInReads.push_back(timeRun({"--port", server.Rfc2217(), "read", "0x1A"}, code));
+        for (int i = 0; i < runs; ++i)
+            netSends.push_back(timeRun({"--port", server.Rfc2217(), "--timeout", "5000", "send", file.string()}, code));
+        wakeups = idleWakeups(server.Rfc2217());
+        server.Stop();
+    } else {
+        std::fprintf(stderr, "ser2net is not installed: no figures through the network\n");
+    }
     std::filesystem::remove(file);
 
     std::printf("evbctl against the simulated board paced at %.0f baud\n", kBaud);
@@ -152,5 +212,12 @@ int main(int argc, char** argv) {
     }
     report("plain loop read", plain, readLimit, 0);
     report("512-line send", sends, 514 * 20 * kByteTime, 1.10);
+    if (!netSends.empty()) {
+        if (!netReads.empty()) report("read, process, rfc2217://", netReads, readLimit, 1.10);
+        report("read, rfc2217:// in-process", netInReads, readLimit, 0);
+        report("512-line send, rfc2217://", netSends, 514 * 20 * kByteTime, 1.02);
+        std::printf("ROW\tserial wake-ups/s, idle rfc2217:// port\t-\t%.2f\t%.2f\t%.2f\t%.2f\t<=\t0\n", wakeups, wakeups,
+                    wakeups, wakeups);
+    }
     return 0;
 }

@@ -15,7 +15,8 @@
 // Usage: bench_gui [reads] [sends] [babbles] [babbleBytes]
 
 #include "app/AppSetup.h"
-#include "app/ReplyHandoff.h"
+#include "app/SessionBridge.h"
+#include "protocol/BoardSession.h"
 #include "bench/perf/BenchStats.h"
 #include "console/Tkv2580mfrm.h"
 #include "protocol/Command.h"
@@ -79,11 +80,11 @@ bool runUntil(const std::function<bool()>& done, std::chrono::milliseconds timeo
 // Waits until no package event has reached the UI thread for quiet ms (the link is at rest).
 void settle(evbsim::SimBoard& board, std::chrono::milliseconds quiet = std::chrono::milliseconds(150)) {
     board.WaitRepliesSent(std::chrono::milliseconds(5000));
-    int seen = evb::ReplyHandoff().queued.load();
+    int seen = evb::CurrentSession()->Counters().queued.load();
     auto since = Clock::now();
     runUntil(
         [&] {
-            const int now = evb::ReplyHandoff().queued.load();
+            const int now = evb::CurrentSession()->Counters().queued.load();
             if (now != seen) {
                 seen = now;
                 since = Clock::now();
@@ -131,8 +132,9 @@ class Bench {
   public:
     Bench(AppInstance& app) : m_app(app), m_board(*app.sim), m_console(app.main->RegisterConsole()) {
         m_grid = child<QTableWidget>(m_console, "RegMapGrid");
-        evb::SetReplyObserver([this](std::uint8_t kind) {
-            m_lastKind = kind;
+        QObject::connect(&app.main->Bridge(), &SessionBridge::reply, [this](const evb::ReplyEvent& e) {
+            if (e.kind == evb::ReplyEvent::Kind::Echoed) return;
+            m_lastKind = e.replyKind;
             ++m_replies;
         });
         // Fires synchronously inside QTableWidgetItem::setText: the moment a cell shows its text.
@@ -146,7 +148,6 @@ class Bench {
                              }
                          });
     }
-    ~Bench() { evb::SetReplyObserver(nullptr); }
 
     // Of each read: click to the frame's last byte at the board (the rest is the way back).
     const std::vector<double>& readOutbound() const { return m_readOutbound; }
@@ -223,9 +224,10 @@ class Bench {
         return out;
     }
 
-    // Opens the board's port again ("Refresh"), so that the line pace switch takes effect.
+    // Opens the board's port again ("Refresh") over a paced line or the system calls.
     void reopenPort(bool paced) {
-        TalonComm::TLinePacer::SetEnabled(paced);
+        static TalonComm::TPacedLineIo line(19200); // outlives every port of the run
+        m_app.main->Session().SetLine(paced ? &line : nullptr);
         child<QPushButton>(m_app.main.get(), "Refresh")->click();
         settle(m_board);
     }
@@ -290,8 +292,8 @@ class Bench {
             noise.join();
             babbleSeconds = seconds(Clock::now() - t0);
             // The last package closes one interval after the last byte and is then decoded.
-            const int queued = evb::ReplyHandoff().queued.load();
-            runUntil([&] { return evb::ReplyHandoff().queued.load() > queued; },
+            const int queued = evb::CurrentSession()->Counters().queued.load();
+            runUntil([&] { return evb::CurrentSession()->Counters().queued.load() > queued; },
                      std::chrono::milliseconds(500));
             settle(m_board);
             out.push_back(probe.longest());
@@ -305,7 +307,9 @@ class Bench {
         so.pace = false;
         evbsim::SimBoard board(so);
         if (!board.Start()) return {};
-        TalonComm::TRkCommDevice device;
+        evb::BoardSession session(nullptr, {});
+        const evb::SessionScope scope(session);
+        TalonComm::TRkCommDevice& device = session.Device();
         device.fSetPortName(board.DevicePath());
         device.fSetPackageSize(8192);
         device.fSetPackageType(TalonComm::cptFrameTimeout);
@@ -313,8 +317,6 @@ class Bench {
         device.fSetSyncEvents(false);
         device.fSetUsePackage(true);
         device.fSetActive(true);
-        TalonComm::TRkCustomCommDevice* previous = evb::BoardDevice();
-        evb::SetBoardDevice(&device);
         const auto rate = [&](bool logOn) {
             evb::TheLinkLog().setEnabled(logOn);
             const auto t0 = Clock::now();
@@ -340,8 +342,6 @@ class Bench {
                              first, onFirst ? "off" : "on", second);
             out.push_back(onFirst ? first / second : second / first);
         }
-        evb::TheLinkLog().setEnabled(true);
-        evb::SetBoardDevice(previous);
         device.fSetActive(false);
         board.Stop();
         return out;

@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <barrier>
 #include <csignal>
 #include <filesystem>
 #include <functional>
@@ -29,9 +31,9 @@ struct Result {
     std::string out, err;
 };
 
-Result Ctl(std::vector<std::string> args) {
+Result Ctl(std::vector<std::string> args, TalonComm::TLineIo* line = nullptr) {
     std::ostringstream out, err;
-    const int code = evbctl::Run(args, out, err);
+    const int code = evbctl::Run(args, out, err, line);
     return {code, out.str(), err.str()};
 }
 
@@ -46,9 +48,9 @@ class EvbCtlTest : public ::testing::Test {
             board.SetRegister(0x20, static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(0xE0 + i));
         board.SetRegister(0x20, 0x1A, 0x05);
     }
-    Result On(std::vector<std::string> args) {
+    Result On(std::vector<std::string> args, TalonComm::TLineIo* line = nullptr) {
         args.insert(args.begin(), {"--port", board.DevicePath()});
-        return Ctl(args);
+        return Ctl(args, line);
     }
     evbsim::SimBoard board{evbsim::SimOptions{.baud = 19200, .pace = false}};
 };
@@ -97,7 +99,7 @@ TEST_P(EvbCtlRun, ExitStatusOutputAndFramesFollowTheArgumentsAndTheBoard) {
 
 const char* const kNowhere = "/nonexistent/tty";
 const std::string kInfo = ".....EVBINFO:0001--0203040506--070809--0A0B0C--0D0E0F--1011.....\n";
-const std::string kUsage = "usage: evbctl";
+const std::string kUsage = "; see `evbctl --help`\n$";
 const std::string kAt = R"(\d\d:\d\d:\d\d\.\d\d\d )"; // a --trace line's time of day
 const std::string kMap = std::string(EVB_SOURCE_DIR) + "/tests/protocol/regmaps/codec.json"; // ADC_VOL_L is 0x10
 
@@ -150,6 +152,13 @@ INSTANTIATE_TEST_SUITE_P(Runs, EvbCtlRun, ::testing::Values(
             [](auto& b) { b.DelayReplies(60s); }, "", true},
     // A bad invocation: exit 2 and the usage text, before any port is opened.
     RunCase{"noCommand", {"--port", kNowhere}, 2, "", kUsage},
+    RunCase{"optionsAfterTheCommand", {"read", "0x1A", "--port", "BOARD"}, 0, "ReadReg:   Reg0x1A = 0x05\n", "", "01 1A 00 01"},
+    RunCase{"version", {"info", "--version"}, 0, "evbctl 2.4.5.2\n"},
+    RunCase{"portErrorOnOneLine", {"--port", kNowhere, "info"}, 3, "",
+            "^evbctl: Serial port: \"/nonexistent/tty\" - Cannot open COM port: No such file or directory\n$"},
+    RunCase{"strictSendOfAFileWithAWarning", {"--port", kNowhere, "send", "--strict", "FILE"}, 4, "",
+            "^FILE:1: error: unknown command letter 'X': the line is counted, not sent\nevbctl: nothing was sent", "",
+            nullptr, ":X0102@\n"},
     RunCase{"emptyPort", {"--port", "", "info"}, 2, "", "--port needs a device name"},
     RunCase{"blankPort", {"--port", " ", "info"}, 2, "", "--port needs a device name"},
     RunCase{"unknownOption", {"--port", kNowhere, "--fast", "info"}, 2, "", kUsage},
@@ -166,6 +175,9 @@ INSTANTIATE_TEST_SUITE_P(Runs, EvbCtlRun, ::testing::Values(
             "01 10 00 01"},
     RunCase{"writeFieldByValueName", {"--port", "BOARD", "--regmap", kMap, "write", "ADC_VOL_L.MUTE", "off"}, 0,
             "WriteReg:   Reg0x10 = 0x70\n", "", "01 10 00 01; 00 10 70"},
+    RunCase{"traceNamesRegisters", {"--port", "BOARD", "--regmap", kMap, "--trace", "write", "ADC_VOL_L.MUTE", "0"}, 0,
+            "WriteReg:   Reg0x10 = 0x70\n", kAt + "TX 3A 01 10 00 01( 00){14} 40  ReadReg 0x10 ADC_VOL_L\n(.*\n)*" + kAt +
+            "TX 3A 00 10 70( 00){15} 40  WriteReg 0x10 ADC_VOL_L = 0x70\n", "01 10 00 01; 00 10 70"},
     RunCase{"writeFieldByNumber", {"--port", "BOARD", "--regmap", kMap, "write", "0x10.VOL", "5"}, 0,
             "WriteReg:   Reg0x10 = 0x85\n", "", "01 10 00 01; 00 10 85"},
     RunCase{"fields", {"--port", "BOARD", "--regmap", kMap, "fields", "0x10"}, 0, "0x10 ADC_VOL_L = 0xF0  Left ADC "
@@ -247,15 +259,14 @@ TEST(EvbCtlPorts, ListsTheRealUartAndTheAdapterButNoPlaceholderAndNeverPicksTheS
 // A 512-line send interrupted by Ctrl+C some lines in, while the line drains at 19200 baud: it
 // stops after the current line and closes the batch.
 TEST_F(EvbCtlTest, CtrlCStopsTheSendAfterTheCurrentLineAndSaysHowFarItGot) {
-    TalonComm::TLinePacer::SetEnabled(true);
+    TalonComm::TPacedLineIo paced(19200);
     const TempDir dir;
     const std::string file = dir.write("512.txt", Repeat(":W0000@\n", 512));
     std::thread interrupter([&] {
         if (board.WaitForFrames(50, 10s)) ::kill(::getpid(), SIGINT);
     });
-    const Result r = On({"--timeout", "60000", "send", file});
+    const Result r = On({"--timeout", "60000", "send", file}, &paced);
     interrupter.join();
-    TalonComm::TLinePacer::SetEnabled(false);
     std::smatch m;
     EXPECT_EQ(r.code, 130) << r.err;
     ASSERT_TRUE(std::regex_search(r.out, m, std::regex("Send stopped after (\\d+) of 512 lines\n"))) << r.out;
@@ -294,4 +305,36 @@ TEST_F(EvbCtlTest, SaveDiffRestoreWritesOnlyWhatDiffersAndReportsReadOnlyRegiste
     r = On({"restore", file, "32"});
     EXPECT_EQ(r.code, evbctl::kExitRegistersDiffer);
     EXPECT_NE(r.out.find("after restore: 1 of 32 registers differs from " + file), std::string::npos) << r.out;
+}
+
+// Two runs at once on two threads, each on its own board: with one board session per run, every
+// frame reaches its own board and every answer is read by the run that asked for it.
+TEST(EvbCtlSessions, TwoRunsAtOnceOnTwoBoardsKeepTheirFramesAndAnswersApart) {
+    std::array<evbsim::SimBoard, 2> boards{evbsim::SimBoard{evbsim::SimOptions{.baud = 19200, .pace = false}},
+                                           evbsim::SimBoard{evbsim::SimOptions{.baud = 19200, .pace = false}}};
+    for (auto& b : boards)
+        ASSERT_TRUE(b.Start());
+    std::barrier step(2);
+    std::array<std::string, 2> got, want;
+    const auto runs = [&](int b) {
+        for (int i = 0; i < 4; ++i) {
+            const std::string reg = "0x" + evb::Hex2(static_cast<unsigned>(0x10 + i));
+            const std::string value = evb::Hex2(static_cast<unsigned>(b * 0x80 + i));
+            step.arrive_and_wait(); // both boards' commands go out at the same time
+            for (const auto& args : {std::vector<std::string>{"write", reg, "0x" + value}, {"read", reg}}) {
+                std::vector<std::string> all{"--port", boards[b].DevicePath()};
+                all.insert(all.end(), args.begin(), args.end());
+                const Result r = Ctl(all);
+                got[b] += std::to_string(r.code) + " " + r.out;
+            }
+            want[b] += "0 WriteReg:   Reg" + reg + " = 0x" + value + "\n0 ReadReg:   Reg" + reg + " = 0x" + value + "\n";
+        }
+    };
+    std::thread other(runs, 1);
+    runs(0);
+    other.join();
+    for (int b = 0; b < 2; ++b) {
+        EXPECT_EQ(got[b], want[b]);
+        EXPECT_EQ(boards[b].Frames().size(), 8u);
+    }
 }

@@ -94,14 +94,11 @@ class PacedFileFixture : public FileFixture {
   protected:
     void SetUp() override {
         FileFixture::SetUp();
-        TalonComm::TLinePacer::SetEnabled(true);
+        app->main->Session().SetLine(&paced);
         click("Refresh"); // opens the port again, now paced
         chooseCodec("KV2440");
     }
-    void TearDown() override {
-        TalonComm::TLinePacer::SetEnabled(false);
-        FileFixture::TearDown();
-    }
+    TalonComm::TPacedLineIo paced{19200};
     // Runs action once, from the event loop, when the progress bar reaches `at`.
     QMetaObject::Connection atProgress(int at, std::function<void()> action) {
         fired = false;

@@ -162,7 +162,7 @@ TEST_F(GuiFixture, AcknowledgementConsumedLaterPackageEchoedAsCharacterOrHex) {
     chooseCodec("KV1120");
     typeText("kv2580mfrm/RegAddrTxt", "0x01");
     typeText("kv2580mfrm/RegDatTxt", "0x02");
-    auto& handoff = evb::ReplyHandoff();
+    auto& handoff = ReplyHandoff();
     for (const bool hex : {false, true}) {
         SCOPED_TRACE(hex ? "hex" : "character");
         if (hex) click("HEXSHOW");
@@ -213,7 +213,7 @@ TEST_F(GuiFixture, ACodecEntryReadsItsRegistersAndSetsUpTheConsoleUnderItsOwnNam
         EXPECT_TRUE(consoleText().startsWith(QString("..............................Codec Type:") + banner +
                                              "..............................\n"));
         settle();
-        EXPECT_EQ(evb::gBoard.CodecType, type);
+        EXPECT_EQ(evb::Board().CodecType, type);
         EXPECT_TRUE(con->isVisible());
         EXPECT_EQ(con->windowTitle(), title);
         if (type != 1120) continue;

@@ -59,8 +59,8 @@ TEST_F(SmallWindowsTest, SpdifConfirmSendsAndStoresTheChoicesWhichTheWindowReope
     clickFresh("ConfirmCMD");
     expectSent({{0x08, 0x00, 0x01, 0x20, 0x00, 0x80, 0x01, 0x20, 0x00, 0x80}, kDirections[0], {0x02, 0x01, 0x01}, kDirections[2]});
     EXPECT_EQ(consoleText(), kSpdifBanner + " Mode:Slave   Format:RJ   Resolution:20 Bits   MCLK/LRCK:128   SCLK/LRCK:128\n");
-    EXPECT_EQ(evb::gBoard.Spdif.rx_resolution, 0x11); // stored, never sent
-    EXPECT_EQ(evb::gBoard.Spdif.tx_resolution, 0x11);
+    EXPECT_EQ(evb::Board().Spdif.rx_resolution, 0x11); // stored, never sent
+    EXPECT_EQ(evb::Board().Spdif.tx_resolution, 0x11);
     // Reopened: the stored format code 0x20 matches no button, which keep their state.
     click("SetTXCMD");
     for (const char* name : {"SPDIF_SLAVE", "SPDIF_FMT_RJ", "SPDIF_FMT_B20", "SPDIF_LRC_128"})
@@ -91,7 +91,7 @@ TEST_F(SmallWindowsTest, ControlWindowsOpenOnTheStateOkSendsModeAndAddressAndRS2
         clickFresh("SetCodecComFrm_OKCMD");
         expectSent({{0x0E, 0x00}, {0x0D, c.address}});
         EXPECT_EQ(consoleText(), QString::fromUtf8(" Set the COMM Mode:IIC Mode      Set the CHIP Address:") + QString::fromUtf8(c.shown) + "\n");
-        EXPECT_EQ(evb::gBoard.ChipAddress, c.address);
+        EXPECT_EQ(evb::Board().ChipAddress, c.address);
         EXPECT_FALSE(codecWindow()->isVisible());
     }
     // A custom address that is no 8-bit number is refused by name and range; nothing is sent.
@@ -100,7 +100,7 @@ TEST_F(SmallWindowsTest, ControlWindowsOpenOnTheStateOkSendsModeAndAddressAndRS2
     clickFresh("SetCodecComFrm_OKCMD");
     EXPECT_EQ(sentSinceMark(), 0u);
     EXPECT_EQ(consoleText(), " Chip Address must be 0x00..0xFF: 0xZZ; nothing sent\n");
-    EXPECT_EQ(evb::gBoard.ChipAddress, 0x5A);
+    EXPECT_EQ(evb::Board().ChipAddress, 0x5A);
     EXPECT_TRUE(codecWindow()->isVisible());
     triggerMenu("Codec I2C Address");
     EXPECT_TRUE(codecWindow()->isVisible());
@@ -110,7 +110,7 @@ TEST_F(SmallWindowsTest, ControlWindowsOpenOnTheStateOkSendsModeAndAddressAndRS2
     // "Refresh" resets the address, which the window then shows.
     click("SetCodecComFrm_OKCMD");
     click("Refresh");
-    EXPECT_EQ(evb::gBoard.ChipAddress, 0x20);
+    EXPECT_EQ(evb::Board().ChipAddress, 0x20);
     click("setcodecI2C");
     EXPECT_TRUE(checked("CODEC_ADDR_20H"));
 

@@ -62,8 +62,8 @@ TEST_F(MainWindowTest, ButtonsSendTheirFrameAndLogItAndRefreshUndoesWhatChanged)
         expectSent(c.frames);
         EXPECT_TRUE(consoleText().endsWith(c.line)) << consoleText().right(100).toStdString();
     }
-    EXPECT_EQ(evb::gBoard.SdpFlag, (std::array<std::uint8_t, 3>{0, 1, 1}));
-    EXPECT_EQ(evb::gBoard.Spdif.stop * 10 + evb::gBoard.Spdif.reset, 1);
+    EXPECT_EQ(evb::Board().SdpFlag, (std::array<std::uint8_t, 3>{0, 1, 1}));
+    EXPECT_EQ(evb::Board().Spdif.stop * 10 + evb::Board().Spdif.reset, 1);
     const Record address{0x0D, 0x20}, dmclk{0x0A, 0x00}, sdp1{0x02, 0, 1}, sdp2{0x02, 1, 0}, sdp3{0x02, 2, 1};
     const QString modeLine = " Mode:Master Format:IIS   Resolution:24 Bits   MCLK/LRCK:256  SCLK/LRCK:64\n";
     click("Refresh");
@@ -74,7 +74,7 @@ TEST_F(MainWindowTest, ButtonsSendTheirFrameAndLogItAndRefreshUndoesWhatChanged)
                                  " Set the MCLK:Use SPDIF DMCLK\n Set the SDP1:Spdif=>Codec\n"
                                  " Set the SDP2:Codec=>Spdif\n" + kEndBanner);
     EXPECT_FALSE(app->main->SpdifWindow()->isVisible());
-    EXPECT_EQ(evb::gBoard.SdpFlag, (std::array<std::uint8_t, 3>{1, 0, 1}));
+    EXPECT_EQ(evb::Board().SdpFlag, (std::array<std::uint8_t, 3>{1, 0, 1}));
     // Nothing left its default now: only the set-up, no handler's line.
     click("Refresh");
     expectSent({address, dmclk, sdp1, sdp2, sdp3});
@@ -131,7 +131,7 @@ TEST_F(MainWindowTest, PllConfigurationWritesTheSevenPllRegisters) {
     typeText("LRCKTXT", "");
     click("PLLCMD");
     EXPECT_EQ(sentSinceMark(), 0u);
-    EXPECT_EQ(evb::gBoard.PllN, 4);
+    EXPECT_EQ(evb::Board().PllN, 4);
 }
 
 // --- port selection, lost and unavailable ports ---

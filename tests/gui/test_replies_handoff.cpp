@@ -2,6 +2,7 @@
 // command sent, even when they arrive after a second command went out.
 #include "tests/gui/support/GuiHarness.h"
 
+#include "app/SessionBridge.h"
 #include "protocol/Command.h"
 #include "windows/LinkLogModel.h"
 #include "windows/TLinkMonitorFrm.h"
@@ -15,8 +16,9 @@ TEST_F(GuiFixture, ReplyIsReadByTheSecondCommandsKindOnTheUiThreadAndAnEmptyEven
     for (const char* name : {"ShowTx", "ShowEvents", "ClearCMD"})
         click(QString("LinkMonitorFrm/") + name);
     std::vector<std::pair<std::uint8_t, bool>> seen; // kind, on the UI thread
-    evb::SetReplyObserver([&](std::uint8_t kind) {
-        seen.emplace_back(kind, QThread::currentThread() == QCoreApplication::instance()->thread());
+    const auto watch = QObject::connect(&app->main->Bridge(), &SessionBridge::reply, [&](const evb::ReplyEvent& e) {
+        if (e.kind != evb::ReplyEvent::Kind::Echoed)
+            seen.emplace_back(e.replyKind, QThread::currentThread() == QCoreApplication::instance()->thread());
     });
     board->SetRegister(kChip, 0x10, 0x77);
     // Both replies are held back until both commands are out.
@@ -25,7 +27,7 @@ TEST_F(GuiFixture, ReplyIsReadByTheSecondCommandsKindOnTheUiThreadAndAnEmptyEven
     ASSERT_FALSE(evb::CmdBoardInfo());
     board->DelayReplies(0ms);
     settle();
-    evb::SetReplyObserver(nullptr);
+    QObject::disconnect(watch);
     ASSERT_FALSE(seen.empty());
     for (const auto& [kind, onUiThread] : seen) {
         EXPECT_EQ(kind, evb::kReplyBoardInfo);
@@ -54,7 +56,7 @@ TEST_F(GuiFixture, ReplyIsReadByTheSecondCommandsKindOnTheUiThreadAndAnEmptyEven
     // CmdReadReg takes the oldest waiting package out of turn; the event raised for that
     // package then finds nothing and must not write a zero into the register.
     board->SetRegister(kChip, 0x05, 0x5A);
-    auto& handoff = evb::ReplyHandoff();
+    auto& handoff = ReplyHandoff();
     const int queued = handoff.queued.load();
     board->SendUnsolicited({0x33});
     ASSERT_TRUE(waitHandedOver(queued + 1));

@@ -64,6 +64,8 @@ QT_QPA_PLATFORM=offscreen "$P/bin/evbconsole" --show-files >"$ROOT/files" 2>&1
 check "presets and documents come from the installed prefix" bash -c "[ \$(wc -l <\"$ROOT/files\") -eq 3 ] &&
     ! grep -v -F \"	$P/share/evbconsole/\" \"$ROOT/files\""
 check "the installed evbctl runs" "$P/bin/evbctl" --simulate --timeout 3000 info
+check "evbctl --chip finds the installed register map" bash -c "\"$P/bin/evbctl\" --chip KV2440 regmap show \
+    \"$P/share/evbconsole/regmaps/KV2440.regmap.json\" >/dev/null && \"$P/bin/evbctl\" --chip kv2440 --simulate read ADC_VOL"
 cat "$ROOT/files"
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -1,10 +1,11 @@
 #pragma once
-// A simulated board and the program's serial device opened on its pseudo-terminal, set up as
-// the console sets up its port (time-out packages of 50 ms, events on the worker thread), and
-// installed as the protocol layer's device and report sink for the lifetime of the object. It
-// records what the protocol layer tells the user (on the sending thread only).
+// A simulated board and a board session whose device is opened on its pseudo-terminal, set up
+// as the console sets up its port (time-out packages of 50 ms), and made this thread's current
+// session for the lifetime of the object. It is the session's sink and records what the
+// protocol layer tells the user (on the sending thread only).
 
 #include "protocol/BoardCommand.h"
+#include "protocol/BoardSession.h"
 #include "serial/TRkCommDevice.h"
 #include "sim/SimBoard.h"
 
@@ -17,11 +18,11 @@
 
 using namespace std::chrono_literals;
 
-class BoardLink : public evb::IUserReport {
+class BoardLink : public evb::ISessionSink {
   public:
     // pace: the board takes bytes no faster than baud allows; outBufSize 0: the device's default.
     explicit BoardLink(bool pace = false, std::uint32_t baud = 19200, long outBufSize = 0)
-        : board(evbsim::SimOptions{.baud = baud, .pace = pace}) {
+        : board(evbsim::SimOptions{.baud = baud, .pace = pace}), session(this, {}), scope(session) {
         EXPECT_TRUE(board.Start());
         device.fSetPortName(board.DevicePath());
         device.fSetBaudRate(baud);
@@ -32,19 +33,13 @@ class BoardLink : public evb::IUserReport {
         device.fSetUsePackage(true);
         if (outBufSize > 0) device.fSetOutBufSize(outBufSize);
         device.fSetActive(true);
-        evb::SetBoardDevice(&device);
-        evb::SetUserReport(this);
-        evb::BoardReady = 255; // each link starts from these, whatever the last one left
-        evb::ExpectedReply = 0;
-        evb::SetSendTimeout(2000ms);
     }
     ~BoardLink() override {
-        evb::SetBoardDevice(nullptr);
-        evb::SetUserReport(nullptr);
         device.fSetActive(false);
         board.Stop();
     }
 
+    void Wake(const evb::SessionWake&) override {}
     void ConsoleAppend(const std::string& text) override { console += text; }
     void ShowWarning(const std::string& line1, const std::string& line2) override {
         warnings.push_back(line1 + "|" + line2);
@@ -53,7 +48,9 @@ class BoardLink : public evb::IUserReport {
     std::string console; // every line appended, in order
     std::vector<std::string> warnings;
     evbsim::SimBoard board;
-    TalonComm::TRkCommDevice device; // destroyed first
+    evb::BoardSession session; // its device is closed before the board goes
+    evb::SessionScope scope;
+    TalonComm::TRkCommDevice& device = session.Device();
 };
 
 // The records of the frames the board received, in order.

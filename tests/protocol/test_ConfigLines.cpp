@@ -66,13 +66,25 @@ struct CheckCase {
     ConfigTextEnd end = ConfigTextEnd::Complete;
     int highest = -1;
     int lineLimit = evb::kConfigLineLimit;
+    bool strict = false;
 };
+
+// Ten diagnostics of one kind, then the rest summarised.
+std::string TwelveUnknownLetters() {
+    std::string out;
+    for (int line = 1; line <= 10; ++line)
+        out += "f.txt:" + std::to_string(line) + ": warning: unknown command letter 'X': the line is counted, not sent\n";
+    return out + "f.txt:11: warning: \u2026 and 2 more lines like this\n";
+}
+
+const std::string kCr = "CR alone ends a line here (classic Mac line ends), and only LF or CR LF end lines: ";
 
 class ConfigCheckTable : public ::testing::TestWithParam<CheckCase> {};
 
 TEST_P(ConfigCheckTable, ReportsEachProblemAtItsLine) {
     const CheckCase& c = GetParam();
-    const evb::ConfigCheckOptions options{.lineLimit = c.lineLimit, .end = c.end, .highestAddress = c.highest};
+    const evb::ConfigCheckOptions options{
+        .lineLimit = c.lineLimit, .end = c.end, .highestAddress = c.highest, .strict = c.strict};
     EXPECT_EQ(evb::CheckConfigText(c.text, options).format("f.txt"), c.diagnostics);
 }
 
@@ -114,7 +126,28 @@ INSTANTIATE_TEST_SUITE_P(
         CheckCase{"lineLimit", Repeat(":W0000@\n", 501),
                   "f.txt:500: warning: the limit of 500 lines is reached here: 1 command line after it is "
                   "not sent\n",
-                  ConfigTextEnd::Complete, -1, evb::kPresetLineLimit}),
+                  ConfigTextEnd::Complete, -1, evb::kPresetLineLimit},
+        // Every line written that is not sent is named.
+        CheckCase{"crOnlyLineEnds", ":W0001@\r:W0002@\r:W0003@\r",
+                  "f.txt:1: warning: " + kCr + "2 command lines after such a CR are not sent; save the file with LF "
+                  "or CR LF line ends\n"},
+        CheckCase{"crOnlyLineInAnLfFile", ":W0001@\n:W0002@\r:W0003@\n:W0004@\n",
+                  "f.txt:2: warning: " + kCr + "1 command line after such a CR is not sent; save the file with LF or "
+                  "CR LF line ends\n"},
+        CheckCase{"indentedCommandLines", ":W0001@\n  :W0002@\n:W0003@\n\t:W0004@\n",
+                  "f.txt:2: warning: the command block ends here (the line is indented: a command line begins with "
+                  "':' in its first column): 3 command lines from here on are not sent\n"},
+        CheckCase{"utf16", "\xFF\xFE:", "f.txt:1: error: UTF-16 text: save the file as ASCII or UTF-8\n", ConfigTextEnd::Nul},
+        CheckCase{"utf16WithoutMark", ":", "f.txt:1: error: UTF-16 text: save the file as ASCII or UTF-8\n", ConfigTextEnd::Nul},
+        CheckCase{"empty", "", "f.txt:1: warning: no command line: only the batch's begin and end are sent\n"},
+        CheckCase{"commentsOnly", "# gains\n", "f.txt:1: warning: no command line: only the batch's begin and end are sent\n"},
+        CheckCase{"notText", "\x89PNG\n\x1A\n",
+                  "f.txt:1: warning: not a text file: no command line; only the batch's begin and end are sent\n",
+                  ConfigTextEnd::Nul},
+        CheckCase{"repeatedWarningsSummarised", Repeat(":X0000@\n", 12), TwelveUnknownLetters()},
+        CheckCase{"strictWarningsAreErrors", ":X0102@\n",
+                  "f.txt:1: error: unknown command letter 'X': the line is counted, not sent\n", ConfigTextEnd::Complete,
+                  -1, evb::kConfigLineLimit, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ConfigCheck, CountsTheBatchAndItsSendablePart) {
@@ -224,7 +257,7 @@ TEST(LoadTextFile, FoldsCrLfIntoTheCapacityAndMissingFileOrDirectoryGiveAClearEr
 
 // --- register snapshots ---
 
-TEST(RegisterSnapshot, AllRegistersSaveAsACleanFileThatFitsTheBufferAndReadsBackAndAFailedSaveSaysWhy) {
+TEST(RegisterSnapshot, AllRegistersSaveAsACleanFileThatFitsTheBufferAndReadsBack) {
     std::vector<std::uint8_t> values(256);
     for (std::size_t r = 0; r < values.size(); ++r)
         values[r] = static_cast<std::uint8_t>(r * 7 + 3);

@@ -45,11 +45,11 @@ std::vector<BuilderCase> Cases() {
         {"BatchEnd", [] { return CmdBatchEnd(); }, "06", 7, "BatchEnd"},
         {"SpdifFormat",
          [] {
-             gBoard.Spdif = {.rx_mode = 0x11, .rx_format = 0x12, .rx_resolution = 0x99, .rx_mclk_ratio = 0x13,
+             Board().Spdif = {.rx_mode = 0x11, .rx_format = 0x12, .rx_resolution = 0x99, .rx_mclk_ratio = 0x13,
                              .rx_sclk_ratio = 0x3A, .tx_mode = 0x15, .tx_format = 0x40, .tx_resolution = 0x98,
                              .tx_mclk_ratio = 0x1234, .tx_sclk_ratio = 0xABCD};
              const bool r = CmdSpdifFormat();
-             gBoard.Spdif = SpdifSettings{};
+             Board().Spdif = SpdifSettings{};
              return r;
          },
          "08 00 11 12 13 3A 15 40 34 CD", 8, "SpdifFormat rx 0x11 0x12 0x13 0x3A, tx 0x15 0x40 0x34 0xCD"},
@@ -83,7 +83,6 @@ TEST_P(BuilderTest, FrameReachesTheBoardByteForByteOnlyWhenReadyAndOpen) {
     link.device.fSetActive(false);
     EXPECT_TRUE(GetParam().send());
     EXPECT_EQ(evb::ExpectedReply, evb::kReplyNotSent);
-    evb::SetBoardDevice(nullptr);
     EXPECT_TRUE(GetParam().send());
     EXPECT_EQ(link.warnings, std::vector<std::string>(2, "COM1 used by others Device!|"));
     EXPECT_EQ(evb::FramesSent(), before + 1);
@@ -133,7 +132,7 @@ TEST(TransmitPath, FramesWaitForRoomOnAPacedLineAndOneWithNoRoomInTimeIsReported
     ASSERT_TRUE(link.board.WaitForFrames(200, 10s));
 
     // The board stops reading: the pseudo-terminal's own buffer fills first, then the queue.
-    evb::SetSendTimeout(150ms);
+    link.session.sendTimeout = 150ms;
     link.board.StallReading(true);
     bool refused = false;
     for (int i = 0; i < 100000 && !refused; ++i)

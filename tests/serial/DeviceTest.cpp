@@ -47,39 +47,6 @@ class Device : public ::testing::Test {
 
 } // namespace
 
-TEST_F(Device, PackagesReachOnPackageOnTheWorkerOrWithSyncEventsOnTheMainThreadInOrder) {
-    // This thread is the main thread: it runs what the dispatcher hands over.
-    std::mutex workMutex;
-    std::vector<std::function<void()>> work;
-    TRkCustomCommDevice::SetMainThreadDispatcher([&](std::function<void()> f) {
-        std::lock_guard lock(workMutex);
-        work.push_back(std::move(f));
-    });
-    const auto runWork = [&] {
-        std::vector<std::function<void()>> now;
-        std::lock_guard lock(workMutex);
-        now.swap(work);
-        for (auto& f : now)
-            f();
-        return now.size();
-    };
-    Open(10);
-    pty.Send("\x01\x02\x03");
-    ASSERT_TRUE(WaitFor([&] { return ones == 1; })) << "without sync events nothing waits for the dispatcher";
-    EXPECT_EQ(runWork(), 0u);
-    dev.fSetSyncEvents(true);
-    for (int i = 0; i < 3; ++i) {
-        pty.Send("m" + std::to_string(i));
-        ASSERT_TRUE(WaitFor([&] { return runWork(), ones == i + 2; }));
-    }
-    dev.fSetActive(false);
-    TRkCustomCommDevice::SetMainThreadDispatcher(nullptr);
-    EXPECT_EQ(packages, (std::vector<std::string>{"\x01\x02\x03", "m0", "m1", "m2"}));
-    EXPECT_NE(threads.at(0), std::this_thread::get_id());
-    EXPECT_EQ(std::vector(threads.begin() + 1, threads.end()),
-              std::vector<std::thread::id>(3, std::this_thread::get_id()));
-}
-
 // Any text reading back well-formed and unchanged when written again: the port-params fuzz target.
 // Out-of-range values are clamped or left alone; frame settings copy their markers.
 TEST(DeviceProperties, PortParamsTextOutOfRangeValuesAndFrameSettingsCopyingTheirMarkersButNotDoubling) {

@@ -356,7 +356,7 @@ TEST_F(Engine, BytesReadBeforeAPurgeNeverReachTheQueueAfterIt) {
 // read thread would feed the same queue. (The hang-up report's handler may: the GUI's reopen.)
 TEST_F(Engine, OpeningFromTheReadThreadIsRefused) {
     std::atomic<int> refused{-1};
-    comm.fSetPortName(pty.Slave());
+    // The handler is set before the read thread starts: it is that thread's to call.
     comm.OnCommNotify = [&](TObject*, int mask) {
         if (!(mask & evRxChar) || refused >= 0) return;
         comm.fSetActive(false);
@@ -367,6 +367,7 @@ TEST_F(Engine, OpeningFromTheReadThreadIsRefused) {
             refused = e.ErrorCode();
         }
     };
+    comm.fSetPortName(pty.Slave());
     comm.fSetActive(true);
     pty.Send("x");
     ASSERT_TRUE(WaitFor([&] { return refused >= 0; }));

@@ -78,9 +78,6 @@ void ClickNow(QWidget* widget) {
 
 void GuiFixture::SetUp() {
     TestApp();
-    // Events a previous test's window never received would otherwise stay counted.
-    evb::ReplyHandoff().queued.store(0);
-    evb::ReplyHandoff().finished.store(0);
     evb::gRegs = evb::RegisterState{};
     evb::SetPresetSearchRoots({});
     ASSERT_TRUE(files.isValid());
@@ -100,7 +97,7 @@ void GuiFixture::restartApp() {
     config.start.extraPort = linkPath;
     config.simulate = !ownBoard;
     config.simulatePace = false;
-    sentBase = sentMark = evb::FramesSent();
+    sentBase = sentMark = 0; // the new window's session has sent nothing yet
     app = CreateApplicationWindows(config);
     board = ownBoard ? ownBoard.get() : app->sim.get();
     app->main->show();
@@ -197,7 +194,7 @@ void GuiFixture::expectSent(const std::vector<Record>& expected) {
 void GuiFixture::settle() {
     const auto quiet = std::chrono::milliseconds(300), timeout = std::chrono::milliseconds(20000);
     ASSERT_TRUE(board->WaitRepliesSent(timeout));
-    auto& handoff = evb::ReplyHandoff();
+    auto& handoff = ReplyHandoff();
     int last = handoff.queued.load();
     auto since = std::chrono::steady_clock::now();
     const auto settled = [&] {
@@ -212,9 +209,9 @@ void GuiFixture::settle() {
 
 bool GuiFixture::waitHandedOver(int n) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (evb::ReplyHandoff().queued.load() < n && std::chrono::steady_clock::now() < deadline)
+    while (ReplyHandoff().queued.load() < n && std::chrono::steady_clock::now() < deadline)
         std::this_thread::yield();
-    return evb::ReplyHandoff().queued.load() >= n;
+    return ReplyHandoff().queued.load() >= n;
 }
 
 QString GuiFixture::takeErrorBox() {

@@ -4,12 +4,12 @@
 // and wait for conditions with a deadline (never a fixed sleep).
 
 #include "app/AppSetup.h"
-#include "app/ReplyHandoff.h"
 #include "console/ChipProfiles.h"
 #include "console/PresetFiles.h"
 #include "console/RegisterState.h"
 #include "console/Tkv2580mfrm.h"
 #include "protocol/BoardCommand.h"
+#include "protocol/BoardSession.h"
 #include "protocol/BoardState.h"
 #include "sim/SimBoard.h"
 
@@ -40,6 +40,11 @@ bool WaitUntil(const std::function<bool()>& pred,
 // A configuration text of `count` register writes, ":Waavv@" with CR LF line ends as files made
 // on Windows have; the register and value follow the line number.
 std::string NumberedConfigLines(int count);
+
+// The package events of the UI thread's board session (the main window's).
+inline evb::ReplyCounters& ReplyHandoff() {
+    return evb::CurrentSession()->Counters();
+}
 
 // A QApplication for the whole test executable (offscreen platform).
 QApplication& TestApp();

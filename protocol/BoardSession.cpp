@@ -1,0 +1,272 @@
+#include "protocol/BoardSession.h"
+
+#include "protocol/Command.h"
+#include "protocol/LinkMeaning.h"
+#include "serial/ETalonCommError.h"
+#include "serial/TTalonComm.h"
+
+#include <algorithm>
+#include <array>
+
+namespace evb {
+
+namespace {
+
+constexpr int kPackageCompleted = 1;
+// The engine's report of its port opened or closed, raised on the thread that did it.
+constexpr int kOpenCloseReport = 0x38;
+
+// The facades' session: one per thread, so that sessions on different threads stay apart.
+thread_local BoardSession* tCurrent = nullptr;
+
+} // namespace
+
+ReplyEvent DecodeReply(std::uint8_t kind, const std::uint8_t* package, std::size_t n, int registerCount) {
+    std::array<std::uint8_t, kReplyBufferSize> buf{}; // a short reply reads as zeros
+    std::copy_n(package, std::min(n, kReplyBufferSize), buf.begin());
+    ReplyEvent e;
+    e.replyKind = kind;
+    switch (kind) {
+    case kReplyRegister:
+        e.kind = ReplyEvent::Kind::RegisterValue;
+        e.bytes = {buf[0]};
+        break;
+    case kReplyBlock:
+        e.kind = ReplyEvent::Kind::RegisterBlock;
+        e.bytes.assign(buf.begin(), buf.end());
+        e.count = registerCount;
+        break;
+    case kReplyBoardInfo:
+        e.kind = ReplyEvent::Kind::BoardInfo;
+        e.bytes.assign(buf.begin(), buf.begin() + 18);
+        break;
+    default:
+        e.kind = ReplyEvent::Kind::Consumed;
+        e.bytes.assign(package, package + std::min(n, kReplyBufferSize));
+        break;
+    }
+    return e;
+}
+
+BoardSession::BoardSession(ISessionSink* sink, Options options)
+    : m_sink(sink), m_options(std::move(options)), m_owner(std::this_thread::get_id()) {
+    SetLine(m_options.line);
+    m_device.OnPackage = [this](TalonComm::TObject*, int notifyType) {
+        if (notifyType != kPackageCompleted) return;
+        m_counters.queued.fetch_add(1, std::memory_order_release);
+        if (m_sink) m_sink->Wake({SessionWake::Kind::Package, 0, {}});
+    };
+    m_device.OnCommNotify = [this](TalonComm::TObject*, int notifyType) { onComm(notifyType); };
+    // What the device is (its persistent name, its USB identity) is taken while it is there:
+    // once it went away, so did they.
+    m_device.AfterOpen = [this](TalonComm::TObject*) {
+        m_portIdentity = TalonComm::TPortWatch::Identify(TalonComm::TTalonComm::DevicePath(m_device.fGetPortName()),
+                                                         m_options.byIdDir, m_options.sysRoot);
+    };
+}
+
+BoardSession::~BoardSession() {
+    m_portWatch.Stop();
+    // The worker threads stop before the callbacks that point here go away.
+    try {
+        m_device.fSetActive(false);
+    } catch (...) {
+    }
+    m_device.OnPackage = nullptr;
+    m_device.OnCommNotify = nullptr;
+    m_device.AfterOpen = nullptr;
+}
+
+void BoardSession::SetLine(TalonComm::TLineIo* line) {
+    m_options.line = line;
+    // The engine's threads use the line while the port is open: an open port takes it when it closes.
+    if (!m_device.fGetActive()) m_device.Engine()->SetLineIo(line);
+}
+
+void BoardSession::onComm(int notifyType) {
+    if (notifyType == kOpenCloseReport && std::this_thread::get_id() == m_owner) {
+        const bool open = m_device.Engine()->fGetActive();
+        if (!open) m_device.Engine()->SetLineIo(m_options.line);
+        LogPortEvent(m_log, m_device.fGetPortName(), open ? "opened" : "closed");
+        if (const std::string note = m_device.Engine()->TakeLineNote(); !note.empty())
+            LogPortEvent(m_log, m_device.fGetPortName(), note);
+        return;
+    }
+    if (!m_sink) return;
+    if (notifyType & TalonComm::evHangup) m_sink->Wake({SessionWake::Kind::PortGone, 0, {}});
+    // A configuration send in progress waits for this to send its next line.
+    if (notifyType & TalonComm::evTxEmpty) m_sink->Wake({SessionWake::Kind::TransmitterEmpty, 0, {}});
+}
+
+// ---------------------------------------------------------------------------------------------
+// Transmitter
+
+SendStatus BoardSession::Send(const CommandRecord& record) {
+    if (boardReady == 0) return SendStatus::Suppressed;
+    // While a batch is open only its sender may write: anything else would land inside it.
+    if (m_batchOwner != nullptr && !m_ownerSending) return SendStatus::Suppressed;
+    expectedReply = kReplySendingMark;
+    if (!m_device.fGetActive()) {
+        if (m_sink) m_sink->ShowWarning("COM1 used by others Device!", "");
+        return SendStatus::PortNotActive;
+    }
+    m_transmitBuffer = MakeFrame(record);
+    // The frame goes to the transmit queue whole or not at all: waiting here for room is what
+    // keeps a long batch intact when the line is slower than the sender.
+    if (!m_device.WaitWriteRoom(static_cast<long>(kFrameSize), sendTimeout)) {
+        if (!m_device.fGetActive()) {
+            if (m_sink) m_sink->ShowWarning("COM1 used by others Device!", "");
+            return SendStatus::PortNotActive;
+        }
+        if (m_sink)
+            m_sink->ConsoleAppend("Frame not sent: the transmit queue had no room for it within " +
+                                  std::to_string(sendTimeout.count()) + " ms\r\n");
+        return SendStatus::NoRoom;
+    }
+    const long written = m_device.Write(m_transmitBuffer.data(), static_cast<long>(kFrameSize));
+    if (written != static_cast<long>(kFrameSize)) {
+        if (m_sink)
+            m_sink->ConsoleAppend(written > 0 ? "Frame not sent whole: only " + std::to_string(written) +
+                                                    " of 20 bytes were queued\r\n"
+                                              : std::string("Frame not sent: the transmit queue refused it\r\n"));
+        return SendStatus::NoRoom;
+    }
+    expectedReply = kFrameEnd; // the last byte written, as after a byte-by-byte send
+    ++m_framesSent;
+    LogFrameSent(m_log, m_transmitBuffer);
+    return SendStatus::Sent;
+}
+
+void BoardSession::SetBatchOwner(const void* owner, int lines) {
+    const bool was = m_batchOwner != nullptr;
+    m_batchOwner = owner;
+    if (was == (owner != nullptr)) return;
+    m_sending = owner ? SendingState{true, 0, lines} : SendingState{};
+    if (m_sink) m_sink->SendingChanged(m_sending);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Replies
+
+void BoardSession::Handle(const SessionWake& wake) {
+    switch (wake.kind) {
+    case SessionWake::Kind::Package:
+        HandlePackage();
+        break;
+    case SessionWake::Kind::PortGone:
+        portGone();
+        break;
+    case SessionWake::Kind::TransmitterEmpty:
+        if (m_sink) m_sink->TransmitterEmpty();
+        break;
+    case SessionWake::Kind::PortBack:
+        reopen(wake.generation, wake.name);
+        break;
+    }
+}
+
+void BoardSession::report(const ReplyEvent& event) {
+    if (m_sink) m_sink->Reply(event);
+}
+
+void BoardSession::HandlePackage() {
+    struct FinishCount {
+        ReplyCounters& counters;
+        ~FinishCount() { counters.finished.fetch_add(1, std::memory_order_release); }
+    } finishCount{m_counters};
+    std::array<std::uint8_t, kReplyBufferSize> buf{};
+    // Each package raises one event, but the echo loop below and CmdReadReg take packages out
+    // of turn; an event whose package is gone has nothing to decode.
+    const long got = m_device.Read(buf.data(), static_cast<long>(kReplyBufferSize));
+    if (got <= 0) return;
+    const auto n = static_cast<std::size_t>(got);
+    const std::uint8_t kind = expectedReply;
+    const int count = m_options.registerCount ? m_options.registerCount() : 0;
+    LogPackage(m_log, buf.data(), n, DescribeReply(kind, buf.data(), n, count, true));
+    const ReplyEvent event = DecodeReply(kind, buf.data(), n, count);
+    report(event);
+    if (event.kind == ReplyEvent::Kind::Consumed) {
+        // The answer to this command is consumed unseen; whatever else is waiting is echoed.
+        for (;;) {
+            // The whole package is read for the link log; only its first byte is echoed.
+            std::array<std::uint8_t, kReplyBufferSize> later{};
+            const long m = m_device.Read(later.data(), static_cast<long>(kReplyBufferSize));
+            if (m <= 0) break;
+            replyByte = later[0];
+            LogPackage(m_log, later.data(), static_cast<std::size_t>(m),
+                       DescribeReply(kind, later.data(), static_cast<std::size_t>(m), 0, replyByte == 0));
+            if (replyByte == 0) break;
+            report(ReplyEvent{ReplyEvent::Kind::Echoed, kind, {replyByte}, 0});
+            replyByte = 0;
+        }
+    }
+    m_counters.handled.fetch_add(1, std::memory_order_release);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Reopening
+
+void BoardSession::portGone() {
+    LogPortEvent(m_log, m_device.fGetPortName(), "went away");
+    if (m_sink)
+        m_sink->ConsoleAppend(" RS232 PORT " + m_device.fGetPortName() +
+                              " went away (device closed or unplugged); press \"Refresh\" to open it again\r\n");
+    // Let go of the vanished device now: a held descriptor keeps a USB adapter's old device
+    // node alive, so the adapter plugged in again would come back under another name.
+    // A device that vanished right after opening by itself is only tried again on a change in
+    // its directory, so that one that opens and fails at once cannot make a loop.
+    if (m_device.fGetActive()) return;
+    try {
+        m_device.fSetActive(false);
+    } catch (const TalonComm::ETalonCommError&) {
+        if (!m_device.fGetActive()) ArmReopen(!m_reopenedByItself);
+        throw; // the owner shows it
+    }
+    if (!m_device.fGetActive()) ArmReopen(!m_reopenedByItself);
+}
+
+void BoardSession::ArmReopen(bool checkNow) {
+    const std::uint64_t generation = ++m_reopenGeneration;
+    // Only the same device under the same name: never a pseudo-terminal by its number.
+    m_portWatch.Arm(m_portIdentity, checkNow, [this, generation](const std::string& name) {
+        if (m_sink) m_sink->Wake({SessionWake::Kind::PortBack, generation, name});
+    });
+}
+
+void BoardSession::DisarmReopen() {
+    ++m_reopenGeneration;
+    m_portWatch.Stop();
+    m_reopenedByItself = false;
+}
+
+void BoardSession::reopen(std::uint64_t generation, const std::string& name) {
+    if (generation != m_reopenGeneration || m_device.fGetActive()) return;
+    // Under its alias when only that came back (the adapter got another node).
+    if (name != TalonComm::TTalonComm::DevicePath(m_device.fGetPortName())) m_device.fSetPortName(name);
+    try {
+        m_device.fSetActive(true);
+    } catch (const TalonComm::ETalonCommError&) {
+        // There but not usable yet (udev still setting its permissions, say): the next change.
+        ArmReopen(false);
+        return;
+    }
+    m_reopenedByItself = true;
+    if (m_sink) m_sink->ConsoleAppend(" RS232 PORT " + m_device.fGetPortName() + " is open again\r\n");
+}
+
+// ---------------------------------------------------------------------------------------------
+// The calling thread's session
+
+BoardSession* CurrentSession() {
+    return tCurrent;
+}
+
+SessionScope::SessionScope(BoardSession& session) : m_previous(tCurrent) {
+    tCurrent = &session;
+}
+
+SessionScope::~SessionScope() {
+    tCurrent = m_previous;
+}
+
+} // namespace evb
