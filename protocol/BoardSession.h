@@ -24,6 +24,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -156,6 +158,9 @@ class BoardSession {
     void ArmReopen(bool checkNow);
     // Ends the watch: the user chose a port.
     void DisarmReopen();
+    // A network port has no device to watch: it is tried again after pause, each failure
+    // doubling the pause up to 30 s. Only a timer thread runs, and only while the port is closed.
+    void ArmNetworkRetry(std::chrono::seconds pause);
 
   private:
     void onComm(int notifyType);
@@ -177,6 +182,14 @@ class BoardSession {
     std::uint64_t m_reopenGeneration = 0; // a watch's answer for an older one is dropped
     TalonComm::TDeviceIdentity m_portIdentity; // what the open port's device is
     bool m_reopenedByItself = false;      // the port's last opening was automatic
+    // The timer of ArmNetworkRetry: sleeps the pause (ended early by stopRetry), then wakes the
+    // owner as the port watch does.
+    void stopRetry();
+    std::chrono::seconds m_retryPause{1};
+    std::thread m_retry;
+    std::mutex m_retryMutex;
+    std::condition_variable m_retryCv;
+    bool m_retryStop = false;
     std::thread::id m_owner;
     TalonComm::TRkCommDevice m_device;    // last: its threads stop before the members above go
 };
