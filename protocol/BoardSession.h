@@ -28,6 +28,7 @@
 #include <mutex>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -37,6 +38,8 @@ class TLineIo;
 }
 
 namespace evb {
+
+class RegisterMap;
 
 // What a package means, read by the reply kind of the last command sent.
 struct ReplyEvent {
@@ -132,6 +135,8 @@ class BoardSession {
     std::uint8_t boardReady = 255;  // 0: every frame is dropped
     std::uint8_t expectedReply = 0; // reply kind of the last command; 255 not sent, 254 sending
     std::uint8_t replyByte = 0;     // single reply bytes
+    // The register map that names registers in the link log's frame meanings (none: numbers only).
+    std::shared_ptr<const RegisterMap> linkNames;
     // How long a send waits for room in the transmit queues.
     std::chrono::milliseconds sendTimeout{2000};
     std::uint64_t FramesSent() const { return m_framesSent; }
