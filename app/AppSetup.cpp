@@ -6,6 +6,8 @@
 #include <QApplication>
 #include <QFont>
 #include <QFontInfo>
+#include <QPalette>
+#include <QStyleFactory>
 
 #include <stdexcept>
 
@@ -40,4 +42,24 @@ std::unique_ptr<AppInstance> CreateApplicationWindows(const AppConfig& config) {
     app->main->SpdifWindow()->show();
     app->main->Start();
     return app;
+}
+
+void UseDarkPalette() {
+    QApplication::setStyle(QStyleFactory::create("Fusion"));
+    const QColor window(0x2D, 0x2D, 0x30), base(0x1E, 0x1E, 0x1E), text(0xE8, 0xE8, 0xE8);
+    QPalette p(QColor(0x3C, 0x3C, 0x40), window); // derives the 3D shades from the button colour
+    p.setColor(QPalette::WindowText, text);
+    p.setColor(QPalette::Base, base);
+    p.setColor(QPalette::AlternateBase, window);
+    p.setColor(QPalette::Text, text);
+    p.setColor(QPalette::ButtonText, text);
+    p.setColor(QPalette::BrightText, Qt::white);
+    p.setColor(QPalette::Highlight, QColor(0x3A, 0x7B, 0xD5));
+    p.setColor(QPalette::HighlightedText, Qt::white);
+    p.setColor(QPalette::Link, QColor(0x6C, 0xB4, 0xFF));
+    p.setColor(QPalette::ToolTipBase, base);
+    p.setColor(QPalette::ToolTipText, text);
+    for (auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+        p.setColor(QPalette::Disabled, role, QColor(0x80, 0x80, 0x80));
+    QApplication::setPalette(p);
 }

@@ -27,3 +27,8 @@ struct AppConfig {
 // font (with the face that carries the full-width colon as its second family), and runs the main window's FormCreate. Errors of FormCreate (a port that cannot be
 // opened) are shown as the program shows them and do not abort.
 std::unique_ptr<AppInstance> CreateApplicationWindows(const AppConfig& config);
+
+// The look of a dark desktop theme, for screenshots and tests: the Fusion style with a dark
+// palette whose 3D shades (light, midlight, mid, dark, shadow) follow its button colour, as a
+// real dark theme's do, so frames and bevels are drawn in greys and never in white.
+void UseDarkPalette();

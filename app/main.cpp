@@ -7,8 +7,6 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QIcon>
-#include <QPalette>
-#include <QStyleFactory>
 #include <QTimer>
 
 #include <cstdio>
@@ -54,27 +52,6 @@ int showFiles() {
         line(document, {std::filesystem::is_regular_file(path), path});
     }
     return missing == 0 ? 0 : 1;
-}
-
-void useDarkPalette() {
-    QApplication::setStyle(QStyleFactory::create("Fusion"));
-    QPalette p;
-    const QColor window(0x2D, 0x2D, 0x30), base(0x1E, 0x1E, 0x1E), text(0xE8, 0xE8, 0xE8);
-    p.setColor(QPalette::Window, window);
-    p.setColor(QPalette::WindowText, text);
-    p.setColor(QPalette::Base, base);
-    p.setColor(QPalette::AlternateBase, window);
-    p.setColor(QPalette::Text, text);
-    p.setColor(QPalette::Button, QColor(0x3C, 0x3C, 0x40));
-    p.setColor(QPalette::ButtonText, text);
-    p.setColor(QPalette::Highlight, QColor(0x3A, 0x7B, 0xD5));
-    p.setColor(QPalette::HighlightedText, Qt::white);
-    p.setColor(QPalette::Link, QColor(0x6C, 0xB4, 0xFF));
-    p.setColor(QPalette::ToolTipBase, base);
-    p.setColor(QPalette::ToolTipText, text);
-    for (auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
-        p.setColor(QPalette::Disabled, role, QColor(0x80, 0x80, 0x80));
-    QApplication::setPalette(p);
 }
 
 } // namespace
@@ -133,7 +110,7 @@ int main(int argc, char* argv[]) {
     parser.addOptions({simulate, port, showFilesOption, noPace, shotDir, shotSteps, reportReady, dark});
     parser.process(*application);
     if (parser.isSet(showFilesOption)) return showFiles();
-    if (parser.isSet(dark)) useDarkPalette();
+    if (parser.isSet(dark)) UseDarkPalette();
 
     AppConfig config;
     config.simulate = parser.isSet(simulate);

@@ -228,7 +228,10 @@ class Session {
   public:
     Session(const Options& options, std::ostream& out, std::ostream& err, TalonComm::TLineIo* line)
         : m_options(options), m_out(out), m_err(err), m_report(out, err, m_watch),
-          m_board(&m_report, lineOptions(line)), m_scope(m_board) {}
+          m_board(&m_report, lineOptions(line)), m_scope(m_board) {
+        // The link log (--trace) names the registers of this run's map.
+        if (options.map) m_board.linkNames = std::make_shared<const evb::RegisterMap>(*options.map);
+    }
 
     ~Session() {
         if (m_device.fGetActive()) {
@@ -792,11 +795,6 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         // The file commands that need no port.
         if (options.command == "regmap") return RunRegmap(options.args, out, err);
         options.map = ChooseRegisterMap(options.regmapFile, options.chip, err);
-        // The link log (--trace) names the registers for this run only.
-        struct LinkNames {
-            ~LinkNames() { evb::SetLinkRegisterMap(nullptr); }
-        } linkNames;
-        if (options.map) evb::SetLinkRegisterMap(std::make_shared<const evb::RegisterMap>(*options.map));
         if (options.command == "check") {
             if (options.args.empty()) throw UsageError{"'check' needs at least one file"};
             return RunCheck(options.args, options.baud, options.strict, out, err, options.map ? &*options.map : nullptr);

@@ -3,6 +3,7 @@
 #include "protocol/Command.h"
 #include "protocol/LinkMeaning.h"
 #include "serial/ETalonCommError.h"
+#include "serial/TNetLine.h"
 #include "serial/TTalonComm.h"
 
 #include <algorithm>
@@ -67,6 +68,7 @@ BoardSession::BoardSession(ISessionSink* sink, Options options)
 
 BoardSession::~BoardSession() {
     m_portWatch.Stop();
+    stopRetry();
     // The worker threads stop before the callbacks that point here go away.
     try {
         m_device.fSetActive(false);
@@ -208,9 +210,19 @@ void BoardSession::HandlePackage() {
 
 void BoardSession::portGone() {
     LogPortEvent(m_log, m_device.fGetPortName(), "went away");
+    const bool network = TalonComm::TNetLine::IsNetName(m_device.fGetPortName());
     if (m_sink)
         m_sink->ConsoleAppend(" RS232 PORT " + m_device.fGetPortName() +
-                              " went away (device closed or unplugged); press \"Refresh\" to open it again\r\n");
+                              (network ? " went away (the connection was closed)\r\n"
+                                       : " went away (device closed or unplugged); press \"Refresh\" to open it "
+                                         "again\r\n"));
+    const auto rearm = [&] {
+        if (m_device.fGetActive()) return;
+        if (network)
+            ArmNetworkRetry(std::chrono::seconds(1));
+        else
+            ArmReopen(!m_reopenedByItself);
+    };
     // Let go of the vanished device now: a held descriptor keeps a USB adapter's old device
     // node alive, so the adapter plugged in again would come back under another name.
     // A device that vanished right after opening by itself is only tried again on a change in
@@ -219,10 +231,35 @@ void BoardSession::portGone() {
     try {
         m_device.fSetActive(false);
     } catch (const TalonComm::ETalonCommError&) {
-        if (!m_device.fGetActive()) ArmReopen(!m_reopenedByItself);
+        rearm();
         throw; // the owner shows it
     }
-    if (!m_device.fGetActive()) ArmReopen(!m_reopenedByItself);
+    rearm();
+}
+
+void BoardSession::ArmNetworkRetry(std::chrono::seconds pause) {
+    stopRetry();
+    const std::uint64_t generation = ++m_reopenGeneration;
+    m_retryPause = pause;
+    const std::string name = m_device.fGetPortName();
+    if (m_sink)
+        m_sink->ConsoleAppend(" RS232 PORT " + name + " waiting: trying again in " + std::to_string(pause.count()) +
+                              " s\r\n");
+    m_retryStop = false;
+    m_retry = std::thread([this, generation, name, pause] {
+        std::unique_lock<std::mutex> lock(m_retryMutex);
+        if (m_retryCv.wait_for(lock, pause, [&] { return m_retryStop; })) return;
+        if (m_sink) m_sink->Wake({SessionWake::Kind::PortBack, generation, name});
+    });
+}
+
+void BoardSession::stopRetry() {
+    {
+        std::lock_guard<std::mutex> lock(m_retryMutex);
+        m_retryStop = true;
+    }
+    m_retryCv.notify_all();
+    if (m_retry.joinable()) m_retry.join();
 }
 
 void BoardSession::ArmReopen(bool checkNow) {
@@ -236,18 +273,24 @@ void BoardSession::ArmReopen(bool checkNow) {
 void BoardSession::DisarmReopen() {
     ++m_reopenGeneration;
     m_portWatch.Stop();
+    stopRetry();
     m_reopenedByItself = false;
 }
 
 void BoardSession::reopen(std::uint64_t generation, const std::string& name) {
     if (generation != m_reopenGeneration || m_device.fGetActive()) return;
+    const bool network = TalonComm::TNetLine::IsNetName(name);
     // Under its alias when only that came back (the adapter got another node).
-    if (name != TalonComm::TTalonComm::DevicePath(m_device.fGetPortName())) m_device.fSetPortName(name);
+    if (!network && name != TalonComm::TTalonComm::DevicePath(m_device.fGetPortName())) m_device.fSetPortName(name);
     try {
         m_device.fSetActive(true);
     } catch (const TalonComm::ETalonCommError&) {
-        // There but not usable yet (udev still setting its permissions, say): the next change.
-        ArmReopen(false);
+        // There but not usable yet (udev still setting its permissions, say): the next change;
+        // a server not back yet: a longer pause.
+        if (network)
+            ArmNetworkRetry(std::min<std::chrono::seconds>(m_retryPause * 2, std::chrono::seconds(30)));
+        else
+            ArmReopen(false);
         return;
     }
     m_reopenedByItself = true;

@@ -24,8 +24,11 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -35,6 +38,8 @@ class TLineIo;
 }
 
 namespace evb {
+
+class RegisterMap;
 
 // What a package means, read by the reply kind of the last command sent.
 struct ReplyEvent {
@@ -130,6 +135,8 @@ class BoardSession {
     std::uint8_t boardReady = 255;  // 0: every frame is dropped
     std::uint8_t expectedReply = 0; // reply kind of the last command; 255 not sent, 254 sending
     std::uint8_t replyByte = 0;     // single reply bytes
+    // The register map that names registers in the link log's frame meanings (none: numbers only).
+    std::shared_ptr<const RegisterMap> linkNames;
     // How long a send waits for room in the transmit queues.
     std::chrono::milliseconds sendTimeout{2000};
     std::uint64_t FramesSent() const { return m_framesSent; }
@@ -156,6 +163,9 @@ class BoardSession {
     void ArmReopen(bool checkNow);
     // Ends the watch: the user chose a port.
     void DisarmReopen();
+    // A network port has no device to watch: it is tried again after pause, each failure
+    // doubling the pause up to 30 s. Only a timer thread runs, and only while the port is closed.
+    void ArmNetworkRetry(std::chrono::seconds pause);
 
   private:
     void onComm(int notifyType);
@@ -177,6 +187,14 @@ class BoardSession {
     std::uint64_t m_reopenGeneration = 0; // a watch's answer for an older one is dropped
     TalonComm::TDeviceIdentity m_portIdentity; // what the open port's device is
     bool m_reopenedByItself = false;      // the port's last opening was automatic
+    // The timer of ArmNetworkRetry: sleeps the pause (ended early by stopRetry), then wakes the
+    // owner as the port watch does.
+    void stopRetry();
+    std::chrono::seconds m_retryPause{1};
+    std::thread m_retry;
+    std::mutex m_retryMutex;
+    std::condition_variable m_retryCv;
+    bool m_retryStop = false;
     std::thread::id m_owner;
     TalonComm::TRkCommDevice m_device;    // last: its threads stop before the members above go
 };

@@ -7,20 +7,16 @@
 #include "protocol/RegisterMap.h"
 #include "protocol/TextConv.h"
 
-#include <mutex>
 
 namespace evb {
 
 namespace {
 
-std::mutex gNamesMutex;
-std::shared_ptr<const RegisterMap> gNames; // guarded by gNamesMutex
-
-// " ADC_VOL_L" for a register the link map names, else "".
+// " ADC_VOL_L" for a register the current session's link map names, else "".
 std::string named(unsigned reg) {
-    std::lock_guard lock(gNamesMutex);
-    if (!gNames) return {};
-    const std::string name = gNames->nameOf(static_cast<std::uint8_t>(reg));
+    const BoardSession* session = CurrentSession();
+    if (!session || !session->linkNames) return {};
+    const std::string name = session->linkNames->nameOf(static_cast<std::uint8_t>(reg));
     return name.empty() ? name : " " + name;
 }
 
@@ -37,11 +33,6 @@ const char* onOff(std::uint8_t b) {
 }
 
 } // namespace
-
-void SetLinkRegisterMap(std::shared_ptr<const RegisterMap> map) {
-    std::lock_guard lock(gNamesMutex);
-    gNames = std::move(map);
-}
 
 std::string DescribeFrame(const CommandFrame& f) {
     if (f[0] != kFrameStart || f[kFrameSize - 1] != kFrameEnd) return "not a board frame";

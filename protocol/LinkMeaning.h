@@ -12,13 +12,9 @@
 
 namespace evb {
 
-class RegisterMap;
-
-// The register map whose names register frames carry in the link log ("WriteReg 0x1A
-// ADC_VOL_L = 0x05"); null: no names. Any thread may set it and describe frames.
-void SetLinkRegisterMap(std::shared_ptr<const RegisterMap> map);
-
 // "WriteReg 0x1A = 0x05", "ReadAll from 0x00, 256 registers", "BatchBegin 512", ...
+// Register frames carry the names of the current session's linkNames map ("WriteReg 0x1A
+// ADC_VOL_L = 0x05").
 std::string DescribeFrame(const CommandFrame& frame);
 
 // How a package of n bytes is read under reply kind `kind`: "ReadReg reply 0x05", "block of

@@ -167,7 +167,10 @@ struct SimBoard::Impl {
         if (linkPath.empty()) return true;
         struct stat st {};
         if (::lstat(linkPath.c_str(), &st) == 0) {
-            if (!S_ISLNK(st.st_mode)) return false; // never replace a real file
+            if (!S_ISLNK(st.st_mode)) { // never replace a real file
+                errno = EEXIST;
+                return false;
+            }
             ::unlink(linkPath.c_str());
         }
         return ::symlink(slavePath.c_str(), linkPath.c_str()) == 0;

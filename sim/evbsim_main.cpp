@@ -73,7 +73,11 @@ int main(int argc, char** argv) {
         return 1;
     }
     if (!link.empty() && !board.Link(link)) {
-        std::fprintf(stderr, "evbsim: cannot create the link %s: %s\n", link.c_str(), std::strerror(errno));
+        if (errno == EEXIST)
+            std::fprintf(stderr, "evbsim: cannot create the link %s: it exists and is not a symbolic link\n",
+                         link.c_str());
+        else
+            std::fprintf(stderr, "evbsim: cannot create the link %s: %s\n", link.c_str(), std::strerror(errno));
         return 1;
     }
     std::printf("%s\n", board.DevicePath().c_str());

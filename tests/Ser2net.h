@@ -51,24 +51,21 @@ class Ser2net {
         const int rc = posix_spawn(&m_pid, SER2NET_PATH, &fa, nullptr, const_cast<char**>(argv), environ);
         posix_spawn_file_actions_destroy(&fa);
         if (rc != 0) m_pid = -1;
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        while (m_pid > 0 && !(Listening(m_raw) && Listening(m_rfc)) && std::chrono::steady_clock::now() < deadline)
+        bool up = false;
+        for (auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+             m_pid > 0 && !(up = Listening(m_raw) && Listening(m_rfc)) && std::chrono::steady_clock::now() < end;)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        return m_pid > 0 && Listening(m_raw) && Listening(m_rfc);
+        return up;
     }
     // signal: SIGTERM ends it in good order, SIGKILL as a crash does.
     void Stop(int signal = SIGTERM) {
-        if (m_pid <= 0) return;
-        ::kill(m_pid, signal);
-        ::waitpid(m_pid, nullptr, 0);
+        if (m_pid > 0 && ::kill(m_pid, signal) == 0) ::waitpid(m_pid, nullptr, 0);
         m_pid = -1;
     }
     // A loopback port nobody listens on.
     static int FreePort() {
         const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        sockaddr_in a{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
         socklen_t len = sizeof a;
         ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
         ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);

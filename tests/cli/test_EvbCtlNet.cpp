@@ -17,24 +17,19 @@ using namespace std::chrono_literals;
 
 namespace {
 
-struct Outcome {
-    int code;
-    std::string out, err;
-};
+struct Outcome { int code; std::string out, err; };
 
 class EvbCtlNet : public ::testing::TestWithParam<bool> {
   protected:
     void SetUp() override {
         if (!Ser2net::Installed()) GTEST_SKIP() << "ser2net is not installed (scripts/install-deps.sh installs it)";
-        ASSERT_TRUE(board.Start());
-        ASSERT_TRUE(server.Start(board.DevicePath()));
+        ASSERT_TRUE(board.Start() && server.Start(board.DevicePath()));
     }
     std::string Port() const { return GetParam() ? server.Rfc2217() : server.Raw(); }
     Outcome Ctl(std::vector<std::string> args, std::string port = "") {
         args.insert(args.begin(), {"--port", port.empty() ? Port() : port});
         std::ostringstream out, err;
-        const int code = evbctl::Run(args, out, err);
-        return {code, out.str(), err.str()};
+        return {evbctl::Run(args, out, err), out.str(), err.str()}; // evaluated left to right
     }
     evbsim::SimBoard board{evbsim::SimOptions{.baud = 19200, .pace = false}};
     Ser2net server;
@@ -44,7 +39,7 @@ class EvbCtlNet : public ::testing::TestWithParam<bool> {
 // r at r; the dump brings every value back.
 TEST_P(EvbCtlNet, CommandsAndEveryByteValueCrossBothWays) {
     std::string lines, dump = "    00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F";
-    std::vector<std::array<std::uint8_t, 18>> want{{0x58}, {0x0A, 0x01}, {0x04, 0x00, 0x01}};
+    std::vector<std::array<std::uint8_t, 18>> want{{0x58}, {0x04, 0x00, 0x01}};
     char text[64];
     for (int i = 0; i < 512; ++i) {
         const int r = i & 0xFF, v = i < 256 ? 0xFF - r : r;
@@ -55,7 +50,6 @@ TEST_P(EvbCtlNet, CommandsAndEveryByteValueCrossBothWays) {
     want.insert(want.end(), {{0x06}, {0x01, 0x00, 0x01, 0x00}, {0x01, 0xFF, 0x00, 0x01}, {0x00, 0xFF, 0x00}});
     const TempDir dir;
     EXPECT_EQ(Ctl({"info"}).out, ".....EVBINFO:0001--0203040506--070809--0A0B0C--0D0E0F--1011.....\n");
-    EXPECT_EQ(Ctl({"mclk", "osc"}).code, 0);
     EXPECT_EQ(Ctl({"send", dir.write("all.txt", lines)}).code, 0);
     EXPECT_EQ(Ctl({"dump"}).out, dump + "\n");
     EXPECT_EQ(Ctl({"read", "0xFF"}).out, "ReadReg:   Reg0xFF = 0xFF\n");
@@ -94,7 +88,6 @@ TEST_F(EvbCtlNet, AFailedConnectionEndsWithExit3AndItsReason) {
     const std::pair<std::string, const char*> cases[] = {
         {"tcp://127.0.0.1:" + std::to_string(Ser2net::FreePort()), "127.0.0.1:\\d+: Connection refused"},
         {"rfc2217://nosuch.invalid:2002", "nosuch.invalid: "},
-        {"tcp://[::1]", "IPv6 address is written \\[ADDRESS\\]:PORT"},
         // A raw port asked for RFC 2217 says nothing back: refused after the time-out, not a hang.
         {server.Raw().replace(0, 3, "rfc2217"), "did not agree to RFC 2217 within 3 s"},
     };

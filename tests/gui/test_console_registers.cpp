@@ -3,6 +3,7 @@
 // The chip profiles' contents are proved with their table; here: that they reach the window.
 #include "tests/gui/support/GuiHarness.h"
 
+#include "app/AppSetup.h"
 #include "app/Tmainfrm.h"
 #include "protocol/Command.h"
 #include "protocol/TextConv.h"
@@ -12,6 +13,7 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QGroupBox>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 
@@ -102,6 +104,19 @@ TEST_F(GuiFixture, TypedNumbersAreCheckedInFullAndAWriteNotSentIsNotShownAsDone)
     EXPECT_TRUE(consoleText().endsWith("WriteReg:   Reg0x10 = " + valueCell(was ^ 0xFF).trimmed() + " not sent\n"));
     EXPECT_EQ(cell(1, 2), before);
     EXPECT_EQ(evb::gRegs.Shadow[0x10], was);
+}
+
+// On a dark palette the bevel lines around the console's panels are drawn in the palette's
+// greys, not in white.
+TEST_F(GuiFixture, OnADarkPaletteTheConsolesBevelsAreNotWhite) {
+    UseDarkPalette();
+    chooseCodec("KV1120");
+    const QImage shot = con->grab().toImage();
+    int brightest = 0;
+    for (const int y : {312, 313}) // the A column's top line, both of its shades
+        for (int x = 10; x < 240; ++x)
+            brightest = std::max(brightest, qGray(shot.pixel(x, y)));
+    EXPECT_LT(brightest, 0x90);
 }
 
 // --- block replies ---------------------------------------------------------------------------

@@ -5,6 +5,7 @@
 #include "tests/gui/support/GuiHarness.h"
 
 #include "serial/TRkCommDevice.h"
+#include "tests/Ser2net.h"
 #include "windows/Twarnfrm.h"
 
 #include <QRegularExpression>
@@ -58,6 +59,30 @@ TEST_F(ReplugTest, ABoardThatComesBackUnderTheSameNameIsOpenedAgainByItself) {
     ASSERT_TRUE(board->Reconnect());
     EXPECT_FALSE(WaitUntil([&] { return portOpen(); }, std::chrono::milliseconds(300)));
     EXPECT_EQ(app->main->RS232.fGetPortName(), "/nonexistent/ttyEVB");
+}
+
+// The board behind ser2net's RFC 2217 port: start-up, "Refresh" and a read-all reach it; a
+// connection that drops is said, and tried again until ser2net is back.
+TEST_F(ReplugTest, ABoardBehindSer2netIsUsedAndItsPortOpensAgainWhenTheServerIsBack) {
+    if (!Ser2net::Installed()) GTEST_SKIP() << "ser2net is not installed";
+    Ser2net server;
+    app.reset(); // ser2net takes the pseudo-terminal
+    ASSERT_TRUE(server.Start(board->DevicePath()));
+    linkPath = server.Rfc2217();
+    restartApp();
+    ASSERT_TRUE(WaitUntil([&] { return portOpen() && consoleHas("Set the COMM Mode:IIC Mode"); }));
+    const std::size_t before = board->FrameCount();
+    click("Refresh");
+    EXPECT_TRUE(board->WaitForFrames(before + 5, 5s));
+    settle(); // the acknowledgements are read before the next command
+    board->SetRegister(kChip, 0x05, 0x5A);
+    chooseCodec("KV1160E");
+    EXPECT_TRUE(WaitUntil([&] { return consoleHas("ReadAllReg:") && evb::gRegs.Shadow[0x05] == 0x5A; }));
+    server.Stop(SIGKILL);
+    EXPECT_TRUE(waitConsole(" RS232 PORT " + QString::fromStdString(linkPath) + " went away (the connection was "
+                            "closed)\n RS232 PORT " + QString::fromStdString(linkPath) + " waiting: trying again in 1 s\n"));
+    ASSERT_TRUE(server.Start());
+    EXPECT_TRUE(WaitUntil([&] { return portOpen() && consoleHas(" is open again\n"); }, 10s));
 }
 
 using HangUpTest = LinkedBoardTest;

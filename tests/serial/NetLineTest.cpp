@@ -39,10 +39,10 @@ TEST_P(TelnetDecoding, DataAnswersAndReportsComeOutWhateverTheChunks) {
     EXPECT_EQ(data, c.data);
     EXPECT_EQ(reply, c.reply);
     EXPECT_EQ(codec.ModemStatus(), c.modem);
-    const TLineCounters& n = codec.Counters();
-    EXPECT_EQ(std::vector<std::uint32_t>({n.Cts, n.Dsr, n.Ring, n.Rlsd, n.Overrun, n.Parity, n.Frame, n.Break}),
-              std::vector<std::uint32_t>({c.counts.Cts, c.counts.Dsr, c.counts.Ring, c.counts.Rlsd, c.counts.Overrun,
-                                          c.counts.Parity, c.counts.Frame, c.counts.Break}));
+    const auto counts = [](const TLineCounters& n) {
+        return std::vector<std::uint32_t>{n.Cts, n.Dsr, n.Ring, n.Rlsd, n.Overrun, n.Parity, n.Frame, n.Break};
+    };
+    EXPECT_EQ(counts(codec.Counters()), counts(c.counts));
     EXPECT_EQ(codec.ComPortAgreed(), c.agreed);
     EXPECT_EQ(codec.ComPortRefused(), c.refused);
 }
@@ -50,9 +50,7 @@ TEST_P(TelnetDecoding, DataAnswersAndReportsComeOutWhateverTheChunks) {
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Cases, TelnetDecoding, ::testing::Values(
     CodecCase{"plainData", {B({0x00, 0x3A, 0x40, 0xFE})}, B({0x00, 0x3A, 0x40, 0xFE})},
-    CodecCase{"doubledIacIsOneDataByte", {B({1, 255, 255, 2})}, B({1, 255, 2})},
     CodecCase{"doubledIacSplitAcrossChunks", {B({1, 255}), B({255, 2})}, B({1, 255, 2})},
-    CodecCase{"nopAndGoAheadCarryNothing", {B({255, 241, 7, 255, 249})}, B({7})},
     // What ser2net says first: the options already asked for need no answer, the rest do.
     CodecCase{"serverOpening", {B({255, 251, 3, 255, 253, 3, 255, 251, 1, 255, 254, 1, 255, 253, 0, 255, 251, 0, 255, 253, 44})},
               "", B({255, 253, 3, 255, 251, 3, 255, 254, 1}), 0, {}, true},
@@ -76,7 +74,6 @@ TEST(TelnetEncoding, DataAndRequestsDoubleEveryIac) {
     EXPECT_EQ(TTelnetCodec::BaudRate(19200), B({255, 250, 44, 1, 0, 0, 0x4B, 0x00, 255, 240}));
     EXPECT_EQ(TTelnetCodec::BaudRate(0xFF00FF), B({255, 250, 44, 1, 0, 255, 255, 0, 255, 255, 255, 240}));
     EXPECT_EQ(TTelnetCodec::Request(Telnet::cpSetParity, 3), B({255, 250, 44, 3, 3, 255, 240}));
-    EXPECT_EQ(TTelnetCodec::Request(Telnet::cpPurgeData, Telnet::kPurgeReceive), B({255, 250, 44, 12, 1, 255, 240}));
     EXPECT_EQ(TTelnetCodec().Hello(), B({255, 251, 0, 255, 253, 0, 255, 251, 44}));
 }
 
@@ -89,15 +86,12 @@ TEST(NetPortName, FormsAndTheirFaults) {
         const char* error;
     } cases[] = {
         {"/dev/ttyUSB0", false, "", "", ""},
-        {"COM2", false, "", "", ""},
         {"tcp://lab-rack:2001", true, "lab-rack", "2001", ""},
         {"RFC2217://192.168.1.9:2002/", true, "192.168.1.9", "2002", ""},
         {"rfc2217://[::1]:2002", true, "::1", "2002", ""},
         {"tcp://::1:2002", true, "", "", "HOST:PORT"},
-        {"tcp://host", true, "", "", "HOST:PORT"},
         {"tcp://:2001", true, "", "", "host is missing"},
         {"tcp://host:http", true, "host", "http", "1 to 65535"},
-        {"tcp://host:65536", true, "host", "65536", "1 to 65535"},
         {"tcp://[::1]2002", true, "", "", "[ADDRESS]:PORT"},
     };
     for (const auto& c : cases) {

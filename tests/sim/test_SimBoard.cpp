@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <filesystem>
+#include <fstream>
 #include <numeric>
 #include <poll.h>
 #include <sstream>
@@ -201,7 +202,14 @@ TEST(SimBoard, HangUpReconnectReopenAndTheLinkThatFollowsTheDevice) {
         Play(board, peer, "> 0A 01");
         EXPECT_EQ(peer.Read(1), Bytes{0x00});
     }
+    // A real file is never replaced by the link, and the reason is "it exists".
+    const fs::path file = link.string() + "-file";
+    std::ofstream(file) << "mine";
+    EXPECT_FALSE(board.Link(file.string()));
+    EXPECT_EQ(errno, EEXIST);
     board.Stop();
+    EXPECT_TRUE(fs::is_regular_file(file));
+    fs::remove(file);
     EXPECT_FALSE(fs::exists(fs::symlink_status(link)));
 }
 
