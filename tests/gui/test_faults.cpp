@@ -52,7 +52,8 @@ TEST_F(ReplugTest, ABoardThatComesBackUnderTheSameNameIsOpenedAgainByItself) {
     EXPECT_EQ(takeErrorBox(), "");
 
     board->HangUp();
-    ASSERT_TRUE(WaitUntil([&] { return !portOpen(); }));
+    // The user picks another port once told that this one went away.
+    ASSERT_TRUE(WaitUntil([&] { return consoleText().count("went away") == 2 && !portOpen(); }));
     typeText("RS232_CommPort", "/nonexistent/ttyEVB");
     click("setrs232cmd");
     takeErrorBox();
