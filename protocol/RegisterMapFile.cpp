@@ -42,6 +42,7 @@ struct RawRegister {
     int line = 0, nameLine = 0;
     long long address = -1;
     bool addressGiven = false;
+    bool addressRead = true; // false: its text was no number (already reported)
     int addressLine = 0;
     std::string access = "read-write";
     int accessLine = 0;
@@ -119,7 +120,7 @@ std::optional<RegisterMap> Validate(const RawMap& raw, Diagnostics& diag) {
         } else if (r.address < 0 || r.address > 0xFF) {
             error(r.addressLine, "address " + hex(r.address) + " of " + who +
                                      (r.address < 0 ? " is negative" : " is above 0xFF"));
-        } else {
+        } else if (r.addressRead) {
             const auto [it, fresh] = byAddress.emplace(r.address, &r);
             if (!fresh)
                 error(r.addressLine, "duplicate address " + hex(r.address) + ": " + who + " and " +
@@ -141,6 +142,7 @@ std::optional<RegisterMap> Validate(const RawMap& raw, Diagnostics& diag) {
         std::map<std::string, int> fieldNames;
         for (const RawField& f : r.fields) {
             const int bitsLine = f.bitsLine ? f.bitsLine : f.line;
+            const std::string fieldWho = f.name.empty() ? std::string("the field") : "field " + f.name;
             if (f.name.empty()) error(f.line, "field without a name in " + who);
             std::string key = f.name;
             std::transform(key.begin(), key.end(), key.begin(),
@@ -151,11 +153,11 @@ std::optional<RegisterMap> Validate(const RawMap& raw, Diagnostics& diag) {
             if (f.msb < 0 || f.lsb < 0) continue; // the parser reported the missing bits
             if (f.msb > 7 || f.lsb > 7) {
                 error(bitsLine,
-                      "bits " + bitsText(f.msb, f.lsb) + " of field " + f.name + " lie outside 7..0");
+                      "bits " + bitsText(f.msb, f.lsb) + " of " + fieldWho + " lie outside 7..0");
                 continue;
             }
             if (f.msb < f.lsb) {
-                error(bitsLine, "bits " + bitsText(f.msb, f.lsb) + " of field " + f.name +
+                error(bitsLine, "bits " + bitsText(f.msb, f.lsb) + " of " + fieldWho +
                                     ": the higher bit comes first");
                 continue;
             }
@@ -405,13 +407,14 @@ class JsonReader {
         return {};
     }
 
-    long long number(const JNode& n) {
+    std::optional<long long> numberOf(const JNode& n) {
         if (n.kind == JNode::Integer) return n.integer;
         if (n.kind == JNode::String)
             if (const auto v = ParseMapNumber(n.text)) return *v;
         m_diag.error(n.line, "\"" + n.key + "\" is not a number: " + shown(n));
-        return 0;
+        return std::nullopt;
     }
+    long long number(const JNode& n) { return numberOf(n).value_or(0); }
 
     RawRegister reg(const JNode& node) {
         RawRegister r;
@@ -421,11 +424,14 @@ class JsonReader {
             r.name = "?";
             r.address = 0;
             r.addressGiven = true;
+            r.addressRead = false;
             return r;
         }
         for (const JNode& m : node.children) {
             if (m.key == "address") {
-                r.address = number(m);
+                const auto address = numberOf(m);
+                r.address = address.value_or(0);
+                r.addressRead = address.has_value();
                 r.addressGiven = true;
                 r.addressLine = m.line;
             } else if (m.key == "name") {
@@ -575,12 +581,13 @@ class SvdReader {
         return out;
     }
 
-    long long number(const pugi::xml_node& n) {
+    std::optional<long long> numberOf(const pugi::xml_node& n) {
         const std::string t = clean(n.child_value());
         if (const auto v = ParseMapNumber(t)) return *v;
         m_diag.error(lineOf(n), "<" + std::string(n.name()) + "> is not a number: '" + t + "'");
-        return 0;
+        return std::nullopt;
     }
+    long long number(const pugi::xml_node& n) { return numberOf(n).value_or(0); }
 
     Inherited inherit(Inherited d, const pugi::xml_node& n) {
         if (const pugi::xml_node s = n.child("size")) d.size = number(s), d.sizeLine = lineOf(s);
@@ -607,7 +614,9 @@ class SvdReader {
             } else if (tag == "description") {
                 r.description = clean(c.child_value());
             } else if (tag == "addressOffset") {
-                r.address = base + number(c);
+                const auto offset = numberOf(c);
+                r.address = base + offset.value_or(0);
+                r.addressRead = offset.has_value();
                 r.addressGiven = true;
                 r.addressLine = lineOf(c);
             } else if (tag == "fields") {

@@ -89,6 +89,40 @@ INSTANTIATE_TEST_SUITE_P(
         MapCase{"svdResetSetsReserved", S, R"(<register><name>A</name><addressOffset>1</addressOffset>
 <resetValue>0x1F</resetValue><fields><field><name>X</name><bitRange>[3:0]</bitRange></field></fields></register>)",
                 "f:3: error: reset value 0x1F of register A sets reserved bits 0x10 (bits no field names)\n"},
+        MapCase{"jsonWrongKinds", J, R"({"format": "other", "chip": 5, "registers": [7,
+ {"address": "zz", "name": 3, "description": true, "reset": 1.5, "volatile": "yes", "fields": 5},
+ {"address": 18, "name": "B", "access": "read-only", "fields": [7, {"name": "X", "bits": [1]},
+  {"name": "Y", "bits": 7, "values": 3}, {"name": "Z", "values": {"q": "a", "0": 1}}, {"bits": "0:1"}]}]})",
+                "f:1: error: unknown format 'other': this program reads \"evbconsole-regmap-1\"\n"
+                "f:1: error: \"chip\" must be a string, not a number\n"
+                "f:1: error: a register is a JSON object, not a number\n"
+                "f:2: error: \"address\" is not a number: 'zz'\n"
+                "f:2: error: \"name\" must be a string, not a number\n"
+                "f:2: error: \"description\" must be a string, not a boolean\n"
+                "f:2: error: \"reset\" is not a number: 1.5\n"
+                "f:2: error: \"volatile\" must be true or false, not a string\n"
+                "f:2: error: \"fields\" must be an array\n"
+                "f:2: error: register without a name\n"
+                "f:3: error: a field is a JSON object, not a number\n"
+                "f:3: error: \"bits\" must read \"7\" or \"6:0\", not an array\n"
+                "f:3: error: field without a name in register B\n"
+                "f:4: error: \"values\" must be an object of value: name\n"
+                "f:4: error: the value \"q\" is not a number\n"
+                "f:4: error: \"0\" must be a string, not a number\n"
+                "f:4: error: field Z has no \"bits\"\n"
+                "f:4: error: field without a name in register B\n"
+                "f:4: error: bits 0:1 of the field: the higher bit comes first\n"},
+        MapCase{"jsonNotAnObject", J, "[1]", "f:1: error: a register map is a JSON object, not an array\n"},
+        MapCase{"svdWrongKinds", S, R"(<register><name>A</name><addressOffset>zz</addressOffset>
+<access>read-only</access><fields><field><name>X</name><bitRange>[9:8]</bitRange></field>
+<field><name>Y</name><lsb>1</lsb><msb>0</msb></field><field><name>Z</name></field>
+<field><name>W</name><bitOffset>2</bitOffset><bitWidth>1</bitWidth><enumeratedValues>
+<enumeratedValue><name>on</name><value>1</value></enumeratedValue><enumeratedValue><name>bad</name><value>q</value></enumeratedValue>
+</enumeratedValues><colour>red</colour></field></fields></register>)", "f:2: error: <addressOffset> is not a number: 'zz'\n"
+                "f:3: error: bits 9:8 of field X lie outside 7..0\n"
+                "f:4: error: field Z has no bits (<bitOffset>, <bitRange> or <lsb>/<msb>)\n"
+                "f:4: error: bits 0:1 of field Y: the higher bit comes first\n"
+                "f:6: error: <value> is not a number: 'q'\n"},
         MapCase{"svdSizeNotEight", S, "<register><name>A</name><addressOffset>1</addressOffset>\n<size>16</size></register>",
                 "f:3: error: register A has 16 bits; a codec register has 8\n"},
         MapCase{"svdMalformed", S, "<register><name>A</name>\n<addressOffset>1</register>",
