@@ -1,6 +1,7 @@
 #include "cli/EvbCtlRegmap.h"
 
 #include "cli/EvbCtl.h"
+#include "protocol/DataFolders.h"
 #include "protocol/RegisterMapFile.h"
 #include "protocol/TextConv.h"
 
@@ -9,12 +10,6 @@
 #include <ostream>
 #include <system_error>
 
-#ifndef EVB_DATADIR
-#define EVB_DATADIR "/usr/local/share/evbconsole"
-#endif
-#ifndef EVB_DATADIR_FROM_BIN
-#define EVB_DATADIR_FROM_BIN "../share/evbconsole"
-#endif
 
 namespace evbctl {
 
@@ -36,15 +31,8 @@ std::optional<int> numberArg(const std::string& text) {
 // The folders a shipped map is looked for in: beside the program (a build tree), then the
 // installed data folder.
 std::vector<fs::path> mapFolders() {
-    std::error_code ec;
-    const fs::path program = fs::read_symlink("/proc/self/exe", ec).parent_path();
-    std::vector<fs::path> out;
-    if (!ec) {
-        out.push_back(program / evb::kRegisterMapFolder);
-        out.push_back((program / EVB_DATADIR_FROM_BIN / evb::kRegisterMapFolder).lexically_normal());
-    }
-    out.push_back(fs::path(EVB_DATADIR) / evb::kRegisterMapFolder);
-    return out;
+    return {fs::path(evb::ProgramFolder()) / evb::kRegisterMapFolder,
+            fs::path(evb::InstalledDataFolder()) / evb::kRegisterMapFolder};
 }
 
 // The shipped map of a chip, its name matched without regard to case; throws with the chips

@@ -2,17 +2,12 @@
 // Where preset and equaliser files are found: below the program's own folder (a build tree
 // carries its presets next to the executables), then in the installed data directory.
 
+#include "protocol/DataFolders.h"
+
 #include <string>
 #include <vector>
 
 namespace evb {
-
-// The directory of the running executable (from /proc/self/exe), without a trailing slash.
-std::string ProgramFolder();
-
-// <prefix>/share/evbconsole: the one next to the program's <prefix>/bin when there is one, else
-// the configured installation's.
-std::string InstalledDataFolder();
 
 // The folders searched, in order. Default: the program folder, then InstalledDataFolder().
 std::vector<std::string> PresetSearchRoots();
