@@ -102,6 +102,7 @@ Tkv2580mfrm::Tkv2580mfrm(QWidget* parent)
     setFont(base);
     buildLayout();
     buildSnapshotActions();
+    buildUndoActions();
     opfcmd = [this]() {
         QFileDialog dialog(this);
         dialog.setObjectName("opfcmd");
@@ -113,7 +114,9 @@ Tkv2580mfrm::Tkv2580mfrm(QWidget* parent)
     FormCreate();
 }
 
-Tkv2580mfrm::~Tkv2580mfrm() = default;
+Tkv2580mfrm::~Tkv2580mfrm() {
+    dropUndoObserver();
+}
 
 void Tkv2580mfrm::buildLayout() {
     auto bevel = [this](int x, int y, int w, int h) {
@@ -336,16 +339,9 @@ void Tkv2580mfrm::WRRegCMDClick() {
         return;
     }
     const auto value = static_cast<std::uint8_t>(*v);
-    const std::string line = "WriteReg:   Reg0x" + Hex2(*reg) + " = 0x" + Hex2(value);
-    // A write that did not go out leaves the shadow and the grid as the board has them; the
-    // transmit path has already shown its warning.
-    if (CmdWriteReg(*reg, value)) {
-        say(line + " not sent\r\n");
-        return;
-    }
-    gRegs.store(*reg, value);
-    showRegisterCell(*reg, value);
-    say(line + "\r\n");
+    beginWrites("Write Register", QString::fromStdString("Write Reg0x" + Hex2(*reg) + " = 0x" + Hex2(value)));
+    writeRegister(*reg, value);
+    endWrites();
 }
 
 void Tkv2580mfrm::RdAllRegCMDClick() {
@@ -382,7 +378,7 @@ void Tkv2580mfrm::SDFileCMDClick() {
     const std::optional<std::string_view> text = checkedForSend(
         m_config, QFile::decodeName(m_config.name().c_str()).toStdString(), kConfigLineLimit, true);
     if (!text) return;
-    startSend(*text, kConfigLineLimit, 1, true);
+    startSend(*text, kConfigLineLimit, 1, true, "Send Configuration");
 }
 
 ConfigCheckOptions Tkv2580mfrm::checkOptions(const ConfigBuffer& buffer, int lineLimit) const {
@@ -414,8 +410,10 @@ std::optional<std::string_view> Tkv2580mfrm::checkedForSend(const ConfigBuffer& 
     return check.sendable(buffer.text());
 }
 
-bool Tkv2580mfrm::startSend(std::string_view text, int lineLimit, int beginCount, bool report) {
+bool Tkv2580mfrm::startSend(std::string_view text, int lineLimit, int beginCount, bool report,
+                            const std::string& source) {
     if (m_run) return false;
+    beginWrites(source, QString::fromStdString(source));
     m_run = new ConfigSendRun(std::make_unique<ConfigSender>(text, lineLimit, beginCount, report, progressHooks()),
                               [this] { sendEnded(); }, this);
     // Everything in this window that talks to the board waits for the end of the batch.
@@ -436,6 +434,7 @@ void Tkv2580mfrm::sendEnded() {
     ConfigSendRun* run = m_run;
     m_run = nullptr;
     run->deleteLater(); // it called us
+    endWrites();
     StopSendCMD->hide();
     for (const QPointer<QWidget>& w : m_enabledBeforeSend)
         if (w) w->setEnabled(true);

@@ -36,6 +36,7 @@ class QPushButton;
 class QTableWidget;
 class QTableWidgetItem;
 class QTimer;
+class QUndoStack;
 class ConfigSendRun;
 
 namespace evb {
@@ -80,6 +81,21 @@ class Tkv2580mfrm : public QWidget {
     void ReadAllArrived(const std::vector<std::uint8_t>& values);
     // The grid cell's mark text (its tooltip), empty when the cell is not marked.
     QString cellMark(std::uint8_t reg) const;
+
+    // One register written as "Write Register" writes it: the frame, then (when it went out)
+    // the shadow, the cell and the console line; a frame not sent is said so. false: not sent.
+    bool writeRegister(std::uint8_t reg, std::uint8_t value);
+    // Undo and redo of the writes made here (UndoAction, RedoAction): a single write, or a
+    // whole preset, configuration send or restore as one step. Undo writes back what each
+    // register held before, as the session last read or wrote it; redo writes the step again.
+    // Both send single writes, exactly as "Write Register" does.
+    void UndoClick();
+    void RedoClick();
+    QUndoStack* undoStack() const { return m_undo; }
+    struct StepWrite {
+        std::uint8_t reg, value;
+        std::optional<std::uint8_t> before;
+    };
 
     // A configuration or preset send is in progress. It runs from events on the UI thread;
     // meanwhile every control that would send to the board is disabled.
@@ -142,6 +158,8 @@ class Tkv2580mfrm : public QWidget {
     QAction* MarkChangesAction = nullptr;
     QAction* SetBaselineAction = nullptr;
     QAction* ClearMarksAction = nullptr;
+    QAction* UndoAction = nullptr;
+    QAction* RedoAction = nullptr;
 
     // The configuration text buffer "Send Configuration" works on.
     const evb::ConfigBuffer& configBuffer() const { return m_config; }
@@ -151,8 +169,9 @@ class Tkv2580mfrm : public QWidget {
 
   private:
     void applyProfileLayout(const evb::ChipProfile& profile);
-    // Starts the event-driven send of text; refused (false) while another send runs.
-    bool startSend(std::string_view text, int lineLimit, int beginCount, bool report);
+    // Starts the event-driven send of text; refused (false) while another send runs. Its
+    // writes are one undo step named source.
+    bool startSend(std::string_view text, int lineLimit, int beginCount, bool report, const std::string& source);
     void sendEnded();
     void buildLayout();
     void restoreRowHeaders();
@@ -164,7 +183,7 @@ class Tkv2580mfrm : public QWidget {
     // nothing when the text has errors; then nothing at all is sent and the console says so.
     std::optional<std::string_view> checkedForSend(const evb::ConfigBuffer& buffer, const std::string& name,
                                                    int lineLimit, bool errorsOnly);
-    void sendPreset(const std::string& folder, const std::string& file, int beginCount);
+    void sendPreset(const std::string& folder, const std::string& file, int beginCount, const std::string& source);
     void pressAutoPress();
 
     // What a read-all started by a snapshot action leads to once its answer arrives.
@@ -193,6 +212,18 @@ class Tkv2580mfrm : public QWidget {
     bool m_verifyAfterSend = false;    // Restore: read back once the batch has ended
     std::vector<std::uint8_t> m_lastRead;            // the previous read-all's values
     std::optional<std::vector<std::uint8_t>> m_baseline;
+
+    // An action's writes: the session tells each one; between beginWrites and endWrites they
+    // are collected into one undo step named text, and the session names their source.
+    void buildUndoActions();
+    void dropUndoObserver();
+    void updateUndoActions();
+    void beginWrites(const std::string& source, const QString& text);
+    void endWrites();
+    QUndoStack* m_undo = nullptr;
+    int m_writeObserver = 0;
+    std::optional<std::vector<StepWrite>> m_stepWrites;
+    QString m_stepText;
 
     evb::ConfigBuffer m_config;
     evb::ConfigBuffer m_preset;

@@ -31,7 +31,7 @@ void Tkv2580mfrm::PresetButtonClick(int index) {
         if (profile->cRole == CButtonRole::Equaliser) {
             if (index == kButtonC1) {
                 say(std::string("Press the Button C1:") + profile->c1Caption + "\r\n");
-                sendPreset("", kEqualiserFile, -1);
+                sendPreset("", kEqualiserFile, -1, "Preset C1");
             } else {
                 const std::string name = PresetButtonName(index);
                 say("Press the Button " + name + ":CorvaneEQ" + name.substr(1) + "\r\n");
@@ -47,7 +47,7 @@ void Tkv2580mfrm::PresetButtonClick(int index) {
     const char* caption = profile->captions[index] ? profile->captions[index] : "";
     say("Press the Button " + PresetButtonName(index) + ":" + caption + "\r\n");
     if (profile->cRole == CButtonRole::AutoPress) gRegs.LastPresetButton = PresetButtonNumber(index);
-    sendPreset(profile->folder, file, beginCountFor(index));
+    sendPreset(profile->folder, file, beginCountFor(index), "Preset " + PresetButtonName(index));
 }
 
 void Tkv2580mfrm::pressAutoPress() {
@@ -63,10 +63,11 @@ void Tkv2580mfrm::pressAutoPress() {
     const char* caption = profile->captions[index] ? profile->captions[index] : "";
     say("AutoPress the Button " + PresetButtonName(index) + ":" + caption + "\r\n");
     gRegs.LastPresetButton = next;
-    if (profile->files[index] && profile->folder) sendPreset(profile->folder, profile->files[index], -1);
+    if (profile->files[index] && profile->folder) sendPreset(profile->folder, profile->files[index], -1, "Preset " + PresetButtonName(index));
 }
 
-void Tkv2580mfrm::sendPreset(const std::string& folder, const std::string& file, int beginCount) {
+void Tkv2580mfrm::sendPreset(const std::string& folder, const std::string& file, int beginCount,
+                             const std::string& source) {
     m_preset.clear();
     const PresetLocation location = FindPresetFile(folder, file);
     if (!location.found) {
@@ -80,5 +81,5 @@ void Tkv2580mfrm::sendPreset(const std::string& folder, const std::string& file,
     const std::optional<std::string_view> text =
         checkedForSend(m_preset, location.path, kPresetLineLimit, !location.found);
     if (!text) return;
-    startSend(*text, kPresetLineLimit, beginCount, false);
+    startSend(*text, kPresetLineLimit, beginCount, false, source);
 }

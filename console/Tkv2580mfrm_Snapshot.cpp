@@ -265,7 +265,7 @@ void Tkv2580mfrm::ReadAllArrived(const std::vector<std::uint8_t>& values) {
         say("Restore from File: writing the " + std::to_string(c.diffs.size()) + " registers that differ from " +
             m_snapshotFile);
         m_restoreText = RestoreText(c.diffs);
-        m_verifyAfterSend = startSend(m_restoreText, kConfigLineLimit, 1, true);
+        m_verifyAfterSend = startSend(m_restoreText, kConfigLineLimit, 1, true, "Restore from File");
         if (!m_verifyAfterSend) say("Restore from File: another send is running; nothing written");
         break;
     }

@@ -51,6 +51,7 @@ ReplyEvent DecodeReply(std::uint8_t kind, const std::uint8_t* package, std::size
 
 BoardSession::BoardSession(ISessionSink* sink, Options options)
     : m_sink(sink), m_options(std::move(options)), m_owner(std::this_thread::get_id()) {
+    m_known.fill(-1);
     SetLine(m_options.line);
     m_device.OnPackage = [this](TalonComm::TObject*, int notifyType) {
         if (notifyType != kPackageCompleted) return;
@@ -90,6 +91,7 @@ void BoardSession::onComm(int notifyType) {
         const bool open = m_device.Engine()->fGetActive();
         if (!open) m_device.Engine()->SetLineIo(m_options.line);
         LogPortEvent(m_log, m_device.fGetPortName(), open ? "opened" : "closed");
+        if (open) m_known.fill(-1); // the board may have been reset meanwhile
         if (const std::string note = m_device.Engine()->TakeLineNote(); !note.empty())
             LogPortEvent(m_log, m_device.fGetPortName(), note);
         return;
@@ -136,7 +138,74 @@ SendStatus BoardSession::Send(const CommandRecord& record) {
     expectedReply = kFrameEnd; // the last byte written, as after a byte-by-byte send
     ++m_framesSent;
     LogFrameSent(m_log, m_transmitBuffer);
+    noteSent(record);
     return SendStatus::Sent;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Register values and writes
+
+void BoardSession::noteSent(const CommandRecord& r) {
+    RegisterWriteEvent e;
+    e.source = m_writeSource;
+    switch (r[0]) {
+    case 0x00: // a single write
+        e.reg = r[1];
+        e.value = r[2];
+        break;
+    case 0x05: // a batch's write or delay; its other steps write no register
+        e.batch = true;
+        if (r[1] == 0x07) {
+            e.kind = RegisterWriteEvent::Kind::Delay;
+            e.delayMs = r[2] << 8 | r[3];
+        } else if (r[1] == 0x00) {
+            e.reg = r[2];
+            e.value = r[3];
+        } else {
+            return;
+        }
+        break;
+    case 0x01:
+        m_readStart = r[1];
+        m_readCount = r[2] << 8 | r[3];
+        return;
+    case 0x0D: // another chip: nothing known of it
+        m_known.fill(-1);
+        return;
+    default:
+        return;
+    }
+    if (e.kind == RegisterWriteEvent::Kind::Write) {
+        e.before = KnownValue(e.reg);
+        m_known[e.reg] = e.value;
+    }
+    // An observer may remove itself: call a copy.
+    const auto observers = m_writeObservers;
+    for (const auto& [id, observer] : observers)
+        observer(e);
+}
+
+void BoardSession::noteReply(const ReplyEvent& event, std::size_t received) {
+    if (event.kind == ReplyEvent::Kind::RegisterValue) m_known[m_readStart] = event.bytes[0];
+    if (event.kind != ReplyEvent::Kind::RegisterBlock) return;
+    // Only what the board sent counts: the rest of the buffer is zero fill.
+    const int n = std::min(m_readCount, static_cast<int>(received));
+    for (int i = 0; i < n; ++i)
+        m_known[static_cast<std::size_t>((m_readStart + i) & 0xFF)] = event.bytes[static_cast<std::size_t>(i)];
+}
+
+int BoardSession::AddWriteObserver(WriteObserver observer) {
+    m_writeObservers.emplace_back(++m_nextObserver, std::move(observer));
+    return m_nextObserver;
+}
+
+void BoardSession::RemoveWriteObserver(int id) {
+    std::erase_if(m_writeObservers, [id](const auto& o) { return o.first == id; });
+}
+
+std::optional<std::uint8_t> BoardSession::KnownValue(std::uint8_t reg) const {
+    if (m_known[reg] < 0) return std::nullopt;
+    return static_cast<std::uint8_t>(m_known[reg]);
 }
 
 void BoardSession::SetBatchOwner(const void* owner, int lines) {
@@ -186,6 +255,7 @@ void BoardSession::HandlePackage() {
     const int count = m_options.registerCount ? m_options.registerCount() : 0;
     LogPackage(m_log, buf.data(), n, DescribeReply(kind, buf.data(), n, count, true));
     const ReplyEvent event = DecodeReply(kind, buf.data(), n, count);
+    noteReply(event, n);
     report(event);
     if (event.kind == ReplyEvent::Kind::Consumed) {
         // The answer to this command is consumed unseen; whatever else is waiting is echoed.

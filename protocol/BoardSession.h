@@ -22,10 +22,14 @@
 #include "serial/TPortWatch.h"
 #include "serial/TRkCommDevice.h"
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <optional>
+#include <string_view>
+#include <utility>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -91,6 +95,19 @@ struct ReplyCounters {
     std::atomic<int> handled{0};  // packages decoded
 };
 
+// A register write (or a batch's delay) that went out to the board, as the session saw it.
+struct RegisterWriteEvent {
+    enum class Kind { Write, Delay };
+    Kind kind = Kind::Write;
+    std::uint8_t reg = 0;
+    std::uint8_t value = 0;
+    // What the register held before, as known from the last read or write; none when never known.
+    std::optional<std::uint8_t> before;
+    int delayMs = 0;        // Delay: the pause the batch asks of the board
+    bool batch = false;     // sent inside a configuration batch
+    std::string_view source; // the action that sent it ("Write Register", "Preset A1", ...)
+};
+
 class ISessionSink : public IUserReport {
   public:
     // Any thread. The owner calls BoardSession::Handle(wake) on its own thread, in this order.
@@ -142,6 +159,19 @@ class BoardSession {
     std::uint64_t FramesSent() const { return m_framesSent; }
     SendStatus Send(const CommandRecord& record);
 
+    // --- register values and writes ---
+    // Every write frame that was sent (single writes and a batch's writes and delays) is told
+    // to each observer, in order. Observers are called on the owner's thread, inside Send.
+    using WriteObserver = std::function<void(const RegisterWriteEvent&)>;
+    int AddWriteObserver(WriteObserver observer);
+    void RemoveWriteObserver(int id);
+    // The action the following writes belong to, told to the observers with each.
+    void SetWriteSource(std::string source) { m_writeSource = std::move(source); }
+    const std::string& WriteSource() const { return m_writeSource; }
+    // A register's value as last read or written on this link; none before that, and none
+    // again after the chip address changed or the port opened anew.
+    std::optional<std::uint8_t> KnownValue(std::uint8_t reg) const;
+
     // --- batch and sending state ---
     // While a batch is open (owner not null) every frame is suppressed, as with BoardReady 0,
     // except those its owner sends inside a BatchOwnerTurn. Opening and closing it changes the
@@ -172,6 +202,8 @@ class BoardSession {
     void portGone();
     void reopen(std::uint64_t generation, const std::string& name);
     void report(const ReplyEvent& event);
+    void noteSent(const CommandRecord& record);
+    void noteReply(const ReplyEvent& event, std::size_t received);
 
     ISessionSink* m_sink;
     Options m_options;
@@ -183,6 +215,12 @@ class BoardSession {
     const void* m_batchOwner = nullptr;
     bool m_ownerSending = false;
     SendingState m_sending;
+    std::array<std::int16_t, 256> m_known; // -1: not known
+    std::uint8_t m_readStart = 0;          // the register the last read asked for first
+    int m_readCount = 0;                   // and how many
+    std::vector<std::pair<int, WriteObserver>> m_writeObservers;
+    int m_nextObserver = 0;
+    std::string m_writeSource;
     TalonComm::TPortWatch m_portWatch;
     std::uint64_t m_reopenGeneration = 0; // a watch's answer for an older one is dropped
     TalonComm::TDeviceIdentity m_portIdentity; // what the open port's device is

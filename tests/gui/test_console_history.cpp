@@ -1,0 +1,52 @@
+// The register console's write history against the simulated board: undo and redo.
+#include "tests/gui/support/GuiHarness.h"
+
+#include <QAction>
+#include <QMenu>
+
+// Undo writes back what the board held before, the preset as one step; redo writes again.
+// Each goes out as single writes with the console lines of "Write Register".
+TEST_F(GuiFixture, UndoOfAWriteAndOfAPresetWritesBackTheEarlierValues) {
+    evb::SetPresetSearchRoots({files.path().toStdString()});
+    for (const char* file : {"KV2440/KV2440_Reset.TXT", "KV2440/KV2440_Standby.TXT"})
+        writeFile(file, ":W0111@\r\n:W0222@\r\n:W0133@\r\n");
+    for (const auto& [reg, value] : {std::pair{0x01, 0xA1}, {0x02, 0xA2}, {0x1A, 0x5C}})
+        board->SetRegister(kChip, static_cast<std::uint8_t>(reg), static_cast<std::uint8_t>(value));
+    chooseCodec("KV2440"); // reads every register
+    typeText("kv2580mfrm/RegAddrTxt", "0x1A");
+    typeText("kv2580mfrm/RegDatTxt", "0x80");
+    click("kv2580mfrm/WRRegCMD");
+    click("kv2580mfrm/ButtonB1");
+    settle();
+    markFrames();
+    EXPECT_TRUE(con->RegMapMenu->actions().contains(con->UndoAction));
+    EXPECT_EQ(con->UndoAction->text(), "Undo Preset B1");
+    triggerMenu("UndoAction");
+    expectSent({{0x00, 0x02, 0xA2}, {0x00, 0x01, 0xA1}});
+    EXPECT_TRUE(consoleText().endsWith("WriteReg:   Reg0x02 = 0xA2\nWriteReg:   Reg0x01 = 0xA1\n"));
+    EXPECT_EQ(con->UndoAction->text(), "Undo Write Reg0x1A = 0x80");
+    triggerMenu("UndoAction");
+    expectSent({{0x00, 0x1A, 0x5C}});
+    EXPECT_EQ(cell(11, 2), "  0x5C");
+    EXPECT_EQ(con->RedoAction->text(), "Redo Write Reg0x1A = 0x80");
+    triggerMenu("RedoAction");
+    triggerMenu("RedoAction");
+    expectSent({{0x00, 0x1A, 0x80}, {0x00, 0x01, 0x11}, {0x00, 0x02, 0x22}, {0x00, 0x01, 0x33}});
+    ASSERT_TRUE(board->WaitForFrames(board->FrameCount(), 1s));
+    EXPECT_EQ(board->Register(kChip, 0x01), 0x33);
+}
+
+// After another chip address nothing is known of the registers: a write cannot be undone.
+TEST_F(GuiFixture, AWriteWhoseEarlierValueWasNeverKnownCannotBeUndone) {
+    chooseCodec("KV2440");
+    click("mainfrm/Refresh");
+    settle();
+    typeText("kv2580mfrm/RegAddrTxt", "0x10");
+    typeText("kv2580mfrm/RegDatTxt", "0x05");
+    click("kv2580mfrm/WRRegCMD");
+    markFrames();
+    EXPECT_EQ(con->UndoAction->text(), "Can't Undo Write Reg0x10 = 0x05 (earlier value of Reg0x10 not known)");
+    EXPECT_FALSE(con->UndoAction->isEnabled());
+    con->UndoClick();
+    EXPECT_EQ(sentSinceMark(), 0u);
+}
