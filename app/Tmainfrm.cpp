@@ -757,8 +757,10 @@ void Tmainfrm::PLLCMDClick() {
     gBoard.PllN = pll.n;
     gBoard.PllK = pll.k;
     if (gBoard.PllUsed != 1) return;
+    m_session->SetWriteSource("PLL Configuration"); // as a recording names these writes
     for (const evb::PllRegisterWrite& w : evb::PllRegisterWrites(pll, gBoard.Supply))
         evb::CmdWriteReg(w.reg, w.value);
+    m_session->SetWriteSource("");
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -103,6 +103,7 @@ Tkv2580mfrm::Tkv2580mfrm(QWidget* parent)
     buildLayout();
     buildSnapshotActions();
     buildUndoActions();
+    buildRecordActions();
     opfcmd = [this]() {
         QFileDialog dialog(this);
         dialog.setObjectName("opfcmd");

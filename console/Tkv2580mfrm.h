@@ -9,6 +9,7 @@
 #include "console/ConfigBuffer.h"
 
 #include "protocol/RegisterSnapshot.h"
+#include "protocol/WriteRecording.h"
 
 #include <QPointer>
 #include <QStringList>
@@ -92,6 +93,15 @@ class Tkv2580mfrm : public QWidget {
     void UndoClick();
     void RedoClick();
     QUndoStack* undoStack() const { return m_undo; }
+    // "Record Writes" (RecordAction, checkable): from now on every register write that goes
+    // out is kept, whichever window or batch sent it; "Save Recording…" writes it as a
+    // configuration file (numbered files when one buffer cannot hold it), with the pauses
+    // between writes when KeepPausesAction is checked.
+    void RecordClick(bool on);
+    void SaveRecordingClick();
+    const evb::WriteRecording& recording() const { return m_recording; }
+    // The file chooser of "Save Recording…", replaceable for tests; empty: cancelled.
+    std::function<QString()> saveRecordingDialog;
     struct StepWrite {
         std::uint8_t reg, value;
         std::optional<std::uint8_t> before;
@@ -160,6 +170,10 @@ class Tkv2580mfrm : public QWidget {
     QAction* ClearMarksAction = nullptr;
     QAction* UndoAction = nullptr;
     QAction* RedoAction = nullptr;
+    QAction* RecordAction = nullptr;
+    QAction* SaveRecordingAction = nullptr;
+    QAction* KeepPausesAction = nullptr;
+    QLabel* RecordingLabel = nullptr; // shown while recording
 
     // The configuration text buffer "Send Configuration" works on.
     const evb::ConfigBuffer& configBuffer() const { return m_config; }
@@ -220,6 +234,8 @@ class Tkv2580mfrm : public QWidget {
     void updateUndoActions();
     void beginWrites(const std::string& source, const QString& text);
     void endWrites();
+    void buildRecordActions();
+    evb::WriteRecording m_recording;
     QUndoStack* m_undo = nullptr;
     int m_writeObserver = 0;
     std::optional<std::vector<StepWrite>> m_stepWrites;

@@ -2,7 +2,10 @@
 #include "tests/gui/support/GuiHarness.h"
 
 #include <QAction>
+#include <QFile>
+#include <QLabel>
 #include <QMenu>
+#include <QRegularExpression>
 
 // Undo writes back what the board held before, the preset as one step; redo writes again.
 // Each goes out as single writes with the console lines of "Write Register".
@@ -49,4 +52,37 @@ TEST_F(GuiFixture, AWriteWhoseEarlierValueWasNeverKnownCannotBeUndone) {
     EXPECT_FALSE(con->UndoAction->isEnabled());
     con->UndoClick();
     EXPECT_EQ(sentSinceMark(), 0u);
+}
+
+// A recording of a write and a preset, saved and sent back with "Send Configuration": the board
+// gets the same register writes and delays, in the same order.
+TEST_F(GuiFixture, ARecordingSavedAndSentBackWritesTheSameRegistersInOrder) {
+    evb::SetPresetSearchRoots({files.path().toStdString()});
+    writeFile("KV2440/KV2440_Reset.TXT", ":W0111@\r\n:W0222@\r\n:D0005@\r\n");
+    chooseCodec("KV2440");
+    triggerMenu("RecordAction");
+    EXPECT_TRUE(con->RecordingLabel->isVisible());
+    typeText("kv2580mfrm/RegAddrTxt", "0x1A");
+    typeText("kv2580mfrm/RegDatTxt", "0x80");
+    click("kv2580mfrm/WRRegCMD");
+    click("kv2580mfrm/ButtonB4");
+    settle();
+    expectSent({{0x00, 0x1A, 0x80}, {0x04, 0x00, 0x01}, {0x05, 0x00, 0x01, 0x11}, {0x05, 0x00, 0x02, 0x22},
+                {0x05, 0x07, 0x00, 0x05}, {0x06}});
+    triggerMenu("RecordAction");
+    EXPECT_FALSE(con->RecordingLabel->isVisible());
+    EXPECT_TRUE(consoleText().endsWith("Record Writes: off, 4 writes recorded\n"));
+    const QString path = files.filePath("rec.txt");
+    con->saveRecordingDialog = [path] { return path; };
+    triggerMenu("SaveRecordingAction");
+    EXPECT_TRUE(consoleText().endsWith("Save Recording: 4 writes saved to " + path + "\n"));
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(QString(file.readLine()).contains(
+        QRegularExpression(R"(^:W1A80@ Reg0x1A = 0x80 \(\d\d:\d\d:\d\d\.\d\d\d, Write Register\)\r\n$)")));
+    load({path});
+    click("kv2580mfrm/SDFileCMD");
+    expectSent({{0x04, 0x00, 0x01}, {0x05, 0x00, 0x1A, 0x80}, {0x05, 0x00, 0x01, 0x11}, {0x05, 0x00, 0x02, 0x22},
+                {0x05, 0x07, 0x00, 0x05}, {0x06}});
+    EXPECT_FALSE(consoleHas("warning"));
 }

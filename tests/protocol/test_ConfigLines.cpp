@@ -6,6 +6,7 @@
 #include "protocol/ConfigCheck.h"
 #include "protocol/ConfigLines.h"
 #include "protocol/RegisterSnapshot.h"
+#include "protocol/WriteRecording.h"
 #include "tests/TempDir.h"
 
 #include <cstdio>
@@ -359,4 +360,46 @@ TEST(RegisterSnapshot, ComparisonListsEachDifferenceAndSummarises) {
         EXPECT_EQ(evb::ComparisonSummary(c, "f.txt", static_cast<int>(row.board.size())), row.summary);
         EXPECT_EQ(evb::RestoreText(c.diffs), row.restore);
     }
+}
+
+// A recording longer than one buffer is saved as numbered files: each at most 512 lines and,
+// folded, at most the buffer; each checks clean (as `evbctl check --strict`); together they
+// hold every write in order. Kept pauses and a batch's delays become D lines.
+TEST(WriteRecording, ALongRecordingSplitsIntoFilesThatEachFitOneBufferAndCheckClean) {
+    using Kind = evb::RegisterWriteEvent::Kind;
+    evb::WriteRecording recording;
+    const auto t0 = std::chrono::system_clock::now();
+    for (int i = 0; i < 1100; ++i)
+        recording.Add({Kind::Write, static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(i * 7), {}, 0, false,
+                       "Write Register"},
+                      t0 + std::chrono::milliseconds(i), i % 2 ? "ADC_VOL_L" : "");
+    for (const auto& [byteLimit, files] : {std::pair<std::size_t, std::size_t>{1u << 20, 3}, {evb::kConfigBufferSize - 1, 15}}) {
+        const std::vector<std::string> texts = recording.Texts({false, evb::kConfigLineLimit, byteLimit});
+        ASSERT_EQ(texts.size(), files);
+        int written = 0;
+        for (const std::string& text : texts) {
+            std::string folded = text;
+            std::erase(folded, '\r');
+            EXPECT_LE(folded.size(), byteLimit);
+            evb::ConfigCheckOptions strict;
+            strict.strict = true;
+            const evb::ConfigCheck check = evb::CheckConfigText(folded, strict);
+            EXPECT_TRUE(check.diagnostics.empty()) << check.format("recording");
+            for (const evb::ConfigWrite& w : check.registerWrites())
+                EXPECT_EQ(w.reg, written++ & 0xFF);
+        }
+        EXPECT_EQ(written, 1100);
+    }
+    EXPECT_EQ(recording.Texts({}).front().substr(0, 24), ":W0000@ Reg0x00 = 0x00 (");
+    EXPECT_NE(recording.Texts({}).front().find(":W0107@ ADC_VOL_L = 0x07 ("), std::string::npos);
+
+    evb::WriteRecording paused;
+    paused.Add({Kind::Write, 0x1A, 0x05, {}, 0, false, ""}, t0);
+    paused.Add({Kind::Delay, 0, 0, {}, 300, true, "Preset A1"}, t0 + std::chrono::milliseconds(100));
+    const std::string text = paused.Texts({true}).front();
+    EXPECT_NE(text.find("\r\n:D0064@ pause of 100 ms between writes\r\n:D012C@ pause of 300 ms ("), std::string::npos) << text;
+    EXPECT_NE(text.find(", Preset A1)\r\n"), std::string::npos);
+    EXPECT_EQ(evb::WriteRecording::FileNames("a.b/rec.txt", 2),
+              (std::vector<std::string>{"a.b/rec-1.txt", "a.b/rec-2.txt"}));
+    EXPECT_EQ(evb::WriteRecording::FileNames("a.b/rec", 2), (std::vector<std::string>{"a.b/rec-1", "a.b/rec-2"}));
 }
