@@ -3,6 +3,8 @@
 #include "cli/EvbCtlCheck.h"
 #include "cli/EvbCtlPorts.h"
 #include "cli/EvbCtlRegmap.h"
+#include "cli/EvbCtlResult.h"
+#include "cli/EvbCtlSession.h"
 
 #include "protocol/BoardCommand.h"
 #include "protocol/BoardSession.h"
@@ -27,6 +29,7 @@
 #include <csignal>
 #include <cstdint>
 #include <functional>
+#include <iostream>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -61,8 +64,11 @@ struct FileError {
     std::string message;
 };
 
-// The file has errors: nothing is sent and no port is opened (exit 4).
-struct NothingSent {};
+// The file has errors: nothing is sent and no port is opened (exit 4). The diagnostics have
+// gone to the error stream; the message sums them up.
+struct NothingSent {
+    std::string message;
+};
 
 // Counts completed packages and hang-ups. The device raises its events on the serial layer's
 // worker threads; they only bump counters under the mutex and wake the run's thread, which
@@ -106,27 +112,35 @@ class ReplyWatch {
 // packages and hang-ups, raised on the serial layer's worker threads, go to the reply watch.
 class StreamReport : public evb::ISessionSink {
   public:
-    StreamReport(std::ostream& out, std::ostream& err, ReplyWatch& watch) : m_out(out), m_err(err), m_watch(watch) {}
+    StreamReport(std::ostream& out, std::ostream& err, ReplyWatch& watch) : m_out(&out), m_err(&err), m_watch(watch) {}
+    // The streams of the command being run; quiet: the console lines are not wanted (--json).
+    void bind(std::ostream& out, std::ostream& err, bool quiet) {
+        m_out = &out;
+        m_err = &err;
+        m_quiet = quiet;
+    }
     void Wake(const evb::SessionWake& wake) override {
         if (wake.kind == evb::SessionWake::Kind::Package) m_watch.packageDone();
         if (wake.kind == evb::SessionWake::Kind::PortGone) m_watch.lineGone();
     }
     void ConsoleAppend(const std::string& text) override {
+        if (m_quiet) return;
         std::string plain;
         plain.reserve(text.size());
         for (std::size_t i = 0; i < text.size(); ++i)
             if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) plain += text[i];
-        m_out << plain << std::flush;
+        *m_out << plain << std::flush;
     }
     void ShowWarning(const std::string& line1, const std::string& line2) override {
-        m_err << "evbctl: " << line1;
-        if (!line2.empty()) m_err << " " << line2;
-        m_err << std::endl;
+        *m_err << "evbctl: " << line1;
+        if (!line2.empty()) *m_err << " " << line2;
+        *m_err << std::endl;
     }
 
   private:
-    std::ostream& m_out;
-    std::ostream& m_err;
+    std::ostream* m_out;
+    std::ostream* m_err;
+    bool m_quiet = false;
     ReplyWatch& m_watch;
 };
 
@@ -138,9 +152,10 @@ struct Options {
     bool trace = false;  // the link log on stderr, one entry a line
     bool strict = false; // send, check: warnings count as errors
     bool dryRun = false; // send: print the frames, open no port
-    std::string regmapFile, chip;       // --regmap FILE, --chip NAME
-    std::optional<evb::RegisterMap> map; // loaded from either once the arguments are parsed
-    bool all = false;                    // diff and restore compare volatile registers too
+    bool json = false;   // --json: each result one JSON object on stdout
+    std::string regmapFile, chip;                 // --regmap FILE, --chip NAME
+    std::shared_ptr<const evb::RegisterMap> map; // loaded from either once the arguments are parsed
+    bool all = false;                             // diff and restore compare volatile registers too
     std::string command;
     std::vector<std::string> args;
 };
@@ -161,8 +176,8 @@ std::uint8_t byteArg(const std::string& text, const char* what) {
 
 // Options may stand anywhere on the line, before or after the command and its arguments; after
 // "--" every word is an argument (a file named "--x").
-Options parse(const std::vector<std::string>& args) {
-    Options o;
+// base: the values of the options the words do not give.
+Options parse(const std::vector<std::string>& args, Options o = {}) {
     std::vector<std::string> words;
     std::size_t i = 0;
     const auto value = [&](const std::string& opt) -> const std::string& {
@@ -199,6 +214,8 @@ Options parse(const std::vector<std::string>& args) {
             o.strict = true;
         } else if (a == "--dry-run") {
             o.dryRun = true;
+        } else if (a == "--json") {
+            o.json = true;
         } else {
             throw UsageError{"unknown option " + a};
         }
@@ -224,16 +241,19 @@ evb::BoardSession::Options lineOptions(TalonComm::TLineIo* line) {
     return o;
 }
 
-class Session {
+// One board's port and board session, for one command (a run of evbctl) or for many (a
+// session's board). Built, used and destroyed on one thread: it is that thread's current session.
+class Board {
   public:
-    Session(const Options& options, std::ostream& out, std::ostream& err, TalonComm::TLineIo* line)
-        : m_options(options), m_out(out), m_err(err), m_report(out, err, m_watch),
-          m_board(&m_report, lineOptions(line)), m_scope(m_board) {
+    // err: where --trace lines and the port's own messages go.
+    Board(const Options& options, std::ostream& err, TalonComm::TLineIo* line)
+        : m_options(options), m_traceErr(err), m_report(err, err, m_watch), m_board(&m_report, lineOptions(line)),
+          m_scope(m_board) {
         // The link log (--trace) names the registers of this run's map.
-        if (options.map) m_board.linkNames = std::make_shared<const evb::RegisterMap>(*options.map);
+        m_board.linkNames = options.map;
     }
 
-    ~Session() {
+    ~Board() {
         if (m_device.fGetActive()) {
             // Let the last frames reach the line before the port closes.
             m_device.WaitWriteDrained(std::chrono::milliseconds(m_options.timeoutMs));
@@ -250,27 +270,40 @@ class Session {
         if (m_sim) m_sim->Stop();
     }
 
-    int open() {
+    // The command to run next (its options and arguments) and where its result goes.
+    void bind(const Options& command, Result& result) {
+        m_options = command;
+        m_result = &result;
+        m_report.bind(result.out(), result.err(), result.json());
+        result.setCommand(command.command);
+    }
+
+    // The port has gone (a hang-up, a lost connection): commands can no longer reach the board.
+    bool gone() const { return m_watch.hungUp(); }
+    std::string portName() const { return m_device.fGetPortName(); }
+
+    // Ctrl+C is watched by whoever runs the board's commands (a session), not by each send.
+    void setInterruptOwner(bool own) { m_ownInterrupt = own; }
+
+    // Opens the port; failures are told through result.
+    int open(Result& result) {
         std::string port;
         if (m_options.simulate) {
             evbsim::SimOptions so;
             so.baud = m_options.baud;
             m_sim = std::make_unique<evbsim::SimBoard>(so);
-            if (!m_sim->Start()) {
-                m_err << "evbctl: the simulated board could not get a pseudo-terminal" << std::endl;
-                return kExitPort;
-            }
+            if (!m_sim->Start()) return result.fail(kExitPort, "the simulated board could not get a pseudo-terminal");
             port = m_sim->DevicePath();
         } else if (m_options.port) {
             port = *m_options.port;
-            WarnIfSystemConsole(port, m_err);
-        } else if ((port = PickPort(m_err)).empty()) {
-            return kExitPort;
+            WarnIfSystemConsole(port, result.err());
+        } else if ((port = PickPort(result.err())).empty()) {
+            return result.fail(kExitPort, "no serial port found");
         }
 
         if (m_options.trace)
             m_traceObserver = m_board.Log().addObserver(
-                [this](const evb::LinkEntry& e) { m_err << evb::FormatLinkEntry(e) << '\n' << std::flush; });
+                [this](const evb::LinkEntry& e) { m_traceErr << evb::FormatLinkEntry(e) << '\n' << std::flush; });
         m_device.fSetPortName(port);
         m_device.fSetBaudRate(m_options.baud);
         m_device.fSetParity(TalonComm::ptNoParity);
@@ -285,8 +318,7 @@ class Session {
             m_device.fSetActive(true);
         } catch (const TalonComm::ETalonCommError& e) {
             // One line, so a script's log keeps the reason with the port.
-            m_err << "evbctl: " << e.what() << (e.OsReason().empty() ? "" : ": " + e.OsReason()) << std::endl;
-            return kExitPort;
+            return result.fail(kExitPort, e.what() + (e.OsReason().empty() ? "" : ": " + e.OsReason()));
         }
         // Bytes that were waiting in the driver (a late answer to an earlier run) are not an
         // answer to this run's command.
@@ -311,7 +343,7 @@ class Session {
         if (c == "sdp") return sdp();
         if (c == "fields") {
             expectArgs(m_options, 1, 1);
-            return FieldsCommand(m_options.args[0], map(), registerIo(), m_out);
+            return FieldsCommand(m_options.args[0], map(), registerIo(), *m_result);
         }
         throw UsageError{"unknown command '" + c + "'"};
     }
@@ -366,20 +398,18 @@ class Session {
     }
 
     int noAnswer(std::size_t got, std::size_t want) {
-        if (m_watch.hungUp())
-            m_err << "evbctl: " << lineLost() << " before the board answered" << std::endl;
-        else if (got == 0)
-            m_err << "evbctl: the board did not answer within " << m_options.timeoutMs << " ms" << std::endl;
-        else
-            m_err << "evbctl: the board answered " << got << " of " << want << " bytes within "
-                  << m_options.timeoutMs << " ms" << std::endl;
-        return kExitNoAnswer;
+        const std::string within = " within " + std::to_string(m_options.timeoutMs) + " ms";
+        if (m_watch.hungUp()) return fail(kExitNoAnswer, lineLost() + " before the board answered");
+        if (got == 0) return fail(kExitNoAnswer, "the board did not answer" + within);
+        return fail(kExitNoAnswer,
+                    "the board answered " + std::to_string(got) + " of " + std::to_string(want) + " bytes" + within);
     }
 
-    int notSent() {
-        m_err << "evbctl: the frame could not be sent" << std::endl;
-        return kExitNoAnswer;
-    }
+    int notSent() { return fail(kExitNoAnswer, "the frame could not be sent"); }
+
+    int fail(int rc, const std::string& message, bool tell = true) { return m_result->fail(rc, message, tell); }
+    std::ostream& err() { return m_result->err(); }
+    Result& result() { return *m_result; }
 
     // Sends one command that the board acknowledges; prints line once the board has answered.
     int acknowledged(const std::function<bool()>& cmd, const std::string& line) {
@@ -390,6 +420,12 @@ class Session {
         return kExitOk;
     }
 
+    // The register's number and, with a map, its name, as the result's fields.
+    void registerFields(std::uint8_t reg) {
+        result()["reg"] = reg;
+        result()["name"] = nameOf(reg);
+    }
+
     std::function<int()> info() {
         expectArgs(m_options, 0, 0);
         return [this]() -> int {
@@ -397,12 +433,23 @@ class Session {
             if (evb::CmdBoardInfo()) return notSent();
             const Bytes b = collect(evb::kRecordSize, deadline());
             if (b.size() < evb::kRecordSize) return noAnswer(b.size(), evb::kRecordSize);
-            m_report.ConsoleAppend(evb::FormatBoardInfo(b.data()));
+            std::string record = evb::FormatBoardInfo(b.data());
+            m_report.ConsoleAppend(record);
+            while (!record.empty() && (record.back() == '\n' || record.back() == '\r'))
+                record.pop_back();
+            result()["record"] = record;
+            result()["bytes"] = Bytes(b.begin(), b.begin() + evb::kRecordSize);
             return kExitOk;
         };
     }
 
-    const evb::RegisterMap* map() const { return m_options.map ? &*m_options.map : nullptr; }
+    const evb::RegisterMap* map() const { return m_options.map.get(); }
+
+    // A register's name in the map, or null.
+    Json nameOf(std::uint8_t reg) const {
+        const evb::RegisterInfo* r = map() ? map()->find(reg) : nullptr;
+        return r ? Json(r->name) : Json();
+    }
 
     // Reads one register without a console line.
     int readOne(std::uint8_t reg, std::uint8_t& value) {
@@ -415,6 +462,8 @@ class Session {
     }
 
     int writeOne(std::uint8_t reg, std::uint8_t value) {
+        registerFields(reg);
+        result()["value"] = value;
         return acknowledged([&] { return evb::CmdWriteReg(reg, value); }, evb::FormatWriteReg(reg, value));
     }
 
@@ -428,7 +477,9 @@ class Session {
         const std::uint8_t reg = RegisterArgument(m_options.args[0], map());
         return [this, reg]() -> int {
             std::uint8_t value = 0;
+            registerFields(reg);
             if (const int rc = readOne(reg, value); rc != kExitOk) return rc;
+            result()["value"] = value;
             m_report.ConsoleAppend(evb::FormatReadReg(reg, value));
             return kExitOk;
         };
@@ -441,7 +492,7 @@ class Session {
         const std::uint8_t value = byteArg(m_options.args[1], "value");
         if (map())
             if (const std::string problem = evb::WriteProblem(*map(), reg, value); !problem.empty())
-                m_err << "evbctl: warning: " << problem << "; the write is sent" << std::endl;
+                err() << "evbctl: warning: " << problem << "; the write is sent" << std::endl;
         return [this, reg, value] { return writeOne(reg, value); };
     }
 
@@ -467,6 +518,12 @@ class Session {
         return [this, count]() -> int {
             Bytes b;
             if (const int rc = readAll(count, b); rc != kExitOk) return rc;
+            Json registers = Json::array();
+            for (std::size_t reg = 0; reg < b.size(); ++reg) {
+                registers.push_back(
+                    {{"reg", reg}, {"name", nameOf(static_cast<std::uint8_t>(reg))}, {"value", b[reg]}});
+            }
+            result()["registers"] = std::move(registers);
             std::string text = "   ";
             for (int c = 0; c < 16; ++c)
                 text += " " + evb::Hex2(static_cast<unsigned>(c));
@@ -477,7 +534,7 @@ class Session {
                     text += " " + evb::Hex2(b[static_cast<std::size_t>(row * 16 + c)]);
                 text += "\n";
             }
-            m_out << text << std::flush;
+            result().say(text);
             return kExitOk;
         };
     }
@@ -494,11 +551,10 @@ class Session {
             if (map()) header.chip = map()->chip();
             const std::string failed =
                 evb::SaveTextFile(path, map() ? evb::SnapshotText(b, header, *map()) : evb::SnapshotText(b, header));
-            if (!failed.empty()) {
-                m_err << "evbctl: cannot write " << failed << std::endl;
-                return kExitUsage;
-            }
-            m_out << b.size() << " registers saved to " << path << "\n" << std::flush;
+            result()["file"] = path;
+            if (!failed.empty()) return fail(kExitUsage, "cannot write " + failed);
+            result()["count"] = b.size();
+            result().say(std::to_string(b.size()) + " registers saved to " + path + "\n");
             return kExitOk;
         };
     }
@@ -509,15 +565,16 @@ class Session {
         const std::string& path = m_options.args[0];
         auto f = std::make_shared<evb::CheckedConfigFile>(evb::LoadCheckedConfigFile(path, options));
         if (!f->load.ok) throw FileError{"cannot read " + f->load.error};
+        result()["file"] = path;
         if (f->load.droppedBytes > 0)
-            m_err << "evbctl: " << path << " is longer than " << evb::kConfigBufferSize << " bytes; the last "
+            err() << "evbctl: " << path << " is longer than " << evb::kConfigBufferSize << " bytes; the last "
                   << f->load.droppedBytes << " bytes were not loaded" << std::endl;
         if (map()) evb::AddRegisterMapWarnings(f->check, *map());
         if (m_options.strict) f->check.countWarningsAsErrors();
-        m_err << f->check.format(path) << std::flush;
+        err() << f->check.format(path) << std::flush;
         if (f->check.hasErrors()) {
-            m_err << "evbctl: " << f->check.nothingSent(path) << std::endl;
-            throw NothingSent{};
+            result()["diagnostics"] = DiagnosticsJson(f->check.diagnostics, path);
+            throw NothingSent{f->check.nothingSent(path)};
         }
         return f;
     }
@@ -526,10 +583,13 @@ class Session {
     // left out (they change by themselves).
     evb::RegisterValues expectedOf(const evb::CheckedConfigFile& file) {
         evb::RegisterValues expected = evb::ExpectedRegisters(file.check);
+        result()["volatile_left_out"] = 0;
         if (map() && !m_options.all)
-            if (const int n = evb::LeaveOutVolatile(expected, *map()); n > 0)
-                m_out << n << (n == 1 ? " volatile register" : " volatile registers")
-                      << " of the file left out (--all compares them)\n";
+            if (const int n = evb::LeaveOutVolatile(expected, *map()); n > 0) {
+                result()["volatile_left_out"] = n;
+                result().say(std::to_string(n) + (n == 1 ? " volatile register" : " volatile registers") +
+                             " of the file left out (--all compares them)\n");
+            }
         return expected;
     }
 
@@ -537,10 +597,18 @@ class Session {
     int reportComparison(const Bytes& board, const evb::RegisterValues& expected, const char* lead) {
         const std::string& path = m_options.args[0];
         const evb::RegisterComparison c = evb::CompareRegisters(board, expected);
-        for (const evb::RegisterDiff& d : c.diffs)
-            m_out << evb::FormatRegisterDiff(d, map()) << "\n";
-        m_out << lead << evb::ComparisonSummary(c, path, static_cast<int>(board.size())) << "\n" << std::flush;
-        return c.matches() ? kExitOk : kExitRegistersDiffer;
+        Json diffs = Json::array();
+        std::string text;
+        for (const evb::RegisterDiff& d : c.diffs) {
+            text += evb::FormatRegisterDiff(d, map()) + "\n";
+            diffs.push_back({{"reg", d.reg}, {"name", nameOf(d.reg)}, {"board", d.board}, {"file", d.expected}});
+        }
+        const std::string summary = evb::ComparisonSummary(c, path, static_cast<int>(board.size()));
+        result()["compared"] = c.compared;
+        result()["not_read"] = c.notRead;
+        result()["differences"] = std::move(diffs);
+        result().say(text + lead + summary + "\n");
+        return c.matches() ? kExitOk : result().fail(kExitRegistersDiffer, summary, false);
     }
 
     std::function<int()> diff() {
@@ -564,17 +632,24 @@ class Session {
             Bytes b;
             if (const int rc = readAll(count, b); rc != kExitOk) return rc;
             evb::RegisterComparison before = evb::CompareRegisters(b, expected);
+            result()["read_only"] = Json::array();
             if (map()) {
                 // A read-only register cannot take the file's value: it is named and left out.
                 const std::vector<evb::RegisterDiff> readOnly = evb::LeaveOutReadOnly(before.diffs, *map());
                 if (!readOnly.empty())
-                    m_out << "not restored (read-only): " << evb::RegisterList(readOnly, *map()) << "\n";
-                for (const evb::RegisterDiff& d : readOnly)
+                    result().say("not restored (read-only): " + evb::RegisterList(readOnly, *map()) + "\n");
+                Json names = Json::array();
+                for (const evb::RegisterDiff& d : readOnly) {
                     expected.erase(d.reg);
+                    names.push_back({{"reg", d.reg}, {"name", nameOf(d.reg)}});
+                }
+                result()["read_only"] = std::move(names);
             }
+            result()["written"] = before.matches() ? 0 : before.diffs.size();
             if (before.matches()) return reportComparison(b, expected, "nothing to restore: ");
-            m_out << "writing " << before.diffs.size() << (before.diffs.size() == 1 ? " register\n" : " registers\n")
-                  << std::flush;
+            result().say("writing " + std::to_string(before.diffs.size()) +
+                         (before.diffs.size() == 1 ? " register\n" : " registers\n"));
+
             const std::string text = evb::RestoreText(before.diffs);
             if (const int rc = sendBatch(text); rc != kExitOk) return rc;
             if (const int rc = readAll(count, b); rc != kExitOk) return rc;
@@ -599,22 +674,27 @@ class Session {
         hooks.setProgress = [this](int) { m_replyBytes += drainReplies(); };
         // Ctrl+C stops the send after the current line and still closes the batch.
         hooks.stopRequested = [] { return gInterrupted.load(std::memory_order_relaxed); };
-        gInterrupted.store(false);
-        const auto previous = std::signal(SIGINT, onInterrupt);
+        using Handler = void (*)(int);
+        Handler previous = SIG_DFL;
+        if (m_ownInterrupt) {
+            gInterrupted.store(false);
+            previous = std::signal(SIGINT, onInterrupt);
+        }
         const evb::ConfigSendResult r = evb::SendConfigLines(text, evb::kConfigLineLimit, 1, true, hooks);
-        std::signal(SIGINT, previous == SIG_ERR ? SIG_DFL : previous);
+        if (m_ownInterrupt) std::signal(SIGINT, previous == SIG_ERR ? SIG_DFL : previous);
+        const std::uint64_t frames = evb::FramesSent() - framesBefore;
+        result()["lines"] = r.commandLines;
+        result()["frames"] = frames;
         if (r.stopped) {
             m_replyBytes += drainReplies();
-            return kExitInterrupted;
+            return fail(kExitInterrupted, "stopped by Ctrl+C; the batch was closed", false);
         }
         if (r.aborted || r.framesNotSent > 0) {
-            if (!r.aborted)
-                m_err << "evbctl: " << r.framesNotSent << " frames could not be sent" << std::endl;
-            else if (!m_device.fGetActive()) // the hang-up's report may still be on its way
-                m_err << "evbctl: " << lineLost() << std::endl;
-            return kExitNoAnswer;
+            if (!r.aborted) return fail(kExitNoAnswer, std::to_string(r.framesNotSent) + " frames could not be sent");
+            // The hang-up's report may still be on its way.
+            return fail(kExitNoAnswer, lineLost(), !m_device.fGetActive());
         }
-        return awaitBatch(evb::FramesSent() - framesBefore, started);
+        return awaitBatch(frames, started);
     }
 
     // The frames of a batch may still be on their way when the send returns (a driver's buffer
@@ -643,15 +723,16 @@ class Session {
     }
 
     int batchCutOff(std::uint64_t frames) {
-        m_err << "evbctl: " << lineLost() << " before the board had the whole batch: " << m_replyBytes
-              << " of " << frames << " frames acknowledged" << std::endl;
-        return kExitNoAnswer;
+        return fail(kExitNoAnswer, lineLost() + " before the board had the whole batch: " +
+                                       std::to_string(m_replyBytes) + " of " + std::to_string(frames) +
+                                       " frames acknowledged");
     }
 
     std::function<int()> address() {
         expectArgs(m_options, 1, 1);
         const std::uint8_t a = byteArg(m_options.args[0], "chip address");
         return [this, a] {
+            result()["address"] = a;
             return acknowledged([&] { return evb::CmdChipAddress(a); },
                                 "Set the CHIP Address:0x" + evb::Hex2(a) + "\r\n");
         };
@@ -665,8 +746,10 @@ class Session {
         if (it == kModes.end()) throw UsageError{"mode must be i2c or spi"};
         const auto [code, name] = it->second;
         const std::string line = std::string("Set the COMM Mode:") + name + "\r\n";
-        return
-            [this, code = code, line] { return acknowledged([&] { return evb::CmdCommMode(code); }, line); };
+        return [this, code = code, line] {
+            result()["mode"] = code == 0 ? "i2c" : "spi";
+            return acknowledged([&] { return evb::CmdCommMode(code); }, line);
+        };
     }
 
     std::function<int()> mclk() {
@@ -679,7 +762,8 @@ class Session {
         if (it == kSources.end()) throw UsageError{"mclk must be osc, dmclk or amclk"};
         const auto [code, name] = it->second;
         const std::string line = std::string("Set the MCLK:") + name + "\r\n";
-        return [this, code = code, line] {
+        return [this, code = code, line, source = it->first] {
+            result()["source"] = source;
             return acknowledged([&] { return evb::CmdMclkSource(code); }, line);
         };
     }
@@ -697,14 +781,17 @@ class Session {
         const std::string line = "Set the SDP" + std::to_string(port) + ":" +
                                  (dir == 0 ? "Codec=>Spdif" : "Spdif=>Codec") + "\r\n";
         return [this, port, dir, line] {
+            result()["port"] = port;
+            result()["direction"] = dir == 0 ? "to-spdif" : "to-codec";
             return acknowledged(
                 [&] { return evb::CmdSdpDirection(static_cast<std::uint8_t>(port - 1), dir); }, line);
         };
     }
 
-    const Options& m_options;
-    std::ostream& m_out;
-    std::ostream& m_err;
+    Options m_options;
+    std::ostream& m_traceErr;
+    Result* m_result = nullptr;
+    bool m_ownInterrupt = true;
     StreamReport m_report;
     ReplyWatch m_watch;
     std::unique_ptr<evbsim::SimBoard> m_sim;
@@ -719,7 +806,7 @@ class Session {
 } // namespace
 
 std::string UsageText() {
-    return "usage: evbctl [--port DEVICE] [--baud N] [--timeout MS] [--simulate] [--trace]\n"
+    return "usage: evbctl [--port DEVICE] [--baud N] [--timeout MS] [--simulate] [--trace] [--json]\n"
            "              [--regmap FILE | --chip NAME] COMMAND [ARGS]\n"
            "       evbctl --help | --version\n"
            "\n"
@@ -751,6 +838,8 @@ std::string UsageText() {
            "                        driver, USB vendor:product, location, /dev/serial/by-id alias)\n"
            "  sdp PORT DIR          route SDP1..SDP3: DIR is to-spdif (Codec=>Spdif) or to-codec "
            "(Spdif=>Codec)\n"
+           "  session               commands from stdin, one a line: 'open NAME PORT', 'close NAME',\n"
+           "                        'NAME: COMMAND', 'wait'; boards held open, each on its own thread\n"
            "\n"
            "options:\n"
            "  --port DEVICE   COMn, /dev/ttyUSB0, /dev/pts/N ... (default: the last port found),\n"
@@ -765,6 +854,7 @@ std::string UsageText() {
            "  --all           diff and restore compare volatile registers too (with a map)\n"
            "  --strict        send, check: a file with warnings is not sent (exit 4)\n"
            "  --dry-run       send: print the frames instead of opening a port\n"
+           "  --json          each result as one JSON object on stdout (fields: man evbctl)\n"
            "  --version       print the version and exit\n"
            "Options may also follow the command; after -- every word is an argument.\n"
            "\n"
@@ -775,10 +865,163 @@ std::string UsageText() {
 }
 
 int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-    return Run(args, out, err, nullptr);
+    return Run(args, std::cin, out, err, nullptr);
 }
 
 int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, TalonComm::TLineIo* line) {
+    return Run(args, std::cin, out, err, line);
+}
+
+namespace {
+
+// Runs command, telling an argument or file that cannot be used through result.
+int Guarded(Result& result, const std::function<int()>& command) {
+    try {
+        return command();
+    } catch (const NothingSent& e) {
+        return result.fail(kExitFileErrors, e.message);
+    } catch (const FileError& e) {
+        return result.fail(kExitUsage, e.message);
+    } catch (const RegmapArgError& e) {
+        if (e.withUsage && !result.json()) return result.fail(kExitUsage, e.message + "; see `evbctl --help`");
+        return result.fail(kExitUsage, e.message);
+    } catch (const UsageError& e) {
+        return result.fail(kExitUsage, result.json() ? e.message : e.message + "; see `evbctl --help`");
+    }
+}
+
+// The commands that open no port; nullopt for the others.
+std::optional<int> RunWithoutPort(const Options& options, Result& result) {
+    result.setCommand(options.command);
+    if (options.command == "regmap") return RunRegmap(options.args, result);
+    if (options.command == "check") {
+        if (options.args.empty()) throw UsageError{"'check' needs at least one file"};
+        return RunCheck(options.args, options.baud, options.strict, result, options.map.get());
+    }
+    if (options.dryRun) {
+        if (options.args.size() != 1) throw UsageError{"'send --dry-run' needs one file"};
+        return RunDryRun(options.args[0], options.strict, result);
+    }
+    if (options.command == "ports") {
+        expectArgs(options, 0, 0);
+        return ListPorts(result);
+    }
+    return std::nullopt;
+}
+
+std::shared_ptr<const evb::RegisterMap> chosenMap(const Options& options, std::ostream& err) {
+    auto map = ChooseRegisterMap(options.regmapFile, options.chip, err);
+    return map ? std::make_shared<const evb::RegisterMap>(std::move(*map)) : nullptr;
+}
+
+bool wantsJson(const std::vector<std::string>& args) {
+    for (const std::string& a : args) {
+        if (a == "--") return false;
+        if (a == "--json") return true;
+    }
+    return false;
+}
+
+} // namespace
+
+struct HeldBoard::Impl {
+    Options base;                 // the session's options
+    Options portOptions;          // and the board's port
+    std::unique_ptr<Board> board; // made on the board's thread
+    std::string mapKey;           // the map last loaded, by its --regmap and --chip
+    std::shared_ptr<const evb::RegisterMap> map;
+};
+
+namespace {
+
+// The options every command of a session starts from.
+Options sessionBase(const SessionSetup& setup) {
+    std::vector<std::string> words = setup.options;
+    words.push_back("session");
+    Options o = parse(words);
+    o.command.clear();
+    return o;
+}
+
+} // namespace
+
+HeldBoard::HeldBoard(const SessionSetup& setup, const std::string& port, std::ostream& err, TalonComm::TLineIo* line)
+    : m(std::make_unique<Impl>()) {
+    m->base = sessionBase(setup);
+    Options portOptions = m->base;
+    portOptions.simulate = port.empty();
+    if (!port.empty()) portOptions.port = port;
+    m->board = std::make_unique<Board>(portOptions, err, line);
+    m->board->setInterruptOwner(false);
+    m->portOptions = std::move(portOptions);
+}
+
+HeldBoard::~HeldBoard() = default;
+
+InterruptWatch::InterruptWatch() {
+    gInterrupted.store(false);
+    struct ::sigaction action {};
+    action.sa_handler = onInterrupt;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0; // no restart: a read of the next request ends
+    ::sigaction(SIGINT, &action, &m_previous);
+}
+
+InterruptWatch::~InterruptWatch() {
+    ::sigaction(SIGINT, &m_previous, nullptr);
+}
+
+int HeldBoard::open(Result& result) {
+    m->board->bind(m->portOptions, result);
+    result.setCommand("open");
+    return m->board->open(result);
+}
+
+bool HeldBoard::gone() const {
+    return m->board->gone();
+}
+
+int HeldBoard::run(const std::vector<std::string>& words, Result& result) {
+    return Guarded(result, [&]() -> int {
+        Options o = parse(words, m->base);
+        result.setCommand(o.command);
+        if (o.port || o.simulate) throw UsageError{"a board's port is given with 'open NAME PORT'"};
+        if (o.command == "session") throw UsageError{"a session does not hold another session"};
+        if (const std::string key = o.regmapFile + '\n' + o.chip; key != m->mapKey || !m->map) {
+            m->map = chosenMap(o, result.err());
+            m->mapKey = key;
+        }
+        o.map = m->map;
+        if (const auto rc = RunWithoutPort(o, result)) return *rc;
+        if (gone()) return result.fail(kExitNoAnswer, "the board's port " + m->board->portName() + " has gone");
+        m->board->bind(o, result);
+        return m->board->prepare()();
+    });
+}
+
+int RunBoardless(const std::vector<std::string>& words, const SessionSetup& setup, Result& result) {
+    return Guarded(result, [&]() -> int {
+        Options o = parse(words, sessionBase(setup));
+        result.setCommand(o.command);
+        if (o.command != "regmap") o.map = chosenMap(o, result.err());
+        if (const auto rc = RunWithoutPort(o, result)) return *rc;
+        throw UsageError{"'" + o.command + "' needs a board: open one with 'open NAME PORT' or start the session "
+                         "with --port"};
+    });
+}
+
+bool NeedsNoBoard(const std::vector<std::string>& words) {
+    try {
+        const Options o = parse(words);
+        return o.command == "regmap" || o.command == "check" || o.command == "ports" || o.dryRun;
+    } catch (const UsageError&) {
+        return false;
+    }
+}
+
+int Run(const std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err,
+        TalonComm::TLineIo* line) {
+    Result result(out, err, wantsJson(args));
     for (const std::string& a : args) {
         if (a == "--") break;
         if (a == "--help" || a == "-h") {
@@ -786,43 +1029,40 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
             return kExitOk;
         }
         if (a == "--version") {
-            out << "evbctl " << EVB_VERSION << "\n";
-            return kExitOk;
+            result.setCommand("version");
+            result["version"] = EVB_VERSION;
+            result.say(std::string("evbctl ") + EVB_VERSION + "\n");
+            return result.finish(kExitOk);
         }
     }
-    try {
+    bool session = false;
+    const int rc = Guarded(result, [&]() -> int {
         Options options = parse(args);
-        // The file commands that need no port.
-        if (options.command == "regmap") return RunRegmap(options.args, out, err);
-        options.map = ChooseRegisterMap(options.regmapFile, options.chip, err);
-        if (options.command == "check") {
-            if (options.args.empty()) throw UsageError{"'check' needs at least one file"};
-            return RunCheck(options.args, options.baud, options.strict, out, err, options.map ? &*options.map : nullptr);
+        result.setCommand(options.command);
+        if (options.command == "session") {
+            if (!options.args.empty()) throw UsageError{"'session' takes no arguments"};
+            if (options.simulate && options.port) throw UsageError{"--simulate and --port exclude each other"};
+            SessionSetup setup;
+            setup.json = options.json;
+            setup.simulate = options.simulate;
+            setup.port = options.port.value_or("");
+            // The options every command of the session starts from: all but the port's.
+            for (std::size_t i = 0; i < args.size(); ++i) {
+                if (args[i] == "--port") ++i;
+                else if (args[i] != "session" && args[i] != "--simulate") setup.options.push_back(args[i]);
+            }
+            session = true;
+            return RunSession(setup, in, out, err, line);
         }
-        if (options.dryRun) {
-            if (options.args.size() != 1) throw UsageError{"'send --dry-run' needs one file"};
-            return RunDryRun(options.args[0], options.strict, out, err);
-        }
-        if (options.command == "ports") {
-            expectArgs(options, 0, 0);
-            return ListPorts(out);
-        }
-        Session session(options, out, err, line);
-        const std::function<int()> action = session.prepare();
-        if (const int rc = session.open(); rc != kExitOk) return rc;
+        if (options.command != "regmap") options.map = chosenMap(options, err);
+        if (const auto rc = RunWithoutPort(options, result)) return *rc;
+        Board board(options, err, line);
+        board.bind(options, result);
+        const std::function<int()> action = board.prepare();
+        if (const int rc = board.open(result); rc != kExitOk) return rc;
         return action();
-    } catch (const NothingSent&) {
-        return kExitFileErrors;
-    } catch (const FileError& e) {
-        err << "evbctl: " << e.message << std::endl;
-        return kExitUsage;
-    } catch (const RegmapArgError& e) {
-        err << "evbctl: " << e.message << (e.withUsage ? "; see `evbctl --help`" : "") << std::endl;
-        return kExitUsage;
-    } catch (const UsageError& e) {
-        err << "evbctl: " << e.message << "; see `evbctl --help`" << std::endl;
-        return kExitUsage;
-    }
+    });
+    return session ? rc : result.finish(rc);
 }
 
 } // namespace evbctl

@@ -2,7 +2,7 @@
 // The headless client: one board command per run, over the serial layer and the protocol
 // layer exactly as the console uses them.
 //
-//   evbctl [--port DEVICE] [--baud N] [--timeout MS] [--simulate] COMMAND [ARGS]
+//   evbctl [--port DEVICE] [--baud N] [--timeout MS] [--simulate] [--json] COMMAND [ARGS]
 //   (options may also follow the command)
 //
 // Exit status: 0 success; 1 the board did not answer within the timeout or a frame could not
@@ -35,6 +35,9 @@ enum ExitCode {
 // threads go on side by side. `line` makes the port's line (null: the system calls).
 int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, TalonComm::TLineIo* line);
+// in: where `evbctl session` reads its requests.
+int Run(const std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err,
+        TalonComm::TLineIo* line);
 
 std::string UsageText();
 

@@ -25,15 +25,25 @@ std::string ByIdDir() {
     return envOr("EVB_SERIAL_BY_ID", TalonComm::TTalonSerialPortList::kByIdDir);
 }
 
-int ListPorts(std::ostream& out) {
+int ListPorts(Result& result) {
     const TalonComm::TCommSerialPortInfo info(SysfsRoot(), ByIdDir());
+    Json ports = Json::array();
+    std::string text;
     for (int i = 0; i < info.List->SPCount(); ++i) {
         const TalonComm::TTalonSerialPortInfo& p = info.List->SPInfo(i);
-        out << p.PortName << '\t' << p.Description << '\t' << p.Manufacturer << '\t' << p.Driver << '\t'
-            << p.UsbId << '\t' << p.Location << '\t' << p.ByIdAlias << '\t'
-            << (p.SystemConsole ? "system console" : "") << '\n';
+        text += p.PortName + '\t' + p.Description + '\t' + p.Manufacturer + '\t' + p.Driver + '\t' + p.UsbId +
+                '\t' + p.Location + '\t' + p.ByIdAlias + '\t' + (p.SystemConsole ? "system console" : "") + '\n';
+        ports.push_back({{"name", p.PortName},
+                         {"description", p.Description},
+                         {"manufacturer", p.Manufacturer},
+                         {"driver", p.Driver},
+                         {"usb_id", p.UsbId},
+                         {"location", p.Location},
+                         {"by_id", p.ByIdAlias},
+                         {"system_console", p.SystemConsole}});
     }
-    out.flush();
+    result["ports"] = std::move(ports);
+    result.say(text);
     return kExitOk;
 }
 

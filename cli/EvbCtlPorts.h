@@ -1,6 +1,8 @@
 #pragma once
 // `evbctl ports`: the serial ports as the program enumerates them, in its order.
 
+#include "cli/EvbCtlResult.h"
+
 #include <iosfwd>
 #include <string>
 
@@ -13,9 +15,9 @@ std::string ByIdDir();
 
 // One line a port, tab-separated: name (COMn or the device path), description, manufacturer,
 // driver, USB vendor:product, USB location, /dev/serial/by-id alias, "system console" for the
-// port the machine's console runs on; unknown fields are empty. Returns the exit status (0,
-// also when there are no ports).
-int ListPorts(std::ostream& out);
+// port the machine's console runs on; unknown fields are empty (JSON: "ports", an object a
+// port). Returns the exit status (0, also when there are no ports).
+int ListPorts(Result& result);
 
 // The port to use when none is named: the last one found that is not the system console.
 // Empty (with the reason written to err) when there is none.

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <ostream>
+#include <sstream>
 #include <system_error>
 
 
@@ -64,6 +65,32 @@ std::string shippedMap(const std::string& chip) {
 std::string pad(std::string s, std::size_t width) {
     if (s.size() < width) s.append(width - s.size(), ' ');
     return s;
+}
+
+Json fieldJson(const evb::RegisterField& f) {
+    Json o = {{"name", f.name}, {"msb", f.msb}, {"lsb", f.lsb}, {"description", f.description}};
+    Json values = Json::object();
+    for (const evb::FieldValue& v : f.values)
+        values[v.name] = v.value;
+    o["values"] = std::move(values);
+    return o;
+}
+
+Json mapJson(const evb::RegisterMap& map) {
+    Json registers = Json::array();
+    for (const evb::RegisterInfo& r : map.registers()) {
+        Json fields = Json::array();
+        for (const evb::RegisterField& f : r.fields)
+            fields.push_back(fieldJson(f));
+        registers.push_back({{"reg", r.address},
+                             {"name", r.name},
+                             {"access", AccessName(r.access)},
+                             {"reset", r.reset},
+                             {"volatile", r.isVolatile},
+                             {"description", r.description},
+                             {"fields", std::move(fields)}});
+    }
+    return registers;
 }
 
 void show(const evb::RegisterMap& map, std::ostream& out) {
@@ -138,36 +165,53 @@ FieldTarget fieldTarget(const std::string& target, const evb::RegisterMap* map) 
 
 } // namespace
 
-int RunRegmap(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+int RunRegmap(const std::vector<std::string>& args, Result& result) {
     const std::string sub = args.empty() ? "" : args[0];
+    result.setCommand(sub.empty() ? "regmap" : "regmap " + sub);
     if (sub == "show" && args.size() == 2) {
         const evb::RegisterMapLoad load = evb::LoadRegisterMapFile(args[1]);
-        err << load.format(args[1]) << std::flush;
+        result.err() << load.format(args[1]) << std::flush;
+        result["file"] = args[1];
+        result["diagnostics"] = DiagnosticsJson(load.diagnostics, args[1]);
         if (!load.map)
-            return load.errorCount() > 0 && load.diagnostics.front().line == 0 ? kExitUsage : kExitFileErrors;
-        show(*load.map, out);
-        out << std::flush;
+            return result.fail(load.errorCount() > 0 && load.diagnostics.front().line == 0 ? kExitUsage
+                                                                                            : kExitFileErrors,
+                               "the register map " + args[1] + " has errors", false);
+        std::ostringstream text;
+        show(*load.map, text);
+        result.say(text.str());
+        result["chip"] = load.map->chip();
+        result["registers"] = mapJson(*load.map);
         return kExitOk;
     }
     if (sub != "check" || args.size() < 2)
         throw RegmapArgError{"'regmap' takes check FILE... or show FILE", true};
     int rc = kExitOk;
+    Json files = Json::array(), diagnostics = Json::array();
     for (std::size_t i = 1; i < args.size(); ++i) {
         const std::string& path = args[i];
         const evb::RegisterMapLoad load = evb::LoadRegisterMapFile(path);
-        out << load.format(path);
+        std::string text = load.format(path);
+        for (Json& d : DiagnosticsJson(load.diagnostics, path))
+            diagnostics.push_back(std::move(d));
         const int errors = load.errorCount();
         const std::size_t warnings = load.diagnostics.size() - static_cast<std::size_t>(errors);
-        if (load.map)
-            out << path << ": " << counted(load.map->registers().size(), "register", "registers") << ", "
-                << counted(load.map->fieldCount(), "field", "fields")
-                << (warnings ? ", " + counted(warnings, "warning", "warnings") : "") << "\n";
-        else
-            out << path << ": refused (" << counted(static_cast<std::size_t>(errors), "error", "errors")
-                << ")\n";
-        if (!load.map) rc = kExitFileErrors;
+        Json summary = {{"file", path}, {"errors", errors}, {"warnings", warnings}};
+        if (load.map) {
+            text += path + ": " + counted(load.map->registers().size(), "register", "registers") + ", " +
+                    counted(load.map->fieldCount(), "field", "fields") +
+                    (warnings ? ", " + counted(warnings, "warning", "warnings") : "") + "\n";
+            summary["registers"] = load.map->registers().size();
+            summary["fields"] = load.map->fieldCount();
+        } else {
+            text += path + ": refused (" + counted(static_cast<std::size_t>(errors), "error", "errors") + ")\n";
+            rc = result.fail(kExitFileErrors, "the register map " + path + " has errors", false);
+        }
+        result.say(text);
+        files.push_back(std::move(summary));
     }
-    out << std::flush;
+    result["files"] = std::move(files);
+    result["diagnostics"] = std::move(diagnostics);
     return rc;
 }
 
@@ -228,25 +272,37 @@ std::optional<std::function<int()>> FieldWriteCommand(const std::string& target,
 }
 
 std::function<int()> FieldsCommand(const std::string& target, const evb::RegisterMap* map, RegisterIo io,
-                                   std::ostream& out) {
+                                   Result& result) {
     if (!map) throw RegmapArgError{"'fields' needs a register map (--regmap FILE or --chip NAME)"};
     const std::uint8_t address = RegisterArgument(target, map);
     const evb::RegisterInfo* reg = map->find(address);
-    return [io, address, reg, &out]() -> int {
+    return [io, address, reg, &result]() -> int {
         std::uint8_t value = 0;
         if (const int rc = io.read(address, value); rc != kExitOk) return rc;
-        out << "0x" << evb::Hex2(address) << (reg ? " " + reg->name : std::string()) << " = 0x"
-            << evb::Hex2(value);
+        result["reg"] = address;
+        result["name"] = reg ? Json(reg->name) : Json();
+        result["value"] = value;
+        result["fields"] = Json::array();
+        result["reserved"] = 0;
+        std::string text = "0x" + evb::Hex2(address) + (reg ? " " + reg->name : std::string()) + " = 0x" +
+                           evb::Hex2(value);
         if (!reg) {
-            out << "  (not in the register map)\n" << std::flush;
+            result.say(text + "  (not in the register map)\n");
             return kExitOk;
         }
-        out << (reg->description.empty() ? "" : "  " + reg->description) << "\n";
-        for (const evb::RegisterField& f : reg->fields)
-            out << "  " << f.describe(value) << (f.description.empty() ? "" : "  " + f.description) << "\n";
-        if (const std::uint8_t reserved = reg->fields.empty() ? 0 : (value & reg->reservedMask()))
-            out << "  reserved bits 0x" << evb::Hex2(reserved) << " are set\n";
-        out << std::flush;
+        text += (reg->description.empty() ? "" : "  " + reg->description) + "\n";
+        Json fields = Json::array();
+        for (const evb::RegisterField& f : reg->fields) {
+            text += "  " + f.describe(value) + (f.description.empty() ? "" : "  " + f.description) + "\n";
+            Json o = {{"name", f.name}, {"msb", f.msb}, {"lsb", f.lsb}, {"value", f.decode(value)}};
+            if (const std::string* named = f.valueName(f.decode(value))) o["meaning"] = *named;
+            fields.push_back(std::move(o));
+        }
+        const std::uint8_t reserved = reg->fields.empty() ? 0 : (value & reg->reservedMask());
+        if (reserved) text += "  reserved bits 0x" + evb::Hex2(reserved) + " are set\n";
+        result["fields"] = std::move(fields);
+        result["reserved"] = reserved;
+        result.say(text);
         return kExitOk;
     };
 }

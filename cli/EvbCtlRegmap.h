@@ -3,6 +3,7 @@
 // --chip NAME), register arguments given by name, and the commands that need a map's fields:
 // "write NAME.FIELD VALUE" (read-modify-write) and "fields REG|NAME".
 
+#include "cli/EvbCtlResult.h"
 #include "protocol/RegisterMap.h"
 
 #include <cstdint>
@@ -22,7 +23,7 @@ struct RegmapArgError {
 };
 
 // regmap check FILE... | regmap show FILE
-int RunRegmap(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+int RunRegmap(const std::vector<std::string>& args, Result& result);
 
 // The map of --regmap FILE or --chip NAME (both empty: none). A map with errors is refused
 // whole: its diagnostics go to err and the run goes on without names. An unknown chip or an
@@ -44,8 +45,8 @@ struct RegisterIo {
 std::optional<std::function<int()>> FieldWriteCommand(const std::string& target, const std::string& value,
                                                       const evb::RegisterMap* map, RegisterIo io);
 
-// "fields REG|NAME": reads the register and prints it decoded.
+// "fields REG|NAME": reads the register and tells it decoded.
 std::function<int()> FieldsCommand(const std::string& target, const evb::RegisterMap* map, RegisterIo io,
-                                   std::ostream& out);
+                                   Result& result);
 
 } // namespace evbctl

@@ -1,0 +1,220 @@
+// evbctl --json: each command's object holds the fields its manual page documents.
+
+#include "cli/EvbCtl.h"
+#include "sim/SimBoard.h"
+#include "protocol/TextConv.h"
+#include "tests/TempDir.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <array>
+#include <fstream>
+#include <map>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <thread>
+#include <tuple>
+
+namespace {
+
+const std::string kSource = EVB_SOURCE_DIR;
+const std::string kMap = kSource + "/tests/protocol/regmaps/codec.json"; // ADC_VOL_L 0x10, STATUS 0x11 read-only
+const std::string kExample = kSource + "/presets/examples/example.txt";
+
+// The "Fields:" line under each command of the manual page's JSON OUTPUT section.
+std::map<std::string, std::set<std::string>> DocumentedFields() {
+    std::ifstream in(kSource + "/data/man/evbctl.1");
+    const std::string man((std::istreambuf_iterator<char>(in)), {});
+    std::map<std::string, std::set<std::string>> fields;
+    const std::regex entry(R"(\n\.B ([^\n]+)\nFields: ([^\n]*)\n)"), name(R"(\\fB(\w+)\\fR)");
+    for (std::sregex_iterator e(man.begin(), man.end(), entry), end; e != end; ++e) {
+        const std::string line = (*e)[2], command = std::regex_replace((*e)[1].str(), std::regex(R"(\\-)"), "-");
+        for (std::sregex_iterator n(line.begin(), line.end(), name); n != end; ++n)
+            fields[command].insert((*n)[1]);
+    }
+    return fields;
+}
+
+struct JsonCase {
+    std::string documented; // the manual's entry
+    std::vector<std::string> args;
+    int code = 0;
+};
+
+TEST(EvbCtlJson, EachCommandGivesOneObjectWithTheFieldsItsManualPageDocuments) {
+    evbsim::SimBoard board{evbsim::SimOptions{.baud = 19200, .pace = false}};
+    ASSERT_TRUE(board.Start());
+    const TempDir dir;
+    const std::string file = dir.write("regs.txt", ":W1085@\n:W1100@\n"), saved = (dir.path / "saved.txt").string();
+    const std::string port = board.DevicePath();
+    ::setenv("EVB_SYSFS_ROOT", dir.path.c_str(), 1); // no ports at all
+    const std::vector<JsonCase> cases = {
+        {"info", {"info"}},
+        {"read", {"--regmap", kMap, "read", "ADC_VOL_L"}},
+        {"write", {"write", "ADC_VOL_L.VOL", "5", "--regmap", kMap}},
+        {"fields", {"--regmap", kMap, "fields", "0x10"}},
+        {"dump", {"dump", "4"}},
+        {"save", {"save", saved, "4"}},
+        {"send", {"send", kExample}},
+        {"send --dry-run", {"send", "--dry-run", kExample}},
+        {"diff", {"--regmap", kMap, "diff", file, "32"}, 5},
+        {"restore", {"--regmap", kMap, "restore", file, "32"}},
+        {"check", {"check", kExample, file}},
+        {"regmap check", {"regmap", "check", kMap}},
+        {"regmap show", {"regmap", "show", kMap}},
+        {"address", {"address", "0x30"}},
+        {"mode", {"mode", "i2c"}},
+        {"mclk", {"mclk", "osc"}},
+        {"sdp", {"sdp", "3", "to-spdif"}},
+        {"ports", {"ports"}},
+        {"--version", {"--version"}},
+    };
+    const auto documented = DocumentedFields();
+    EXPECT_EQ(documented.size(), cases.size());
+    for (const JsonCase& c : cases) {
+        SCOPED_TRACE(c.documented);
+        std::vector<std::string> args = c.args;
+        args.insert(args.end(), {"--json", "--port", port});
+        std::ostringstream out, err;
+        EXPECT_EQ(evbctl::Run(args, out, err), c.code) << err.str();
+        const std::string text = out.str();
+        ASSERT_EQ(text.find('\n'), text.size() - 1) << text; // one line
+        nlohmann::json o = nlohmann::json::parse(text);
+        EXPECT_EQ(o["ok"], c.code == 0);
+        EXPECT_EQ(o["cmd"], c.documented.substr(0, c.documented.find(" --")).substr(c.documented[0] == '-' ? 2 : 0));
+        std::set<std::string> keys;
+        for (const auto& [key, value] : o.items())
+            if (key != "ok" && key != "cmd" && key != "exit" && key != "error") keys.insert(key);
+        EXPECT_EQ(keys, documented.at(c.documented));
+        EXPECT_EQ(o.contains("exit") && o.contains("error"), c.code != 0);
+    }
+    ::unsetenv("EVB_SYSFS_ROOT");
+}
+
+// A failure is an object too, with the exit status the text run has.
+TEST(EvbCtlJson, AFailureIsAnObjectWithTheExitStatusAndTheReason) {
+    evbsim::SimBoard board{evbsim::SimOptions{.baud = 19200, .pace = false}};
+    ASSERT_TRUE(board.Start());
+    board.WithholdReplies(true);
+    for (const auto& [args, object] :
+         std::vector<std::pair<std::vector<std::string>, std::string>>{
+             {{"--port", "/nonexistent/tty", "read", "1"},
+              R"({"ok":false,"cmd":"read","exit":3,"error":"Serial port: \"/nonexistent/tty\" - )"
+              R"(Cannot open COM port: No such file or directory"})"},
+             {{"--port", board.DevicePath(), "--timeout", "100", "read", "1"},
+              R"({"ok":false,"cmd":"read","exit":1,"reg":1,"name":null,"error":"the board did not answer within 100 ms"})"},
+             {{"read", "0x100"}, R"({"ok":false,"cmd":"read","exit":2,"error":"register out of range (0..255): '0x100'"})"}}) {
+        std::vector<std::string> a = args;
+        a.push_back("--json");
+        std::ostringstream out, err;
+        const int code = evbctl::Run(a, out, err);
+        EXPECT_EQ(code, nlohmann::json::parse(object)["exit"]);
+        EXPECT_EQ(out.str(), object + "\n");
+        EXPECT_EQ(err.str(), "");
+    }
+}
+
+} // namespace
+
+namespace {
+
+// An `evbctl session --json` run in-process on the given input; its answers by id.
+struct SessionRun {
+    int code;
+    std::vector<nlohmann::json> answers; // in the order written
+    std::string err;
+    const nlohmann::json& operator[](const nlohmann::json& id) const {
+        for (const auto& a : answers)
+            if (a["id"] == id) return a;
+        throw std::out_of_range("no answer " + id.dump());
+    }
+    std::size_t at(const nlohmann::json& id) const {
+        for (std::size_t i = 0; i < answers.size(); ++i)
+            if (answers[i]["id"] == id) return i;
+        return answers.size();
+    }
+};
+
+SessionRun Session(const std::string& input, std::vector<std::string> args = {}) {
+    std::istringstream in(input);
+    std::ostringstream out, err;
+    args.insert(args.end(), {"session", "--json"});
+    const int code = evbctl::Run(args, in, out, err, nullptr);
+    SessionRun r{code, {}, err.str()};
+    std::istringstream lines(out.str());
+    for (std::string line; std::getline(lines, line);)
+        r.answers.push_back(nlohmann::json::parse(line));
+    return r;
+}
+
+class EvbCtlSession : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        for (auto& b : boards)
+            ASSERT_TRUE(b.Start());
+    }
+    std::string open() const {
+        return "open b1 " + boards[0].DevicePath() + "\nopen b2 " + boards[1].DevicePath() + "\n";
+    }
+    std::array<evbsim::SimBoard, 2> boards{evbsim::SimBoard{evbsim::SimOptions{.baud = 19200, .pace = false}},
+                                           evbsim::SimBoard{evbsim::SimOptions{.baud = 19200, .pace = false}}};
+};
+
+TEST_F(EvbCtlSession, TwoBoardsAnswerByIdEachInOrderAndBadLinesAreAnsweredWithoutEndingTheSession) {
+    const SessionRun r = Session(open() +
+                                 R"({"id": "w1", "board": "b1", "cmd": "write", "reg": "0x1A", "value": 1}
+{"id": "w2", "board": "b2", "cmd": "write", "reg": 26, "value": "2"}
+b1: read 0x1A
+b2: read 0x1A
+{"id": 9, "board": "b1"
+b3: read 1
+b1: frobnicate
+wait
+{"id": "r2", "board": "b2", "cmd": "read", "args": ["0x1A"]}
+)");
+    EXPECT_EQ(r.code, 2) << r.err; // the worst seen: the bad lines
+    EXPECT_EQ(r.answers.size(), 11u);
+    for (const auto& [id, board, value] : {std::tuple<nlohmann::json, const char*, int>{"w1", "b1", 1},
+                                           {"w2", "b2", 2}, {5, "b1", 1}, {6, "b2", 2}, {"r2", "b2", 2}}) {
+        SCOPED_TRACE(id.dump());
+        EXPECT_EQ(r[id]["board"], board);
+        EXPECT_EQ(r[id]["ok"], true);
+        EXPECT_EQ(r[id]["value"], value);
+    }
+    EXPECT_LT(r.at("w1"), r.at(5)); // one board's commands in order
+    EXPECT_EQ(r[7]["error"].get<std::string>().rfind("line 7: not a JSON request", 0), 0u);
+    EXPECT_EQ(r[8]["error"], "line 8: no board named b3; open it with 'open b3 PORT'");
+    EXPECT_EQ(r[9]["exit"], 2);
+    EXPECT_EQ(r[9]["error"], "unknown command 'frobnicate'");
+    EXPECT_EQ(r.at(10), 9u); // wait: after all that came before
+    EXPECT_EQ(boards[1].Register(0x20, 0x1A), 2);
+}
+
+TEST_F(EvbCtlSession, ABoardThatHangsUpMidCommandFailsAloneAndTheOtherGoesOn) {
+    boards[0].DelayReplies(std::chrono::seconds(60));
+    std::jthread hangUp([&] {
+        if (boards[0].WaitForFrames(1, std::chrono::seconds(10))) boards[0].HangUp();
+    });
+    const SessionRun r =
+        Session(open() + "b1: dump\nb2: write 0x10 7\nb1: read 1\nb2: read 0x10\n", {"--timeout", "60000"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r[3]["error"], "the port closed (hang-up) before the board answered");
+    EXPECT_EQ(r[5]["error"], "the board's port " + boards[0].DevicePath() + " has gone");
+    EXPECT_EQ(r[6]["value"], 7);
+}
+
+TEST_F(EvbCtlSession, EndOfInputWhileASendRunsFinishesTheSendAndClosesItsBatch) {
+    const TempDir dir;
+    std::string text;
+    for (int i = 0; i < 100; ++i)
+        text += ":W10" + evb::Hex2(static_cast<unsigned>(i)) + "@\n";
+    const SessionRun r = Session("send " + dir.write("100.txt", text) + "\n", {"--port", boards[0].DevicePath()});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r[1]["frames"], 102);
+    EXPECT_EQ(boards[0].Frames().size(), 102u);
+    EXPECT_EQ(boards[0].Frames().back().record[0], 0x06);
+}
+
+} // namespace
