@@ -6,7 +6,7 @@ SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 PKGS=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools libgl1-mesa-dev
       libgtest-dev libgmock-dev fonts-noto-cjk fonts-liberation2 xvfb xauth
-      desktop-file-utils appstream man-db nlohmann-json3-dev libpugixml-dev ser2net)
+      desktop-file-utils appstream man-db nlohmann-json3-dev libpugixml-dev ser2net python3)
 missing=()
 for p in "${PKGS[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
