@@ -50,7 +50,8 @@ expect Depends 'fonts-noto-cjk.*libc6.*libqt6widgets6'
 expect Description '^desktop console'
 listing=$(dpkg-deb -c "$deb")
 for f in ./usr/bin/evbconsole ./usr/bin/evbctl ./usr/bin/evbsim ./usr/share/evbconsole/CorvaneEQ.TXT \
-    "./usr/share/evbconsole/Corvane EvbSoftware user manual.pdf" ./usr/share/applications/net.corvane.evbconsole.desktop; do
+    "./usr/share/evbconsole/Corvane EvbSoftware user manual.pdf" ./usr/share/applications/net.corvane.evbconsole.desktop \
+    ./usr/share/evbconsole/python/evbctl.py ./usr/share/evbconsole/python/examples/station.py; do
     grep -qF " $f" <<<"$listing" || { echo "  missing from the package: $f"; fail=1; }
 done
 [ "$fail" -eq 0 ] || { echo "package control fields: FAILED"; exit 1; }

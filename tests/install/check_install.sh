@@ -66,6 +66,11 @@ check "presets and documents come from the installed prefix" bash -c "[ \$(wc -l
 check "the installed evbctl runs" "$P/bin/evbctl" --simulate --timeout 3000 info
 check "evbctl --chip finds the installed register map" bash -c "\"$P/bin/evbctl\" --chip KV2440 regmap show \
     \"$P/share/evbconsole/regmaps/KV2440.regmap.json\" >/dev/null && \"$P/bin/evbctl\" --chip kv2440 --simulate read ADC_VOL"
+check "the installed evbctl.py drives the installed evbctl" env -u EVBCTL PATH=/nonexistent "$(python3 -c "import sys; print(sys.executable)")" -c "
+import sys; sys.path.insert(0, '$P/share/evbconsole/python'); import evbctl
+assert evbctl.find_evbctl() == '$P/bin/evbctl'
+with evbctl.Session(options=['--simulate']) as s: pass"
+check "the station example is installed" test -x "$P/share/evbconsole/python/examples/station.py"
 cat "$ROOT/files"
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]
