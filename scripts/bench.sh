@@ -41,7 +41,7 @@ if ((build)); then
     if [[ -n $only ]]; then
         cmake --build "$BUILD_DIR" -j"$(nproc)" --target bench_regmap >/dev/null
     else
-        cmake --build "$BUILD_DIR" -j"$(nproc)" --target evbconsole evbctl bench_serial bench_evbctl bench_gui \
+        cmake --build "$BUILD_DIR" -j"$(nproc)" --target evbconsole evbctl evbsim bench_serial bench_evbctl bench_gui \
             bench_process bench_minimal_window bench_regmap >/dev/null
     fi
 fi
@@ -126,6 +126,16 @@ if out=$(timeout $((60 + cli_runs * 60)) "$(find_bin bench_evbctl)" "$cli_runs" 
     grep '^ROW' <<<"$out" >>"$rows" || true
 else
     failed_row "evbctl read and send (bench_evbctl)" $?
+fi
+
+echo "bench: evbctl session (100 reads, four boards sending at once, 8 boards' memory)..." >&2
+# Against evbsim processes paced at 19200 baud: the session's 100 reads beside 100 evbctl runs,
+# four boards each sending 100 lines beside one board's send, the RSS with 8 boards open.
+if out=$(timeout $((120 + cli_runs * 60)) python3 bench/session/bench_session.py "$cli_runs" "$(find_bin evbctl)" \
+    "$(find_bin evbsim)"); then
+    grep '^ROW' <<<"$out" >>"$rows"
+else
+    failed_row "evbctl session (bench_session.py)" $?
 fi
 
 echo "bench: serial engine throughput (x$serial_runs)..." >&2
