@@ -211,11 +211,11 @@ std::string word(const Json& v, const std::string& key) {
 }
 
 // {"id": 7, "board": "b2", "cmd": "read", "reg": "0x1A"}; "args": [...] gives the words as they are.
-Request fromJson(const std::string& text, int line) {
+// r takes the id and the board first, so that a request refused keeps them.
+void fromJson(const std::string& text, Request& r) {
     const Json o = Json::parse(text);
     if (!o.is_object()) throw std::invalid_argument("a request is a JSON object");
-    Request r;
-    r.id = o.contains("id") ? o["id"] : Json(line);
+    if (o.contains("id")) r.id = o["id"];
     if (o.contains("board")) r.board = word(o["board"], "board");
     if (!o.contains("cmd")) throw std::invalid_argument("the request has no \"cmd\"");
     r.words.push_back(word(o["cmd"], "cmd"));
@@ -243,7 +243,6 @@ Request fromJson(const std::string& text, int line) {
             positional.push_back(word(o[key], key));
         }
     r.words.insert(r.words.begin() + 1, positional.begin(), positional.end());
-    return r;
 }
 
 Request fromText(const std::string& text, int line) {
@@ -282,7 +281,11 @@ int RunSession(const SessionSetup& setup, std::istream& in, std::ostream& out, s
         Request r;
         r.id = lineNo;
         try {
-            r = setup.json && text[start] == '{' ? fromJson(text, lineNo) : fromText(text.substr(start), lineNo);
+            if (text[start] == '{' && !setup.json) throw std::invalid_argument("a JSON request needs 'session --json'");
+            if (text[start] == '{')
+                fromJson(text, r);
+            else
+                r = fromText(text.substr(start), lineNo);
         } catch (const Json::exception& e) {
             answers.refuse(r, lineNo, kExitUsage, std::string("not a JSON request: ") + e.what());
             continue;

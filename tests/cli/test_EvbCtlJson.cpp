@@ -3,12 +3,15 @@
 #include "cli/EvbCtl.h"
 #include "sim/SimBoard.h"
 #include "protocol/TextConv.h"
+#include "serial/TLinePacer.h"
 #include "tests/TempDir.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 #include <array>
+#include <csignal>
+#include <unistd.h>
 #include <fstream>
 #include <map>
 #include <regex>
@@ -173,9 +176,11 @@ b3: read 1
 b1: frobnicate
 wait
 {"id": "r2", "board": "b2", "cmd": "read", "args": ["0x1A"]}
+{"id": "x", "board": "b2", "cmd": "read", "reg": 1, "colour": "red"}
+{"id": "d", "board": "b2", "cmd": "dump", "count": 2, "timeout": 500, "all": false}
 )");
     EXPECT_EQ(r.code, 2) << r.err; // the worst seen: the bad lines
-    EXPECT_EQ(r.answers.size(), 11u);
+    EXPECT_EQ(r.answers.size(), 13u);
     for (const auto& [id, board, value] : {std::tuple<nlohmann::json, const char*, int>{"w1", "b1", 1},
                                            {"w2", "b2", 2}, {5, "b1", 1}, {6, "b2", 2}, {"r2", "b2", 2}}) {
         SCOPED_TRACE(id.dump());
@@ -189,6 +194,8 @@ wait
     EXPECT_EQ(r[9]["exit"], 2);
     EXPECT_EQ(r[9]["error"], "unknown command 'frobnicate'");
     EXPECT_EQ(r.at(10), 9u); // wait: after all that came before
+    EXPECT_EQ(r["x"]["error"], "line 12: 'read' takes no \"colour\"");
+    EXPECT_EQ(r["d"]["registers"].size(), 2u);
     EXPECT_EQ(boards[1].Register(0x20, 0x1A), 2);
 }
 
@@ -215,6 +222,67 @@ TEST_F(EvbCtlSession, EndOfInputWhileASendRunsFinishesTheSendAndClosesItsBatch) 
     EXPECT_EQ(r[1]["frames"], 102);
     EXPECT_EQ(boards[0].Frames().size(), 102u);
     EXPECT_EQ(boards[0].Frames().back().record[0], 0x06);
+}
+
+} // namespace
+
+namespace {
+
+// Ctrl+C stops the session's sends after their current line, each batch closed with its end frame.
+TEST_F(EvbCtlSession, CtrlCStopsASendAndClosesItsBatch) {
+    TalonComm::TPacedLineIo paced(19200);
+    const TempDir dir;
+    std::string text;
+    for (int i = 0; i < 512; ++i)
+        text += ":W0000@\n";
+    std::istringstream in("send " + dir.write("512.txt", text) + "\n");
+    std::ostringstream out, err;
+    std::jthread interrupter([&] {
+        if (boards[0].WaitForFrames(50, std::chrono::seconds(10))) ::kill(::getpid(), SIGINT);
+    });
+    EXPECT_EQ(evbctl::Run({"--port", boards[0].DevicePath(), "session", "--json"}, in, out, err, &paced), 130);
+    interrupter.join();
+    const nlohmann::json send = nlohmann::json::parse(out.str().substr(out.str().find("\n{\"id\":1")));
+    EXPECT_EQ(send["exit"], 130) << out.str();
+    const std::size_t frames = send["frames"]; // begin, the lines sent, end
+    EXPECT_LT(frames, 100u);
+    ASSERT_TRUE(boards[0].WaitForFrames(frames, std::chrono::seconds(5)));
+    EXPECT_EQ(boards[0].Frames().size(), frames);
+    EXPECT_EQ(boards[0].Frames().back().record[0], 0x06);
+}
+
+// Without --json: each answer's lines lead with its line number and board, and end with its exit
+// status; the session's own commands and the commands that need no board are answered too.
+TEST_F(EvbCtlSession, TextAnswersCarryTheLineAndTheBoardAndSessionCommandsAreCheckedAsTheyCome) {
+    std::istringstream in(open() + "b1: write 0x1A 3\nwait\ncheck " + kExample + R"(
+open b1 /dev/null
+open b3
+close b1
+b1: read 1
+close b4
+send "no such file
+read 1
+{"cmd": "read"}
+b2: close
+)");
+    std::ostringstream out, err;
+    EXPECT_EQ(evbctl::Run({"session"}, in, out, err, nullptr), 2);
+    std::vector<std::string> lines;
+    std::istringstream text(out.str());
+    for (std::string line; std::getline(text, line);)
+        lines.push_back(line);
+    const std::string summary = kExample + ": 9 command lines, 6 writes, 1 delay, 1 G step, 1 C line, 10 frames, 104 "
+                                           "ms on the wire at 19200 baud";
+    std::vector<std::string> want{"1 b1: exit 0", "2 b2: exit 0", "3 b1: WriteReg:   Reg0x1A = 0x03", "3 b1: exit 0",
+                                  "4 -: exit 0", "5 -: " + summary, "5 -: exit 0", "6 -: exit 2", "7 -: exit 2",
+                                  "8 b1: exit 0", "9 b1: exit 2", "10 -: exit 2", "11 -: exit 2", "12 -: exit 2",
+                                  "13 -: exit 2", "14 b2: exit 0"};
+    std::sort(lines.begin(), lines.end());
+    std::sort(want.begin(), want.end());
+    EXPECT_EQ(lines, want) << out.str();
+    for (const char* refusal : {"9 b1: evbctl: line 9: no board named b1", "11 -: evbctl: line 11: a quote is not closed",
+                                "13 -: evbctl: line 13: a JSON request needs 'session --json'"})
+        EXPECT_NE(err.str().find(refusal), std::string::npos) << err.str();
 }
 
 } // namespace
