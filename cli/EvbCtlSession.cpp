@@ -21,8 +21,8 @@ namespace {
 constexpr const char* kDefaultBoard = "default";
 
 struct Request {
-    Json id;               // the request's id, or its line number
-    std::string board;     // "" for the session's own commands (open, close, wait)
+    Json id;           // the request's id, or its line number
+    std::string board; // "" for the session's own commands (open, close, wait)
     std::vector<std::string> words;
 };
 
@@ -195,11 +195,14 @@ bool validName(const std::string& name) {
 // The arguments a JSON request names, in the order of the command line.
 const std::map<std::string, std::vector<std::string>>& namedArguments() {
     static const std::map<std::string, std::vector<std::string>> k = {
-        {"read", {"reg"}},        {"write", {"reg", "value"}},      {"fields", {"reg"}},
-        {"dump", {"count"}},      {"send", {"file"}},               {"save", {"file", "count"}},
-        {"diff", {"file", "count"}}, {"restore", {"file", "count"}}, {"address", {"address"}},
-        {"mode", {"mode"}},       {"mclk", {"source"}},             {"sdp", {"port", "direction"}},
-        {"check", {"file"}},      {"open", {"name", "port"}},       {"close", {"name"}},
+        {"read", {"reg"}},           {"write", {"reg", "value"}},
+        {"fields", {"reg"}},         {"dump", {"count"}},
+        {"send", {"file"}},          {"save", {"file", "count"}},
+        {"diff", {"file", "count"}}, {"restore", {"file", "count"}},
+        {"address", {"address"}},    {"mode", {"mode"}},
+        {"mclk", {"source"}},        {"sdp", {"port", "direction"}},
+        {"check", {"file"}},         {"open", {"name", "port"}},
+        {"close", {"name"}},
     };
     return k;
 }
@@ -281,7 +284,8 @@ int RunSession(const SessionSetup& setup, std::istream& in, std::ostream& out, s
         Request r;
         r.id = lineNo;
         try {
-            if (text[start] == '{' && !setup.json) throw std::invalid_argument("a JSON request needs 'session --json'");
+            if (text[start] == '{' && !setup.json)
+                throw std::invalid_argument("a JSON request needs 'session --json'");
             if (text[start] == '{')
                 fromJson(text, r);
             else
@@ -303,7 +307,8 @@ int RunSession(const SessionSetup& setup, std::istream& in, std::ostream& out, s
         } else if (command == "open") {
             const std::string name = r.words.size() > 1 ? r.words[1] : "";
             if (r.words.size() != 3 || !validName(name))
-                answers.refuse(r, lineNo, kExitUsage, "open takes a board's name (letters, digits, _ - .) and a port");
+                answers.refuse(r, lineNo, kExitUsage,
+                               "open takes a board's name (letters, digits, _ - .) and a port");
             else if (boards.count(name))
                 answers.refuse(r, lineNo, kExitUsage, "a board named " + name + " is open already");
             else
@@ -327,9 +332,10 @@ int RunSession(const SessionSetup& setup, std::istream& in, std::ostream& out, s
             const auto it = boards.find(r.board);
             if (it == boards.end())
                 answers.refuse(r, lineNo, kExitUsage,
-                               r.board.empty() ? "no board: name one (NAME: command) or start the session with --port"
-                                               : "no board named " + r.board + "; open it with 'open " + r.board +
-                                                     " PORT'");
+                               r.board.empty()
+                                   ? "no board: name one (NAME: command) or start the session with --port"
+                                   : "no board named " + r.board + "; open it with 'open " + r.board +
+                                         " PORT'");
             else
                 it->second->post(r);
         }

@@ -29,7 +29,8 @@ struct SessionSetup {
 // is that thread's current one. port "": a simulated board.
 class HeldBoard {
   public:
-    HeldBoard(const SessionSetup& setup, const std::string& port, std::ostream& err, TalonComm::TLineIo* line);
+    HeldBoard(const SessionSetup& setup, const std::string& port, std::ostream& err,
+              TalonComm::TLineIo* line);
     ~HeldBoard();
     int open(Result& result);
     // One command's words, as on the command line; returns its exit status.
