@@ -4,6 +4,7 @@
 #include "protocol/TextConv.h"
 
 #include <algorithm>
+#include <cctype>
 
 namespace evb {
 
@@ -14,7 +15,42 @@ std::string fieldValue(const RegisterField& f, unsigned v) {
     return name ? *name : std::to_string(v);
 }
 
+constexpr std::string_view kLabelDash = " \u2014 ";
+
+bool holds(std::string_view text, std::string_view part) {
+    const auto lower = [](char c) { return std::tolower(static_cast<unsigned char>(c)); };
+    return std::search(text.begin(), text.end(), part.begin(), part.end(),
+                       [&](char x, char y) { return lower(x) == lower(y); }) != text.end();
+}
+
 } // namespace
+
+std::string RegisterSummary(const RegisterMap& map, std::uint8_t address, std::uint8_t value) {
+    const RegisterInfo* r = map.find(address);
+    if (!r) return {};
+    std::string out = "0x" + Hex2(address) + " " + r->name + " = 0x" + Hex2(value);
+    for (const RegisterField& f : r->fields)
+        out += "\n" + f.describe(value);
+    return out;
+}
+
+std::vector<const RegisterInfo*> SearchRegisters(const RegisterMap& map, std::string_view text) {
+    // A completion offered by RegisterSearchLabel stands for its register's name.
+    if (const std::size_t dash = text.find(kLabelDash); dash != std::string_view::npos) text = text.substr(0, dash);
+    std::vector<const RegisterInfo*> found;
+    if (text.empty()) return found;
+    if (const RegisterInfo* exact = map.find(text)) found.push_back(exact);
+    for (const bool byName : {true, false})
+        for (const RegisterInfo& r : map.registers())
+            if (holds(byName ? r.name : r.description, text) &&
+                std::find(found.begin(), found.end(), &r) == found.end())
+                found.push_back(&r);
+    return found;
+}
+
+std::string RegisterSearchLabel(const RegisterInfo& r) {
+    return r.description.empty() ? r.name : r.name + std::string(kLabelDash) + r.description;
+}
 
 std::string FormatRegisterDiff(const RegisterDiff& diff, const RegisterMap* map) {
     const RegisterInfo* r = map ? map->find(diff.reg) : nullptr;

@@ -9,9 +9,23 @@
 #include "protocol/RegisterSnapshot.h"
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace evb {
+
+// "0x1A ADC_VOL_L = 0x05" and a line for each field, "VOL[6:0] = 5 (-12 dB)" (lines ended by
+// '\n' but the last); "" when the map does not name the register.
+std::string RegisterSummary(const RegisterMap& map, std::uint8_t address, std::uint8_t value);
+
+// Registers whose name or description holds text (case does not matter): a register of that
+// name first, then those whose name holds it, then those whose description does; an empty text
+// finds none.
+std::vector<const RegisterInfo*> SearchRegisters(const RegisterMap& map, std::string_view text);
+
+// What a register search offers to complete: "ADC_VOL_L — Left ADC digital volume", or the
+// name alone. SearchRegisters finds the register by it.
+std::string RegisterSearchLabel(const RegisterInfo& r);
 
 // "Reg0x1A ADC_VOL_L: board 0x05, file 0x07 (VOL 5 → 7)"; without a map, or for a register the
 // map does not name, the plain "Reg0x1A: board 0x05, file 0x07".
