@@ -1,6 +1,7 @@
 #include "app/ScreenshotRunner.h"
 
 #include "app/AppSetup.h"
+#include "console/Tkv2580mfrm.h"
 #include "sim/SimBoard.h"
 
 #include <QAbstractButton>
@@ -82,6 +83,14 @@ bool ScreenshotRunner::Run(const QString& steps) {
                 return false;
             }
             edit->setText(arg.section('=', 1));
+            emit edit->returnPressed(); // as typed and ended with Enter
+        } else if (kind == "choose") {
+            // The register console's file choosers answer this file from here on.
+            Tkv2580mfrm* console = m_app.main->RegisterConsole();
+            console->opfcmd = [arg] { return QStringList{arg}; };
+            console->saveRegsDialog = [arg] { return arg; };
+            console->openRegsDialog = [arg](const char*) { return arg; };
+            console->openMapDialog = [arg] { return arg; };
         } else if (kind == "grab") {
             const QString name = arg.section(':', 0, 0);
             QString file = arg.section(':', 1);

@@ -16,7 +16,8 @@ class ScreenshotRunner {
     // steps: comma-separated, run in order:
     //   click:OBJECT        clicks the button (or check box, radio button) with that name
     //   trigger:ACTION      triggers the menu entry with that object name
-    //   text:OBJECT=TEXT    sets the text of an edit field
+    //   text:OBJECT=TEXT    sets the text of an edit field and presses Enter in it
+    //   choose:FILE         the register console's file choosers answer FILE from then on
     //   grab:WINDOW[:FILE]  saves the window (by object name) as FILE (default WINDOW.png)
     // Returns false (with a message on stderr) when a step names nothing or a file cannot be
     // written.

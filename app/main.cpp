@@ -3,6 +3,7 @@
 #include "app/ScreenshotRunner.h"
 #include "console/ChipProfiles.h"
 #include "console/PresetFiles.h"
+#include "console/Tkv2580mfrm.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -107,7 +108,11 @@ int main(int argc, char* argv[]) {
     // For screenshots: the look of a dark desktop theme (Fusion with a dark palette).
     QCommandLineOption dark("dark", "Use the Fusion style with a dark palette.");
     dark.setFlags(QCommandLineOption::HiddenFromHelp);
-    parser.addOptions({simulate, port, showFilesOption, noPace, shotDir, shotSteps, reportReady, dark});
+    QCommandLineOption regmap("regmap",
+                              "Name the registers and their bit fields from the register map FILE "
+                              "(JSON or CMSIS-SVD) instead of the codec type's shipped map.",
+                              "FILE");
+    parser.addOptions({simulate, port, regmap, showFilesOption, noPace, shotDir, shotSteps, reportReady, dark});
     parser.process(*application);
     if (parser.isSet(showFilesOption)) return showFiles();
     if (parser.isSet(dark)) UseDarkPalette();
@@ -128,6 +133,7 @@ int main(int argc, char* argv[]) {
         return 1;
     }
     app->main->show();
+    if (parser.isSet(regmap)) app->main->RegisterConsole()->UseStartupRegisterMap(parser.value(regmap));
 
     if (parser.isSet(shotDir)) {
         ScreenshotRunner runner(*app, parser.value(shotDir));

@@ -10,10 +10,12 @@
 #include "protocol/ConfigCheck.h"
 #include "protocol/ConfigLines.h"
 #include "protocol/ConfigSender.h"
+#include "protocol/NamedRegisters.h"
 #include "protocol/NumberField.h"
 #include "protocol/ReplyFormat.h"
 #include "protocol/TextConv.h"
 
+#include <QCompleter>
 #include <QFile>
 #include <QFileDialog>
 #include <QFrame>
@@ -104,6 +106,7 @@ Tkv2580mfrm::Tkv2580mfrm(QWidget* parent)
     buildSnapshotActions();
     buildUndoActions();
     buildRecordActions();
+    buildFieldPanel();
     opfcmd = [this]() {
         QFileDialog dialog(this);
         dialog.setObjectName("opfcmd");
@@ -117,6 +120,8 @@ Tkv2580mfrm::Tkv2580mfrm(QWidget* parent)
 
 Tkv2580mfrm::~Tkv2580mfrm() {
     dropUndoObserver();
+    // The completer goes before the list it completes from and the field it serves.
+    delete FindRegCompleter;
 }
 
 void Tkv2580mfrm::buildLayout() {
@@ -262,6 +267,7 @@ QString Tkv2580mfrm::cellText(int col, int row) const {
 
 void Tkv2580mfrm::showRegisterCell(std::uint8_t a, std::uint8_t v) {
     setCell((a & 0x0F) + 1, (a >> 4) + 1, valueText(v));
+    decorateCell(a);
 }
 
 void Tkv2580mfrm::applyProfileLayout(const ChipProfile& profile) {
@@ -295,6 +301,7 @@ void Tkv2580mfrm::ApplyChipProfile() {
     const int i = FindChipProfile(Board().CodecType);
     if (i == kNoProfile) return;
     const ChipProfile& profile = ChipProfileTable()[i];
+    loadShippedMap(profile);
     if (profile.fullSetup) {
         gRegs.RegCount = profile.regCount;
         applyProfileLayout(profile);
@@ -308,7 +315,9 @@ void Tkv2580mfrm::redrawFromShadow(int rows) {
     for (int r = 0; r < rows; ++r)
         for (int c = 1; c <= 16; ++c) {
             const int a = r * 16 + c - 1;
-            if (a < static_cast<int>(kShadowSize)) setCell(c, r + 1, valueText(gRegs.Shadow[a]));
+            if (a >= static_cast<int>(kShadowSize)) continue;
+            setCell(c, r + 1, valueText(gRegs.Shadow[a]));
+            decorateCell(static_cast<std::uint8_t>(a));
         }
 }
 
@@ -368,8 +377,10 @@ void Tkv2580mfrm::LDFileCMDClick() {
         const CheckedTextSource source = m_config.loaded(result);
         ConfigCheckOptions options = checkOptions(m_config, kConfigLineLimit);
         options.end = source.end;
-        const std::string diagnostics =
-            CheckConfigText(source.text, options).format(file.toStdString(), "\r\n");
+        ConfigCheck check = CheckConfigText(source.text, options);
+        // Writes the map forbids: to a read-only register, or to reserved bits.
+        if (m_map) AddRegisterMapWarnings(check, *m_map);
+        const std::string diagnostics = check.format(file.toStdString(), "\r\n");
         if (!diagnostics.empty()) say(diagnostics);
     }
     say(std::string("Load Confuguration File") + kWideColon + "\r\n");
@@ -458,6 +469,7 @@ void Tkv2580mfrm::renderReply(const ReplyEvent& event) {
         RegDatTxt->setText(QString::fromStdString("0x" + Hex2(v)));
         showRegisterCell(a, v);
         say(FormatReadReg(a, v));
+        readArrived(a, v);
         return;
     }
     if (event.kind != ReplyEvent::Kind::RegisterBlock) return;

@@ -18,6 +18,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -28,7 +29,10 @@ struct ReplyEvent;
 #include <vector>
 
 class QAction;
+class QCheckBox;
+class QCompleter;
 class QGroupBox;
+class QScrollArea;
 class QLabel;
 class QLineEdit;
 class QMenu;
@@ -41,6 +45,7 @@ class QUndoStack;
 class ConfigSendRun;
 
 namespace evb {
+class RegisterMap;
 struct ChipProfile;
 struct ConfigCheckOptions;
 struct ConfigSendHooks;
@@ -134,6 +139,26 @@ class Tkv2580mfrm : public QWidget {
     // nothing after the warning window and a console line that names the range.
     std::optional<std::uint8_t> typedRegister();
 
+    // --- register map (names, fields, the field editor) ---
+    // The map that names the grid's registers and fields; null: none, the grid shows numbers only.
+    const evb::RegisterMap* registerMap() const { return m_map.get(); }
+    // Reads a map file (JSON or CMSIS-SVD): its diagnostics go to the console as
+    // "FILE:LINE: error: ..."; a map with errors is refused whole and the map in use stays.
+    bool LoadRegisterMap(const QString& file);
+    // "Load Register Map…" in the grid's context menu: the user's own map file.
+    void LoadRegMapClick();
+    // The map given with --regmap FILE: loaded now, and kept when the codec type changes.
+    void UseStartupRegisterMap(const QString& file);
+    // "Find Register…" (Ctrl+F): to the find field, which completes names and descriptions.
+    void FindRegClick();
+    // Selects the cell of the first register whose name or description holds text; false (and a
+    // console line) when none does.
+    bool FindRegister(const QString& text);
+    // The register whose fields the editor shows, or nothing.
+    std::optional<std::uint8_t> fieldRegister() const { return m_fieldsReg; }
+    // The chooser of "Load Register Map…", replaceable as the others; empty: cancelled.
+    std::function<QString()> openMapDialog;
+
     // The file chooser of "Load Configuration File". Replaceable so that tests need no dialog;
     // the default runs the open-file dialog. An empty list means cancelled.
     std::function<QStringList()> opfcmd;
@@ -174,6 +199,18 @@ class Tkv2580mfrm : public QWidget {
     QAction* SaveRecordingAction = nullptr;
     QAction* KeepPausesAction = nullptr;
     QLabel* RecordingLabel = nullptr; // shown while recording
+    QAction* LoadRegMapAction = nullptr;
+    QAction* FindRegAction = nullptr;
+    // The field editor, beside the grid while a map is known.
+    QGroupBox* FieldPanel = nullptr;
+    QLabel* LegendReadWrite = nullptr;
+    QLabel* LegendReadOnly = nullptr;
+    QLabel* LegendVolatile = nullptr;
+    QLineEdit* FindRegTxt = nullptr;
+    QCompleter* FindRegCompleter = nullptr;
+    QCheckBox* CompareVolatileChk = nullptr;
+    QLabel* FieldRegLabel = nullptr;
+    QScrollArea* FieldScroll = nullptr;
 
     // The configuration text buffer "Send Configuration" works on.
     const evb::ConfigBuffer& configBuffer() const { return m_config; }
@@ -216,6 +253,36 @@ class Tkv2580mfrm : public QWidget {
     evb::RegisterComparison showComparison(const std::vector<std::uint8_t>& values, const char* lead);
     void markCell(std::uint8_t reg, const QColor& colour, const QString& text);
     QTableWidgetItem* registerItem(std::uint8_t reg) const; // null before the cell was shown
+
+    // Register map and field editor (Tkv2580mfrm_Fields.cpp).
+    void buildFieldPanel();
+    void setRegisterMap(std::shared_ptr<const evb::RegisterMap> map);
+    void loadShippedMap(const evb::ChipProfile& profile);
+    // Background, mark, tooltip and accessible description of a register's cell.
+    void decorateCell(std::uint8_t reg);
+    void decorateAllCells();
+    std::uint8_t cellValue(std::uint8_t reg) const; // the value the cell shows
+    void showFields();         // the editor for the grid's current cell
+    void updateFieldValues();  // the shown register's value changed
+    // A field changed in the editor: the register is written with only the field's bits changed,
+    // after a read when it was never read.
+    void editField(std::uint8_t reg, std::size_t field, unsigned value);
+    void writeField(std::uint8_t reg, std::size_t field, unsigned value, std::uint8_t current);
+    void readArrived(std::uint8_t reg, std::uint8_t value); // a single read's answer
+    struct FieldEdit {
+        std::uint8_t reg;
+        std::size_t field;
+        unsigned value;
+    };
+    // The mark of a register's cell (a compare's or a change's) and its colour.
+    static constexpr int kMarkRole = Qt::UserRole + 1;
+    static constexpr int kMarkColourRole = Qt::UserRole + 2;
+    std::shared_ptr<const evb::RegisterMap> m_map;
+    bool m_startupMap = false;               // --regmap: the codec type does not replace it
+    std::optional<std::uint8_t> m_fieldsReg; // the register the editor shows
+    QWidget* m_fieldList = nullptr;          // the editor's rows (FieldScroll's widget)
+    std::optional<FieldEdit> m_pendingEdit;  // waits for its register's read
+    QTimer* m_editReadTimeout = nullptr;
 
     AfterRead m_afterRead = AfterRead::Nothing;
     QTimer* m_readTimeout = nullptr;

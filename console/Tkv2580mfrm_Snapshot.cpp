@@ -6,9 +6,12 @@
 #include "protocol/BoardCommand.h"
 #include "protocol/BoardState.h"
 #include "protocol/Command.h"
+#include "protocol/NamedRegisters.h"
+#include "protocol/RegisterMap.h"
 #include "protocol/TextConv.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QFile>
 #include <QFileDialog>
 #include <QMenu>
@@ -173,6 +176,11 @@ bool Tkv2580mfrm::loadExpected(const QString& file, const char* action) {
 void Tkv2580mfrm::CompareRegsClick() {
     const QString file = openRegsDialog ? openRegsDialog("Compare with File") : QString();
     if (file.isEmpty() || !loadExpected(file, "Compare with File")) return;
+    // Status and level registers change by themselves: left out unless asked for.
+    if (m_map && !CompareVolatileChk->isChecked())
+        if (const int n = LeaveOutVolatile(m_expected, *m_map))
+            say("Compare with File: " + std::to_string(n) + " volatile register" + (n == 1 ? "" : "s") +
+                " left out");
     readAllThen(AfterRead::Compare);
 }
 
@@ -190,10 +198,8 @@ void Tkv2580mfrm::ClearMarksClick() {
     for (int r = 1; r < RegMapGrid->rowCount(); ++r)
         for (int c = 1; c < RegMapGrid->columnCount(); ++c)
             if (QTableWidgetItem* item = RegMapGrid->item(r, c)) {
-                item->setData(Qt::BackgroundRole, QVariant());
-                item->setData(Qt::ForegroundRole, QVariant());
-                item->setToolTip(QString());
-                item->setData(Qt::AccessibleDescriptionRole, QVariant());
+                item->setData(kMarkRole, QVariant());
+                decorateCell(static_cast<std::uint8_t>((r - 1) * 16 + c - 1));
             }
 }
 
@@ -204,22 +210,21 @@ QTableWidgetItem* Tkv2580mfrm::registerItem(std::uint8_t reg) const {
 void Tkv2580mfrm::markCell(std::uint8_t reg, const QColor& colour, const QString& text) {
     QTableWidgetItem* item = registerItem(reg);
     if (!item) return;
-    item->setBackground(colour);
-    item->setForeground(Qt::black);
-    item->setToolTip(text);
-    item->setData(Qt::AccessibleDescriptionRole, text);
+    item->setData(kMarkRole, text);
+    item->setData(kMarkColourRole, colour);
+    decorateCell(reg); // the mark leads the cell's tooltip, above the register's fields
 }
 
 QString Tkv2580mfrm::cellMark(std::uint8_t reg) const {
     const QTableWidgetItem* item = registerItem(reg);
-    return item ? item->toolTip() : QString();
+    return item ? item->data(kMarkRole).toString() : QString();
 }
 
 RegisterComparison Tkv2580mfrm::showComparison(const std::vector<std::uint8_t>& values, const char* lead) {
     const RegisterComparison c = CompareRegisters(values, m_expected);
     ClearMarksClick();
     for (const RegisterDiff& d : c.diffs) {
-        say(FormatRegisterDiff(d));
+        say(FormatRegisterDiff(d, m_map.get()));
         markCell(d.reg, kDiffColour, QString::fromStdString("file 0x" + Hex2(d.expected)));
     }
     say(std::string(lead) + ComparisonSummary(c, m_snapshotFile, static_cast<int>(values.size())));
@@ -257,8 +262,11 @@ void Tkv2580mfrm::ReadAllArrived(const std::vector<std::uint8_t>& values) {
         showComparison(values, "Compare with File: ");
         break;
     case AfterRead::Restore: {
-        const RegisterComparison c = CompareRegisters(values, m_expected);
-        if (c.matches()) {
+        RegisterComparison c = CompareRegisters(values, m_expected);
+        if (m_map)
+            if (const std::vector<RegisterDiff> readOnly = LeaveOutReadOnly(c.diffs, *m_map); !readOnly.empty())
+                say("Restore from File: read-only, not written: " + RegisterList(readOnly, *m_map));
+        if (c.diffs.empty()) {
             showComparison(values, "Restore from File: nothing to write: ");
             break;
         }

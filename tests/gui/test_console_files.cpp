@@ -70,8 +70,9 @@ TEST_F(FileFixture, LoadedTextIsSentAtEachPressACancelDiscardsItAShortFileKeepsA
 TEST_F(FileFixture, EachChosenFilesProblemsAreShownAndATextWithErrorsSendsNothing) {
     const std::string big = writeFile("big.txt", NumberedConfigLines(520));
     load({QString::fromStdString(big), files.path()});
-    EXPECT_TRUE(consoleText().endsWith(QString::fromStdString(big) + ": only the first 4096 bytes loaded, 64 bytes not loaded\n" +
-                                       "File not loaded: " + files.path() + " (" + files.path() + ": Is a directory)\n" + kLoaded))
+    // (between the two: the shipped map's warnings about the big file's writes)
+    EXPECT_TRUE(consoleHas(QString::fromStdString(big) + ": only the first 4096 bytes loaded, 64 bytes not loaded\n"));
+    EXPECT_TRUE(consoleText().endsWith("File not loaded: " + files.path() + " (" + files.path() + ": Is a directory)\n" + kLoaded))
         << consoleText().toStdString();
     chooseCodec("KV2460"); // highest register 0x53
     const QString bad = QString::fromStdString(writeFile("bad.txt", ":W5400@\r\n:W0o80@\r\n"));
