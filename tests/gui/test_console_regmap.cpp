@@ -14,6 +14,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QSpinBox>
+#include <QStringListModel>
+#include <QCompleter>
 
 namespace {
 
@@ -74,7 +76,9 @@ TEST_F(GuiFixture, FieldEditsWriteOnlyTheFieldsBitsAndCellsDescribeTheirRegister
     ASSERT_TRUE(waitConsole("WriteReg:   Reg0x4B = 0xC7\n"));
     expectSent({{0x01, 0x4B, 0x00, 0x01}, {0x00, 0x4B, 0xC7}});
 
-    ASSERT_TRUE(con->FindRegister("adc_vol"));
+    const QStringList offered = static_cast<QStringListModel*>(con->FindRegCompleter->model())->stringList();
+    ASSERT_EQ(offered.size(), 3);
+    ASSERT_TRUE(con->FindRegister(offered[0])) << offered[0].toStdString(); // "ADC_VOL_L — Left ADC digital volume"
     ClickNow(find<QCheckBox>("kv2580mfrm/FieldMUTE"));
     expectSent({{0x00, 0x1A, 0x85}});
     key(find<QComboBox>("kv2580mfrm/FieldVOL"), Qt::Key_Up); // "0 dB (127)"
