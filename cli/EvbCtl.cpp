@@ -1004,9 +1004,7 @@ int RunBoardless(const std::vector<std::string>& words, const SessionSetup& setu
         Options o = parse(words, sessionBase(setup));
         result.setCommand(o.command);
         if (o.command != "regmap") o.map = chosenMap(o, result.err());
-        if (const auto rc = RunWithoutPort(o, result)) return *rc;
-        throw UsageError{"'" + o.command + "' needs a board: open one with 'open NAME PORT' or start the session "
-                         "with --port"};
+        return RunWithoutPort(o, result).value_or(kExitUsage); // NeedsNoBoard chose the command
     });
 }
 

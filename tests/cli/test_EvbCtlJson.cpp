@@ -173,9 +173,11 @@ wait
 {"id": "r2", "board": "b2", "cmd": "read", "args": ["0x1A"]}
 {"id": "x", "board": "b2", "cmd": "read", "reg": 1, "colour": "red"}
 {"id": "d", "board": "b2", "cmd": "dump", "count": 2, "timeout": 500, "all": false}
+{"id": "t", "cmd": ["read"]}
+{"id": "n", "board": "b2", "args": 1}
 )");
     EXPECT_EQ(r.code, 2) << r.err; // the worst seen: the bad lines
-    EXPECT_EQ(r.answers.size(), 13u);
+    EXPECT_EQ(r.answers.size(), 15u);
     std::string values; // each answer's board and value
     for (const nlohmann::json& id : {nlohmann::json("w1"), nlohmann::json("w2"), nlohmann::json(5),
                                      nlohmann::json(6), nlohmann::json("r2")})
@@ -188,6 +190,9 @@ wait
     EXPECT_EQ(r.at(10), 9u); // wait: after all that came before
     EXPECT_EQ(r["x"]["error"], "line 12: 'read' takes no \"colour\"");
     EXPECT_EQ(r["d"]["registers"].size(), 2u);
+    EXPECT_EQ(
+        r["t"]["error"].dump() + r["n"]["error"].dump(),
+        R"("line 14: \"cmd\" must be a string or a whole number""line 15: the request has no \"cmd\"")");
     EXPECT_EQ(boards[1].Register(0x20, 0x1A), 2);
 }
 
@@ -246,6 +251,7 @@ close b4
 send "no such file
 read 1
 {"cmd": "read"}
+b2: session
 b2: close
 )");
     std::ostringstream out, err;
@@ -257,12 +263,12 @@ b2: close
     const std::string summary = kExample +
                                 ": 9 command lines, 6 writes, 1 delay, 1 G step, 1 C line, 10 frames, 104 "
                                 "ms on the wire at 19200 baud";
-    std::vector<std::string> want{"1 b1: exit 0", "2 b2: exit 0", "3 b1: WriteReg:   Reg0x1A = 0x03",
-                                  "3 b1: exit 0", "4 -: exit 0",  "5 -: " + summary,
-                                  "5 -: exit 0",  "6 -: exit 2",  "7 -: exit 2",
-                                  "8 b1: exit 0", "9 b1: exit 2", "10 -: exit 2",
-                                  "11 -: exit 2", "12 -: exit 2", "13 -: exit 2",
-                                  "14 b2: exit 0"};
+    std::vector<std::string> want{"1 b1: exit 0",  "2 b2: exit 0", "3 b1: WriteReg:   Reg0x1A = 0x03",
+                                  "3 b1: exit 0",  "4 -: exit 0",  "5 -: " + summary,
+                                  "5 -: exit 0",   "6 -: exit 2",  "7 -: exit 2",
+                                  "8 b1: exit 0",  "9 b1: exit 2", "10 -: exit 2",
+                                  "11 -: exit 2",  "12 -: exit 2", "13 -: exit 2",
+                                  "14 b2: exit 2", "15 b2: exit 0"};
     std::sort(lines.begin(), lines.end());
     std::sort(want.begin(), want.end());
     EXPECT_EQ(lines, want) << out.str();
