@@ -967,6 +967,10 @@ InterruptWatch::InterruptWatch() {
     ::sigaction(SIGINT, &action, &m_previous);
 }
 
+bool InterruptWatch::fired() const {
+    return gInterrupted.load(std::memory_order_relaxed);
+}
+
 InterruptWatch::~InterruptWatch() {
     ::sigaction(SIGINT, &m_previous, nullptr);
 }

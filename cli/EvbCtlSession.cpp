@@ -343,7 +343,7 @@ int RunSession(const SessionSetup& setup, std::istream& in, std::ostream& out, s
     // Each board finishes what it was given, then closes its port.
     boards.clear();
     closing.clear();
-    return answers.worst();
+    return interrupt.fired() ? std::max(answers.worst(), int{kExitInterrupted}) : answers.worst();
 }
 
 } // namespace evbctl

@@ -55,13 +55,14 @@ class InterruptWatch {
     ~InterruptWatch();
     InterruptWatch(const InterruptWatch&) = delete;
     InterruptWatch& operator=(const InterruptWatch&) = delete;
+    bool fired() const;
 
   private:
     struct ::sigaction m_previous {};
 };
 
 // Reads requests from in until its end (or Ctrl+C), answers on out; returns the worst exit
-// status seen.
+// status seen (130 after Ctrl+C).
 int RunSession(const SessionSetup& setup, std::istream& in, std::ostream& out, std::ostream& err,
                TalonComm::TLineIo* line);
 
