@@ -10,6 +10,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -72,6 +73,11 @@ TEST_F(GuiFixture, FieldEditsWriteOnlyTheFieldsBitsAndCellsDescribeTheirRegister
 
     auto* db = find<QSpinBox>("kv2580mfrm/FieldDB");
     ASSERT_NE(db, nullptr);
+    board->DropReplies(1); // a read that goes unanswered writes nothing
+    key(db, Qt::Key_Up);
+    ASSERT_TRUE(waitConsole("Field edit: the board did not answer the read of Reg0x4B; nothing written\n"));
+    EXPECT_EQ(db->value(), 0);
+    markFrames();
     key(db, Qt::Key_Up); // from the shown 0 to 1; the other bits are the board's
     ASSERT_TRUE(waitConsole("WriteReg:   Reg0x4B = 0xC7\n"));
     expectSent({{0x01, 0x4B, 0x00, 0x01}, {0x00, 0x4B, 0xC7}});
@@ -113,4 +119,11 @@ TEST_F(GuiFixture, AMapWithErrorsIsRefusedWholeAndNamedByLine) {
     EXPECT_TRUE(consoleHas(file + ":3: error: ")) << consoleText().toStdString();
     EXPECT_TRUE(consoleHas("Load Register Map: " + file + " has errors; the register map in use stays\n"));
     EXPECT_EQ(con->registerMap()->chip(), "KV2440");
+    // A chip without a map: the console as it is without names.
+    evb::SetPresetSearchRoots({files.path().toStdString()});
+    chooseCodec("KV1120");
+    EXPECT_EQ(con->registerMap(), nullptr);
+    EXPECT_FALSE(con->FieldPanel->isVisible() || con->FindRegAction->isEnabled());
+    EXPECT_EQ(con->width(), 953);
+    EXPECT_EQ(con->RegMapGrid->item(2, 11)->toolTip(), "");
 }
