@@ -114,7 +114,8 @@ class Session:
         self._process = subprocess.Popen(args, stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True,
                                          bufsize=1)
         self._ids = itertools.count(1)
-        self._lock = threading.Lock()
+        self._lock = threading.Lock()  # the waiting table (the reader thread takes it too)
+        self._write_lock = threading.Lock()  # one request line at a time
         self._waiting = {}  # id -> [event, answer]
         self._waiting[0] = [threading.Event(), None]  # the --port board's opening
         self._reader = threading.Thread(target=self._read_answers, daemon=True)
@@ -155,6 +156,7 @@ class Session:
         request.update(fields)
         with self._lock:
             self._waiting[request["id"]] = [threading.Event(), None]
+        with self._write_lock:
             self._process.stdin.write(json.dumps(request) + "\n")
             self._process.stdin.flush()
         return self._await(request["id"])
