@@ -120,6 +120,9 @@ Tkv2580mfrm::Tkv2580mfrm(QWidget* parent)
 
 Tkv2580mfrm::~Tkv2580mfrm() {
     dropUndoObserver();
+    // The children go once this class's part is gone: none of them may call back into it then
+    // (an undo stack that clears itself on the way reports its index).
+    for (QObject* child : findChildren<QObject*>()) child->disconnect(this);
     // The completer goes before the list it completes from and the field it serves.
     delete FindRegCompleter;
 }

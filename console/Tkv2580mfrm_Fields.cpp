@@ -62,6 +62,12 @@ QString legendStyle(const QColor& colour, bool italic) {
         .arg(colour.name(), italic ? "font-style: italic;" : "");
 }
 
+// The register's value as last read or written on the link, if it is known.
+std::optional<std::uint8_t> knownValue(std::uint8_t reg) {
+    const BoardSession* session = CurrentSession();
+    return session ? session->KnownValue(reg) : std::nullopt;
+}
+
 } // namespace
 
 void Tkv2580mfrm::buildFieldPanel() {
@@ -229,17 +235,8 @@ void Tkv2580mfrm::decorateAllCells() {
         decorateCell(static_cast<std::uint8_t>(a));
 }
 
-namespace {
-
-// The register's value as last read or written on the link, if it is known.
-std::optional<std::uint8_t> knownValue(std::uint8_t reg) {
-    const BoardSession* session = CurrentSession();
-    return session ? session->KnownValue(reg) : std::nullopt;
-}
-
-} // namespace
-
-void Tkv2580mfrm::readArrived(std::uint8_t reg, std::uint8_t value) {    if (!m_pendingEdit || m_pendingEdit->reg != reg) return;
+void Tkv2580mfrm::readArrived(std::uint8_t reg, std::uint8_t value) {
+    if (!m_pendingEdit || m_pendingEdit->reg != reg) return;
     const FieldEdit edit = *m_pendingEdit;
     m_pendingEdit.reset();
     m_editReadTimeout->stop();
@@ -247,7 +244,6 @@ void Tkv2580mfrm::readArrived(std::uint8_t reg, std::uint8_t value) {    if (!m_
 }
 
 void Tkv2580mfrm::FindRegClick() {
-    FieldPanel->show();
     FindRegTxt->setFocus(Qt::ShortcutFocusReason);
     FindRegTxt->selectAll();
 }

@@ -20,11 +20,12 @@
 
 namespace {
 
-// Rows 1, 3 and 5 of each register: the map's lines the errors name.
 constexpr const char* kMap = R"({ "format": "evbconsole-regmap-1", "chip": "T", "registers": [
   { "address": "0x1A", "name": "ADC_VOL_L", "description": "Left ADC digital volume", "fields": [
     { "name": "VOL", "bits": "6:0", "description": "0.5 dB steps", "values": { "0x00": "mute", "0x7F": "0 dB" } },
     { "name": "MUTE", "bits": "7", "values": { "0": "off", "1": "on" } } ] },
+  { "address": "0x20", "name": "CTRL", "access": "write-only", "reset": "0x30", "fields": [
+    { "name": "GO", "bits": "0" }, { "name": "LEVEL", "bits": "7:4" } ] },
   { "address": "0x3C", "name": "STATUS", "access": "read-only", "volatile": true, "fields": [
     { "name": "LOCK", "bits": "0" } ] },
   { "address": "0x4B", "name": "GAIN", "description": "Output gain", "fields": [
@@ -66,6 +67,9 @@ TEST_F(GuiFixture, FieldEditsWriteOnlyTheFieldsBitsAndCellsDescribeTheirRegister
     EXPECT_TRUE(status->font().italic());
 
     typeText("kv2580mfrm/FindRegTxt", "output");
+    con->FindRegTxt->deselect();
+    con->FindRegAction->trigger(); // Ctrl+F: to the find field, its text selected
+    EXPECT_EQ(con->FindRegTxt->selectedText(), "output");
     key(con->FindRegTxt, Qt::Key_Return);
     EXPECT_EQ(con->RegMapGrid->currentRow() * 100 + con->RegMapGrid->currentColumn(), 5 * 100 + 12);
     EXPECT_EQ(con->fieldRegister(), 0x4B);
@@ -83,7 +87,7 @@ TEST_F(GuiFixture, FieldEditsWriteOnlyTheFieldsBitsAndCellsDescribeTheirRegister
     expectSent({{0x01, 0x4B, 0x00, 0x01}, {0x00, 0x4B, 0xC7}});
 
     const QStringList offered = static_cast<QStringListModel*>(con->FindRegCompleter->model())->stringList();
-    ASSERT_EQ(offered.size(), 3);
+    ASSERT_EQ(offered.size(), 4);
     ASSERT_TRUE(con->FindRegister(offered[0])) << offered[0].toStdString(); // "ADC_VOL_L — Left ADC digital volume"
     ClickNow(find<QCheckBox>("kv2580mfrm/FieldMUTE"));
     expectSent({{0x00, 0x1A, 0x85}});
@@ -91,6 +95,10 @@ TEST_F(GuiFixture, FieldEditsWriteOnlyTheFieldsBitsAndCellsDescribeTheirRegister
     expectSent({{0x00, 0x1A, 0xFF}});
     EXPECT_EQ(board->Register(kChip, 0x1A), 0xFF);
     EXPECT_TRUE(find<QLabel>("kv2580mfrm/FieldRegLabel")->text().startsWith("0x1A ADC_VOL_L = 0xFF\nVOL[6:0] = 127 (0 dB)"));
+
+    ASSERT_TRUE(con->FindRegister("CTRL"));
+    ClickNow(find<QCheckBox>("kv2580mfrm/FieldGO")); // write-only: from its reset value, no read
+    expectSent({{0x00, 0x20, 0x31}});
 
     ASSERT_TRUE(con->FindRegister("STATUS"));
     QWidget* lock = FindWidgetByName("kv2580mfrm/FieldLOCK");
@@ -111,6 +119,7 @@ TEST_F(GuiFixture, AMapWithErrorsIsRefusedWholeAndNamedByLine) {
     chooseCodec("KV2440");
     ASSERT_NE(con->registerMap(), nullptr);
     EXPECT_EQ(con->registerMap()->chip(), "KV2440");
+    EXPECT_EQ(evb::CurrentSession()->linkNames.get(), con->registerMap()) << "the link log names registers";
     std::string bad = kMap;
     bad.replace(bad.find("\"6:0\""), 5, "\"9:0\"");
     const QString file = QString::fromStdString(writeFile("bad.regmap.json", bad));
@@ -123,6 +132,7 @@ TEST_F(GuiFixture, AMapWithErrorsIsRefusedWholeAndNamedByLine) {
     evb::SetPresetSearchRoots({files.path().toStdString()});
     chooseCodec("KV1120");
     EXPECT_EQ(con->registerMap(), nullptr);
+    EXPECT_EQ(evb::CurrentSession()->linkNames, nullptr);
     EXPECT_FALSE(con->FieldPanel->isVisible() || con->FindRegAction->isEnabled());
     EXPECT_EQ(con->width(), 953);
     EXPECT_EQ(con->RegMapGrid->item(2, 11)->toolTip(), "");
