@@ -238,6 +238,7 @@ void expectArgs(const Options& o, std::size_t min, std::size_t max) {
 evb::BoardSession::Options lineOptions(TalonComm::TLineIo* line) {
     evb::BoardSession::Options o;
     o.line = line;
+    o.reopens = false; // a run reports a lost port and ends
     return o;
 }
 

@@ -62,8 +62,10 @@ BoardSession::BoardSession(ISessionSink* sink, Options options)
     // What the device is (its persistent name, its USB identity) is taken while it is there:
     // once it went away, so did they.
     m_device.AfterOpen = [this](TalonComm::TObject*) {
-        m_portIdentity = TalonComm::TPortWatch::Identify(TalonComm::TTalonComm::DevicePath(m_device.fGetPortName()),
-                                                         m_options.byIdDir, m_options.sysRoot);
+        if (m_options.reopens)
+            m_portIdentity =
+                TalonComm::TPortWatch::Identify(TalonComm::TTalonComm::DevicePath(m_device.fGetPortName()),
+                                                m_options.byIdDir, m_options.sysRoot);
     };
 }
 

@@ -130,6 +130,9 @@ class BoardSession {
         // to reopen only the same one).
         std::string byIdDir = "/dev/serial/by-id";
         std::string sysRoot = "/sys";
+        // False for a session that never reopens its port by itself (evbctl): the device's
+        // identity, which only the reopen uses, is then not looked up at every opening.
+        bool reopens = true;
         // The register count a block reply fills (the chip profile's); 0 when not given.
         std::function<int()> registerCount;
     };

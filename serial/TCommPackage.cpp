@@ -281,6 +281,9 @@ void TCommPackage::_TimerThread() {
     pthread_setname_np(pthread_self(), "evb-pkg");
     std::uint8_t buf[kDrainBlock];
     std::vector<std::uint8_t> package;
+    // This thread's first allocation comes now, not when the first package is due: it sets up
+    // the thread's heap, which would delay that package.
+    package.reserve(kDrainBlock);
     std::unique_lock<std::mutex> lock(m_mutex);
     while (m_running) {
         const bool assembling = fGetActive() && fGetPackageType() == cptFrameTimeout && m_assembler.Pending();
