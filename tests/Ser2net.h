@@ -1,7 +1,8 @@
 #pragma once
 // Debian's ser2net in front of a simulated board's pseudo-terminal, as a lab rack runs it: a raw
-// TCP port and an RFC 2217 port on the loopback address, one client each, from a YAML file
-// written for the test. Start waits until both ports listen; Stop (and the destructor) end it.
+// TCP port and an RFC 2217 port on the loopback address, one client each, each byte sent on as
+// read (no chardelay, as in the README's example), from a YAML file written for the test. Start
+// waits until both ports listen; Stop (and the destructor) end it.
 
 #include "tests/TempDir.h"
 
@@ -38,7 +39,7 @@ class Ser2net {
                  {std::tuple{"raw", "tcp", m_raw}, {"rfc", "telnet(rfc2217),tcp", m_rfc}})
                 y << "connection: &" << name << "\n  accepter: " << accepter << ",127.0.0.1," << port
                   << "\n  connector: serialdev," << device
-                  << ",19200n81,local\n  options:\n    max-connections: 1\n";
+                  << ",19200n81,local\n  options:\n    max-connections: 1\n    chardelay: false\n";
             m_config = m_dir.write("ser2net.yaml", "%YAML 1.1\n---\n" + y.str());
         }
         // Foreground, its log in the scratch directory, no UUCP lock files (no rights needed).
