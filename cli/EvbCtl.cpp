@@ -23,12 +23,13 @@
 #include "serial/TTalonComm.h"
 #include "sim/SimBoard.h"
 
-#include <chrono>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <csignal>
 #include <cstdint>
 #include <functional>
+#include <iomanip>
 #include <iostream>
 #include <map>
 #include <memory>
@@ -153,9 +154,10 @@ struct Options {
     bool strict = false; // send, check: warnings count as errors
     bool dryRun = false; // send: print the frames, open no port
     bool json = false;   // --json: each result one JSON object on stdout
-    std::string regmapFile, chip;                 // --regmap FILE, --chip NAME
+    std::string regmapFile, chip;                // --regmap FILE, --chip NAME
     std::shared_ptr<const evb::RegisterMap> map; // loaded from either once the arguments are parsed
-    bool all = false;                             // diff and restore compare volatile registers too
+    bool all = false;                            // diff and restore compare volatile registers too
+    bool packageGap = false;                     // answers end after 50 ms of silence, as in the windows
     std::string command;
     std::vector<std::string> args;
 };
@@ -216,6 +218,8 @@ Options parse(const std::vector<std::string>& args, Options o = {}) {
             o.dryRun = true;
         } else if (a == "--json") {
             o.json = true;
+        } else if (a == "--package-gap") {
+            o.packageGap = true;
         } else {
             throw UsageError{"unknown option " + a};
         }
@@ -235,10 +239,11 @@ void expectArgs(const Options& o, std::size_t min, std::size_t max) {
         throw UsageError{"wrong number of arguments for '" + o.command + "'"};
 }
 
-evb::BoardSession::Options lineOptions(TalonComm::TLineIo* line) {
+evb::BoardSession::Options sessionOptions(const Options& options, TalonComm::TLineIo* line) {
     evb::BoardSession::Options o;
     o.line = line;
     o.reopens = false; // a run reports a lost port and ends
+    o.packageGap = options.packageGap;
     return o;
 }
 
@@ -248,8 +253,8 @@ class Board {
   public:
     // err: where --trace lines and the port's own messages go.
     Board(const Options& options, std::ostream& err, TalonComm::TLineIo* line)
-        : m_options(options), m_traceErr(err), m_report(err, err, m_watch), m_board(&m_report, lineOptions(line)),
-          m_scope(m_board) {
+        : m_options(options), m_traceErr(err), m_report(err, err, m_watch),
+          m_board(&m_report, sessionOptions(options, line)), m_scope(m_board) {
         // The link log (--trace) names the registers of this run's map.
         m_board.linkNames = options.map;
     }
@@ -365,11 +370,24 @@ class Board {
         return total;
     }
 
-    // Throws away whatever the board said before the command (noise, late answers).
-    void discardWaiting() {
+    // Before a command whose answer has want bytes (0: not known): what the board said since
+    // the last answer (noise, a late byte) is reported as unsolicited, never taken for the answer.
+    void expectAnswer(std::size_t want) {
+        m_board.ExpectAnswer(want);
         std::uint8_t buf[kReplyBufferSize];
-        for (long n; (n = m_device.Read(buf, kReplyBufferSize)) > 0;)
-            evb::LogPackage(buf, static_cast<std::size_t>(n), "consumed");
+        for (long n; (n = m_device.Read(buf, kReplyBufferSize)) > 0;) {
+            evb::LogPackage(buf, static_cast<std::size_t>(n), "unsolicited");
+            unsolicited(buf, static_cast<std::size_t>(n));
+        }
+    }
+
+    void unsolicited(const std::uint8_t* bytes, std::size_t n) {
+        std::ostream& e = err();
+        e << "evbctl: warning: the board sent " << n << (n == 1 ? " byte" : " bytes")
+          << " nobody asked for:" << std::hex << std::uppercase << std::setfill('0');
+        for (std::size_t i = 0; i < n; ++i)
+            e << ' ' << std::setw(2) << static_cast<unsigned>(bytes[i]);
+        e << std::dec << std::nouppercase << std::setfill(' ') << std::endl;
     }
 
     // Gathers reply bytes package by package until want bytes arrived or the deadline passed.
@@ -387,6 +405,11 @@ class Board {
                 got.insert(got.end(), buf, buf + n);
             }
             if (got.size() >= want || m_watch.hungUp() || !m_watch.waitBeyond(seen, until)) break;
+        }
+        // Bytes that came with the answer, after it.
+        if (got.size() > want) {
+            unsolicited(got.data() + want, got.size() - want);
+            got.resize(want);
         }
         return got;
     }
@@ -414,7 +437,7 @@ class Board {
 
     // Sends one command that the board acknowledges; prints line once the board has answered.
     int acknowledged(const std::function<bool()>& cmd, const std::string& line) {
-        discardWaiting();
+        expectAnswer(1);
         if (cmd()) return notSent();
         if (collect(1, deadline()).empty()) return noAnswer(0, 1);
         m_report.ConsoleAppend(line);
@@ -430,7 +453,7 @@ class Board {
     std::function<int()> info() {
         expectArgs(m_options, 0, 0);
         return [this]() -> int {
-            discardWaiting();
+            expectAnswer(evb::kRecordSize);
             if (evb::CmdBoardInfo()) return notSent();
             const Bytes b = collect(evb::kRecordSize, deadline());
             if (b.size() < evb::kRecordSize) return noAnswer(b.size(), evb::kRecordSize);
@@ -454,7 +477,7 @@ class Board {
 
     // Reads one register without a console line.
     int readOne(std::uint8_t reg, std::uint8_t& value) {
-        discardWaiting();
+        expectAnswer(1);
         if (evb::CmdReadReg(reg)) return notSent();
         const Bytes b = collect(1, deadline());
         if (b.empty()) return noAnswer(0, 1);
@@ -500,9 +523,9 @@ class Board {
     // Reads count registers from register 0 into values (a count of 255 goes out as 256, the
     // builder's rule, so 256 bytes come back).
     int readAll(int count, Bytes& values) {
-        discardWaiting();
-        if (evb::CmdReadAllReg(0, static_cast<std::uint16_t>(count))) return notSent();
         const auto answered = static_cast<std::size_t>(evb::RegistersAnswered(count));
+        expectAnswer(answered);
+        if (evb::CmdReadAllReg(0, static_cast<std::uint16_t>(count))) return notSent();
         values = collect(answered, deadline());
         if (values.size() < answered) return noAnswer(values.size(), answered);
         values.resize(answered);
@@ -666,7 +689,7 @@ class Board {
 
     // Sends checked configuration text as one batch and waits for the board to take it.
     int sendBatch(std::string_view text) {
-        discardWaiting();
+        expectAnswer(0);
         const std::uint64_t framesBefore = evb::FramesSent();
         const auto started = Clock::now();
         // Acknowledgements are taken as the lines go out, so the package slots never overflow.
@@ -847,6 +870,9 @@ std::string UsageText() {
            "                  or a port on the network: tcp://HOST:PORT (raw), rfc2217://HOST:PORT\n"
            "  --baud N        line speed (default 19200, 8N1)\n"
            "  --timeout MS    how long to wait for the board's answer (default 1000)\n"
+           "  --package-gap   take an answer as complete only after 50 ms of silence, as the\n"
+           "                  windows do (default: once its bytes are in and two character\n"
+           "                  times passed; bytes after that are reported as unsolicited)\n"
            "  --simulate      use a simulated board inside evbctl instead of a port\n"
            "  --trace         write every frame, reply package and port event to stderr\n"
            "                  (HH:MM:SS.mmm TX|RX bytes  meaning)\n"

@@ -133,6 +133,9 @@ class BoardSession {
         // False for a session that never reopens its port by itself (evbctl): the device's
         // identity, which only the reopen uses, is then not looked up at every opening.
         bool reopens = true;
+        // True: an answer ends only after the package interval of silence, as in the windows,
+        // also when its length is known (ExpectAnswer does nothing).
+        bool packageGap = false;
         // The register count a block reply fills (the chip profile's); 0 when not given.
         std::function<int()> registerCount;
     };
@@ -161,6 +164,12 @@ class BoardSession {
     std::chrono::milliseconds sendTimeout{2000};
     std::uint64_t FramesSent() const { return m_framesSent; }
     SendStatus Send(const CommandRecord& record);
+    // Called before a command whose answer has bytes bytes (1 for a register or an
+    // acknowledgement, N for a block, 18 for the board information): its package is complete
+    // once they are in and the line was then quiet for two character times, not after the
+    // package interval. What was received before becomes a package of its own, so it is never
+    // taken for the answer. 0: no answer known (the interval alone).
+    void ExpectAnswer(std::size_t bytes);
 
     // --- register values and writes ---
     // Every write frame that was sent (single writes and a batch's writes and delays) is told

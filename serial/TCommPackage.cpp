@@ -277,6 +277,52 @@ void TCommPackage::fNewCommNotify(TObject* Sender, int mask) {
     if (m_savedNotify) m_savedNotify(Sender, mask);
 }
 
+bool TCommPackage::drainIntoAssembler(std::uint8_t* buf, TTimeoutAssembler::Clock::time_point now) {
+    bool arrived = false;
+    long k;
+    while ((k = m_engine->Read(buf, kDrainBlock)) > 0) {
+        m_assembler.Feed(buf, static_cast<std::size_t>(k), now);
+        arrived = true;
+    }
+    // The silence that ends a package counts from when the bytes came off the line, not from
+    // when this thread got round to them.
+    if (arrived) m_assembler.Touch(std::min(now, m_engine->fGetLastReceived()));
+    return arrived;
+}
+
+void TCommPackage::deliver(const std::vector<std::uint8_t>& package, std::unique_lock<std::mutex>& lock) {
+    // A full ring loses the package; the handler still hears of it.
+    m_rxQueue->InPackage(package.data(), static_cast<std::uint32_t>(package.size()));
+    lock.unlock();
+    {
+        // Checked again under the lock that Quiesce takes: a layer switched off in the
+        // meantime raises nothing once Quiesce has returned.
+        std::lock_guard<std::mutex> running(m_callbackMutex);
+        if (fGetActive()) CallNotify(evRxChar);
+    }
+    lock.lock();
+}
+
+void TCommPackage::ExpectPackage(std::uint32_t n, std::chrono::microseconds quiet) {
+    std::uint8_t buf[kDrainBlock];
+    std::vector<std::uint8_t> before;
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        if (fGetActive() && fGetPackageType() == cptFrameTimeout) {
+            drainIntoAssembler(buf, TTimeoutAssembler::Clock::now());
+            if (m_assembler.TakeNow(before)) deliver(before, lock);
+        }
+        m_assembler.Expect(n, quiet);
+        m_timerSignalled = true;
+    }
+    m_timerCv.notify_one();
+}
+
+bool TCommPackage::Assembling() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_assembler.Pending();
+}
+
 void TCommPackage::_TimerThread() {
     pthread_setname_np(pthread_self(), "evb-pkg");
     std::uint8_t buf[kDrainBlock];
@@ -296,27 +342,8 @@ void TCommPackage::_TimerThread() {
         m_timerSignalled = false;
         if (!m_running || !fGetActive() || fGetPackageType() != cptFrameTimeout) continue;
         const auto now = TTimeoutAssembler::Clock::now();
-        bool arrived = false;
-        long k;
-        while ((k = m_engine->Read(buf, kDrainBlock)) > 0) {
-            m_assembler.Feed(buf, static_cast<std::size_t>(k), now);
-            arrived = true;
-        }
-        // The silence that ends a package counts from when the bytes came off the line, not
-        // from when this thread got round to them.
-        if (arrived) m_assembler.Touch(std::min(now, m_engine->fGetLastReceived()));
-        if (!arrived && m_assembler.TakeIfDue(now, package)) {
-            // A full ring loses the package; the handler still hears of it.
-            m_rxQueue->InPackage(package.data(), static_cast<std::uint32_t>(package.size()));
-            lock.unlock();
-            {
-                // Checked again under the lock that Quiesce takes: a layer switched off in the
-                // meantime raises nothing once Quiesce has returned.
-                std::lock_guard<std::mutex> running(m_callbackMutex);
-                if (fGetActive()) CallNotify(evRxChar);
-            }
-            lock.lock();
-        }
+        const bool arrived = drainIntoAssembler(buf, now);
+        if (!arrived && m_assembler.TakeIfDue(now, package)) deliver(package, lock);
     }
 }
 

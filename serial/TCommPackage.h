@@ -5,10 +5,10 @@
 //
 // Threads: setters and WritePackage on the owner's thread; ReadPackage on the single consumer
 // of received packages (the package handler's thread is fine). OnPackage runs on the thread
-// that detected the event: the timer thread (`evb-pkg`) for time-out packages, the engine's
-// read thread for other events, the owner's thread for the open/close report. OnPackage may
-// only be replaced while the layer is inactive. The destructor must not run on the timer
-// thread.
+// that detected the event: the timer thread (`evb-pkg`) for time-out packages (the owner's
+// thread for the one ExpectPackage closes), the engine's read thread for other events, the
+// owner's thread for the open/close report. OnPackage may only be replaced while the layer is
+// inactive. The destructor must not run on the timer thread.
 
 #include "serial/CommTypes.h"
 #include "serial/TCommPackageQueue.h"
@@ -44,6 +44,14 @@ class TCommPackage : public TObject {
     // Waits until Write calls totalling n bytes, each sent as its own package in time-out
     // mode, will all go straight to the engine: no package waits and the engine has room.
     bool WaitWriteRoom(long n, std::chrono::milliseconds timeout);
+
+    // Time-out mode: the next n bytes received are an answer, whose package is complete once
+    // they are all in and the line was then quiet for quiet (instead of PackageInterval). What
+    // was received before is first closed as a package of its own, so that it is never taken
+    // for part of the answer. n = 0 returns to the interval alone.
+    void ExpectPackage(std::uint32_t n, std::chrono::microseconds quiet);
+    // Time-out mode: bytes have come that are not yet a complete package.
+    bool Assembling();
 
     // Returns once no package handler runs on the timer thread; from then on the handler is
     // only called again for new packages (deactivate first to stop those).
@@ -82,6 +90,11 @@ class TCommPackage : public TObject {
 
   private:
     void _TimerThread();
+    // Moves the engine's bytes into the assembler; with m_mutex held. True when there were any.
+    bool drainIntoAssembler(std::uint8_t* buf, TTimeoutAssembler::Clock::time_point now);
+    // Hands a completed package to the ring and the handler; with m_mutex held (in lock), which
+    // is let go while the handler runs.
+    void deliver(const std::vector<std::uint8_t>& package, std::unique_lock<std::mutex>& lock);
     void _ReadHeadTailPackage();
     void _WritePackage();
     bool sendOnce();

@@ -13,12 +13,20 @@ void TTimeoutAssembler::Feed(const std::uint8_t* data, std::size_t n, Clock::tim
     if (n == 0) return;
     const std::size_t room = m_maxLength > m_acc.size() ? m_maxLength - m_acc.size() : 0;
     m_acc.insert(m_acc.end(), data, data + std::min(n, room));
+    m_count += n;
     m_pending = true;
     m_last = t;
 }
 
 bool TTimeoutAssembler::TakeIfDue(Clock::time_point t, std::vector<std::uint8_t>& out) {
     if (!m_pending || t < Deadline()) return false;
+    return TakeNow(out);
+}
+
+bool TTimeoutAssembler::TakeNow(std::vector<std::uint8_t>& out) {
+    if (!m_pending) return false;
+    m_expect = m_count >= m_expect ? 0 : m_expect - m_count;
+    m_count = 0;
     out.swap(m_acc);
     m_acc.clear();
     m_acc.reserve(m_maxLength);
@@ -28,6 +36,8 @@ bool TTimeoutAssembler::TakeIfDue(Clock::time_point t, std::vector<std::uint8_t>
 
 void TTimeoutAssembler::Reset() {
     m_acc.clear();
+    m_count = 0;
+    m_expect = 0;
     m_pending = false;
 }
 

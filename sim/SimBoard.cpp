@@ -124,6 +124,9 @@ struct SimBoard::Impl {
     bool stallReading = false;
     int truncateCount = 0;
     std::size_t truncateKeep = 0;
+    int trailCount = 0;
+    std::vector<std::uint8_t> trail;
+    Nanos trailAfter{0};
 
     std::array<std::uint8_t, 256>& regsOf(std::uint8_t chip) {
         auto it = registers.find(chip);
@@ -201,7 +204,11 @@ struct SimBoard::Impl {
             for (auto& b : reply)
                 b = static_cast<std::uint8_t>(~b);
         }
+        if (trailCount > 0 && trailAfter.count() == 0) reply.insert(reply.end(), trail.begin(), trail.end());
         out.push_back(OutChunk{std::move(reply), 0, now + delay, false});
+        if (trailCount > 0 && trailAfter.count() > 0)
+            out.push_back(OutChunk{trail, 0, now + delay + trailAfter, false});
+        trailCount = std::max(0, trailCount - 1);
     }
 
     std::vector<std::uint8_t> execute(const std::array<std::uint8_t, 18>& r) {
@@ -585,6 +592,14 @@ void SimBoard::TruncateReplies(int count, std::size_t keepBytes) {
     std::lock_guard lock(m_impl->mutex);
     m_impl->truncateCount = std::max(0, count);
     m_impl->truncateKeep = keepBytes;
+}
+
+void SimBoard::TrailReplies(int count, const std::vector<std::uint8_t>& bytes,
+                            std::chrono::milliseconds after) {
+    std::lock_guard lock(m_impl->mutex);
+    m_impl->trailCount = std::max(0, count);
+    m_impl->trail = bytes;
+    m_impl->trailAfter = after;
 }
 
 void SimBoard::SendUnsolicited(const std::vector<std::uint8_t>& bytes) {

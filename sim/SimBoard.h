@@ -85,6 +85,8 @@ class SimBoard {
     void DelayReplies(std::chrono::milliseconds delay); // every reply waits this long first (0: off)
     void WithholdReplies(bool on);                      // no replies at all while on
     void TruncateReplies(int count, std::size_t keepBytes);       // next count replies cut to keepBytes
+    // The next count replies are followed by bytes: with the reply (after 0) or after a pause.
+    void TrailReplies(int count, const std::vector<std::uint8_t>& bytes, std::chrono::milliseconds after);
     void SendUnsolicited(const std::vector<std::uint8_t>& bytes); // bytes out of turn, now
     void Babble(std::size_t bytes, std::uint32_t seed = 1);       // random bytes at full speed
     void StallReading(bool on); // the board stops reading the line (its buffer fills)

@@ -143,6 +143,15 @@ INSTANTIATE_TEST_SUITE_P(Runs, EvbCtlRun, ::testing::Values(
             "the board did not answer within 300 ms", "00 1A 05", [](auto& b) { b.WithholdReplies(true); }},
     RunCase{"cutShortInfo", {"--port", "BOARD", "--timeout", "300", "info"}, 1, "", "the board answered 7 of 18 bytes",
             "58", [](auto& b) { b.TruncateReplies(1, 7); }},
+    // An answer is complete once its bytes are in: one more after it is reported, not taken;
+    // with --package-gap too (where it comes inside the 50 ms).
+    RunCase{"oneByteTooMany", {"--port", "BOARD", "read", "0x1A"}, 0, "ReadReg:   Reg0x1A = 0x05\n",
+            "^evbctl: warning: the board sent 1 byte nobody asked for: 77\n$", "01 1A 00 01",
+            [](auto& b) { b.TrailReplies(1, {0x77}, 0ms); }},
+    RunCase{"oneByteTooManyWithThePackageGap", {"--port", "BOARD", "--package-gap", "dump", "2"}, 0,
+            "    00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F\n00: E0 E1\n",
+            "^evbctl: warning: the board sent 1 byte nobody asked for: 77\n$", "01 00 00 02",
+            [](auto& b) { b.TrailReplies(1, {0x77}, 0ms); }},
     // Noise that came before the command is not taken as its answer.
     RunCase{"noiseBefore", {"--port", "BOARD", "read", "0x1A"}, 0, "ReadReg:   Reg0x1A = 0x05\n", "", "01 1A 00 01",
             [](auto& b) { b.SendUnsolicited({0x99, 0x98, 0x97}); ASSERT_TRUE(b.WaitRepliesSent(2s)); }},

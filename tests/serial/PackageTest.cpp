@@ -8,6 +8,7 @@
 #include "serial/TCommQueue.h"
 #include "serial/TFrameCodec.h"
 #include "serial/TTalonComm.h"
+#include "serial/TTimeoutAssembler.h"
 
 #include <cstring>
 #include <gtest/gtest.h>
@@ -103,6 +104,50 @@ TEST(FrameCodec, WireGivesThePackagesAndThePackageEncodesToTheWire) {
     }
 }
 
+// ---- answers of a known length ----
+
+// Silence alone (interval 50 ms) is the assembler's fuzz target; an expected answer of two bytes
+// ends 1 ms after its last byte, and whatever does not meet it keeps the 50 ms.
+TEST(TimeoutAssembler, AnAnswerOfKnownLengthEndsAfterTheQuietAndAnyOtherByteAfterTheInterval) {
+    using Clock = TTimeoutAssembler::Clock;
+    using std::chrono::milliseconds;
+    const struct {
+        const char* name;
+        std::vector<std::pair<int, std::string>> feeds; // ms from the start, bytes
+        int dueAt;                                      // ms when the first package is due
+        std::string package;
+        std::size_t stillExpected; // of the two bytes, after that package
+    } cases[] = {
+        {"exact", {{0, "a"}, {3, "b"}}, 4, "ab", 0},
+        {"oneTooMany", {{0, "abc"}}, 1, "abc", 0},
+        {"oneTooFew", {{0, "a"}}, 50, "a", 1},
+        {"extraBeforeTheQuiet", {{0, "ab"}, {0, "c"}}, 1, "abc", 0},
+    };
+    for (const auto& c : cases) {
+        TTimeoutAssembler a(64, milliseconds(50));
+        a.Expect(2, milliseconds(1));
+        const Clock::time_point t0 = Clock::now();
+        for (const auto& [at, bytes] : c.feeds)
+            a.Feed(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), t0 + milliseconds(at));
+        Bytes out;
+        EXPECT_FALSE(a.TakeIfDue(t0 + milliseconds(c.dueAt) - std::chrono::microseconds(1), out)) << c.name;
+        ASSERT_TRUE(a.TakeIfDue(t0 + milliseconds(c.dueAt), out)) << c.name;
+        EXPECT_EQ(std::string(out.begin(), out.end()), c.package) << c.name;
+        EXPECT_EQ(a.Expected(), c.stillExpected) << c.name;
+    }
+    // A late byte, once the answer is in: the interval again.
+    TTimeoutAssembler a(64, milliseconds(50));
+    a.Expect(1, milliseconds(1));
+    const Clock::time_point t0 = Clock::now();
+    a.Feed(reinterpret_cast<const std::uint8_t*>("a"), 1, t0);
+    Bytes out;
+    ASSERT_TRUE(a.TakeIfDue(t0 + milliseconds(1), out));
+    a.Feed(reinterpret_cast<const std::uint8_t*>("L"), 1, t0 + milliseconds(3));
+    EXPECT_EQ(a.Deadline(), t0 + milliseconds(53));
+    EXPECT_FALSE(a.TakeNow(out) && a.TakeNow(out)) << "taken at once, then nothing pending";
+    EXPECT_EQ(std::string(out.begin(), out.end()), "L");
+}
+
 // ---- the package layer over a real port ----
 
 namespace {
@@ -185,4 +230,23 @@ TEST_F(Packages, BurstsAndFramesBecomePackagesReadWholeCutOrPeekedAndWritesGoOut
     package.fSetActive(false);
     EXPECT_EQ(package.WritePackage("ab", 2) + package.ReadPackage(buf, 4), 0u)
         << "an inactive layer moves nothing";
+}
+
+// An answer of known length comes out long before the 10 s interval; a late byte after it is
+// closed as a package of its own when the next answer is expected, never joined to it.
+TEST_F(Packages, AnExpectedAnswerEndsAfterItsBytesAndALateByteStaysOutOfTheNext) {
+    package.fSetPackageInterval(10000);
+    package.OnPackage = [this](TObject*, int mask) { received += (mask & evRxChar) != 0; };
+    engine.fSetPortName(pty.Slave());
+    engine.fSetActive(true);
+    package.fSetActive(true);
+    package.ExpectPackage(1, std::chrono::milliseconds(1));
+    ASSERT_TRUE(Burst("a"));
+    EXPECT_EQ(Next(), "a");
+    pty.Send("L");
+    ASSERT_TRUE(WaitFor([&] { return package.Assembling(); })) << "the late byte reached the layer";
+    package.ExpectPackage(1, std::chrono::milliseconds(1));
+    EXPECT_EQ(Next(), "L");
+    ASSERT_TRUE(Burst("b"));
+    EXPECT_EQ(Next(), "b");
 }
