@@ -282,9 +282,9 @@ void BoardSession::ExpectAnswer(std::size_t bytes) {
     TalonComm::TCommPackage* package = m_device.Package();
     if (m_options.packageGap) bytes = 0;
     // A character: start bit, data bits, parity bit, stop bits (1.5 counted as 2).
-    const unsigned bits = 1 + static_cast<unsigned>(m_device.fGetByteSize()) +
-                          (m_device.fGetParity() != TalonComm::ptNoParity ? 1 : 0) +
-                          (m_device.fGetStopBits() == TalonComm::sbOneStopBit ? 1 : 2);
+    const unsigned bits = 2 + static_cast<unsigned>(m_device.fGetByteSize()) +
+                          static_cast<unsigned>(m_device.fGetParity() != TalonComm::ptNoParity) +
+                          static_cast<unsigned>(m_device.fGetStopBits() != TalonComm::sbOneStopBit);
     const std::uint64_t baud = std::max<std::uint32_t>(m_device.fGetBaudRate(), 1);
     const auto twoCharacters = std::chrono::microseconds((2 * bits * 1'000'000ULL + baud - 1) / baud);
     package->ExpectPackage(static_cast<std::uint32_t>(bytes), twoCharacters);
