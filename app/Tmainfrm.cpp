@@ -3,6 +3,7 @@
 // the UI thread: what the board session raises on other threads reaches it through the session
 // bridge.
 #include "app/Tmainfrm.h"
+#include "windows/TRegisterWatchFrm.h"
 
 #include "console/ChipProfiles.h"
 #include "app/SessionBridge.h"
@@ -178,7 +179,7 @@ Tmainfrm::~Tmainfrm() {
     // The other windows show and use the session: they go first.
     for (QWidget* window : std::initializer_list<QWidget*>{
              Windows.kv2580mfrm, Windows.RS232CfgFrm, Windows.warnfrm, Windows.SetCodecComodeFrm,
-             Windows.SPDIFConfigFRM, Windows.Form6, Windows.Form1, Windows.LinkMonitorFrm})
+             Windows.SPDIFConfigFRM, Windows.Form6, Windows.Form1, Windows.LinkMonitorFrm, Windows.RegisterWatchFrm})
         delete window;
     Windows = {};
 }
@@ -438,6 +439,7 @@ void Tmainfrm::BuildMenus() {
     RS2321 = add(communication, "Codec I2C Address", "RS2321", true, &Tmainfrm::RS2321Click);
     RS2322 = add(communication, "RS-232 Port", "RS2322", true, &Tmainfrm::RS2322Click);
     LinkMonitor1 = add(communication, "Link Monitor", "LinkMonitor1", true, &Tmainfrm::LinkMonitor1Click);
+    RegisterWatch1 = add(communication, "Register Watch", "RegisterWatch1", true, &Tmainfrm::RegisterWatch1Click);
 
     QMenu* eq = menuBar()->addMenu("EQTool");
     eq->setObjectName("EQTool");
@@ -505,6 +507,10 @@ Tkv2580mfrm* Tmainfrm::RegisterConsole() {
         // Register replies and transmit-empty reports are the register console's to show and use.
         connect(m_bridge, &SessionBridge::reply, Windows.kv2580mfrm, &Tkv2580mfrm::renderReply);
         connect(m_bridge, &SessionBridge::transmitterEmpty, Windows.kv2580mfrm, &Tkv2580mfrm::TransmitterEmpty);
+        connect(Windows.kv2580mfrm, &Tkv2580mfrm::watchRegister, this, [this](int reg) {
+            if (reg >= 0) RegisterWatchWindow()->addWatch(QString::fromStdString("0x" + evb::Hex2(static_cast<unsigned>(reg))));
+            ShowToolWindow(RegisterWatchWindow());
+        });
     }
     return Windows.kv2580mfrm;
 }
@@ -555,7 +561,8 @@ bool Tmainfrm::isApplicationForm(const QWidget* window) const {
                               Windows.SPDIFConfigFRM,
                               Windows.Form6,
                               Windows.Form1,
-                              Windows.LinkMonitorFrm};
+                              Windows.LinkMonitorFrm,
+                              Windows.RegisterWatchFrm};
     for (const QWidget* form : forms)
         if (form == window) return true;
     return false;

@@ -37,6 +37,7 @@ class TSPDIFConfigFRM;
 class TForm6;
 class TForm1;
 class TLinkMonitorFrm;
+class TRegisterWatchFrm;
 
 // The other windows of the program, each created the first time it is needed.
 struct AppWindows {
@@ -48,6 +49,7 @@ struct AppWindows {
     TForm6* Form6 = nullptr;
     TForm1* Form1 = nullptr;
     TLinkMonitorFrm* LinkMonitorFrm = nullptr;
+    TRegisterWatchFrm* RegisterWatchFrm = nullptr;
 };
 
 struct StartOptions {
@@ -92,6 +94,7 @@ class Tmainfrm : public QMainWindow {
     TForm6* AboutWindow();
     TForm1* MatlabWindow();
     TLinkMonitorFrm* LinkMonitorWindow();
+    TRegisterWatchFrm* RegisterWatchWindow();
 
     // The console pane and the warning window (UI thread).
     void ConsoleAppend(const std::string& text);
@@ -138,6 +141,7 @@ class Tmainfrm : public QMainWindow {
     void RS2322Click();
     // link monitor, console pane menu (Tmainfrm_Link.cpp)
     void LinkMonitor1Click();
+    void RegisterWatch1Click();
     void UARTSHOWContextPopup(const QPoint& where);
     void UARTSHOWSaveAsClick();
     // The file chooser of the console pane's "Save As…"; replaceable for tests. Empty: cancelled.
@@ -211,6 +215,7 @@ class Tmainfrm : public QMainWindow {
     QAction* RS2322 = nullptr;
     QAction* EXIT1 = nullptr;
     QAction* LinkMonitor1 = nullptr;
+    QAction* RegisterWatch1 = nullptr;
 
     // The port names start-up and "Refresh" open, in order (the last one stays open).
     std::vector<std::string> StartupPortNames() const;

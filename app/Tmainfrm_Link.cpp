@@ -12,6 +12,8 @@
 #include <QAbstractButton>
 #include <QCheckBox>
 #include <QPushButton>
+#include "windows/TRegisterWatchFrm.h"
+
 #include <QAction>
 #include <QFile>
 #include <QFileDialog>
@@ -28,6 +30,15 @@ TLinkMonitorFrm* Tmainfrm::LinkMonitorWindow() {
 
 void Tmainfrm::LinkMonitor1Click() {
     ShowToolWindow(LinkMonitorWindow());
+}
+
+TRegisterWatchFrm* Tmainfrm::RegisterWatchWindow() {
+    if (!Windows.RegisterWatchFrm) Windows.RegisterWatchFrm = new TRegisterWatchFrm(this);
+    return Windows.RegisterWatchFrm;
+}
+
+void Tmainfrm::RegisterWatch1Click() {
+    ShowToolWindow(RegisterWatchWindow());
 }
 
 void Tmainfrm::UARTSHOWContextPopup(const QPoint& where) {

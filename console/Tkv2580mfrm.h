@@ -211,12 +211,15 @@ class Tkv2580mfrm : public QWidget {
     QCheckBox* CompareVolatileChk = nullptr;
     QLabel* FieldRegLabel = nullptr;
     QScrollArea* FieldScroll = nullptr;
+    QAction* WatchRegisterAction = nullptr;
 
     // The configuration text buffer "Send Configuration" works on.
     const evb::ConfigBuffer& configBuffer() const { return m_config; }
 
   signals:
     void sendingChanged(bool sending);
+    // "Watch Register": the register of the selected grid cell, -1 when no register cell is selected.
+    void watchRegister(int reg);
 
   private:
     void applyProfileLayout(const evb::ChipProfile& profile);

@@ -10,6 +10,7 @@
 #include <QFileDialog>
 #include <QLabel>
 #include <QMenu>
+#include <QTableWidget>
 
 using namespace evb;
 
@@ -43,8 +44,17 @@ void Tkv2580mfrm::buildRecordActions() {
         a->setShortcutContext(Qt::WindowShortcut);
         addAction(a);
     }
+    WatchRegisterAction = new QAction("Watch Register", this);
+    WatchRegisterAction->setObjectName("WatchRegisterAction");
+    WatchRegisterAction->setToolTip("Poll the selected register in the Register Watch window");
+    connect(WatchRegisterAction, &QAction::triggered, this, [this] {
+        const int row = RegMapGrid->currentRow(), col = RegMapGrid->currentColumn();
+        emit watchRegister(row >= 1 && col >= 1 ? (row - 1) * 16 + col - 1 : -1);
+    });
     RegMapMenu->addSeparator();
     RegMapMenu->addActions({RecordAction, SaveRecordingAction, KeepPausesAction});
+    RegMapMenu->addSeparator();
+    RegMapMenu->addAction(WatchRegisterAction);
     connect(RecordAction, &QAction::toggled, this, &Tkv2580mfrm::RecordClick);
     connect(SaveRecordingAction, &QAction::triggered, this, &Tkv2580mfrm::SaveRecordingClick);
 

@@ -2,6 +2,7 @@
 
 #include "protocol/Command.h"
 #include "protocol/LinkMeaning.h"
+#include "protocol/TextConv.h"
 #include "serial/ETalonCommError.h"
 #include "serial/TCommPackage.h"
 #include "serial/TNetLine.h"
@@ -56,7 +57,11 @@ BoardSession::BoardSession(ISessionSink* sink, Options options)
     SetLine(m_options.line);
     m_device.OnPackage = [this](TalonComm::TObject*, int notifyType) {
         if (notifyType != kPackageCompleted) return;
-        m_counters.queued.fetch_add(1, std::memory_order_release);
+        {
+            std::lock_guard<std::mutex> lock(m_packageMutex);
+            m_counters.queued.fetch_add(1, std::memory_order_release);
+        }
+        m_packageCv.notify_all();
         if (m_sink) m_sink->Wake({SessionWake::Kind::Package, 0, {}});
     };
     m_device.OnCommNotify = [this](TalonComm::TObject*, int notifyType) { onComm(notifyType); };
@@ -112,7 +117,17 @@ SendStatus BoardSession::Send(const CommandRecord& record) {
     if (boardReady == 0) return SendStatus::Suppressed;
     // While a batch is open only its sender may write: anything else would land inside it.
     if (m_batchOwner != nullptr && !m_ownerSending) return SendStatus::Suppressed;
+    if (m_watchDone) finishWatchRead();
     expectedReply = kReplySendingMark;
+    const SendStatus status = sendFrame(record);
+    if (status != SendStatus::Sent) return status;
+    m_userAwaiting = true;
+    m_userTraffic = std::chrono::steady_clock::now();
+    noteSent(record);
+    return status;
+}
+
+SendStatus BoardSession::sendFrame(const CommandRecord& record) {
     if (!m_device.fGetActive()) {
         if (m_sink) m_sink->ShowWarning("COM1 used by others Device!", "");
         return SendStatus::PortNotActive;
@@ -141,8 +156,69 @@ SendStatus BoardSession::Send(const CommandRecord& record) {
     expectedReply = kFrameEnd; // the last byte written, as after a byte-by-byte send
     ++m_framesSent;
     LogFrameSent(m_log, m_transmitBuffer);
-    noteSent(record);
     return SendStatus::Sent;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Watch reads
+
+bool BoardSession::WatchReadAllowed() const {
+    const auto now = std::chrono::steady_clock::now();
+    if (boardReady == 0 || m_batchOwner != nullptr || !m_device.fGetActive()) return false;
+    if (m_watchDone && now - m_watchSent < kWatchReplyWait) return false;
+    if (m_userAwaiting && now - m_userTraffic < kUserReplyWait) return false;
+    return now - m_userTraffic >= kQuietGap;
+}
+
+bool BoardSession::WatchRead(std::uint8_t start, int count, WatchReply done) {
+    if (!WatchReadAllowed() || count < 1 || count > 256) return false;
+    if (m_watchDone) dropWatchRead();
+    const std::uint8_t expected = expectedReply;
+    CommandRecord record{0x01, start, static_cast<std::uint8_t>(count >> 8), static_cast<std::uint8_t>(count & 0xFF)};
+    m_packagesSeen = m_counters.queued.load(std::memory_order_acquire);
+    const SendStatus status = sendFrame(record);
+    expectedReply = expected;
+    if (status != SendStatus::Sent) return false;
+    m_watchDone = std::move(done);
+    m_watchStart = start;
+    m_watchCount = count;
+    m_watchSent = std::chrono::steady_clock::now();
+    return true;
+}
+
+bool BoardSession::takeWatchReply(const std::uint8_t* package, std::size_t n) {
+    if (!m_watchDone) return false;
+    const WatchReply done = std::move(m_watchDone);
+    m_watchDone = nullptr;
+    const std::size_t count = std::min(n, static_cast<std::size_t>(m_watchCount));
+    LogPackage(m_log, package, n, "watch read of " + std::to_string(m_watchCount) + " registers from 0x" + Hex2(m_watchStart));
+    std::vector<std::uint8_t> values(package, package + count);
+    for (std::size_t i = 0; i < count; ++i)
+        m_known[(m_watchStart + i) & 0xFF] = values[i];
+    done(values);
+    return true;
+}
+
+void BoardSession::finishWatchRead() {
+    // The answer is on its way: take it here, before the user's command goes out.
+    std::unique_lock<std::mutex> lock(m_packageMutex);
+    const int seen = m_packagesSeen;
+    const bool closed = m_packageCv.wait_until(lock, m_watchSent + kWatchReplyWait, [&] {
+        return m_counters.queued.load(std::memory_order_acquire) != seen;
+    });
+    lock.unlock();
+    std::array<std::uint8_t, kReplyBufferSize> buf{};
+    const long got = closed ? m_device.Read(buf.data(), static_cast<long>(buf.size())) : 0;
+    if (got > 0) {
+        takeWatchReply(buf.data(), static_cast<std::size_t>(got));
+    } else {
+        dropWatchRead();
+    }
+}
+
+void BoardSession::dropWatchRead() {
+    LogPortEvent(m_log, m_device.fGetPortName(), "watch read not answered");
+    m_watchDone = nullptr;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -254,6 +330,9 @@ void BoardSession::HandlePackage() {
     const long got = m_device.Read(buf.data(), static_cast<long>(kReplyBufferSize));
     if (got <= 0) return;
     const auto n = static_cast<std::size_t>(got);
+    if (takeWatchReply(buf.data(), n)) return;
+    m_userAwaiting = false;
+    m_userTraffic = std::chrono::steady_clock::now();
     const std::uint8_t kind = expectedReply;
     const int count = m_options.registerCount ? m_options.registerCount() : 0;
     LogPackage(m_log, buf.data(), n, DescribeReply(kind, buf.data(), n, count, true));

@@ -184,6 +184,22 @@ class BoardSession {
     // again after the chip address changed or the port opened anew.
     std::optional<std::uint8_t> KnownValue(std::uint8_t reg) const;
 
+    // --- reads on behalf of a register watch ---
+    // A watch polls between the user's commands, never among them: its read goes out only while
+    // the port is open, no batch is open, and the user's last command has had its answer (or
+    // kUserReplyWait passed) with the line quiet for a package gap since. Its answer goes to
+    // `done`, not to the sink; ExpectedReply stays as the user's last command left it. A command
+    // sent while a watch read awaits its answer first waits for that answer (up to
+    // kWatchReplyWait), so the two answers never run into one package.
+    static constexpr std::chrono::milliseconds kUserReplyWait{500};
+    static constexpr std::chrono::milliseconds kQuietGap{100};
+    static constexpr std::chrono::milliseconds kWatchReplyWait{500};
+    using WatchReply = std::function<void(const std::vector<std::uint8_t>& values)>;
+    bool WatchReadAllowed() const;
+    // count registers from start (1..256); false when not sent (not allowed, or the frame failed).
+    bool WatchRead(std::uint8_t start, int count, WatchReply done);
+    bool WatchReadPending() const { return static_cast<bool>(m_watchDone); }
+
     // --- batch and sending state ---
     // While a batch is open (owner not null) every frame is suppressed, as with BoardReady 0,
     // except those its owner sends inside a BatchOwnerTurn. Opening and closing it changes the
@@ -215,6 +231,11 @@ class BoardSession {
     void reopen(std::uint64_t generation, const std::string& name);
     void report(const ReplyEvent& event);
     void noteSent(const CommandRecord& record);
+    SendStatus sendFrame(const CommandRecord& record);
+    // A watch read's answer: true when the package was the watch's.
+    bool takeWatchReply(const std::uint8_t* package, std::size_t n);
+    void finishWatchRead(); // waits for the pending watch answer (the user's command goes next)
+    void dropWatchRead();
     void noteReply(const ReplyEvent& event, std::size_t received);
 
     ISessionSink* m_sink;
@@ -233,6 +254,15 @@ class BoardSession {
     std::vector<std::pair<int, WriteObserver>> m_writeObservers;
     int m_nextObserver = 0;
     std::string m_writeSource;
+    WatchReply m_watchDone;                 // the pending watch read's, empty when none
+    std::uint8_t m_watchStart = 0;
+    int m_watchCount = 0;
+    std::chrono::steady_clock::time_point m_watchSent{};
+    bool m_userAwaiting = false;            // the user's last command has not had its answer yet
+    std::chrono::steady_clock::time_point m_userTraffic{}; // the user's last frame or answer
+    int m_packagesSeen = 0;                 // Counters().queued as last taken by finishWatchRead
+    std::mutex m_packageMutex;
+    std::condition_variable m_packageCv;    // a package was closed (the package timer thread)
     TalonComm::TPortWatch m_portWatch;
     std::uint64_t m_reopenGeneration = 0; // a watch's answer for an older one is dropped
     TalonComm::TDeviceIdentity m_portIdentity; // what the open port's device is

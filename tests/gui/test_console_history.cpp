@@ -1,11 +1,16 @@
 // The register console's write history against the simulated board: undo and redo.
 #include "tests/gui/support/GuiHarness.h"
 
+#include "protocol/RegisterMap.h"
+#include "windows/TRegisterWatchFrm.h"
+
 #include <QAction>
 #include <QFile>
 #include <QLabel>
 #include <QMenu>
 #include <QRegularExpression>
+#include <QSpinBox>
+#include <QPushButton>
 
 // Undo writes back what the board held before, the preset as one step; redo writes again.
 // Each goes out as single writes with the console lines of "Write Register".
@@ -85,4 +90,52 @@ TEST_F(GuiFixture, ARecordingSavedAndSentBackWritesTheSameRegistersInOrder) {
     expectSent({{0x04, 0x00, 0x01}, {0x05, 0x00, 0x1A, 0x80}, {0x05, 0x00, 0x01, 0x11}, {0x05, 0x00, 0x02, 0x22},
                 {0x05, 0x07, 0x00, 0x05}, {0x06}});
     EXPECT_FALSE(consoleHas("warning"));
+}
+
+// The watch polls between the user's commands: a read clicked meanwhile shows its own value
+// every time. Registers of a map are watched by name and field; nothing is polled while the
+// window is paused or closed.
+TEST_F(GuiFixture, WatchPollingNeverMixesWithAUsersReadAndStopsWithTheWindow) {
+    chooseCodec("KV2440");
+    for (const auto& [reg, value] : {std::pair{0x10, 0x11}, {0x11, 0x22}})
+        board->SetRegister(kChip, static_cast<std::uint8_t>(reg), static_cast<std::uint8_t>(value));
+    EXPECT_FALSE(WaitUntil([&] { return sentSinceMark() > 0; }, 600ms)) << "nothing is polled without a watch";
+    evb::CurrentSession()->linkNames = std::make_shared<const evb::RegisterMap>(
+        "KV2440", std::vector<evb::RegisterInfo>{{0x11, "STATUS", "", evb::RegisterAccess::ReadOnly, 0, false,
+                                                  {{"LEVEL", "", 5, 4, {}}}}});
+    con->RegMapGrid->setCurrentCell(2, 1); // register 0x10
+    triggerMenu("WatchRegisterAction");
+    auto* watch = find<TRegisterWatchFrm>("RegisterWatchFrm");
+    ASSERT_TRUE(watch && watch->isVisible());
+    EXPECT_FALSE(watch->addWatch("STATUS.NONE"));
+    EXPECT_FALSE(watch->addWatch("zz"));
+    ASSERT_TRUE(watch->addWatch("STATUS.LEVEL"));
+    watch->WatchIntervalSpin->setValue(100); // no faster than the link allows
+    EXPECT_GT(watch->intervalMs(), 100);
+    ASSERT_TRUE(WaitUntil([&] { return watch->WatchList->item(1, 2)->text() == "LEVEL[5:4] = 2"; }));
+    EXPECT_EQ(watch->WatchList->item(0, 1)->text(), "0x11");
+    for (int i = 0; i < 6; ++i) {
+        board->SetRegister(kChip, 0x1A, static_cast<std::uint8_t>(0x50 + i));
+        typeText("kv2580mfrm/RegAddrTxt", "0x1A");
+        click("kv2580mfrm/RDRegCMD");
+        ASSERT_TRUE(waitConsole(QString("ReadReg:   Reg0x1A = 0x5%1\n").arg(i)));
+        EXPECT_TRUE(consoleText().endsWith(QString("ReadReg:   Reg0x1A = 0x5%1\n").arg(i))) << consoleText().toStdString();
+    }
+    EXPECT_TRUE(QString::fromStdString(watch->historyCsv()).contains(QRegularExpression("\n[0-9.]+,STATUS.LEVEL\\[5:4\\],2\n")));
+    const QString csv = files.filePath("watch.csv");
+    watch->exportDialog = [csv] { return csv; };
+    watch->WatchExportCMD->click();
+    EXPECT_TRUE(QFile::exists(csv));
+    watch->WatchPauseCMD->click();
+    EXPECT_FALSE(watch->polling());
+    watch->WatchClearCMD->click();
+    EXPECT_EQ(watch->historyCsv(), "time_s,watch,value\n");
+    watch->WatchPauseCMD->click();
+    watch->WatchList->selectRow(0);
+    watch->WatchRemoveCMD->click();
+    EXPECT_EQ(watch->WatchList->rowCount(), 1);
+    watch->close();
+    settle();
+    markFrames();
+    EXPECT_FALSE(WaitUntil([&] { return sentSinceMark() > 0; }, 600ms)) << "nothing is polled with the watch closed";
 }
