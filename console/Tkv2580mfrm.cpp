@@ -352,7 +352,10 @@ void Tkv2580mfrm::WRRegCMDClick() {
         return;
     }
     const auto value = static_cast<std::uint8_t>(*v);
-    beginWrites("Write Register", QString::fromStdString("Write Reg0x" + Hex2(*reg) + " = 0x" + Hex2(value)));
+    if (m_fieldEdit)
+        beginWrites("Field Edit", *m_fieldEdit);
+    else
+        beginWrites("Write Register", QString::fromStdString("Write Reg0x" + Hex2(*reg) + " = 0x" + Hex2(value)));
     writeRegister(*reg, value);
     endWrites();
 }

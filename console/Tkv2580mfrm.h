@@ -310,6 +310,7 @@ class Tkv2580mfrm : public QWidget {
     int m_writeObserver = 0;
     std::optional<std::vector<StepWrite>> m_stepWrites;
     QString m_stepText;
+    std::optional<QString> m_fieldEdit; // the undo step's name while a field edit writes
 
     evb::ConfigBuffer m_config;
     evb::ConfigBuffer m_preset;

@@ -382,6 +382,10 @@ void Tkv2580mfrm::writeField(std::uint8_t reg, std::size_t field, unsigned value
     // The same write as "Write Register": its fields, its frame, its console line.
     RegAddrTxt->setText(QString::fromStdString("0x" + Hex2(reg)));
     RegDatTxt->setText(QString::fromStdString("0x" + Hex2(next)));
+    // Its own undo step, and its own name in a recording.
+    m_fieldEdit = QString::fromStdString("Field Edit " + r->name + "." + r->fields[field].label() + " = " +
+                                         std::to_string(value));
     WRRegCMDClick();
+    m_fieldEdit.reset();
     updateFieldValues();
 }

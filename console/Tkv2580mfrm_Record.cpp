@@ -84,7 +84,7 @@ void Tkv2580mfrm::RecordClick(bool on) {
         say("Record Writes: on");
     } else if (m_recording.Recording()) {
         m_recording.Stop();
-        say("Record Writes: off, " + writesText(m_recording.Size()) + " recorded");
+        say("Record Writes: off, " + writesText(m_recording.Writes()) + " recorded");
     }
     RecordingLabel->setVisible(m_recording.Recording());
     SaveRecordingAction->setEnabled(m_recording.Size() > 0 || m_recording.Recording());
@@ -108,7 +108,7 @@ void Tkv2580mfrm::SaveRecordingClick() {
         }
         names += (i == 0 ? "" : ", ") + name;
     }
-    const std::string what = writesText(m_recording.Size());
+    const std::string what = writesText(m_recording.Writes());
     if (texts.size() == 1)
         say("Save Recording: " + what + " saved to " + names);
     else

@@ -34,6 +34,7 @@ std::string delayLine(unsigned ms, const std::string& why) {
 void WriteRecording::Start(BoardSession& session) {
     Stop();
     m_entries.clear();
+    m_writes = 0;
     m_session = &session;
     m_observer = session.AddWriteObserver([this](const RegisterWriteEvent& e) {
         const RegisterMap* map = m_session->linkNames.get();
@@ -64,6 +65,7 @@ void WriteRecording::Add(const RegisterWriteEvent& event, Clock::time_point when
     e.reg = event.reg;
     e.value = event.value;
     m_entries.push_back(e);
+    if (!e.isDelay) ++m_writes;
 }
 
 std::size_t WriteRecording::MemoryBytes() const {

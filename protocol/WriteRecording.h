@@ -40,7 +40,8 @@ class WriteRecording {
     bool Recording() const { return m_session != nullptr; }
 
     void Add(const RegisterWriteEvent& event, Clock::time_point when, const std::string& name = {});
-    std::size_t Size() const { return m_entries.size(); }
+    std::size_t Size() const { return m_entries.size(); } // writes and delays
+    std::size_t Writes() const { return m_writes; }
     // What the recording holds in memory.
     std::size_t MemoryBytes() const;
 
@@ -68,6 +69,7 @@ class WriteRecording {
     BoardSession* m_session = nullptr;
     int m_observer = 0;
     std::vector<Entry> m_entries;
+    std::size_t m_writes = 0;
     std::vector<std::string> m_strings{""};
     std::map<std::string, std::uint16_t, std::less<>> m_index{{"", 0}};
 };

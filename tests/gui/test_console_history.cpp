@@ -5,6 +5,7 @@
 #include "windows/TRegisterWatchFrm.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QFile>
 #include <QLabel>
 #include <QMenu>
@@ -59,21 +60,26 @@ TEST_F(GuiFixture, AWriteWhoseEarlierValueWasNeverKnownCannotBeUndone) {
     EXPECT_EQ(sentSinceMark(), 0u);
 }
 
-// A recording of a write and a preset, saved and sent back with "Send Configuration": the board
-// gets the same register writes and delays, in the same order.
+// A recording of a write, a field edit and a preset, saved and sent back with "Send
+// Configuration": the board gets the same register writes and delays, in the same order.
 TEST_F(GuiFixture, ARecordingSavedAndSentBackWritesTheSameRegistersInOrder) {
     evb::SetPresetSearchRoots({files.path().toStdString()});
     writeFile("KV2440/KV2440_Reset.TXT", ":W0111@\r\n:W0222@\r\n:D0005@\r\n");
+    con->UseStartupRegisterMap(QString::fromStdString(writeFile("codec.regmap.json", R"({ "format": "evbconsole-regmap-1",
+        "chip": "T", "registers": [ { "address": "0x1A", "name": "ADC_VOL_L", "fields": [ { "name": "VOL", "bits": "6:0" }, { "name": "MUTE", "bits": "7" } ] } ] })")));
     chooseCodec("KV2440");
     triggerMenu("RecordAction");
     EXPECT_TRUE(con->RecordingLabel->isVisible());
     typeText("kv2580mfrm/RegAddrTxt", "0x1A");
-    typeText("kv2580mfrm/RegDatTxt", "0x80");
+    typeText("kv2580mfrm/RegDatTxt", "0x05");
     click("kv2580mfrm/WRRegCMD");
+    ASSERT_TRUE(con->FindRegister("ADC_VOL_L"));
+    ClickNow(find<QCheckBox>("kv2580mfrm/FieldMUTE"));
+    EXPECT_EQ(con->UndoAction->text(), "Undo Field Edit ADC_VOL_L.MUTE[7] = 1");
     click("kv2580mfrm/ButtonB4");
     settle();
-    expectSent({{0x00, 0x1A, 0x80}, {0x04, 0x00, 0x01}, {0x05, 0x00, 0x01, 0x11}, {0x05, 0x00, 0x02, 0x22},
-                {0x05, 0x07, 0x00, 0x05}, {0x06}});
+    expectSent({{0x00, 0x1A, 0x05}, {0x00, 0x1A, 0x85}, {0x04, 0x00, 0x01}, {0x05, 0x00, 0x01, 0x11},
+                {0x05, 0x00, 0x02, 0x22}, {0x05, 0x07, 0x00, 0x05}, {0x06}});
     triggerMenu("RecordAction");
     EXPECT_FALSE(con->RecordingLabel->isVisible());
     EXPECT_TRUE(consoleText().endsWith("Record Writes: off, 4 writes recorded\n"));
@@ -83,13 +89,14 @@ TEST_F(GuiFixture, ARecordingSavedAndSentBackWritesTheSameRegistersInOrder) {
     EXPECT_TRUE(consoleText().endsWith("Save Recording: 4 writes saved to " + path + "\n"));
     QFile file(path);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    EXPECT_TRUE(QString(file.readLine()).contains(
-        QRegularExpression(R"(^:W1A80@ Reg0x1A = 0x80 \(\d\d:\d\d:\d\d\.\d\d\d, Write Register\)\r\n$)")));
+    const QString text = file.readAll();
+    EXPECT_TRUE(text.contains(QRegularExpression(R"(^:W1A05@ ADC_VOL_L = 0x05 \(\d\d:\d\d:\d\d\.\d\d\d, Write Register\)\r\n)"))) << text.toStdString();
+    EXPECT_TRUE(text.contains(QRegularExpression(R"(\n:W1A85@ ADC_VOL_L = 0x85 \([0-9:.]+, Field Edit\)\r\n:W0111@ Reg0x01 = 0x11 \([0-9:.]+, Preset B4\))")));
     load({path});
     click("kv2580mfrm/SDFileCMD");
-    expectSent({{0x04, 0x00, 0x01}, {0x05, 0x00, 0x1A, 0x80}, {0x05, 0x00, 0x01, 0x11}, {0x05, 0x00, 0x02, 0x22},
-                {0x05, 0x07, 0x00, 0x05}, {0x06}});
-    EXPECT_FALSE(consoleHas("warning"));
+    expectSent({{0x04, 0x00, 0x01}, {0x05, 0x00, 0x1A, 0x05}, {0x05, 0x00, 0x1A, 0x85}, {0x05, 0x00, 0x01, 0x11},
+                {0x05, 0x00, 0x02, 0x22}, {0x05, 0x07, 0x00, 0x05}, {0x06}});
+    EXPECT_FALSE(consoleHas("warning")) << consoleText().toStdString();
 }
 
 // The watch polls between the user's commands: a read clicked meanwhile shows its own value
