@@ -16,6 +16,7 @@
 #include "protocol/RegisterSnapshot.h"
 #include "protocol/ReplyFormat.h"
 #include "protocol/TextConv.h"
+#include "protocol/WriteRecording.h"
 #include "serial/ETalonCommError.h"
 #include "serial/TCommSerialPortInfo.h"
 #include "serial/TNetLine.h"
@@ -822,6 +823,10 @@ class Board {
     std::uint64_t m_replyBytes = 0; // acknowledgement bytes of the batch being sent
     int m_traceObserver = 0;        // the link log's observer writing --trace lines
     // After the simulated board: the port is closed before the board goes away.
+  public:
+    evb::BoardSession& session() { return m_board; }
+
+  private:
     evb::BoardSession m_board;
     evb::SessionScope m_scope; // this run's commands go to this run's board
     TalonComm::TRkCommDevice& m_device = m_board.Device();
@@ -863,7 +868,8 @@ std::string UsageText() {
            "  sdp PORT DIR          route SDP1..SDP3: DIR is to-spdif (Codec=>Spdif) or to-codec "
            "(Spdif=>Codec)\n"
            "  session               commands from stdin, one a line: 'open NAME PORT', 'close NAME',\n"
-           "                        'NAME: COMMAND', 'wait'; boards held open, each on its own thread\n"
+           "                        'NAME: COMMAND', 'wait'; boards held open, each on its own thread;\n"
+           "                        'NAME: record start', 'NAME: record stop FILE' save its writes\n"
            "\n"
            "options:\n"
            "  --port DEVICE   COMn, /dev/ttyUSB0, /dev/pts/N ... (default: the last port found),\n"
@@ -957,6 +963,7 @@ struct HeldBoard::Impl {
     std::unique_ptr<Board> board; // made on the board's thread
     std::string mapKey;           // the map last loaded, by its --regmap and --chip
     std::shared_ptr<const evb::RegisterMap> map;
+    evb::WriteRecording recording; // before the board goes: it observes the board's session
 };
 
 namespace {
@@ -1012,7 +1019,40 @@ bool HeldBoard::gone() const {
     return m->board->gone();
 }
 
+int HeldBoard::record(const std::vector<std::string>& words, Result& result) {
+    result.setCommand("record");
+    evb::WriteRecording& recording = m->recording;
+    if (words.size() == 2 && words[1] == "start") {
+        recording.Start(m->board->session());
+        result["recording"] = true;
+        result.say("recording every register write\n");
+        return kExitOk;
+    }
+    if (words.size() != 3 || words[1] != "stop")
+        return result.fail(kExitUsage, "record takes 'start', or 'stop FILE'");
+    if (!recording.Recording()) return result.fail(kExitUsage, "no recording was started: 'record start' first");
+    recording.Stop();
+    const std::vector<std::string> texts = recording.Texts({});
+    const std::vector<std::string> files = evb::WriteRecording::FileNames(words[2], texts.size());
+    result["writes"] = recording.Writes();
+    result["files"] = Json::array();
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        if (const std::string failed = evb::SaveTextFile(files[i], texts[i]); !failed.empty())
+            return result.fail(kExitUsage, "cannot write " + failed);
+        result["files"].push_back(files[i]);
+    }
+    std::string names;
+    for (const std::string& f : files)
+        names += (names.empty() ? "" : ", ") + f;
+    result.say(texts.empty() ? std::string("nothing was recorded; no file written\n")
+                             : std::to_string(recording.Writes()) + " writes saved to " + names + "\n");
+    return kExitOk;
+}
+
 int HeldBoard::run(const std::vector<std::string>& words, Result& result) {
+    if (!words.empty() && words.front() == "record") return record(words, result);
+    // A recording names each write after the command that sent it.
+    m->board->session().SetWriteSource("evbctl " + (words.empty() ? std::string() : words.front()));
     return Guarded(result, [&]() -> int {
         Options o = parse(words, m->base);
         result.setCommand(o.command);

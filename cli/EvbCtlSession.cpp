@@ -202,7 +202,7 @@ const std::map<std::string, std::vector<std::string>>& namedArguments() {
         {"address", {"address"}},    {"mode", {"mode"}},
         {"mclk", {"source"}},        {"sdp", {"port", "direction"}},
         {"check", {"file"}},         {"open", {"name", "port"}},
-        {"close", {"name"}},
+        {"close", {"name"}},         {"record", {"action", "file"}},
     };
     return k;
 }

@@ -35,6 +35,10 @@ class HeldBoard {
     int open(Result& result);
     // One command's words, as on the command line; returns its exit status.
     int run(const std::vector<std::string>& words, Result& result);
+    // "record start": every register write to the board from now on is kept; "record stop FILE"
+    // saves them as configuration files (FILE, or FILE-1, FILE-2, ... when one buffer cannot
+    // hold them).
+    int record(const std::vector<std::string>& words, Result& result);
     // The port went away (a hang-up, a lost connection).
     bool gone() const;
 

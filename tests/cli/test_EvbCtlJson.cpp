@@ -278,4 +278,23 @@ b2: close
         EXPECT_NE(err.str().find(refusal), std::string::npos) << err.str();
 }
 
+// "record start" keeps a board's writes until "record stop FILE" saves them as a configuration
+// file that checks clean; the other board's writes are not in it.
+TEST_F(EvbCtlSession, ARecordingOfABoardsWritesIsSavedAsAFileThatChecksClean) {
+    const TempDir dir;
+    const std::string file = (dir.path / "rec.txt").string();
+    const SessionRun r = Session(open() + "b1: record stop " + file + "\nb1: record start\nb1: write 0x1A 5\nb2: write 0x1B 6\n" +
+                                 R"({"id": "s", "board": "b1", "cmd": "record", "action": "stop", "file": ")" + file + "\"}\nb1: record\n");
+    EXPECT_EQ(r[3]["error"], "no recording was started: 'record start' first");
+    EXPECT_EQ(r["s"]["writes"], 1);
+    EXPECT_EQ(r["s"]["files"], nlohmann::json::array({file}));
+    EXPECT_EQ(r[8]["error"], "record takes 'start', or 'stop FILE'");
+    std::ifstream in(file);
+    const std::string text((std::istreambuf_iterator<char>(in)), {});
+    EXPECT_TRUE(std::regex_match(text, std::regex(R"(:W1A05@ Reg0x1A = 0x05 \(\d\d:\d\d:\d\d\.\d{3}, evbctl write\)\r\n)"))) << text;
+    std::ostringstream out, err;
+    std::istringstream none;
+    EXPECT_EQ(evbctl::Run({"check", "--strict", file}, none, out, err, nullptr), 0) << err.str();
+}
+
 } // namespace
