@@ -5,6 +5,8 @@
 #include "sim/SimBoard.h"
 
 #include <QAbstractButton>
+#include <QAbstractScrollArea>
+#include <QHelpEvent>
 #include <QAction>
 #include <QApplication>
 #include <QDir>
@@ -84,6 +86,17 @@ bool ScreenshotRunner::Run(const QString& steps) {
             }
             edit->setText(arg.section('=', 1));
             emit edit->returnPressed(); // as typed and ended with Enter
+        } else if (kind == "hover") {
+            // A tooltip request at X,Y of the widget (a view's: of its viewport).
+            QWidget* widget = findWidget(arg.section(':', 0, 0));
+            if (auto* area = qobject_cast<QAbstractScrollArea*>(widget)) widget = area->viewport();
+            if (!widget) {
+                std::fprintf(stderr, "screenshots: no widget %s\n", qPrintable(arg));
+                return false;
+            }
+            const QPoint at(arg.section(':', 1, 1).toInt(), arg.section(':', 2, 2).toInt());
+            QHelpEvent tip(QEvent::ToolTip, at, widget->mapToGlobal(at));
+            QApplication::sendEvent(widget, &tip);
         } else if (kind == "choose") {
             // The register console's file choosers answer this file from here on.
             Tkv2580mfrm* console = m_app.main->RegisterConsole();

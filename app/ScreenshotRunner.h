@@ -17,6 +17,7 @@ class ScreenshotRunner {
     //   click:OBJECT        clicks the button (or check box, radio button) with that name
     //   trigger:ACTION      triggers the menu entry with that object name
     //   text:OBJECT=TEXT    sets the text of an edit field and presses Enter in it
+    //   hover:OBJECT:X:Y    asks for the tooltip at X,Y of the widget (grab it as qtooltip_label)
     //   choose:FILE         the register console's file choosers answer FILE from then on
     //   grab:WINDOW[:FILE]  saves the window (by object name) as FILE (default WINDOW.png)
     // Returns false (with a message on stderr) when a step names nothing or a file cannot be
