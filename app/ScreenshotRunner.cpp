@@ -6,12 +6,12 @@
 
 #include <QAbstractButton>
 #include <QAbstractScrollArea>
-#include <QHelpEvent>
 #include <QAction>
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QHelpEvent>
 #include <QLineEdit>
 #include <QPixmap>
 #include <QTimer>

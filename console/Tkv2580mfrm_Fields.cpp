@@ -73,7 +73,8 @@ std::optional<std::uint8_t> knownValue(std::uint8_t reg) {
 void Tkv2580mfrm::buildFieldPanel() {
     LoadRegMapAction = new QAction("Load Register Map…", this);
     LoadRegMapAction->setObjectName("LoadRegMapAction");
-    LoadRegMapAction->setToolTip("Name the registers and their fields from a register map (JSON or CMSIS-SVD)");
+    LoadRegMapAction->setToolTip(
+        "Name the registers and their fields from a register map (JSON or CMSIS-SVD)");
     connect(LoadRegMapAction, &QAction::triggered, this, &Tkv2580mfrm::LoadRegMapClick);
     FindRegAction = new QAction("Find Register…", this);
     FindRegAction->setObjectName("FindRegAction");
@@ -147,7 +148,8 @@ void Tkv2580mfrm::buildFieldPanel() {
     m_editReadTimeout->setInterval(kEditReadTimeoutMs);
     connect(m_editReadTimeout, &QTimer::timeout, this, [this] {
         if (!m_pendingEdit) return;
-        say("Field edit: the board did not answer the read of Reg0x" + Hex2(m_pendingEdit->reg) + "; nothing written");
+        say("Field edit: the board did not answer the read of Reg0x" + Hex2(m_pendingEdit->reg) +
+            "; nothing written");
         m_pendingEdit.reset();
         updateFieldValues();
     });
@@ -217,14 +219,18 @@ void Tkv2580mfrm::decorateCell(std::uint8_t reg) {
     if (!item) return;
     const QString mark = item->data(kMarkRole).toString();
     const RegisterInfo* r = m_map ? m_map->find(reg) : nullptr;
-    const QColor colour = !mark.isEmpty() ? item->data(kMarkColourRole).value<QColor>() : r ? accessColour(*r) : QColor();
+    const QColor colour = !mark.isEmpty() ? item->data(kMarkColourRole).value<QColor>()
+                          : r             ? accessColour(*r)
+                                          : QColor();
     item->setData(Qt::BackgroundRole, colour.isValid() ? QVariant(colour) : QVariant());
     item->setData(Qt::ForegroundRole, colour.isValid() ? QVariant(QColor(Qt::black)) : QVariant());
     QFont f = RegMapGrid->font();
     f.setItalic(r && r->isVolatile);
     item->setData(Qt::FontRole, r && r->isVolatile ? QVariant(f) : QVariant());
     QString text = mark;
-    if (r) text += (mark.isEmpty() ? "" : "\n") + QString::fromStdString(RegisterSummary(*m_map, reg, cellValue(reg)));
+    if (r)
+        text += (mark.isEmpty() ? "" : "\n") +
+                QString::fromStdString(RegisterSummary(*m_map, reg, cellValue(reg)));
     item->setToolTip(text);
     item->setData(Qt::AccessibleDescriptionRole, text.isEmpty() ? QVariant() : QVariant(text));
     if (m_fieldsReg == reg) updateFieldValues();
@@ -288,7 +294,8 @@ void Tkv2580mfrm::showFields() {
         QWidget* editor = nullptr;
         if (f.width() == 1) {
             auto* box = new QCheckBox(label, m_fieldList);
-            connect(box, &QCheckBox::clicked, this, [this, reg, i](bool on) { editField(reg, i, on ? 1 : 0); });
+            connect(box, &QCheckBox::clicked, this,
+                    [this, reg, i](bool on) { editField(reg, i, on ? 1 : 0); });
             editor = box;
         } else if (!f.values.empty()) {
             auto* combo = new QComboBox(m_fieldList);

@@ -36,7 +36,8 @@ std::string RegisterSummary(const RegisterMap& map, std::uint8_t address, std::u
 
 std::vector<const RegisterInfo*> SearchRegisters(const RegisterMap& map, std::string_view text) {
     // A completion offered by RegisterSearchLabel stands for its register's name.
-    if (const std::size_t dash = text.find(kLabelDash); dash != std::string_view::npos) text = text.substr(0, dash);
+    if (const std::size_t dash = text.find(kLabelDash); dash != std::string_view::npos)
+        text = text.substr(0, dash);
     std::vector<const RegisterInfo*> found;
     if (text.empty()) return found;
     if (const RegisterInfo* exact = map.find(text)) found.push_back(exact);

@@ -10,13 +10,13 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCompleter>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QSpinBox>
 #include <QStringListModel>
-#include <QCompleter>
 
 namespace {
 
@@ -58,7 +58,8 @@ TEST_F(GuiFixture, FieldEditsWriteOnlyTheFieldsBitsAndCellsDescribeTheirRegister
     QTableWidgetItem* volume = con->RegMapGrid->item(2, 11);
     const QString described = "0x1A ADC_VOL_L = 0x05\nVOL[6:0] = 5\nMUTE[7] = off";
     EXPECT_EQ(volume->toolTip(), described);
-    QAccessibleInterface* cell = QAccessible::queryAccessibleInterface(con->RegMapGrid)->tableInterface()->cellAt(2, 11);
+    QAccessibleInterface* cell =
+        QAccessible::queryAccessibleInterface(con->RegMapGrid)->tableInterface()->cellAt(2, 11);
     EXPECT_EQ(cell->text(QAccessible::Description), described);
     // Read-only and volatile cells are drawn apart, black on a light colour on any palette.
     QTableWidgetItem* status = con->RegMapGrid->item(4, 13);
@@ -88,13 +89,16 @@ TEST_F(GuiFixture, FieldEditsWriteOnlyTheFieldsBitsAndCellsDescribeTheirRegister
 
     const QStringList offered = static_cast<QStringListModel*>(con->FindRegCompleter->model())->stringList();
     ASSERT_EQ(offered.size(), 4);
-    ASSERT_TRUE(con->FindRegister(offered[0])) << offered[0].toStdString(); // "ADC_VOL_L — Left ADC digital volume"
+    ASSERT_TRUE(con->FindRegister(offered[0]))
+        << offered[0].toStdString(); // "ADC_VOL_L — Left ADC digital volume"
     ClickNow(find<QCheckBox>("kv2580mfrm/FieldMUTE"));
     expectSent({{0x00, 0x1A, 0x85}});
     key(find<QComboBox>("kv2580mfrm/FieldVOL"), Qt::Key_Up); // "0 dB (127)"
     expectSent({{0x00, 0x1A, 0xFF}});
     EXPECT_EQ(board->Register(kChip, 0x1A), 0xFF);
-    EXPECT_TRUE(find<QLabel>("kv2580mfrm/FieldRegLabel")->text().startsWith("0x1A ADC_VOL_L = 0xFF\nVOL[6:0] = 127 (0 dB)"));
+    EXPECT_TRUE(find<QLabel>("kv2580mfrm/FieldRegLabel")
+                    ->text()
+                    .startsWith("0x1A ADC_VOL_L = 0xFF\nVOL[6:0] = 127 (0 dB)"));
 
     ASSERT_TRUE(con->FindRegister("CTRL"));
     ClickNow(find<QCheckBox>("kv2580mfrm/FieldGO")); // write-only: from its reset value, no read
