@@ -104,6 +104,7 @@ bool ScreenshotRunner::Run(const QString& steps) {
             console->saveRegsDialog = [arg] { return arg; };
             console->openRegsDialog = [arg](const char*) { return arg; };
             console->openMapDialog = [arg] { return arg; };
+            console->saveRecordingDialog = [arg] { return arg; };
         } else if (kind == "grab") {
             const QString name = arg.section(':', 0, 0);
             QString file = arg.section(':', 1);
