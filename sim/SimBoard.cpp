@@ -353,14 +353,20 @@ struct SimBoard::Impl {
                 fds[1].events = static_cast<short>((wantIn ? POLLIN : 0) | (outBlocked ? POLLOUT : 0));
                 nfds = 2;
             }
-            int timeoutMs = -1;
+            // The pace is kept to the microsecond (a wait in whole milliseconds would make every
+            // byte time up to a millisecond late).
+            timespec wait{0, 0};
+            const timespec* timeout = nullptr;
             if (wantOut && !outBlocked) {
-                timeoutMs = 0;
+                timeout = &wait;
             } else if (wakeAt) {
-                const auto left = std::chrono::ceil<std::chrono::milliseconds>(*wakeAt - Clock::now());
-                timeoutMs = static_cast<int>(std::max<long long>(0, left.count()));
+                const auto left =
+                    std::max<Nanos>(Nanos(0), std::chrono::duration_cast<Nanos>(*wakeAt - Clock::now()));
+                wait.tv_sec = static_cast<time_t>(left.count() / 1'000'000'000);
+                wait.tv_nsec = static_cast<long>(left.count() % 1'000'000'000);
+                timeout = &wait;
             }
-            const int pr = ::poll(fds, nfds, timeoutMs);
+            const int pr = ::ppoll(fds, nfds, timeout, nullptr);
             if (pr < 0) continue; // EINTR; nothing else can fail with these descriptors
             if (fds[0].revents & POLLIN) {
                 std::uint64_t v;

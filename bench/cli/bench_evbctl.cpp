@@ -1,6 +1,8 @@
 // How close evbctl comes to the limits of a 19200-baud link, against the simulated board paced
 // to that rate (10 bits per byte both ways). Every figure is a ratio to the link's own limit:
-//   read: frame time (20 bytes) + reply time (1 byte) + the 50 ms silence that closes a package
+//   read: frame time (20 bytes) + reply time (1 byte); with --package-gap also the 50 ms
+//         silence that closes a package
+//   read-all: frame time + 256 reply bytes (+ 50 ms with --package-gap)
 //   send: wire time of the 512 register writes plus begin and end (514 frames of 20 bytes)
 // A whole evbctl invocation is timed (port open, command, answer, close), run in-process so
 // process start-up is not counted. Given the evbctl program as second argument, the read is
@@ -162,38 +164,51 @@ int main(int argc, char** argv) {
         }
     }
 
-    std::vector<double> reads, sends, plain, processReads, helps;
+    std::vector<double> reads, gapReads, sends, plain, processReads, gapProcessReads, helps, dumps, gapDumps;
     int code = 0;
     for (int i = 0; i < runs * 4; ++i) {
         reads.push_back(timeRun({"--port", port, "read", "0x1A"}, code));
         if (code != 0) return 1;
+        gapReads.push_back(timeRun({"--port", port, "--package-gap", "read", "0x1A"}, code));
         plain.push_back(plainRoundTrip(port));
+    }
+    for (int i = 0; i < runs; ++i) {
+        dumps.push_back(timeRun({"--port", port, "dump", "256"}, code));
+        gapDumps.push_back(timeRun({"--port", port, "--package-gap", "dump", "256"}, code));
+        if (code != 0) return 1;
     }
     if (argc > 2) {
         for (int i = 0; i < runs * 3; ++i) {
             processReads.push_back(timeProcess({argv[2], "--port", port, "read", "0x1A"}));
+            gapProcessReads.push_back(
+                timeProcess({argv[2], "--port", port, "--package-gap", "read", "0x1A"}));
             helps.push_back(timeProcess({argv[2], "--help"}));
         }
         // The process start, as the median of --help, comes off every run.
         const double start = medianOf(helps);
-        for (double& t : processReads)
-            t -= start;
+        for (auto* v : {&processReads, &gapProcessReads})
+            for (double& t : *v)
+                t -= start;
     }
     for (int i = 0; i < runs; ++i) {
         sends.push_back(timeRun({"--port", port, "--timeout", "5000", "send", file.string()}, code));
         if (code != 0) return 1;
     }
     // Through ser2net: the same commands on the same board.
-    std::vector<double> netReads, netInReads, netSends;
+    std::vector<double> netReads, netInReads, netQuickReads, netSends;
     double wakeups = -1;
     Ser2net server;
     if (Ser2net::Installed() && server.Start(port)) {
         // As a process of its own, with the process start taken off as for the local read.
         const double start = helps.empty() ? 0 : medianOf(helps);
         for (int i = 0; i < runs * 4 && argc > 2; ++i)
-            netReads.push_back(timeProcess({argv[2], "--port", server.Rfc2217(), "read", "0x1A"}) - start);
-        for (int i = 0; i < runs * 4; ++i)
-            netInReads.push_back(timeRun({"--port", server.Rfc2217(), "read", "0x1A"}, code));
+            netReads.push_back(
+                timeProcess({argv[2], "--port", server.Rfc2217(), "--package-gap", "read", "0x1A"}) - start);
+        for (int i = 0; i < runs * 4; ++i) {
+            netInReads.push_back(
+                timeRun({"--port", server.Rfc2217(), "--package-gap", "read", "0x1A"}, code));
+            netQuickReads.push_back(timeRun({"--port", server.Rfc2217(), "read", "0x1A"}, code));
+        }
         for (int i = 0; i < runs; ++i)
             netSends.push_back(timeRun({"--port", server.Rfc2217(), "--timeout", "5000", "send", file.string()}, code));
         wakeups = idleWakeups(server.Rfc2217());
@@ -204,17 +219,23 @@ int main(int argc, char** argv) {
     std::filesystem::remove(file);
 
     std::printf("evbctl against the simulated board paced at %.0f baud\n", kBaud);
-    const double readLimit = 21 * kByteTime + 0.050;
-    report("read round trip", reads, readLimit, 1.05);
+    const double wireRead = 21 * kByteTime, readLimit = wireRead + 0.050;
+    const double wireDump = (20 + 256) * kByteTime;
+    report("read round trip", reads, wireRead, 0);
+    report("read, --package-gap", gapReads, readLimit, 1.05);
     if (!processReads.empty()) {
-        report("read, process", processReads, readLimit, 1.05);
+        report("read, process", processReads, wireRead, 0);
+        report("read, process, --package-gap", gapProcessReads, readLimit, 1.05);
         std::printf("(process start: evbctl --help, median %.1f ms)\n", medianOf(helps) * 1e3);
     }
     report("plain loop read", plain, readLimit, 0);
+    report("read-all of 256", dumps, wireDump, 1.10);
+    report("read-all, --package-gap", gapDumps, wireDump + 0.050, 0);
     report("512-line send", sends, 514 * 20 * kByteTime, 1.10);
     if (!netSends.empty()) {
-        if (!netReads.empty()) report("read, process, rfc2217://", netReads, readLimit, 1.10);
-        report("read, rfc2217:// in-process", netInReads, readLimit, 0);
+        if (!netReads.empty()) report("read, process, rfc2217://, gap", netReads, readLimit, 1.10);
+        report("read, rfc2217://, gap, in-process", netInReads, readLimit, 0);
+        report("read, rfc2217://, in-process", netQuickReads, wireRead, 0);
         report("512-line send, rfc2217://", netSends, 514 * 20 * kByteTime, 1.02);
         std::printf("ROW\tserial wake-ups/s, idle rfc2217:// port\t-\t%.2f\t%.2f\t%.2f\t%.2f\t<=\t0\n", wakeups, wakeups,
                     wakeups, wakeups);

@@ -68,9 +68,10 @@ def main():
             lines = os.path.join(d, "100.txt")
             with open(lines, "w") as f:
                 f.writelines(f":W10{i:02X}@\n" for i in range(100))
-            session, separate, one, four, rss1, rss8 = [], [], [], [], [], []
+            session, gap, separate, one, four, rss1, rss8 = [], [], [], [], [], [], []
             for _ in range(runs):
                 session.append(timed([evbctl, "--port", ports[0], "session"], "read 0x1A\n" * 100))
+                gap.append(timed([evbctl, "--port", ports[0], "--package-gap", "session"], "read 0x1A\n" * 100))
                 separate.append(sum(timed([evbctl, "--port", ports[0], "read", "0x1A"], "") for _ in range(100)))
                 one.append(timed([evbctl, "--port", ports[0], "session"], f"send {lines}\n"))
                 four.append(timed([evbctl, "session"], "".join(f"open b{i} {ports[i]}\n" for i in range(4)) +
@@ -82,6 +83,9 @@ def main():
     wire = 100 * WIRE_READ_MS
     row("session: 100 reads", f"{wire:.0f} ms wire", [t / wire for t in session],
         (f"{statistics.median(session):.0f} ms", f"{max(session):.0f} ms"), "1.30")
+    gap_limit = 100 * (WIRE_READ_MS + 50)
+    row("session: 100 reads, --package-gap", f"{gap_limit:.0f} ms wire+50ms", [t / gap_limit for t in gap],
+        (f"{statistics.median(gap):.0f} ms", f"{max(gap):.0f} ms"), "0", "-")
     row("session / 100 evbctl read runs", f"{statistics.median(separate):.0f} ms runs",
         [s / r for s, r in zip(session, separate)], (f"{statistics.median(session):.0f} ms", f"{max(session):.0f} ms"),
         "0", "-")
