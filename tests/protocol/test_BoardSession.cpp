@@ -1,8 +1,13 @@
-// The board session's reading of a package by the reply kind of the last command, as a table.
+// The board session's reading of a package by the reply kind of the last command, as a table;
+// the watch's reads among the user's commands, against the simulated board.
+#include "BoardLink.h"
 #include "protocol/BoardSession.h"
 #include "protocol/Command.h"
 
 #include <gtest/gtest.h>
+
+#include <functional>
+#include <thread>
 
 using evb::ReplyEvent;
 using Kind = ReplyEvent::Kind;
@@ -42,4 +47,45 @@ TEST(ReplyDecoding, EachReplyKindMakesItsEventAndAShortReplyReadsAsZeros) {
     Bytes full(300, 0x11);
     full[255] = 0xEE;
     EXPECT_EQ(evb::DecodeReply(evb::kReplyBlock, full.data(), full.size(), 255).bytes.at(255), 0xEE);
+}
+
+// A watch read waits for the user's answer and a quiet line; its answer goes to the watch, not
+// to the sink, and ExpectedReply stays as the user's command left it. A user command sent while
+// it is out takes its answer first; an answer that never comes is given up on, by the next
+// watch read or by the user's command.
+TEST(BoardSession, WatchReadsGoBetweenTheUsersCommandsAndTheirAnswersNeverMix) {
+    BoardLink link;
+    evb::BoardSession& s = link.session;
+    const auto until = [](const std::function<bool()>& done) {
+        for (const auto end = std::chrono::steady_clock::now() + 3s; !done();) {
+            if (std::chrono::steady_clock::now() > end) return false;
+            std::this_thread::sleep_for(1ms);
+        }
+        return true;
+    };
+    const auto handled = [&](int n) { return until([&] { return s.Counters().queued >= n; }); };
+    link.board.SetRegister(0x20, 0x10, 0x11);
+    link.board.SetRegister(0x20, 0x11, 0x22);
+    std::vector<std::vector<std::uint8_t>> got;
+    const auto done = [&](const std::vector<std::uint8_t>& v) { got.push_back(v); };
+    ASSERT_FALSE(evb::CmdReadReg(0x1A));
+    EXPECT_FALSE(s.WatchRead(0x10, 2, done)) << "the user's read awaits its answer";
+    ASSERT_TRUE(handled(1));
+    s.HandlePackage();
+    ASSERT_TRUE(until([&] { return s.WatchReadAllowed(); }));
+    ASSERT_TRUE(s.WatchRead(0x10, 2, done));
+    EXPECT_EQ(evb::ExpectedReply, evb::kReplyRegister);
+    ASSERT_FALSE(evb::CmdReadReg(0x1B)); // takes the watch's answer first
+    EXPECT_EQ(got, (std::vector<std::vector<std::uint8_t>>{{0x11, 0x22}}));
+    EXPECT_EQ(s.KnownValue(0x11), 0x22);
+    ASSERT_TRUE(handled(3));
+    s.HandlePackage();
+    link.board.DropReplies(2);
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_TRUE(until([&] { return s.WatchReadAllowed(); }));
+        ASSERT_TRUE(s.WatchRead(0x10, 1, done)); // the first one's answer is lost: the second goes anyway
+    }
+    ASSERT_FALSE(evb::CmdWriteReg(0x10, 0x33)); // gives up on the second's answer
+    EXPECT_EQ(got.size(), 1u);
+    ASSERT_TRUE(until([&] { return link.board.Register(0x20, 0x10) == 0x33; }));
 }
