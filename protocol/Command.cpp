@@ -5,7 +5,10 @@
 #include "protocol/LinkLog.h"
 #include "protocol/LinkMeaning.h"
 #include "protocol/SendStatus.h"
+#include "serial/TCommPackage.h"
+#include "serial/TCommQueue.h"
 #include "serial/TRkCommDevice.h"
+#include "serial/TTalonComm.h"
 
 #include <initializer_list>
 
@@ -50,11 +53,17 @@ bool CmdWriteReg(std::uint8_t reg, std::uint8_t value) {
 }
 
 bool CmdReadReg(std::uint8_t reg) {
+    // Takes the oldest package still waiting, if any, never this read's reply; ReplyByte keeps
+    // its value when none is waiting. Only a package that was waiting before the frame left
+    // counts: an answer of known length can be complete two character times after its byte,
+    // before this looks.
+    TalonComm::TRkCustomCommDevice* device = BoardDevice();
+    const bool waiting =
+        device != nullptr && (device->fGetUsePackage() ? device->Package()->ReadPackage(nullptr, 0) > 0
+                                                       : device->Engine()->fGetInQueue()->Count() > 0);
     bool sent = false;
     const bool failed = build(kReplyRegister, {0x01, reg, 0x00, 0x01}, &sent);
-    // Takes the oldest package still waiting, if any (never this read's reply, which comes
-    // later); ReplyByte keeps its value when none is waiting.
-    if (sent && BoardDevice() != nullptr) {
+    if (sent && waiting) {
         // The whole package is taken, as a one-byte read takes it; the log shows all of it.
         std::uint8_t package[LinkLog::kMaxBytes];
         const long n = BoardDevice()->Read(package, static_cast<long>(sizeof package));
