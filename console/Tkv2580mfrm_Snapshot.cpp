@@ -253,7 +253,9 @@ void Tkv2580mfrm::ReadAllArrived(const std::vector<std::uint8_t>& values) {
         if (const ChipProfile* profile = CurrentChipProfile()) header.chip = profile->chip;
         header.chipAddress = Board().ChipAddress;
         header.when = SnapshotTime();
-        const std::string failed = SaveTextFile(m_snapshotPath, SnapshotText(values, header));
+        // With a map each line names its register in its comment.
+        const std::string text = m_map ? SnapshotText(values, header, *m_map) : SnapshotText(values, header);
+        const std::string failed = SaveTextFile(m_snapshotPath, text);
         say(failed.empty() ? "Save Registers: " + std::to_string(values.size()) + " registers saved to " + m_snapshotFile
                            : "Save Registers: nothing saved: " + failed);
         break;

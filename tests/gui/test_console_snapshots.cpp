@@ -9,6 +9,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QContextMenuEvent>
+#include <QFile>
 #include <QMenu>
 
 namespace {
@@ -38,6 +39,9 @@ TEST_F(GuiFixture, SavedRegistersCompareAndRestoreOnlyWhatDiffersAndChangedCells
 
     con->SaveRegsAction->trigger();
     ASSERT_TRUE(waitConsole("Save Registers: 256 registers saved to " + file + "\n")) << consoleText().toStdString();
+    QFile saved(file);
+    ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(saved.readAll().contains("@ MIX_L\r\n")) << "each register named in its line's comment";
     const int was1A = board->Register(kChip, 0x1A), was40 = board->Register(kChip, 0x40);
     const int was3C = board->Register(kChip, 0x3C); // the shipped map's volatile, read-only STATUS
     board->SetRegister(kChip, 0x1A, static_cast<std::uint8_t>(was1A ^ 0xFF));
