@@ -47,7 +47,6 @@ using Bytes = std::vector<std::uint8_t>;
 
 constexpr std::uint32_t kDefaultBaud = 19200;
 constexpr int kDefaultTimeoutMs = 1000;
-constexpr long kReplyBufferSize = 257; // what the console takes of one package
 
 // Set by SIGINT while a configuration file is sent: the send stops after the current line.
 std::atomic<bool> gInterrupted{false};
@@ -362,12 +361,9 @@ class Board {
 
     // Takes every waiting package; returns how many bytes they held.
     std::uint64_t drainReplies() {
-        std::uint8_t buf[kReplyBufferSize];
         std::uint64_t total = 0;
-        for (long n; (n = m_device.Read(buf, kReplyBufferSize)) > 0;) {
-            evb::LogPackage(buf, static_cast<std::size_t>(n), "consumed");
-            total += static_cast<std::uint64_t>(n);
-        }
+        for (std::size_t n; (n = evb::TakePackage(m_device, m_package)) > 0; total += n)
+            evb::LogPackage(m_package.data(), n, "consumed");
         return total;
     }
 
@@ -375,10 +371,9 @@ class Board {
     // the last answer (noise, a late byte) is reported as unsolicited, never taken for the answer.
     void expectAnswer(std::size_t want) {
         m_board.ExpectAnswer(want);
-        std::uint8_t buf[kReplyBufferSize];
-        for (long n; (n = m_device.Read(buf, kReplyBufferSize)) > 0;) {
-            evb::LogPackage(buf, static_cast<std::size_t>(n), "unsolicited");
-            unsolicited(buf, static_cast<std::size_t>(n));
+        for (std::size_t n; (n = evb::TakePackage(m_device, m_package)) > 0;) {
+            evb::LogPackage(m_package.data(), n, "unsolicited");
+            unsolicited(m_package.data(), n);
         }
     }
 
@@ -394,16 +389,14 @@ class Board {
     // Gathers reply bytes package by package until want bytes arrived or the deadline passed.
     Bytes collect(std::size_t want, Clock::time_point until) {
         Bytes got;
-        std::uint8_t buf[kReplyBufferSize];
         for (;;) {
             // Counted before reading, so a package completed meanwhile is not waited for again.
             const std::uint64_t seen = m_watch.packages();
-            long n;
-            while (got.size() < want && (n = m_device.Read(buf, kReplyBufferSize)) > 0) {
-                const auto len = static_cast<std::size_t>(n);
-                evb::LogPackage(buf, len,
-                                evb::DescribeReply(evb::ExpectedReply, buf, len, static_cast<int>(want), got.empty()));
-                got.insert(got.end(), buf, buf + n);
+            for (std::size_t n; got.size() < want && (n = evb::TakePackage(m_device, m_package)) > 0;) {
+                evb::LogPackage(m_package.data(), n,
+                                evb::DescribeReply(evb::ExpectedReply, m_package.data(), n, static_cast<int>(want),
+                                                   got.empty()));
+                got.insert(got.end(), m_package.begin(), m_package.end());
             }
             if (got.size() >= want || m_watch.hungUp() || !m_watch.waitBeyond(seen, until)) break;
         }
@@ -748,6 +741,8 @@ class Board {
     }
 
     int batchCutOff(std::uint64_t frames) {
+        // The package layer closed what arrived before the hang-up: it counts too.
+        m_replyBytes += drainReplies();
         return fail(kExitNoAnswer, lineLost() + " before the board had the whole batch: " +
                                        std::to_string(m_replyBytes) + " of " + std::to_string(frames) +
                                        " frames acknowledged");
@@ -821,6 +816,7 @@ class Board {
     ReplyWatch m_watch;
     std::unique_ptr<evbsim::SimBoard> m_sim;
     std::uint64_t m_replyBytes = 0; // acknowledgement bytes of the batch being sent
+    std::vector<std::uint8_t> m_package; // the package being read
     int m_traceObserver = 0;        // the link log's observer writing --trace lines
     // After the simulated board: the port is closed before the board goes away.
   public:

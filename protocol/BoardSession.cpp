@@ -51,6 +51,13 @@ ReplyEvent DecodeReply(std::uint8_t kind, const std::uint8_t* package, std::size
     return e;
 }
 
+std::size_t TakePackage(TalonComm::TRkCustomCommDevice& device, std::vector<std::uint8_t>& buf) {
+    buf.resize(std::max<std::size_t>(device.fGetPackageSize(), kReplyBufferSize));
+    const long got = device.Read(buf.data(), static_cast<long>(buf.size()));
+    buf.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
+    return buf.size();
+}
+
 BoardSession::BoardSession(ISessionSink* sink, Options options)
     : m_sink(sink), m_options(std::move(options)), m_owner(std::this_thread::get_id()) {
     m_known.fill(-1);
@@ -324,12 +331,11 @@ void BoardSession::HandlePackage() {
         ReplyCounters& counters;
         ~FinishCount() { counters.finished.fetch_add(1, std::memory_order_release); }
     } finishCount{m_counters};
-    std::array<std::uint8_t, kReplyBufferSize> buf{};
+    std::vector<std::uint8_t> buf;
     // Each package raises one event, but the echo loop below and CmdReadReg take packages out
     // of turn; an event whose package is gone has nothing to decode.
-    const long got = m_device.Read(buf.data(), static_cast<long>(kReplyBufferSize));
-    if (got <= 0) return;
-    const auto n = static_cast<std::size_t>(got);
+    const std::size_t n = TakePackage(m_device, buf);
+    if (n == 0) return;
     if (takeWatchReply(buf.data(), n)) return;
     m_userAwaiting = false;
     m_userTraffic = std::chrono::steady_clock::now();
@@ -343,12 +349,11 @@ void BoardSession::HandlePackage() {
         // The answer to this command is consumed unseen; whatever else is waiting is echoed.
         for (;;) {
             // The whole package is read for the link log; only its first byte is echoed.
-            std::array<std::uint8_t, kReplyBufferSize> later{};
-            const long m = m_device.Read(later.data(), static_cast<long>(kReplyBufferSize));
-            if (m <= 0) break;
+            std::vector<std::uint8_t> later;
+            const std::size_t m = TakePackage(m_device, later);
+            if (m == 0) break;
             replyByte = later[0];
-            LogPackage(m_log, later.data(), static_cast<std::size_t>(m),
-                       DescribeReply(kind, later.data(), static_cast<std::size_t>(m), 0, replyByte == 0));
+            LogPackage(m_log, later.data(), m, DescribeReply(kind, later.data(), m, 0, replyByte == 0));
             if (replyByte == 0) break;
             report(ReplyEvent{ReplyEvent::Kind::Echoed, kind, {replyByte}, 0});
             replyByte = 0;

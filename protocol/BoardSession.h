@@ -60,8 +60,13 @@ struct ReplyEvent {
     int count = 0; // RegisterBlock: the registers the block fills
 };
 
-// A package buffer: at most the first 257 bytes of a package are read.
+// A reply buffer: at most the first 257 bytes of a package are decoded.
 constexpr std::size_t kReplyBufferSize = 257;
+
+// Takes the oldest waiting package whole (up to the device's package size) into buf, resized to
+// its length; 0 when none waits. The reply handler decodes its first kReplyBufferSize bytes;
+// the link log and the acknowledgement counts see all of it.
+std::size_t TakePackage(TalonComm::TRkCustomCommDevice& device, std::vector<std::uint8_t>& buf);
 
 // The event a package of n bytes (at most kReplyBufferSize) makes under reply kind `kind`;
 // registerCount is the chip profile's count that a block reply fills. Kinds that are not read

@@ -1,6 +1,7 @@
 #include "protocol/Command.h"
 
 #include "protocol/BoardCommand.h"
+#include "protocol/BoardSession.h"
 #include "protocol/BoardState.h"
 #include "protocol/LinkLog.h"
 #include "protocol/LinkMeaning.h"
@@ -65,11 +66,10 @@ bool CmdReadReg(std::uint8_t reg) {
     const bool failed = build(kReplyRegister, {0x01, reg, 0x00, 0x01}, &sent);
     if (sent && waiting) {
         // The whole package is taken, as a one-byte read takes it; the log shows all of it.
-        std::uint8_t package[LinkLog::kMaxBytes];
-        const long n = BoardDevice()->Read(package, static_cast<long>(sizeof package));
-        if (n > 0) {
+        std::vector<std::uint8_t> package;
+        if (const std::size_t n = TakePackage(*BoardDevice(), package); n > 0) {
             ReplyByte = package[0];
-            LogPackage(package, static_cast<std::size_t>(n), "consumed");
+            LogPackage(package.data(), n, "consumed");
         }
     }
     return failed;

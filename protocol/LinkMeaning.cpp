@@ -1,5 +1,7 @@
 #include "protocol/LinkMeaning.h"
 
+#include <algorithm>
+
 #include "protocol/BoardSession.h"
 
 #include "protocol/Command.h"
@@ -120,7 +122,15 @@ void LogFrameSent(LinkLog& log, const CommandFrame& frame) {
 }
 
 void LogPackage(LinkLog& log, const std::uint8_t* data, std::size_t n, const std::string& how) {
-    log.append(LinkDirection::Rx, data, n, std::to_string(n) + (n == 1 ? " byte, " : " bytes, ") + how);
+    // An entry holds at most kMaxBytes: a longer package is shown as several, in order.
+    const std::size_t parts = std::max<std::size_t>(1, (n + LinkLog::kMaxBytes - 1) / LinkLog::kMaxBytes);
+    for (std::size_t i = 0; i < parts; ++i) {
+        const std::size_t at = i * LinkLog::kMaxBytes;
+        const std::size_t len = std::min(LinkLog::kMaxBytes, n - at);
+        std::string meaning = std::to_string(len) + (len == 1 ? " byte, " : " bytes, ") + how;
+        if (parts > 1) meaning += " (part " + std::to_string(i + 1) + " of " + std::to_string(parts) + ")";
+        log.append(LinkDirection::Rx, data + at, len, std::move(meaning));
+    }
 }
 
 void LogPortEvent(LinkLog& log, const std::string& port, const std::string& what) {

@@ -256,10 +256,22 @@ void TCommPackage::_ReadHeadTailPackage() {
     }
 }
 
+// The line has ended: no silence will close the package being assembled, so it is closed now,
+// with whatever the engine still holds, and its handler hears of it before the hang-up.
+void TCommPackage::flushAtHangup() {
+    std::uint8_t buf[kDrainBlock];
+    std::vector<std::uint8_t> package;
+    std::unique_lock<std::mutex> lock(m_mutex);
+    drainIntoAssembler(buf, TTimeoutAssembler::Clock::now());
+    while (fGetActive() && m_assembler.TakeNow(package))
+        deliver(package, lock);
+}
+
 void TCommPackage::fNewCommNotify(TObject* Sender, int mask) {
     if (fGetActive()) {
         int m = mask & ~(evRxChar | evTxEmpty);
         const bool timeoutMode = fGetPackageType() == cptFrameTimeout;
+        if ((mask & evHangup) && timeoutMode) flushAtHangup();
         if (mask & evRxChar) {
             if (timeoutMode) {
                 signalTimer();
@@ -310,7 +322,8 @@ void TCommPackage::ExpectPackage(std::uint32_t n, std::chrono::microseconds quie
         std::unique_lock<std::mutex> lock(m_mutex);
         if (fGetActive() && fGetPackageType() == cptFrameTimeout) {
             drainIntoAssembler(buf, TTimeoutAssembler::Clock::now());
-            if (m_assembler.TakeNow(before)) deliver(before, lock);
+            while (m_assembler.TakeNow(before))
+                deliver(before, lock);
         }
         m_assembler.Expect(n, quiet);
         m_timerSignalled = true;
@@ -343,7 +356,11 @@ void TCommPackage::_TimerThread() {
         if (!m_running || !fGetActive() || fGetPackageType() != cptFrameTimeout) continue;
         const auto now = TTimeoutAssembler::Clock::now();
         const bool arrived = drainIntoAssembler(buf, now);
-        if (!arrived && m_assembler.TakeIfDue(now, package)) deliver(package, lock);
+        // Packages that filled up go at once; the one being assembled once the line is quiet.
+        while (m_assembler.TakeIfDue(arrived ? TTimeoutAssembler::Clock::time_point{} : now, package)) {
+            deliver(package, lock);
+            if (!m_running || !fGetActive() || fGetPackageType() != cptFrameTimeout) break;
+        }
     }
 }
 

@@ -3,12 +3,17 @@
 // markers on the engine's read thread, or by silence on its own timer thread), keeps them in a
 // ring of package slots, and sends queued packages through the engine, framed or raw.
 //
+// No received byte is dropped while the ring has room: a burst longer than PackageSize becomes
+// several packages, and the package being assembled when the line hangs up is closed before
+// the hang-up is reported. (A caller's buffer shorter than the package still cuts it.)
+//
 // Threads: setters and WritePackage on the owner's thread; ReadPackage on the single consumer
 // of received packages (the package handler's thread is fine). OnPackage runs on the thread
 // that detected the event: the timer thread (`evb-pkg`) for time-out packages (the owner's
-// thread for the one ExpectPackage closes), the engine's read thread for other events, the
-// owner's thread for the open/close report. OnPackage may only be replaced while the layer is
-// inactive. The destructor must not run on the timer thread.
+// thread for the one ExpectPackage closes), the engine's read thread for other events and the
+// packages closed by a hang-up, the owner's thread for the open/close report. OnPackage may
+// only be replaced while the layer is inactive. The destructor must not run on the timer
+// thread.
 
 #include "serial/CommTypes.h"
 #include "serial/TCommPackageQueue.h"
@@ -95,6 +100,7 @@ class TCommPackage : public TObject {
     // Hands a completed package to the ring and the handler; with m_mutex held (in lock), which
     // is let go while the handler runs.
     void deliver(const std::vector<std::uint8_t>& package, std::unique_lock<std::mutex>& lock);
+    void flushAtHangup();
     void _ReadHeadTailPackage();
     void _WritePackage();
     bool sendOnce();

@@ -1,10 +1,12 @@
 #pragma once
 // Assembly of packages separated by silence: bytes join the package being assembled; the
-// package is complete once Interval has passed since its last byte. An answer whose length is
-// known ends sooner: once its bytes are all in, after a shorter quiet (Expect). Time is passed
-// in, so the rule can be driven by a test clock.
+// package is complete once Interval has passed since its last byte, or at once when it holds
+// maxLength bytes (the next byte begins another). An answer whose length is known ends sooner:
+// once its bytes are all in, after a shorter quiet (Expect). Time is passed in, so the rule can
+// be driven by a test clock.
 
 #include <chrono>
+#include <deque>
 #include <cstdint>
 #include <vector>
 
@@ -16,7 +18,7 @@ class TTimeoutAssembler {
 
     TTimeoutAssembler(std::uint32_t maxLength, std::chrono::milliseconds interval);
 
-    // Bytes that arrived at t; those beyond maxLength are dropped but still extend the package.
+    // Bytes that arrived at t; a package that fills up is complete and waits in TakeIfDue.
     void Feed(const std::uint8_t* data, std::size_t n, Clock::time_point t);
     // The last byte fed arrived at t after all (a better time than the one Feed was given).
     void Touch(Clock::time_point t) {
@@ -36,9 +38,10 @@ class TTimeoutAssembler {
         m_quiet = quiet;
     }
     std::size_t Expected() const { return m_expect; }
-    // Takes what is pending now, due or not (false when nothing is).
+    // Takes a full package, else what is pending now, due or not (false when nothing is).
     bool TakeNow(std::vector<std::uint8_t>& out);
-    // True (and the package moved into out) when a package is pending and due at t.
+    // True (and the package moved into out) when a full package waits, or a package is pending
+    // and due at t.
     bool TakeIfDue(Clock::time_point t, std::vector<std::uint8_t>& out);
     void Reset();
     void SetMaxLength(std::uint32_t maxLength);
@@ -48,9 +51,10 @@ class TTimeoutAssembler {
     std::uint32_t m_maxLength;
     std::chrono::milliseconds m_interval;
     std::vector<std::uint8_t> m_acc;
-    std::size_t m_count = 0;  // bytes fed into the pending package, those dropped included
+    std::size_t m_count = 0;  // bytes fed into the pending package, in it
     std::size_t m_expect = 0; // bytes still expected of an answer; 0: none
     std::chrono::microseconds m_quiet{0};
+    std::deque<std::vector<std::uint8_t>> m_full; // complete by their length, oldest first
     bool m_pending = false;
     Clock::time_point m_last{};
 };

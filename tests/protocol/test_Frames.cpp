@@ -100,6 +100,15 @@ TEST(LinkMeaning, AnUnknownCommandShowsItsCodeAndABlockOrAnEchoedPackageHowTheRe
     const std::uint8_t b[] = {0x05, 0x06};
     EXPECT_EQ(evb::DescribeReply(evb::kReplyBlock, b, 2, 76, true), "block of 76");
     EXPECT_EQ(evb::DescribeReply(0x07, b, 1, 76, false), "echoed");
+    // A package longer than an entry holds is shown as several entries, every byte in order.
+    evb::LinkLog log;
+    std::vector<std::uint8_t> acks(502, 0x00);
+    acks[257] = 0x01;
+    evb::LogPackage(log, acks.data(), acks.size(), "consumed");
+    ASSERT_EQ(log.size(), 2u);
+    EXPECT_EQ(log.at(0).meaning, "257 bytes, consumed (part 1 of 2)");
+    EXPECT_EQ(log.at(1).meaning, "245 bytes, consumed (part 2 of 2)");
+    EXPECT_EQ(log.at(1).bytes.front(), 0x01);
 }
 
 TEST(LinkLog, TheRingKeepsTheNewestEntriesAndBoundsTheirBytes) {

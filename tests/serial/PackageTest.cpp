@@ -162,11 +162,11 @@ class Packages : public ::testing::Test {
         char buf[9000];
         return std::string(buf, package.ReadPackage(buf, sizeof buf));
     }
-    // Sends a burst and waits for the report of one package more.
-    bool Burst(const std::string& bytes) {
+    // Sends a burst and waits for the report of `packages` packages more.
+    bool Burst(const std::string& bytes, int packages = 1) {
         const int before = received;
         pty.Send(bytes);
-        return WaitFor([&] { return received == before + 1; });
+        return WaitFor([&] { return received >= before + packages; });
     }
 
     Pty pty;
@@ -198,14 +198,16 @@ TEST_F(Packages, BurstsAndFramesBecomePackagesReadWholeCutOrPeekedAndWritesGoOut
     EXPECT_EQ(package.WritePackage("\xEB\x01\xEE", 3), 3u);
     EXPECT_EQ(pty.Take(3), "\xEB\x01\xEE");
     EXPECT_TRUE(WaitFor([&] { return seen & evTxEmpty; })) << "reported sent";
-    // An oversize burst reaches the engine in several reads: one package, cut at PackageSize.
+    // An oversize burst reaches the engine in several reads: a package of PackageSize bytes,
+    // then one of the rest.
     package.fSetPackageInterval(200);
     package.fSetPackageSize(8192);
     std::string burst(10000, 0);
     for (std::size_t i = 0; i < burst.size(); ++i)
         burst[i] = static_cast<char>(i * 7);
-    ASSERT_TRUE(Burst(burst));
+    ASSERT_TRUE(Burst(burst, 2));
     EXPECT_EQ(Next(), burst.substr(0, 8192));
+    EXPECT_EQ(Next(), burst.substr(8192));
     // Each burst is one package; the sixteenth unread is lost but notified; a type change
     // discards the rest.
     package.fSetPackageInterval(20);
@@ -249,4 +251,25 @@ TEST_F(Packages, AnExpectedAnswerEndsAfterItsBytesAndALateByteStaysOutOfTheNext)
     EXPECT_EQ(Next(), "L");
     ASSERT_TRUE(Burst("b"));
     EXPECT_EQ(Next(), "b");
+}
+
+// The line ends while a package is still being assembled (no silence yet): it is closed and
+// announced before the hang-up is reported.
+TEST_F(Packages, AHangUpClosesThePackageBeingAssembledBeforeItIsReported) {
+    long waitingAtHangup = -1;
+    package.OnPackage = [&](TObject*, int mask) {
+        if (mask & evHangup) waitingAtHangup = package.ReceiveQueue()->PeekLength();
+        seen |= mask;
+    };
+    package.fSetPackageInterval(10000);
+    engine.fSetPortName(pty.Slave());
+    engine.fSetActive(true);
+    package.fSetActive(true);
+    const auto before = engine.fGetLastReceived();
+    pty.Send("ack");
+    ASSERT_TRUE(WaitFor([&] { return engine.fGetLastReceived() != before; }));
+    pty.Close();
+    ASSERT_TRUE(WaitFor([&] { return seen & evHangup; }));
+    EXPECT_EQ(waitingAtHangup, 3);
+    EXPECT_EQ(Next(), "ack");
 }
