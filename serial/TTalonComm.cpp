@@ -39,11 +39,6 @@ bool isPtyMaster(dev_t dev) {
     return (::major(dev) == 5 && ::minor(dev) == 2) || ::major(dev) == 2;
 }
 
-// The engine whose read thread this is (each read thread marks itself), and whether that
-// thread is reporting a hang-up, the one report whose handler may open the port again.
-thread_local const void* t_readThreadOf = nullptr;
-thread_local bool t_inHangupReport = false;
-
 std::string osReason(int err) {
     if (err == ENOTTY) return kNotSerial;
     if (err == EACCES) return "Permission denied: add the user to the dialout group";
@@ -192,7 +187,7 @@ void TTalonComm::PurgeRead(bool /*abort*/) {
     // bytes any more. Its event handlers run while it holds none, so they may purge too.
     m_io->Flush(m_fd, true);
     m_readPurgeGen.fetch_add(1, std::memory_order_seq_cst);
-    if (t_readThreadOf != this && m_readHolding.load(std::memory_order_seq_cst))
+    if (!onReadThread() && m_readHolding.load(std::memory_order_seq_cst))
         WaitUntil([&] { return !m_readHolding.load(std::memory_order_seq_cst); },
                   std::chrono::steady_clock::now() + std::chrono::seconds(1));
     m_inQueue->Discard();
@@ -348,7 +343,7 @@ void TTalonComm::Open() {
     if (fGetActive()) return;
     // A second read thread would feed the one receive queue beside this one, which goes on
     // after its handler returns; only the hang-up report ends this thread right after.
-    if (t_readThreadOf == this && !t_inHangupReport)
+    if (onReadThread() && m_hangupReporter.load(std::memory_order_acquire) != std::this_thread::get_id())
         throw ETalonCommError(11, m_portName, "the port cannot be opened from its own event handler");
     // Leftovers of a port that vanished under us.
     stopThreads();
@@ -601,9 +596,10 @@ void TTalonComm::reportHangup() {
     if (!m_active.exchange(false, std::memory_order_acq_rel)) return; // Close got there first
     m_modemStatus.store(0, std::memory_order_relaxed);
     NotifyWaiters();
-    t_inHangupReport = true;
+    m_hangupReporter.store(std::this_thread::get_id(), std::memory_order_release);
     CommNotify(evHangup);
-    t_inHangupReport = false;
+    std::thread::id self = std::this_thread::get_id();
+    m_hangupReporter.compare_exchange_strong(self, std::thread::id{}, std::memory_order_acq_rel);
 }
 
 // ---- threads ----
@@ -649,7 +645,7 @@ long TTalonComm::unmarkParity(char* buf, long n, int& state, int& bad) {
 
 void TTalonComm::_ReadThread(std::uint64_t epoch) {
     pthread_setname_np(pthread_self(), "evb-read");
-    t_readThreadOf = this;
+    m_readThreadId.store(std::this_thread::get_id(), std::memory_order_release);
     for (std::uint64_t at = m_readStart.load(std::memory_order_acquire); at < epoch;
          at = m_readStart.load(std::memory_order_acquire))
         m_readStart.wait(at, std::memory_order_acquire);
@@ -748,6 +744,9 @@ void TTalonComm::_ReadThread(std::uint64_t epoch) {
             break;
         }
     }
+    // A read thread of a reopened port has put its own mark here already.
+    std::thread::id self = std::this_thread::get_id();
+    m_readThreadId.compare_exchange_strong(self, std::thread::id{}, std::memory_order_acq_rel);
 }
 
 void TTalonComm::_ModemThread() {

@@ -215,6 +215,13 @@ class TTalonComm : public TObject {
     // The epoch whose read thread may begin: Open raises it once every thread object is in
     // place, so a handler that closes the port from the read thread never meets a half-made Open.
     std::atomic<std::uint64_t> m_readStart{0};
+    // The read thread serving the port (none once it has ended), and the thread reporting a
+    // hang-up, the one report whose handler may open the port again.
+    std::atomic<std::thread::id> m_readThreadId{};
+    std::atomic<std::thread::id> m_hangupReporter{};
+    bool onReadThread() const {
+        return m_readThreadId.load(std::memory_order_acquire) == std::this_thread::get_id();
+    }
     std::atomic<bool> m_writeRun{false};
     // eventfds: stop ends both threads (never consumed); writeWake wakes the write thread;
     // readWake wakes the read thread for room in the receive queue or a drained transmitter.
