@@ -690,16 +690,24 @@ class Board {
         m_replyBytes = 0;
         evb::ConfigSendHooks hooks;
         hooks.setProgress = [this](int) { m_replyBytes += drainReplies(); };
-        // Ctrl+C stops the send after the current line and still closes the batch.
+        // Ctrl+C stops the send after the current line and still closes the batch; later, it
+        // ends the wait for the board's acknowledgements. The handler only raises the flag,
+        // which the send loop and the wait look at.
         hooks.stopRequested = [] { return gInterrupted.load(std::memory_order_relaxed); };
-        using Handler = void (*)(int);
-        Handler previous = SIG_DFL;
-        if (m_ownInterrupt) {
-            gInterrupted.store(false);
-            previous = std::signal(SIGINT, onInterrupt);
-        }
+        struct InterruptScope {
+            using Handler = void (*)(int);
+            bool own;
+            Handler previous = SIG_DFL;
+            explicit InterruptScope(bool o) : own(o) {
+                if (!own) return;
+                gInterrupted.store(false);
+                previous = std::signal(SIGINT, onInterrupt);
+            }
+            ~InterruptScope() {
+                if (own) std::signal(SIGINT, previous == SIG_ERR ? SIG_DFL : previous);
+            }
+        } interruptScope(m_ownInterrupt);
         const evb::ConfigSendResult r = evb::SendConfigLines(text, evb::kConfigLineLimit, 1, true, hooks);
-        if (m_ownInterrupt) std::signal(SIGINT, previous == SIG_ERR ? SIG_DFL : previous);
         const std::uint64_t frames = evb::FramesSent() - framesBefore;
         result()["lines"] = r.commandLines;
         result()["frames"] = frames;
@@ -732,7 +740,14 @@ class Board {
             const bool answeredAfterEnd = seen > packagesAtEnd;
             if (answeredAfterEnd && Clock::now() >= wireDone) return kExitOk;
             if (m_watch.hungUp()) return batchCutOff(frames);
-            if (!m_watch.waitBeyond(seen, answeredAfterEnd ? wireDone : until)) {
+            if (gInterrupted.load(std::memory_order_relaxed))
+                return fail(kExitInterrupted,
+                            "stopped by Ctrl+C while the board took the batch (closed): " +
+                                std::to_string(m_replyBytes) + " of " + std::to_string(frames) + " frames acknowledged");
+            const auto target = answeredAfterEnd ? wireDone : until;
+            // Ctrl+C is looked for between waits of at most 50 ms.
+            if (!m_watch.waitBeyond(seen, std::min(target, Clock::now() + std::chrono::milliseconds(50)))) {
+                if (Clock::now() < target) continue;
                 // Frames still in the driver when the line went away never reach the board.
                 if (m_watch.hungUp()) return batchCutOff(frames);
                 return answeredAfterEnd ? kExitOk : noAnswer(0, 1);

@@ -59,9 +59,6 @@ void ConfigSendRun::scheduleStep() {
 
 void ConfigSendRun::step() {
     switch (m_sender->next()) {
-    case evb::ConfigSender::Step::Sent:
-        scheduleStep();
-        return;
     case evb::ConfigSender::Step::WaitDrained:
         m_waiting = true;
         m_waitClock.start();

@@ -1,9 +1,9 @@
 #pragma once
 // Drives the configuration sender from events on the UI thread, so the windows stay alive
 // during a long send: a frame goes out, and the next one follows once the transmitter reports
-// the previous register write gone from its queues (TransmitterEmpty), or at once after a
-// frame that needs no spacing. Between frames the event loop runs: windows repaint, the Link
-// Monitor scrolls, Stop and Esc are seen.
+// the previous one gone from its queues (TransmitterEmpty); the send ends once the end frame
+// has gone too. Between frames the event loop runs: windows repaint, the Link Monitor
+// scrolls, Stop and Esc are seen.
 //
 // Threading: UI thread only.
 
@@ -39,7 +39,7 @@ class ConfigSendRun : public QObject {
 
     std::unique_ptr<evb::ConfigSender> m_sender;
     std::function<void()> m_finished;
-    bool m_waiting = false;      // a register write is on its way to the wire
+    bool m_waiting = false;      // a frame is on its way to the wire
     bool m_stepQueued = false;
     QElapsedTimer m_waitClock;
     // A transmit-empty report can be lost to a closing port; this looks again now and then.

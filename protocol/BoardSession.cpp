@@ -62,6 +62,9 @@ BoardSession::BoardSession(ISessionSink* sink, Options options)
     : m_sink(sink), m_options(std::move(options)), m_owner(std::this_thread::get_id()) {
     m_known.fill(-1);
     SetLine(m_options.line);
+    // A pseudo-terminal (the simulated board) or a network port takes a whole batch into its
+    // buffer at once; paced, the sends, the progress and Stop follow the board instead.
+    m_device.Engine()->SetPaceBlindLines(true);
     m_device.OnPackage = [this](TalonComm::TObject*, int notifyType) {
         if (notifyType != kPackageCompleted) return;
         {

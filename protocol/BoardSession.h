@@ -128,8 +128,9 @@ class ISessionSink : public IUserReport {
 class BoardSession {
   public:
     struct Options {
-        // How the line is made: null for the system calls; a TPacedLineIo for a line that
-        // drains at its baud rate on a pseudo-terminal. Must outlive the session.
+        // How the line is made: null for the system calls; tests put their own stand-ins here.
+        // A pseudo-terminal or a network port is paced to its baud rate around it by the
+        // serial layer. Must outlive the session.
         TalonComm::TLineIo* line = nullptr;
         // Where the persistent names of USB serial devices live, and sysfs (what a device is,
         // to reopen only the same one).

@@ -52,6 +52,7 @@ void ConfigSender::begin() {
 
 ConfigSender::Step ConfigSender::next() {
     if (m_done) return Step::Done;
+    if (m_closing) return close();
     if (!m_begun) begin();
     if (m_activeAtStart && !portActive()) {
         m_result.aborted = true;
@@ -65,14 +66,10 @@ ConfigSender::Step ConfigSender::next() {
         const std::uint8_t a = HexPairToByte(r[2], r[3]);
         const std::uint8_t b = HexPairToByte(r[4], r[5]);
         bool notSent = false;
-        Step step = Step::Sent;
         switch (r[1]) {
         case 'W':
         case 'w':
             notSent = CmdBatchWriteReg(a, b);
-            // Spaces the register writes on the link: the next frame follows once this one
-            // has left for the wire.
-            if (!notSent) step = Step::WaitDrained;
             break;
         case 'D':
         case 'd':
@@ -98,25 +95,33 @@ ConfigSender::Step ConfigSender::next() {
         progress(i);
         ++m_linesSent;
         if (BoardSession* session = CurrentSession()) session->SetSendingLine(m_index);
-        return step;
+        return Step::WaitDrained;
     }
     return finish();
 }
 
 ConfigSender::Step ConfigSender::finish() {
-    m_done = true;
-    const int n = m_result.commandLines;
     if (m_activeAtStart && !portActive()) m_result.aborted = true; // the end frame could not go either
+    if (m_result.aborted) return close();
+    {
+        BatchOwnerTurn turn;
+        if (CmdBatchEnd()) ++m_result.framesNotSent;
+    }
+    m_closing = true;
+    return Step::WaitDrained;
+}
+
+ConfigSender::Step ConfigSender::close() {
+    m_done = true;
+    m_closing = false;
+    const int n = m_result.commandLines;
+    if (m_activeAtStart && !portActive()) m_result.aborted = true; // the end frame may not have left
     if (m_result.aborted) {
         SetBatchOwner(nullptr);
         progress(0);
         say("Send stopped: the port closed after " + std::to_string(m_linesSent) + " of " + std::to_string(n) +
             " lines were sent\r\n");
         return Step::Done;
-    }
-    {
-        BatchOwnerTurn turn;
-        if (CmdBatchEnd()) ++m_result.framesNotSent;
     }
     SetBatchOwner(nullptr);
     progress(0);

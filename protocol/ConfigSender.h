@@ -1,9 +1,11 @@
 #pragma once
 // The one sender of configuration lines, as a state machine: begin() opens the batch, each
-// next() sends the next line's frame, stop() makes the following next() close the batch with
-// its end frame. The register console drives it from events on the UI thread (the next line
-// goes out once the transmitter reports the previous write gone); SendConfigLines and evbctl
-// drive it in a loop that waits for the line.
+// next() sends the next line's frame, stop() makes the following next() send the batch's end
+// frame. Every frame is followed by a wait for the line (the transmitter's queues empty), so
+// no more is queued than the line carries, and the progress, Stop and the batch's end follow
+// the board; the batch closes (sending state idle, the closing console line) once the end
+// frame has left as well. The register console drives it from events on the UI thread;
+// SendConfigLines and evbctl drive it in a loop that waits for the line.
 //
 // Threading: the thread that sends frames. While the batch is open the sender is the batch
 // owner (SetBatchOwner): no other command reaches the board in between.
@@ -19,8 +21,7 @@ namespace evb {
 class ConfigSender {
   public:
     enum class Step {
-        Sent,        // a frame went out; the next line may follow at once
-        WaitDrained, // a register write went out: the next line follows once it left the wire
+        WaitDrained, // a frame went out: next() follows once it has left for the wire
         Done         // the batch is closed (or the send ended because the port went away)
     };
 
@@ -33,8 +34,8 @@ class ConfigSender {
     // Progress range, the begin frame and (when reporting) "SET_TXT_LENGTH：n".
     void begin();
     Step next();
-    // Asks the sender to stop: the next call of next() sends the end frame and reports
-    // "Send stopped after k of n lines".
+    // Asks the sender to stop: the next call of next() sends the end frame, and the one after
+    // it reports "Send stopped after k of n lines".
     void stop() { m_stopRequested = true; }
 
     bool done() const { return m_done; }
@@ -44,6 +45,7 @@ class ConfigSender {
 
   private:
     Step finish();
+    Step close();
     void progress(int position) const;
 
     std::vector<ConfigRecord> m_records;
@@ -56,6 +58,7 @@ class ConfigSender {
     bool m_activeAtStart = false;
     bool m_begun = false;
     bool m_stopRequested = false;
+    bool m_closing = false; // the end frame is on its way
     bool m_done = false;
 };
 

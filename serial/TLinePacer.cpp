@@ -41,6 +41,25 @@ TPacedLineIo::TPacedLineIo(std::uint32_t baud, TLineIo& inner) : m_inner(inner) 
     m_pacer.Reset(baud);
 }
 
+bool TPacedLineIo::ApplyLine(int fd, const TCommDcb& dcb, std::uint32_t& speedTaken) {
+    return m_inner.ApplyLine(fd, dcb, speedTaken);
+}
+bool TPacedLineIo::SetDtr(int fd, bool on) {
+    return m_inner.SetDtr(fd, on);
+}
+bool TPacedLineIo::SetRts(int fd, bool on) {
+    return m_inner.SetRts(fd, on);
+}
+bool TPacedLineIo::SetBreak(int fd, bool on) {
+    return m_inner.SetBreak(fd, on);
+}
+bool TPacedLineIo::SetXon(int fd, bool on) {
+    return m_inner.SetXon(fd, on);
+}
+bool TPacedLineIo::Flush(int fd, bool input) {
+    return m_inner.Flush(fd, input);
+}
+
 long TPacedLineIo::Read(int fd, void* buf, std::size_t n) {
     return m_inner.Read(fd, buf, n);
 }

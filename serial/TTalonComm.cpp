@@ -39,6 +39,15 @@ bool isPtyMaster(dev_t dev) {
     return (::major(dev) == 5 && ::minor(dev) == 2) || ::major(dev) == 2;
 }
 
+// The terminal side of a pseudo-terminal (/dev/pts/N: majors 136 to 143; the old BSD ones: 3),
+// found by the open descriptor, so any link to it counts.
+bool isPtySlave(int fd) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) return false;
+    const unsigned major = ::major(st.st_rdev);
+    return (major >= 136 && major <= 143) || major == 3;
+}
+
 std::string osReason(int err) {
     if (err == ENOTTY) return kNotSerial;
     if (err == EACCES) return "Permission denied: add the user to the dialout group";
@@ -416,6 +425,11 @@ void TTalonComm::Open() {
         const std::uint64_t gen = m_writeGen.load();
         m_drainedGen.store(m_outQueue->Count() > 0 && gen > 0 ? gen - 1 : gen);
         m_disableWrite.store(false, std::memory_order_relaxed);
+        if (m_paceBlindLines && (m_net || isPtySlave(m_fd))) {
+            m_paced = std::make_unique<TPacedLineIo>(m_dcb.BaudRate, *m_io);
+            m_ioBeforePace = m_io;
+            m_io = m_paced.get();
+        }
         // The counters come before the status: a line that changes between the two, or before
         // the watcher's first wait, shows in them (the watcher compares before it waits).
         m_haveCounters = m_io->Counters(m_fd, m_counters);
@@ -471,6 +485,9 @@ void TTalonComm::Open() {
 }
 
 void TTalonComm::Close() {
+    // A paced line holds in its queue what a UART's driver would hold: it leaves first, as the
+    // driver's own queue is let drain when the descriptor closes.
+    if (m_paced && fGetActive()) WaitWriteDrained(std::chrono::milliseconds(500));
     const bool wasActive = fGetActive();
     if (wasActive) CommBeforeClose();
     const bool wasOpen = m_stopFd >= 0;
@@ -549,6 +566,10 @@ void TTalonComm::closeDescriptors() {
         m_savedLine.Valid = false;
         (void)::ioctl(m_fd, TIOCNXCL);
         closeFd(m_fd);
+    }
+    if (m_paced) {
+        m_io = m_ioBeforePace;
+        m_paced.reset();
     }
     if (m_net) {
         m_io = m_ioBeforeNet;

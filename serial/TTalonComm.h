@@ -12,6 +12,7 @@
 #include "serial/TCommDcb.h"
 #include "serial/TCommQueue.h"
 #include "serial/TLineIo.h"
+#include "serial/TLinePacer.h"
 #include "serial/TNetLine.h"
 #include "serial/TSerialLine.h"
 
@@ -67,6 +68,12 @@ class TTalonComm : public TObject {
     // outlive every later opening.
     void SetLineIo(TLineIo* io) { m_io = io ? io : &TLineIo::System(); }
     TLineIo* LineIo() const { return m_io; }
+    // A line that cannot say when its output has left (a pseudo-terminal, a network port) is
+    // paced to its baud rate while it is open (TPacedLineIo around the line calls), so that the
+    // transmitter's empty report follows the wire, not a buffer. Takes effect at the next open.
+    void SetPaceBlindLines(bool on) { m_paceBlindLines = on; }
+    // True while the open port is paced that way.
+    bool fGetPaced() const { return m_paced != nullptr; }
     // What the line of a network port found worth a line in the link log since the last call
     // (a server that does not acknowledge requests); empty for local devices. Owner's thread.
     std::string TakeLineNote() { return m_net ? m_net->TakeNote() : std::string(); }
@@ -160,6 +167,10 @@ class TTalonComm : public TObject {
     // and m_ioBeforeNet holds the line calls to go back to.
     std::unique_ptr<TNetLine> m_net;
     TLineIo* m_ioBeforeNet = nullptr;
+    // The pace of a line that cannot report its output queue, while open (around m_net too).
+    bool m_paceBlindLines = false;
+    std::unique_ptr<TPacedLineIo> m_paced;
+    TLineIo* m_ioBeforePace = nullptr;
     std::atomic<bool> m_active{false};
     std::atomic<bool> m_disableWrite{false};
     bool m_dtr = true;

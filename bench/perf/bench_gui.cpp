@@ -26,7 +26,6 @@
 #include "protocol/LinkLog.h"
 #include "protocol/WriteRecording.h"
 #include "windows/TRegisterWatchFrm.h"
-#include "serial/TLinePacer.h"
 #include "serial/TRkCommDevice.h"
 #include "sim/SimBoard.h"
 
@@ -228,14 +227,6 @@ class Bench {
         }
         settle(m_board);
         return out;
-    }
-
-    // Opens the board's port again ("Refresh") over a paced line or the system calls.
-    void reopenPort(bool paced) {
-        static TalonComm::TPacedLineIo line(19200); // outlives every port of the run
-        m_app.main->Session().SetLine(paced ? &line : nullptr);
-        child<QPushButton>(m_app.main.get(), "Refresh")->click();
-        settle(m_board);
     }
 
     std::vector<double> configSends(int runs, const QString& file, std::vector<double>* stalls = nullptr) {
@@ -448,11 +439,9 @@ int main(int argc, char* argv[]) {
     bench.chooseCodec();
     const auto readTimes = bench.readRoundTrips(reads);
     const auto readAllTimes = bench.readAllRoundTrips(std::max(3, reads / 2));
-    const auto sendTimes = bench.configSends(sends, file);
-    bench.reopenPort(true);
+    // The program paces the simulated board's pseudo-terminal to 19200 baud by itself.
     std::vector<double> pacedStalls;
     const auto pacedSendTimes = bench.configSends(sends, file, &pacedStalls);
-    bench.reopenPort(false);
     double babbleSeconds = 0;
     std::vector<double> idleStalls;
     const auto stalls = bench.babbleStalls(babbles, babbleBytes, babbleSeconds, idleStalls);
@@ -474,15 +463,14 @@ int main(int argc, char* argv[]) {
                   kFrameBytes * kByteTime + kByteTime + kPackageInterval);
     printRatioRow("GUI read-all (256 registers)", readAllTimes,
                   kFrameBytes * kByteTime + 256 * kByteTime + kPackageInterval);
-    printRatioRow("GUI 512-line configuration send", sendTimes, kSendFrames * kFrameBytes * kByteTime);
     {
         const double wire = kSendFrames * kFrameBytes * kByteTime;
         if (pacedSendTimes.empty()) {
-            PrintRow("GUI send, line draining at 19200", Format("%.1f ms", wire * 1e3), 99, 99, "failed", "failed",
+            PrintRow("GUI 512-line configuration send", Format("%.1f ms", wire * 1e3), 99, 99, "failed", "failed",
                      "<=", 1.01);
         } else {
             const Summary s = Summarise(pacedSendTimes);
-            PrintRow("GUI send, line draining at 19200", Format("%.1f ms", wire * 1e3), s.median / wire,
+            PrintRow("GUI 512-line configuration send", Format("%.1f ms", wire * 1e3), s.median / wire,
                      s.worst / wire, Format("%.3fx (%.1f ms)", s.median / wire, s.median * 1e3),
                      Format("%.3fx (%.1f ms)", s.worst / wire, s.worst * 1e3), "<=", 1.01);
         }

@@ -133,6 +133,31 @@ TEST_F(Engine, LineSettersCloseAnOpenPort) {
     }
 }
 
+// A pseudo-terminal cannot report its output queue: asked to, the engine paces it by itself,
+// known by its device (through a link too), around the line calls it was given.
+TEST_F(Engine, APseudoTerminalIsPacedWhenAskedAroundTheLineCallsGiven) {
+    Open();
+    EXPECT_FALSE(comm.fGetPaced());
+    comm.fSetActive(false);
+    const std::string link = ::testing::TempDir() + "evb-paced-pty";
+    ::unlink(link.c_str());
+    ASSERT_EQ(::symlink(pty.Slave().c_str(), link.c_str()), 0);
+    comm.fSetPortName(link);
+    comm.SetPaceBlindLines(true);
+    io.hasModem = true;
+    Open(&io);
+    EXPECT_TRUE(comm.fGetPaced());
+    std::uint32_t status = 0;
+    EXPECT_TRUE(comm.LineIo()->ModemStatus(comm.fGetHandle(), status)) << "the given line calls answer";
+    const std::string data(100, 'x');
+    ASSERT_EQ(comm.Write(data.data(), 100), 100);
+    EXPECT_EQ(pty.Take(100), data);
+    comm.fSetActive(false);
+    EXPECT_FALSE(comm.fGetPaced());
+    EXPECT_EQ(comm.LineIo(), &io);
+    ::unlink(link.c_str());
+}
+
 TEST(EnginePortName, NameIsNormalisedByItsNumberAndNamesADevice) {
     const struct {
         const char *given, *stored;

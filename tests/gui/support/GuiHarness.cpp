@@ -96,7 +96,7 @@ void GuiFixture::restartApp() {
     config.start.sysRoot = files.path().toStdString();
     config.start.extraPort = linkPath;
     config.simulate = !ownBoard;
-    config.simulatePace = false;
+    config.simulatePace = pacedBoard;
     sentBase = sentMark = 0; // the new window's session has sent nothing yet
     app = CreateApplicationWindows(config);
     board = ownBoard ? ownBoard.get() : app->sim.get();

@@ -131,6 +131,7 @@ class GuiFixture : public ::testing::Test {
     QString takeErrorBox();
 
     bool linkedBoard = false;
+    bool pacedBoard = false; // the simulated board takes bytes no faster than 19200 baud allow
     std::unique_ptr<evbsim::SimBoard> ownBoard; // the linked board
     std::string linkPath;
     std::unique_ptr<AppInstance> app;
