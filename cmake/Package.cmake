@@ -16,7 +16,7 @@ set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-noto-cjk, fonts-liberation2")
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils, python3")
 # The summary above is the first line; CPack indents these and marks the empty line.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
     "evbconsole talks to the evaluation board's microcontroller over a serial
