@@ -217,10 +217,9 @@ void BoardSession::finishWatchRead() {
         return m_counters.queued.load(std::memory_order_acquire) != seen;
     });
     lock.unlock();
-    std::array<std::uint8_t, kReplyBufferSize> buf{};
-    const long got = closed ? m_device.Read(buf.data(), static_cast<long>(buf.size())) : 0;
-    if (got > 0) {
-        takeWatchReply(buf.data(), static_cast<std::size_t>(got));
+    std::vector<std::uint8_t> buf;
+    if (closed && TakePackage(m_device, buf) > 0) {
+        takeWatchReply(buf.data(), buf.size());
     } else {
         dropWatchRead();
     }
