@@ -6,6 +6,7 @@
 #include "protocol/BoardCommand.h"
 #include "protocol/BoardSession.h"
 #include "protocol/Command.h"
+#include "protocol/ReplyFormat.h"
 #include "protocol/TextConv.h"
 
 #include <QAction>
@@ -139,15 +140,15 @@ void Tkv2580mfrm::endWrites() {
 }
 
 bool Tkv2580mfrm::writeRegister(std::uint8_t reg, std::uint8_t value) {
-    const std::string line = "WriteReg:   Reg0x" + Hex2(reg) + " = 0x" + Hex2(value);
+    std::string line = FormatWriteReg(reg, value);
     // A write that did not go out leaves the shadow and the grid as the board has them; the
     // transmit path has already shown its warning.
     if (CmdWriteReg(reg, value)) {
-        say(line + " not sent\r\n");
+        say(line.insert(line.size() - 2, " not sent"));
         return false;
     }
     gRegs.store(reg, value);
     showRegisterCell(reg, value);
-    say(line + "\r\n");
+    say(line);
     return true;
 }
